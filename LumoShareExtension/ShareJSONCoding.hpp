@@ -1,0 +1,152 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "ShareJSONError.hpp"
+#include "ShareStringMap.hpp"
+
+// The typed bridge between records and JSON values. Records provide
+//   static Record decode(const JSONObjectReader&);   JSONValue encode() const;
+// and get strict decoding of required keys, lenient absent/null optionals and insertion-ordered
+// keys on output for free.
+namespace lumo {
+
+/// A JSON value whose objects keep their key order.
+using JSONValue = nlohmann::ordered_json;
+
+namespace detail {
+std::string decodeString(const JSONValue& value, const std::string& path);
+std::int64_t decodeInt64(const JSONValue& value, const std::string& path);
+bool decodeBool(const JSONValue& value, const std::string& path);
+double decodeDouble(const JSONValue& value, const std::string& path);
+ShareStringMap decodeStringMap(const JSONValue& value, const std::string& path);
+void requireArray(const JSONValue& value, const std::string& path);
+JSONValue encodeDouble(double value);
+
+template <class T>
+struct IsVector : std::false_type {};
+template <class T>
+struct IsVector<std::vector<T>> : std::true_type {};
+}  // namespace detail
+
+class JSONObjectReader;
+
+template <class T>
+T decodeJSONValue(const JSONValue& value, const std::string& path);
+
+/// Reads the keys of one JSON object; fails with ShareJSONError when the value is no object.
+class JSONObjectReader {
+ public:
+  JSONObjectReader(const JSONValue& object, std::string path);
+
+  /// The value of a key that must be present and not null.
+  template <class T>
+  T required(const char* key) const {
+    const auto* value = member(key);
+    if (value == nullptr) {
+      throw ShareJSONError(ShareJSONError::Kind::missingKey, childPath(key),
+                           "required key missing");
+    }
+    return decodeJSONValue<T>(*value, childPath(key));
+  }
+
+  /// The value of an optional key; missing or null reads as absent.
+  template <class T>
+  std::optional<T> optional(const char* key) const {
+    const auto* value = member(key);
+    if (value == nullptr) return std::nullopt;
+    return decodeJSONValue<T>(*value, childPath(key));
+  }
+
+  /// The value of a key that has a decoding default; missing or null gives `fallback`.
+  template <class T>
+  T valueOr(const char* key, T fallback) const {
+    auto value = optional<T>(key);
+    return value ? std::move(*value) : std::move(fallback);
+  }
+
+  const std::string& path() const { return path_; }
+
+ private:
+  const JSONValue* member(const char* key) const;
+  std::string childPath(const char* key) const;
+
+  const JSONValue& object_;
+  std::string path_;
+};
+
+template <class T>
+T decodeJSONValue(const JSONValue& value, const std::string& path) {
+  if constexpr (std::is_same_v<T, std::string>) {
+    return detail::decodeString(value, path);
+  } else if constexpr (std::is_same_v<T, std::int64_t>) {
+    return detail::decodeInt64(value, path);
+  } else if constexpr (std::is_same_v<T, bool>) {
+    return detail::decodeBool(value, path);
+  } else if constexpr (std::is_same_v<T, double>) {
+    return detail::decodeDouble(value, path);
+  } else if constexpr (std::is_same_v<T, ShareStringMap>) {
+    return detail::decodeStringMap(value, path);
+  } else if constexpr (detail::IsVector<T>::value) {
+    detail::requireArray(value, path);
+    T elements;
+    elements.reserve(value.size());
+    for (std::size_t index = 0; index < value.size(); ++index) {
+      elements.push_back(decodeJSONValue<typename T::value_type>(
+          value[index], path + "[" + std::to_string(index) + "]"));
+    }
+    return elements;
+  } else {
+    return T::decode(JSONObjectReader(value, path));
+  }
+}
+
+template <class T>
+JSONValue encodeJSONValue(const T& value) {
+  if constexpr (std::is_same_v<T, double>) {
+    return detail::encodeDouble(value);
+  } else if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, std::int64_t> ||
+                       std::is_same_v<T, bool>) {
+    return JSONValue(value);
+  } else if constexpr (std::is_same_v<T, ShareStringMap>) {
+    auto object = JSONValue::object();
+    for (const auto& [key, text] : value) object[key] = text;
+    return object;
+  } else if constexpr (detail::IsVector<T>::value) {
+    auto array = JSONValue::array();
+    for (const auto& element : value) array.push_back(encodeJSONValue(element));
+    return array;
+  } else {
+    return value.encode();
+  }
+}
+
+/// Builds one JSON object, key by key, in the order the keys are set.
+class JSONObjectWriter {
+ public:
+  template <class T>
+  JSONObjectWriter& set(const char* key, const T& value) {
+    object_[key] = encodeJSONValue(value);
+    return *this;
+  }
+
+  /// Writes the key only when the value is present: absent optionals are never `null`.
+  template <class T>
+  JSONObjectWriter& setOptional(const char* key, const std::optional<T>& value) {
+    if (value) set(key, *value);
+    return *this;
+  }
+
+  JSONValue take() { return std::move(object_); }
+
+ private:
+  JSONValue object_ = JSONValue::object();
+};
+
+}  // namespace lumo

@@ -1,0 +1,74 @@
+#include "ShareLogSink.hpp"
+
+#include <errno.h>
+#include <syslog.h>
+#include <systemd/sd-journal.h>
+
+#include <cstdio>
+
+namespace lumo {
+namespace {
+
+int journalPriority(ShareLogLevel level) {
+  switch (level) {
+    case ShareLogLevel::debug:
+      return LOG_DEBUG;
+    case ShareLogLevel::info:
+      return LOG_INFO;
+    case ShareLogLevel::defaultLevel:
+      return LOG_NOTICE;
+    case ShareLogLevel::error:
+      return LOG_ERR;
+  }
+  return LOG_NOTICE;
+}
+
+void writeToStandardError(const ShareLogEntry& entry) noexcept {
+  std::fprintf(stderr, "%s[%s] %s: %s\n", entry.subsystem.c_str(), entry.category.c_str(),
+               shareLogLevelName(entry.level), entry.message.c_str());
+}
+
+}  // namespace
+
+const char* shareLogLevelName(ShareLogLevel level) noexcept {
+  switch (level) {
+    case ShareLogLevel::debug:
+      return "debug";
+    case ShareLogLevel::info:
+      return "info";
+    case ShareLogLevel::defaultLevel:
+      return "default";
+    case ShareLogLevel::error:
+      return "error";
+  }
+  return "default";
+}
+
+void ShareJournalSink::write(const ShareLogEntry& entry) noexcept {
+  const int result = sd_journal_send(
+      "MESSAGE=%s", entry.message.c_str(), "PRIORITY=%i", journalPriority(entry.level),
+      "SYSLOG_IDENTIFIER=%s", program_invocation_short_name, "SUBSYSTEM=%s",
+      entry.subsystem.c_str(), "CATEGORY=%s", entry.category.c_str(), nullptr);
+  if (result < 0) writeToStandardError(entry);
+}
+
+void ShareLogCaptureSink::write(const ShareLogEntry& entry) noexcept {
+  try {
+    std::lock_guard lock(mutex_);
+    entries_.push_back(entry);
+  } catch (...) {
+    // Out of memory while capturing: the entry is lost, the caller carries on.
+  }
+}
+
+std::vector<ShareLogEntry> ShareLogCaptureSink::entries() const {
+  std::lock_guard lock(mutex_);
+  return entries_;
+}
+
+void ShareLogCaptureSink::clear() {
+  std::lock_guard lock(mutex_);
+  entries_.clear();
+}
+
+}  // namespace lumo

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ShareJSONCoding.hpp"
+#include "ShareOptions.hpp"
+#include "SharePayload.hpp"
+#include "StagedAttachment.hpp"
+
+namespace lumo {
+
+/// A share staged on disk and queued: the unit the queue stores and the publishing client
+/// uploads. Fields are declared in this order; the JSON form writes `payload` last.
+struct StagedShare {
+  std::string clientShareId;  ///< a lower-case UUID for shares from the panel
+  std::int64_t createdAt = 0;
+  SharePayload payload;
+  std::vector<StagedAttachment> attachments;  ///< in intake order
+  std::string displayTitle;
+  std::optional<std::string> displayPreview;
+  std::int64_t totalBytes = 0;
+  std::optional<ShareOptions> options;
+
+  /// Where `attachment`'s staged file lives inside `shareDirectory`. The file name is always
+  /// taken as one path component: a name from a damaged or hostile record ("..", "a/b", "")
+  /// is escaped so that the location never leaves the share's folder.
+  std::filesystem::path url(const StagedAttachment& attachment,
+                            const std::filesystem::path& shareDirectory) const;
+
+  static StagedShare decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const StagedShare&) const = default;
+};
+
+}  // namespace lumo

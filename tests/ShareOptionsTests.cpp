@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "LumoShare.hpp"
+
+namespace lumo {
+namespace {
+
+constexpr auto int64Max = std::numeric_limits<std::int64_t>::max();
+
+std::string repeated(std::string_view piece, std::size_t times) {
+  std::string text;
+  for (std::size_t index = 0; index < times; ++index) text += piece;
+  return text;
+}
+
+ShareOptions withNote(std::string note) {
+  ShareOptions options;
+  options.note = std::move(note);
+  return options;
+}
+
+WatermarkSettings mark(std::string text, double opacity) {
+  return WatermarkSettings{true, std::move(text), "center", opacity, "#000000", 18, 45, false};
+}
+
+TEST(ShareOptionsDefault, SevenDaysAndNothingElse) {
+  const auto options = ShareOptions::defaultValue();
+  EXPECT_EQ(options.expiresInSeconds, 604800);
+  EXPECT_FALSE(options.disableDownload);
+  EXPECT_FALSE(options.burnAfterReading);
+  EXPECT_EQ(ShareJSON::encoder().encode(options),
+            R"({"expiresInSeconds":604800,"disableDownload":false,"burnAfterReading":false})");
+}
+
+TEST(ShareOptionsNote, CountsUserPerceivedCharacters) {
+  // Family emoji (ZWJ sequence), flag, and e + combining acute: one character each.
+  const std::string mixed = "👩‍👩‍👧🇯🇵e\u0301";
+  const auto note = repeated(mixed, 700);  // 2100 characters
+  const auto normalized = withNote("  " + note + "\n").normalizedNote();
+  ASSERT_TRUE(normalized.has_value());
+  EXPECT_EQ(UnicodeText::characterCount(*normalized), 2000u);
+  EXPECT_EQ(*normalized, repeated(mixed, 666) + "👩‍👩‍👧🇯🇵");
+
+  const auto exact = repeated("a", 2000);
+  EXPECT_EQ(withNote(exact).normalizedNote(), exact);
+  EXPECT_EQ(withNote(repeated("a", 2500)).normalizedNote(), exact);
+}
+
+TEST(ShareOptionsNote, BlankNotesAreAbsent) {
+  EXPECT_FALSE(ShareOptions{}.normalizedNote().has_value());
+  EXPECT_FALSE(withNote("\r\n\u2028\u2029\u0085\v\f").normalizedNote().has_value());
+  EXPECT_FALSE(withNote("\u3000\u00a0\t ").normalizedNote().has_value());
+  // A zero-width space is a format character, not white space: it stays.
+  EXPECT_EQ(withNote(" \u200b ").normalizedNote(), "\u200b");
+  EXPECT_EQ(withNote("\n a \n b \n").normalizedNote(), "a \n b");
+}
+
+TEST(ShareOptionsSecrets, PasswordAndSlugAreTrimmedWithoutLengthLimit) {
+  ShareOptions options;
+  options.password = "  " + repeated("p", 500) + "\t";
+  options.slug = "\u3000my-link\n";
+  EXPECT_EQ(options.normalizedPassword(), repeated("p", 500));
+  EXPECT_EQ(options.normalizedSlug(), "my-link");
+  options.password = " \n";
+  options.slug = "";
+  EXPECT_FALSE(options.normalizedPassword().has_value());
+  EXPECT_FALSE(options.normalizedSlug().has_value());
+}
+
+TEST(ShareOptionsMaxDownloads, Boundaries) {
+  const auto normalized = [](std::optional<std::int64_t> value) {
+    ShareOptions options;
+    options.maxDownloads = value;
+    return options.normalizedMaxDownloads();
+  };
+  EXPECT_EQ(normalized(std::nullopt), std::nullopt);
+  EXPECT_EQ(normalized(0), std::nullopt);
+  EXPECT_EQ(normalized(-3), std::nullopt);
+  EXPECT_EQ(normalized(std::numeric_limits<std::int64_t>::min()), std::nullopt);
+  EXPECT_EQ(normalized(1), 1);
+  EXPECT_EQ(normalized(7), 7);
+  EXPECT_EQ(normalized(100000), 100000);
+  EXPECT_EQ(normalized(100001), 100000);
+  EXPECT_EQ(normalized(int64Max), 100000);
+}
+
+TEST(ShareOptionsWatermark, AbsentWhenOffOrBlank) {
+  ShareOptions options;
+  EXPECT_FALSE(options.normalizedWatermark().has_value());
+  options.watermark = mark("draft", 0.5);
+  options.watermark->enabled = false;
+  EXPECT_FALSE(options.normalizedWatermark().has_value());
+  options.watermark = mark("   \n", 0.5);
+  EXPECT_FALSE(options.normalizedWatermark().has_value());
+}
+
+TEST(ShareOptionsWatermark, TextCutAndOpacityClamped) {
+  ShareOptions options;
+  options.watermark = mark(" " + repeated("é", 300) + " ", 0.5);
+  auto normalized = options.normalizedWatermark();
+  ASSERT_TRUE(normalized.has_value());
+  EXPECT_EQ(normalized->text, repeated("é", 256));
+  EXPECT_EQ(normalized->opacity, 0.5);
+  EXPECT_EQ(normalized->position, "center");
+  EXPECT_EQ(normalized->color, "#000000");
+  EXPECT_EQ(normalized->font_size, 18);
+  EXPECT_EQ(normalized->rotation, 45);
+  EXPECT_FALSE(normalized->repeat);
+
+  const auto opacity = [&](double value) {
+    options.watermark = mark("x", value);
+    return options.normalizedWatermark()->opacity;
+  };
+  EXPECT_EQ(opacity(0), 0.01);
+  EXPECT_EQ(opacity(0.01), 0.01);
+  EXPECT_EQ(opacity(0.009), 0.01);
+  EXPECT_EQ(opacity(-2), 0.01);
+  EXPECT_EQ(opacity(1.0), 1.0);
+  EXPECT_EQ(opacity(3.5), 1.0);
+  EXPECT_EQ(opacity(std::numeric_limits<double>::infinity()), 1.0);
+  EXPECT_EQ(opacity(-std::numeric_limits<double>::infinity()), 0.01);
+  EXPECT_EQ(opacity(std::nan("")), 1.0);
+}
+
+TEST(ShareOptionsExpDays, RoundsUpAndCaps) {
+  const auto days = [](std::optional<std::int64_t> seconds, std::int64_t cap) {
+    ShareOptions options;
+    options.expiresInSeconds = seconds;
+    return options.expDays(cap);
+  };
+  EXPECT_EQ(days(std::nullopt, 30), 7);
+  EXPECT_EQ(days(3600, 30), 1);
+  EXPECT_EQ(days(86400, 30), 1);
+  EXPECT_EQ(days(86401, 30), 2);
+  EXPECT_EQ(days(172800, 30), 2);
+  EXPECT_EQ(days(0, 30), 1);
+  EXPECT_EQ(days(-86400 * 10, 30), 1);
+  EXPECT_EQ(days(90 * 86400, 30), 30);
+  EXPECT_EQ(days(604800, 0), 1);
+  EXPECT_EQ(days(604800, -5), 1);
+  EXPECT_EQ(days(int64Max, 30), 30);
+  EXPECT_EQ(days(int64Max, int64Max), int64Max / 86400 + 1);
+  EXPECT_EQ(days(std::numeric_limits<std::int64_t>::min(), int64Max), 1);
+}
+
+}  // namespace
+}  // namespace lumo

@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "LumoShare.hpp"
+
+namespace lumo {
+namespace {
+
+template <class T>
+std::string encode(const T& value) {
+  return ShareJSON::encoder().encode(value);
+}
+
+template <class T>
+T decode(std::string_view text) {
+  return ShareJSON::decoder().decode<T>(text);
+}
+
+SharePayload textPayload() {
+  SharePayload payload;
+  payload.clientShareId = "0c9f6f1e-8f4b-4bd3-9d1e-2a3c4b5d6e7f";
+  payload.createdAt = 1700000000123;
+  payload.source =
+      ShareSource{PlatformValues::linux, std::nullopt, "org.gnome.Nautilus", "文件", "zh_CN"};
+  payload.kind = ShareKindValues::text;
+  payload.title = "Grüße";
+  payload.text = "see https://lumo.example/a/b";
+  payload.meta = ShareStringMap{{"capture", CaptureMethodValues::shareSheet},
+                                {"platform", PlatformValues::linux},
+                                {"client", "apple-share-extension"}};
+  return payload;
+}
+
+StagedAttachment photo() {
+  return StagedAttachment{
+      "item-1", "photo.jpg", ItemTypeValues::image, "image/jpeg", "  Urlaub 🌊.jpg ", 10, "ab12",
+      640,      480,         std::nullopt};
+}
+
+TEST(ShareRecordsJSON, PayloadWritesKeysInOrderWithSlashesAndUTF8AsIs) {
+  EXPECT_EQ(
+      encode(textPayload()),
+      R"({"clientShareId":"0c9f6f1e-8f4b-4bd3-9d1e-2a3c4b5d6e7f","createdAt":1700000000123,)"
+      R"("source":{"platform":"linux","app":"org.gnome.Nautilus","appName":"文件","locale":"zh_CN"},)"
+      R"("kind":"text","title":"Grüße","text":"see https://lumo.example/a/b",)"
+      R"("meta":{"capture":"share-sheet","platform":"linux","client":"apple-share-extension"}})");
+}
+
+TEST(ShareRecordsJSON, AbsentOptionalsAreOmittedNeverNull) {
+  SharePayload payload;
+  payload.kind = ShareKindValues::link;
+  EXPECT_EQ(encode(payload), R"({"kind":"link"})");
+  EXPECT_EQ(encode(ShareSource{PlatformValues::linux, {}, {}, {}, {}}), R"({"platform":"linux"})");
+}
+
+TEST(ShareRecordsJSON, MetaKeepsTheOrderItWasBuiltIn) {
+  ShareStringMap meta;
+  meta.set("zeta", "1");
+  meta.set("alpha", "2");
+  meta.set("zeta", "3");  // replacing keeps the first position
+  SharePayload payload;
+  payload.kind = ShareKindValues::text;
+  payload.meta = meta;
+  const auto json = encode(payload);
+  EXPECT_EQ(json, R"({"kind":"text","meta":{"zeta":"3","alpha":"2"}})");
+  EXPECT_EQ(encode(decode<SharePayload>(json)), json);
+}
+
+TEST(ShareRecordsJSON, ChatPayloadCarriesEveryMessageField) {
+  ChatMessage rich{"m2",   "Ana", 1700000000000, MessageTypeValues::image,
+                   "look", 3,     "m1",          ShareStringMap{{"k", "v"}}};
+  ChatPayload chat{ChatProviderValues::telegram,
+                   ChatConversation{"c1", "Team", ConversationTypeValues::group, 5},
+                   CaptureMethodValues::exportImport,
+                   {ChatMessage{{}, "Bo", {}, MessageTypeValues::text, "hi", {}, {}, {}}, rich},
+                   "exported"};
+  const auto json = encode(chat);
+  EXPECT_EQ(
+      json,
+      R"({"provider":"telegram","conversation":{"id":"c1","name":"Team","type":"group","participantCount":5},)"
+      R"("captureMethod":"export-import","messages":[{"sender":"Bo","type":"text","text":"hi"},)"
+      R"({"id":"m2","sender":"Ana","sentAt":1700000000000,"type":"image","text":"look","itemIndex":3,)"
+      R"("replyToId":"m1","meta":{"k":"v"}}],"note":"exported"})");
+  EXPECT_EQ(decode<ChatPayload>(json), chat);
+}
+
+TEST(ShareRecordsJSON, AttachmentAndWatermarkGoldenForms) {
+  EXPECT_EQ(
+      encode(photo()),
+      R"({"clientItemId":"item-1","fileName":"photo.jpg","type":"image","mime":"image/jpeg",)"
+      R"("originalName":"  Urlaub 🌊.jpg ","size":10,"sha256":"ab12","width":640,"height":480})");
+  WatermarkSettings mark{true, "draft", "center", 0.5, "#ff0000", 24, -30, true};
+  EXPECT_EQ(encode(mark),
+            R"({"enabled":true,"text":"draft","position":"center","opacity":0.5,"color":"#ff0000",)"
+            R"("font_size":24,"rotation":-30,"repeat":true})");
+  EXPECT_EQ(decode<WatermarkSettings>(encode(mark)), mark);
+  // A whole-number opacity written by another client as an integer still reads as a double.
+  EXPECT_EQ(decode<WatermarkSettings>(R"({"enabled":true,"text":"t","position":"p","opacity":1,)"
+                                      R"("color":"c","font_size":1,"rotation":0,"repeat":false})")
+                .opacity,
+            1.0);
+}
+
+TEST(ShareRecordsJSON, StagedShareWritesPayloadLast) {
+  StagedShare share{"id-1",
+                    1700000000123,
+                    textPayload(),
+                    {photo()},
+                    "Grüße",
+                    "preview",
+                    10,
+                    ShareOptions::defaultValue()};
+  const auto json = encode(share);
+  EXPECT_EQ(json.rfind(R"({"clientShareId":"id-1","createdAt":1700000000123,"attachments":[{)", 0),
+            0u);
+  EXPECT_NE(
+      json.find(
+          R"(],"displayTitle":"Grüße","displayPreview":"preview","totalBytes":10,)"
+          R"("options":{"expiresInSeconds":604800,"disableDownload":false,"burnAfterReading":false},)"
+          R"("payload":{"clientShareId":)"),
+      std::string::npos);
+  EXPECT_EQ(json.back(), '}');
+  EXPECT_EQ(decode<StagedShare>(json), share);
+}
+
+TEST(ShareRecordsDecoding, StagedShareDefaults) {
+  const auto minimal = decode<StagedShare>(R"({"clientShareId":"x","payload":{"kind":"text"}})");
+  EXPECT_EQ(minimal.createdAt, 0);
+  EXPECT_TRUE(minimal.attachments.empty());
+  EXPECT_EQ(minimal.displayTitle, "");
+  EXPECT_EQ(minimal.totalBytes, 0);
+  EXPECT_FALSE(minimal.displayPreview.has_value());
+  EXPECT_FALSE(minimal.options.has_value());
+
+  const auto summed = decode<StagedShare>(
+      R"({"clientShareId":"x","payload":{"kind":"file"},"attachments":[)"
+      R"({"clientItemId":"a","fileName":"a","type":"file","mime":"m","size":10,"sha256":"s"},)"
+      R"({"clientItemId":"b","fileName":"b","type":"file","mime":"m","size":32,"sha256":"s"}]})");
+  EXPECT_EQ(summed.totalBytes, 42);
+
+  const auto stated = decode<StagedShare>(
+      R"({"clientShareId":"x","payload":{"kind":"file"},"totalBytes":7,"attachments":[)"
+      R"({"clientItemId":"a","fileName":"a","type":"file","mime":"m","size":10,"sha256":"s"}]})");
+  EXPECT_EQ(stated.totalBytes, 7);
+
+  const auto nulls = decode<StagedShare>(
+      R"({"clientShareId":"x","payload":{"kind":"text","title":null},"createdAt":null,)"
+      R"("displayTitle":null,"options":null,"future":{"a":[1,2]}})");
+  EXPECT_EQ(nulls.createdAt, 0);
+  EXPECT_FALSE(nulls.payload.title.has_value());
+  EXPECT_FALSE(nulls.options.has_value());
+}
+
+TEST(ShareRecordsDecoding, SummedSizesSaturateInsteadOfOverflowing) {
+  const auto share = decode<StagedShare>(
+      R"({"clientShareId":"x","payload":{"kind":"file"},"attachments":[)"
+      R"({"clientItemId":"a","fileName":"a","type":"file","mime":"m","size":9223372036854775807,"sha256":"s"},)"
+      R"({"clientItemId":"b","fileName":"b","type":"file","mime":"m","size":1,"sha256":"s"}]})");
+  EXPECT_EQ(share.totalBytes, std::numeric_limits<std::int64_t>::max());
+}
+
+TEST(ShareRecordsDecoding, ShareOptionsFromEmptyObject) {
+  const auto options = decode<ShareOptions>("{}");
+  EXPECT_EQ(options, ShareOptions{});
+  EXPECT_FALSE(options.disableDownload);
+  EXPECT_FALSE(options.burnAfterReading);
+  EXPECT_EQ(encode(options), R"({"disableDownload":false,"burnAfterReading":false})");
+}
+
+TEST(ShareRecordsDecoding, Int64BoundariesAndStrictTypes) {
+  const auto attachment = [](const std::string& size) {
+    return decode<StagedAttachment>(
+        R"({"clientItemId":"a","fileName":"f","type":"file","mime":"m",)"
+        R"("sha256":"s","size":)" +
+        size + "}");
+  };
+  EXPECT_EQ(attachment("9223372036854775807").size, std::numeric_limits<std::int64_t>::max());
+  EXPECT_EQ(attachment("-9223372036854775808").size, std::numeric_limits<std::int64_t>::min());
+
+  const auto kindOf = [&](const std::string& size) {
+    try {
+      attachment(size);
+    } catch (const ShareJSONError& error) {
+      EXPECT_EQ(error.path(), "size");
+      return error.kind();
+    }
+    ADD_FAILURE() << "size " << size << " decoded";
+    return ShareJSONError::Kind::malformed;
+  };
+  EXPECT_EQ(kindOf("9223372036854775808"), ShareJSONError::Kind::outOfRange);
+  EXPECT_EQ(kindOf("18446744073709551615"), ShareJSONError::Kind::outOfRange);
+  EXPECT_EQ(kindOf("99999999999999999999999"), ShareJSONError::Kind::typeMismatch);
+  EXPECT_EQ(kindOf("1.5"), ShareJSONError::Kind::typeMismatch);
+  EXPECT_EQ(kindOf(R"("10")"), ShareJSONError::Kind::typeMismatch);
+  EXPECT_EQ(kindOf("true"), ShareJSONError::Kind::typeMismatch);
+  EXPECT_EQ(kindOf("null"), ShareJSONError::Kind::missingKey);
+}
+
+TEST(ShareRecordsDecoding, ABadNestedValueFailsTheWholeDocument) {
+  const auto failure = [](std::string_view json) -> std::string {
+    try {
+      decode<StagedShare>(json);
+    } catch (const ShareJSONError& error) {
+      return error.path();
+    }
+    return "decoded";
+  };
+  EXPECT_EQ(failure(R"({"clientShareId":"x","payload":{}})"), "payload.kind");
+  EXPECT_EQ(failure(R"({"payload":{"kind":"text"}})"), "clientShareId");
+  EXPECT_EQ(failure(R"({"clientShareId":"x","payload":{"kind":"text","meta":{"a":1}}})"),
+            "payload.meta.a");
+  EXPECT_EQ(
+      failure(
+          R"({"clientShareId":"x","payload":{"kind":"text"},"attachments":[{"clientItemId":"a"}]})"),
+      "attachments[0].fileName");
+  EXPECT_EQ(failure(R"({"clientShareId":"x","payload":{"kind":"text"},"attachments":{}})"),
+            "attachments");
+  EXPECT_EQ(
+      failure(
+          R"({"clientShareId":"x","payload":{"kind":"text"},"options":{"disableDownload":"no"}})"),
+      "options.disableDownload");
+  EXPECT_EQ(failure(R"([])"), "");
+  EXPECT_THROW(decode<StagedShare>("{\"clientShareId\":"), ShareJSONError);
+  EXPECT_THROW(decode<StagedShare>("{\"clientShareId\":\"\xff\",\"payload\":{\"kind\":\"t\"}}"),
+               ShareJSONError);
+}
+
+TEST(ShareRecordsEquality, EveryFieldTakesPart) {
+  const StagedShare base{"id", 1, textPayload(), {photo()}, "t", {}, 10, {}};
+  auto changed = base;
+  EXPECT_EQ(changed, base);
+  changed.attachments[0].durationMs = 5;
+  EXPECT_NE(changed, base);
+  changed = base;
+  changed.payload.source->locale = "de_DE";
+  EXPECT_NE(changed, base);
+  changed = base;
+  changed.options = ShareOptions{};
+  EXPECT_NE(changed, base);
+}
+
+TEST(ShareRecordsEquality, MetaMapsCompareAsDictionaries) {
+  EXPECT_EQ((ShareStringMap{{"a", "1"}, {"b", "2"}}), (ShareStringMap{{"b", "2"}, {"a", "1"}}));
+  EXPECT_NE((ShareStringMap{{"a", "1"}}), (ShareStringMap{{"a", "2"}}));
+  EXPECT_NE((ShareStringMap{{"a", "1"}}), (ShareStringMap{{"a", "1"}, {"b", "1"}}));
+}
+
+TEST(StagedAttachment, UploadFileNamePrefersTheTrimmedOriginalName) {
+  auto attachment = photo();
+  EXPECT_EQ(attachment.uploadFileName(), "Urlaub 🌊.jpg");
+  attachment.originalName = " \n\t ";
+  EXPECT_EQ(attachment.uploadFileName(), "photo.jpg");
+  attachment.originalName.reset();
+  EXPECT_EQ(attachment.uploadFileName(), "photo.jpg");
+}
+
+TEST(StagedShare, AttachmentLocationsStayInsideTheShareFolder) {
+  const std::filesystem::path folder = "/store/pending/id-1";
+  const StagedShare share{"id-1", 0, SharePayload{}, {}, "", {}, 0, {}};
+  auto attachment = photo();
+  EXPECT_EQ(share.url(attachment, folder), folder / "photo.jpg");
+  using namespace std::string_literals;
+  for (const auto& hostile : {".."s, "."s, ""s, "../../token.json"s, "/etc/passwd"s, "a\0b"s}) {
+    attachment.fileName = hostile;
+    const auto location = share.url(attachment, folder);
+    EXPECT_EQ(location.parent_path(), folder) << attachment.fileName;
+    EXPECT_NE(location.filename(), "..");
+    EXPECT_NE(location.filename(), ".");
+  }
+  attachment.fileName = "100%.txt";
+  EXPECT_EQ(share.url(attachment, folder), folder / "100%.txt");
+}
+
+TEST(ShareSource, DefaultSourceNamesThisPlatformAndTheLocale) {
+  const auto source = ShareSource::makeDefault(std::nullopt, "org.example.App", std::nullopt);
+  EXPECT_EQ(source.platform, "linux");
+  EXPECT_EQ(source.app, "org.example.App");
+  EXPECT_FALSE(source.deviceId.has_value());
+  ASSERT_TRUE(source.locale.has_value());
+  EXPECT_FALSE(source.locale->empty());
+  EXPECT_EQ(lumoShareProtocolVersion, 1);
+}
+
+}  // namespace
+}  // namespace lumo

@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include "UnicodeText.hpp"
+
+namespace lumo {
+namespace {
+
+using UnicodeText::characterCount;
+using UnicodeText::prefixCharacters;
+using UnicodeText::trimmed;
+using UnicodeText::trimmedBlanks;
+
+TEST(UnicodeTextTrim, RemovesExactlyBlanksAndLineBreaks) {
+  for (const auto* edge : {" ", "\t", "\n", "\v", "\f", "\r", "\u0085", "\u2028", "\u2029",
+                           "\u00a0", "\u2003", "\u3000", "\u202f"}) {
+    EXPECT_EQ(trimmed(std::string(edge) + "x" + edge), "x") << edge;
+  }
+  for (const auto* kept : {"\u200b", "\ufeff", "\u0001", "\u001f"}) {
+    EXPECT_EQ(trimmed(std::string(kept) + "x"), std::string(kept) + "x") << kept;
+  }
+  EXPECT_EQ(trimmed(" a  b "), "a  b");
+  EXPECT_EQ(trimmed(" \n "), "");
+  EXPECT_EQ(trimmed(""), "");
+}
+
+TEST(UnicodeTextTrim, BlanksOnlyKeepsLineBreaks) {
+  EXPECT_EQ(trimmedBlanks(" \t\u3000\nx\n \t"), "\nx\n");
+  EXPECT_EQ(trimmedBlanks("\u2028"), "\u2028");
+}
+
+TEST(UnicodeTextTrim, IllFormedUTF8IsKeptNotTrimmed) {
+  EXPECT_EQ(trimmed(" \xff "), "\xff");
+  EXPECT_EQ(trimmed("\xe2\x80 x"), "\xe2\x80 x");  // a cut-off U+2028 is not a line break
+  EXPECT_EQ(trimmed("x \xe2\x80"), "x \xe2\x80");
+  EXPECT_EQ(trimmed("\x80\x80"), "\x80\x80");
+}
+
+TEST(UnicodeTextCharacters, CountsGraphemeClusters) {
+  EXPECT_EQ(characterCount(""), 0u);
+  EXPECT_EQ(characterCount("abc"), 3u);
+  EXPECT_EQ(characterCount("e\u0301"), 1u);
+  EXPECT_EQ(characterCount("👩‍👩‍👧"), 1u);
+  EXPECT_EQ(characterCount("🇩🇪🇫🇷"), 2u);
+  EXPECT_EQ(characterCount("\r\n"), 1u);
+  EXPECT_EQ(characterCount("한국어"), 3u);
+  EXPECT_EQ(characterCount("\xff\xfe"), 2u);
+}
+
+TEST(UnicodeTextCharacters, PrefixNeverSplitsACharacter) {
+  EXPECT_EQ(prefixCharacters("e\u0301e\u0301", 1), "e\u0301");
+  EXPECT_EQ(prefixCharacters("👩‍👩‍👧x", 1), "👩‍👩‍👧");
+  EXPECT_EQ(prefixCharacters("abc", 0), "");
+  EXPECT_EQ(prefixCharacters("abc", 3), "abc");
+  EXPECT_EQ(prefixCharacters("abc", 99), "abc");
+  EXPECT_EQ(prefixCharacters("a\xff"
+                             "b",
+                             2),
+            "a\xff");
+}
+
+TEST(UnicodeTextCase, LowercasesLocaleIndependently) {
+  EXPECT_EQ(UnicodeText::lowercased("ÄÖÜ ABC"), "äöü abc");
+  EXPECT_EQ(UnicodeText::lowercased("ΟΔΟΣ"), "οδος");
+  EXPECT_EQ(UnicodeText::lowercased("I"), "i");  // not the Turkish dotless ı
+  EXPECT_EQ(UnicodeText::lowercased(""), "");
+}
+
+}  // namespace
+}  // namespace lumo
