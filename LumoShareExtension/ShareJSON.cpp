@@ -9,7 +9,8 @@ std::string ShareJSONEncoder::dump(const JSONValue& value) {
 JSONValue ShareJSONDecoder::parse(std::string_view text) {
   try {
     return JSONValue::parse(text);
-  } catch (const JSONValue::parse_error& error) {
+  } catch (const JSONValue::exception& error) {
+    // parse_error for bad syntax, out_of_range for a number beyond double ("1e999").
     throw ShareJSONError(ShareJSONError::Kind::malformed, "", error.what());
   }
 }

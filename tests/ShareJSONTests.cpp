@@ -56,6 +56,23 @@ TEST(ShareJSONFiles, ReadErrorsReachTheCaller) {
   EXPECT_THROW(ShareJSON::read<SharePayload>(folder / "empty.json"), ShareJSONError);
 }
 
+TEST(ShareJSONDecoding, EveryParserFailureIsATypedError) {
+  const auto kindOf = [](std::string_view text) {
+    try {
+      ShareJSON::decoder().decode<SharePayload>(text);
+    } catch (const ShareJSONError& error) {
+      return error.kind();
+    }
+    ADD_FAILURE() << text << " decoded";
+    return ShareJSONError::Kind::invalidValue;
+  };
+  EXPECT_EQ(kindOf("1e999"), ShareJSONError::Kind::malformed);
+  EXPECT_EQ(kindOf(R"({"kind":"text","createdAt":-1e400})"), ShareJSONError::Kind::malformed);
+  EXPECT_EQ(kindOf(std::string(100000, '[')), ShareJSONError::Kind::malformed);
+  EXPECT_EQ(kindOf(R"({"kind":"text"} trailing)"), ShareJSONError::Kind::malformed);
+  EXPECT_EQ(kindOf("\xef\xbb\xbf{\"kind\":1}"), ShareJSONError::Kind::typeMismatch);
+}
+
 TEST(ShareJSONEncoding, IllFormedUTF8BecomesReplacementCharacters) {
   SharePayload payload;
   payload.kind = ShareKindValues::text;
