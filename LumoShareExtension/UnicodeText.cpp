@@ -88,6 +88,38 @@ void forEachCharacterEnd(std::string_view text, Visitor visit) {
 
 }  // namespace
 
+namespace detail {
+
+char32_t scalarAt(std::string_view text, std::size_t offset, std::size_t& length) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data() + offset);
+  const auto remaining = static_cast<int32_t>(std::min<std::size_t>(text.size() - offset, 4));
+  int32_t index = 0;
+  UChar32 scalar = 0;
+  U8_NEXT(bytes, index, remaining, scalar);
+  length = static_cast<std::size_t>(index);
+  return scalar < 0 ? U'\uFFFD' : static_cast<char32_t>(scalar);
+}
+
+}  // namespace detail
+
+std::string wellFormed(std::string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  forEachScalar(text, [&](char32_t scalar, std::size_t offset, std::size_t length) {
+    const bool replaced = scalar == U'\uFFFD' && text.substr(offset, length) != "\xEF\xBF\xBD";
+    if (replaced) {
+      result += "\xEF\xBF\xBD";
+    } else {
+      result.append(text.data() + offset, length);
+    }
+  });
+  return result;
+}
+
+bool isWhiteSpace(char32_t scalar) {
+  return u_isUWhiteSpace(static_cast<UChar32>(scalar)) != 0;
+}
+
 bool isBlank(char32_t scalar) {
   return scalar == U'\t' || u_charType(static_cast<UChar32>(scalar)) == U_SPACE_SEPARATOR;
 }

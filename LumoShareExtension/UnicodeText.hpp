@@ -26,7 +26,34 @@ std::size_t characterCount(std::string_view text);
 /// The first `count` user-perceived characters of `text` (all of it when it is shorter).
 std::string_view prefixCharacters(std::string_view text, std::size_t count);
 
+/// `text` as well-formed UTF-8: each ill-formed sequence becomes U+FFFD.
+std::string wellFormed(std::string_view text);
+
+/// Unicode White_Space property (blanks, line breaks and a few more).
+bool isWhiteSpace(char32_t scalar);
+
+/// Calls `visit(scalar, byteOffset, byteLength)` for every scalar of `text`; an ill-formed
+/// sequence is reported as U+FFFD with its own length.
+template <class Visitor>
+void forEachScalar(std::string_view text, Visitor visit);
+
 /// Locale-independent full Unicode lower-casing.
 std::string lowercased(std::string_view text);
+
+namespace detail {
+/// Decodes the scalar at `offset`; sets `length` to its byte count. U+FFFD when ill-formed.
+char32_t scalarAt(std::string_view text, std::size_t offset, std::size_t& length);
+}  // namespace detail
+
+template <class Visitor>
+void forEachScalar(std::string_view text, Visitor visit) {
+  std::size_t offset = 0;
+  while (offset < text.size()) {
+    std::size_t length = 0;
+    const char32_t scalar = detail::scalarAt(text, offset, length);
+    visit(scalar, offset, length);
+    offset += length;
+  }
+}
 
 }  // namespace lumo::UnicodeText

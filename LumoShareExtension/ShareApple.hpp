@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Built-in constants of the system: limits and identifiers that several components apply.
+namespace lumo::ShareApple {
+
+inline constexpr char defaultAppGroupIdentifier[] = "group.com.lumo.share";
+inline constexpr char keychainService[] = "com.lumo.share.apple.token";
+inline constexpr char keychainAccount[] = "user";
+inline constexpr char urlScheme[] = "lumoshare";
+inline constexpr char macosHostBundleIdentifier[] = "lumo.share";
+
+inline constexpr std::size_t maxItems = 50;
+inline constexpr std::int64_t maxTextBytes = 16384;
+inline constexpr std::size_t maxTitleCharacters = 200;
+inline constexpr std::size_t maxCommentCharacters = 2048;
+inline constexpr std::size_t maxChatMessages = 200;
+inline constexpr std::int64_t maxChatMessageBytes = 8192;
+
+inline constexpr std::int64_t defaultExpiresInSeconds = 604800;
+inline constexpr std::int64_t minExpiresInSeconds = 86400;
+inline constexpr std::int64_t anonymousMaxExpiresInSeconds = 86400;
+inline constexpr std::int64_t anonymousActiveLimit = 5;
+inline constexpr std::int64_t anonymousMaxFileBytes = 10485760;
+inline constexpr std::int64_t maxUploadBytes = 104857600;
+inline constexpr const char* anonymousForbiddenMetadata[] = {"slug", "password", "allowed_emails",
+                                                             "exp_days"};
+inline constexpr std::size_t maxPendingShares = 100;
+inline constexpr std::int64_t maxAttemptsBeforeManual = 8;
+inline constexpr std::size_t maxRecentUploads = 50;
+inline constexpr std::size_t bindMaxBatchSize = 20;
+inline constexpr std::int64_t noticePageLimit = 20;
+inline constexpr std::int64_t noticeMaxPageLimit = 50;
+
+}  // namespace lumo::ShareApple

@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include "ChatTranscriptParser.hpp"
+#include "ShareVocabularies.hpp"
+#include "UnicodeText.hpp"
+
+namespace lumo {
+namespace {
+
+using Pair = std::pair<std::string, std::string>;
+
+std::vector<Pair> messagesOf(std::string_view text) {
+  std::vector<Pair> pairs;
+  const auto chat = ChatTranscriptParser::parse(text, std::nullopt);
+  if (!chat) return pairs;
+  for (const auto& message : chat->messages) pairs.emplace_back(message.sender, *message.text);
+  return pairs;
+}
+
+TEST(ChatTranscriptLines, BracketTimeWithEitherColon) {
+  EXPECT_EQ(messagesOf("[10:01] 小明：在吗\n[2024-01-02 10:02] Bo:  yes "),
+            (std::vector<Pair>{{"小明", "在吗"}, {"Bo", "yes"}}));
+}
+
+TEST(ChatTranscriptLines, TimeFirstWithShortAndLongClocks) {
+  EXPECT_EQ(messagesOf("10:01 Ana: hi\n9:02:33 Bo：yo"),
+            (std::vector<Pair>{{"Ana", "hi"}, {"Bo", "yo"}}));
+  // Unicode digits count as digits.
+  EXPECT_EQ(messagesOf("１０:０１ Ana: hi\n10:02 Bo: yo").size(), 2u);
+  // Without a colon after the sender neither time-first nor sender-first applies.
+  EXPECT_TRUE(messagesOf("10:01 Ana hi\n10:02 Bo yo").empty());
+}
+
+TEST(ChatTranscriptLines, SenderFirstWithTimesAndDates) {
+  EXPECT_EQ(
+      messagesOf("Ana Li 2024/01/02 10:01 hello there\nBo 2024-1-2 9:05: hi\n"
+                 "Cy [10:01] yo\nDi 10:01：ok"),
+      (std::vector<Pair>{{"Ana Li", "hello there"}, {"Bo", "hi"}, {"Cy", "yo"}, {"Di", "ok"}}));
+  // A sender never contains a colon, and never starts with a digit.
+  EXPECT_TRUE(messagesOf("A:na 10:01 hi\nB:o 10:02 yo").empty());
+}
+
+TEST(ChatTranscriptText, ContinuationsBlankLinesAndPreamble) {
+  const auto text =
+      "copied from the group\n\nAna 10:01\nfirst line\n\n   second line  \nBo 10:02 ok\r\n"
+      "Cy 10:03\u2028yes";
+  EXPECT_EQ(messagesOf(text),
+            (std::vector<Pair>{{"Ana", "first line\nsecond line"}, {"Bo", "ok"}, {"Cy", "yes"}}));
+}
+
+TEST(ChatTranscriptText, EmptyMessagesProduceNothing) {
+  EXPECT_EQ(messagesOf("Ana 10:01\nBo 10:02 hi\nCy 10:03 yo"),
+            (std::vector<Pair>{{"Bo", "hi"}, {"Cy", "yo"}}));
+}
+
+TEST(ChatTranscriptText, TooFewLinesOrMessagesIsNoTranscript) {
+  EXPECT_FALSE(ChatTranscriptParser::parse("[10:01] Ana: hi", std::nullopt));
+  EXPECT_FALSE(ChatTranscriptParser::parse("[10:01] Ana: hi\njust a line", std::nullopt));
+  EXPECT_FALSE(ChatTranscriptParser::parse("", std::nullopt));
+  EXPECT_FALSE(ChatTranscriptParser::parse("\u2028\u2028\u2028", std::nullopt));
+  EXPECT_FALSE(ChatTranscriptParser::parse("\xff\n\xfe", std::nullopt));
+}
+
+TEST(ChatTranscriptText, StopsAt200Messages) {
+  std::string text;
+  for (int index = 0; index < 250; ++index) text += "[t] user" + std::to_string(index) + ": m\n";
+  const auto chat = ChatTranscriptParser::parse(text, std::nullopt);
+  ASSERT_TRUE(chat.has_value());
+  ASSERT_EQ(chat->messages.size(), 200u);
+  EXPECT_EQ(chat->messages.front().sender, "user0");
+  EXPECT_EQ(chat->messages.back().sender, "user199");
+}
+
+TEST(ChatTranscriptText, LongMessagesAreCutAtACharacterWithEllipsis) {
+  std::string text = "[1] Ana: start\n";
+  for (int index = 0; index < 1000; ++index) text += "中文内容\n";
+  text += "[2] Bo: end";
+  const auto chat = ChatTranscriptParser::parse(text, std::nullopt);
+  ASSERT_TRUE(chat.has_value());
+  const auto& cut = *chat->messages.front().text;
+  EXPECT_LE(cut.size(), 8192u);
+  EXPECT_GT(cut.size(), 8180u);
+  EXPECT_EQ(cut.substr(cut.size() - 3), "…");
+  EXPECT_EQ(UnicodeText::wellFormed(cut), cut);
+}
+
+TEST(ChatTranscriptResult, RecordShapeAndPayload) {
+  const auto chat = ChatTranscriptParser::parse("[1] Ana: hi\n[2] Bo: yo", "COM.TENCENT.XIN");
+  ASSERT_TRUE(chat.has_value());
+  EXPECT_EQ(chat->provider, "wechat");
+  EXPECT_EQ(chat->conversationType, "dm");
+  EXPECT_EQ(chat->captureMethod, "share-sheet");
+  EXPECT_EQ(chat->note, "来自系统分享面板的文本，按行解析；未读取任何 App 私有聊天库。");
+  EXPECT_FALSE(chat->conversationName.has_value());
+  const auto& message = chat->messages[0];
+  EXPECT_EQ(message, (ChatMessage{std::nullopt, "Ana", std::nullopt, "text", "hi", std::nullopt,
+                                  std::nullopt, std::nullopt}));
+  const auto payload = chat->payload();
+  EXPECT_EQ(payload.conversation,
+            (ChatConversation{std::nullopt, std::nullopt, "dm", std::nullopt}));
+  EXPECT_EQ(payload.messages, chat->messages);
+  EXPECT_EQ(payload.note, chat->note);
+}
+
+TEST(ChatTranscriptProvider, MapsBundleIdentifiers) {
+  const std::vector<std::pair<std::optional<std::string>, std::string>> cases = {
+      {std::nullopt, "other"},
+      {"", "other"},
+      {"com.tencent.xin", "wechat"},
+      {"COM.Tencent.XIN", "wechat"},
+      {"com.tencent.xin.share", "other"},
+      {"com.tencent.mqq", "qq"},
+      {"com.tencent.mqqi", "qq"},
+      {"com.tencent.MobileQQ", "qq"},
+      {"com.atebits.Tweetie2", "x"},
+      {"com.facebook.Messenger", "facebook"},
+      {"com.facebook", "other"},
+      {"net.whatsapp.WhatsApp", "whatsapp"},
+      {"ph.telegra.Telegraph", "telegram"},
+      {"org.whispersystems.signal", "signal"},
+      {"org.telegram.desktop", "other"},
+  };
+  for (const auto& [bundle, provider] : cases) {
+    EXPECT_EQ(ChatTranscriptParser::provider(bundle), provider) << bundle.value_or("<none>");
+  }
+}
+
+}  // namespace
+}  // namespace lumo
