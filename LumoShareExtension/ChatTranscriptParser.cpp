@@ -64,6 +64,11 @@ class LineMatcher {
   }
 
   std::optional<MessageLine> match(std::string_view line) {
+    // Every pattern needs a colon (after the sender, or inside a clock time): lines without one
+    // skip the regex engine.
+    if (line.find(':') == std::string_view::npos && line.find("：") == std::string_view::npos) {
+      return std::nullopt;
+    }
     line_ = icu::UnicodeString::fromUTF8(
         icu::StringPiece(line.data(), static_cast<int32_t>(line.size())));
     for (auto& matcher : matchers_) {
@@ -152,10 +157,15 @@ bool startsWith(std::string_view text, std::string_view prefix) {
 
 }  // namespace
 
-ChatPayload ParsedChat::payload() const {
-  return ChatPayload{
-      provider, ChatConversation{std::nullopt, conversationName, conversationType, std::nullopt},
-      captureMethod, messages, note};
+ChatPayload ParsedChat::payload() const& {
+  return ParsedChat(*this).payload();
+}
+
+ChatPayload ParsedChat::payload() && {
+  return ChatPayload{std::move(provider),
+                     ChatConversation{std::nullopt, std::move(conversationName),
+                                      std::move(conversationType), std::nullopt},
+                     std::move(captureMethod), std::move(messages), std::move(note)};
 }
 
 std::optional<ParsedChat> ChatTranscriptParser::parse(

@@ -19,7 +19,8 @@ struct ParsedChat {
   std::optional<std::string> note;
 
   /// The transcript as a ChatPayload.
-  ChatPayload payload() const;
+  ChatPayload payload() const&;
+  ChatPayload payload() &&;
 
   bool operator==(const ParsedChat&) const = default;
 };

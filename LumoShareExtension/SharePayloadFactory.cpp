@@ -78,7 +78,7 @@ std::optional<ChatPayload> makeChat(const std::optional<std::string>& from,
   auto parsed = ChatTranscriptParser::parse(*from, source.app);
   if (!parsed) return std::nullopt;
   parsed->captureMethod = captureMethod;
-  return parsed->payload();
+  return std::move(*parsed).payload();
 }
 
 std::string deriveKind(const std::optional<std::string>& text, const std::optional<Url>& url,

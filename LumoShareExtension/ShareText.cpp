@@ -54,20 +54,23 @@ std::optional<std::string> title(const std::optional<std::string>& from,
                                  const std::optional<std::string>& fallback,
                                  std::size_t maxCharacters) {
   if (from) {
-    std::optional<std::string_view> firstLine;
-    std::size_t lineStart = 0;
     const std::string_view text = *from;
-    const auto considerLine = [&](std::size_t lineEnd) {
-      const auto line = UnicodeText::trimmedBlanks(text.substr(lineStart, lineEnd - lineStart));
-      if (!firstLine && !line.empty()) firstLine = line;
-    };
-    UnicodeText::forEachScalar(text, [&](char32_t scalar, std::size_t offset, std::size_t length) {
-      if (firstLine || !UnicodeText::isLineBreak(scalar)) return;
-      considerLine(offset);
-      lineStart = offset + length;
-    });
-    if (!firstLine) considerLine(text.size());
-    if (firstLine) return clamp(*firstLine, maxCharacters);
+    std::size_t lineStart = 0;
+    std::size_t offset = 0;
+    while (lineStart <= text.size()) {
+      std::size_t length = 0;
+      const bool atEnd = offset >= text.size();
+      if (!atEnd &&
+          !UnicodeText::isLineBreak(UnicodeText::detail::scalarAt(text, offset, length))) {
+        offset += length;
+        continue;
+      }
+      const auto line = UnicodeText::trimmedBlanks(text.substr(lineStart, offset - lineStart));
+      if (!line.empty()) return clamp(line, maxCharacters);
+      if (atEnd) break;
+      offset += length;
+      lineStart = offset;
+    }
   }
   if (fallback && !fallback->empty()) return clamp(*fallback, maxCharacters);
   return std::nullopt;

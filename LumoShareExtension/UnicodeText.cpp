@@ -105,14 +105,26 @@ char32_t scalarAt(std::string_view text, std::size_t offset, std::size_t& length
 std::string wellFormed(std::string_view text) {
   std::string result;
   result.reserve(text.size());
-  forEachScalar(text, [&](char32_t scalar, std::size_t offset, std::size_t length) {
-    const bool replaced = scalar == U'\uFFFD' && text.substr(offset, length) != "\xEF\xBF\xBD";
-    if (replaced) {
-      result += "\xEF\xBF\xBD";
-    } else {
-      result.append(text.data() + offset, length);
+  std::size_t runStart = 0;  // start of the well-formed bytes not yet copied
+  std::size_t offset = 0;
+  while (offset < text.size()) {
+    if (static_cast<unsigned char>(text[offset]) < 0x80) {
+      ++offset;
+      continue;
     }
-  });
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data() + offset);
+    const auto remaining = static_cast<int32_t>(std::min<std::size_t>(text.size() - offset, 4));
+    int32_t length = 0;
+    UChar32 scalar = 0;
+    U8_NEXT(bytes, length, remaining, scalar);
+    if (scalar < 0) {
+      result.append(text.data() + runStart, offset - runStart);
+      result += "\xEF\xBF\xBD";
+      runStart = offset + static_cast<std::size_t>(length);
+    }
+    offset += static_cast<std::size_t>(length);
+  }
+  result.append(text.data() + runStart, text.size() - runStart);
   return result;
 }
 
