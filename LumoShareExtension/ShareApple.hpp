@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 // Built-in constants of the system: limits and identifiers that several components apply.
 namespace lumo::ShareApple {
@@ -11,6 +12,13 @@ inline constexpr char keychainService[] = "com.lumo.share.apple.token";
 inline constexpr char keychainAccount[] = "user";
 inline constexpr char urlScheme[] = "lumoshare";
 inline constexpr char macosHostBundleIdentifier[] = "lumo.share";
+
+// Deployment addresses. Their hosts are build options (LUMO_API_ORIGIN, LUMO_SHARE_PAGE_ORIGIN,
+// LUMO_CONSOLE_ORIGIN); the paths are fixed.
+extern const std::string_view defaultAPIBase;   ///< "<api origin>/api/v1"
+extern const std::string_view sharePageBase;    ///< "<share page origin>/"
+extern const std::string_view consoleDocsURL;   ///< "<console origin>/console/docs"
+extern const std::string_view consoleLinksURL;  ///< "<console origin>/console/links"
 
 inline constexpr std::size_t maxItems = 50;
 inline constexpr std::int64_t maxTextBytes = 16384;

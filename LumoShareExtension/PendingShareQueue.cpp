@@ -1,0 +1,368 @@
+#include "PendingShareQueue.hpp"
+
+#include <algorithm>
+#include <limits>
+
+#include "ShareApple.hpp"
+#include "ShareFileLock.hpp"
+#include "ShareJSON.hpp"
+#include "ShareLogMessages.hpp"
+
+namespace lumo {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr char entryFileName[] = "share.json";
+constexpr std::int64_t abandonedUploadMs = 300000;
+constexpr std::int64_t retryBaseMs = 30000;
+constexpr std::int64_t retryMaxMs = 3600000;
+constexpr double retryJitter = 0.2;
+
+using State = ShareQueueEntry::State;
+
+void sortOldestFirst(std::vector<QueuedShare>& shares) {
+  std::stable_sort(shares.begin(), shares.end(), [](const QueuedShare& a, const QueuedShare& b) {
+    return a.staged().createdAt < b.staged().createdAt;
+  });
+}
+
+void sortNewestFirst(std::vector<ShareUploadRecord>& records) {
+  std::stable_sort(records.begin(), records.end(),
+                   [](const ShareUploadRecord& a, const ShareUploadRecord& b) {
+                     return a.createdAtMs > b.createdAtMs;
+                   });
+}
+
+std::int64_t saturatingAdd(std::int64_t value, std::int64_t delta) {
+  std::int64_t sum = 0;
+  if (__builtin_add_overflow(value, delta, &sum)) {
+    return delta > 0 ? std::numeric_limits<std::int64_t>::max()
+                     : std::numeric_limits<std::int64_t>::min();
+  }
+  return sum;
+}
+
+std::vector<QueuedShare> firstOf(std::vector<QueuedShare> shares, std::int64_t limit) {
+  shares.resize(std::min<std::size_t>(shares.size(),
+                                      static_cast<std::size_t>(std::max<std::int64_t>(limit, 0))));
+  return shares;
+}
+
+bool isDue(const ShareQueueEntry& entry, std::int64_t now, bool includeExhausted) {
+  if (entry.state == State::uploading) {
+    return !entry.lastAttemptAtMs || now - *entry.lastAttemptAtMs > abandonedUploadMs;
+  }
+  const bool hasAttemptsLeft =
+      includeExhausted || entry.attempts < ShareApple::maxAttemptsBeforeManual;
+  return hasAttemptsLeft && (!entry.nextAttemptAtMs || *entry.nextAttemptAtMs <= now);
+}
+
+}  // namespace
+
+PendingShareQueue::PendingShareQueue(ShareStorage storage, ShareClock nowMs, ShareRandom random)
+    : storage_(std::move(storage)), nowMs_(std::move(nowMs)), random_(std::move(random)) {}
+
+fs::path PendingShareQueue::makeStagingDirectory(const std::string& clientShareId) {
+  std::lock_guard lock(mutex_);
+  if (!ShareStorage::isSafeShareIdentifier(clientShareId)) {
+    throw ShareQueueError::io("invalid share identifier");
+  }
+  storage_.ensureDirectories();
+  const auto directory = storage_.pendingDirectory(clientShareId);
+  fs::create_directories(directory);
+  return directory;
+}
+
+void PendingShareQueue::enqueue(const StagedShare& staged) {
+  std::lock_guard lock(mutex_);
+  if (!ShareStorage::isSafeShareIdentifier(staged.clientShareId)) {
+    throw ShareQueueError::io("invalid share identifier");
+  }
+  storage_.ensureDirectories();
+  if (readAll().size() >= ShareApple::maxPendingShares) {
+    throw ShareQueueError::full(static_cast<std::int64_t>(ShareApple::maxPendingShares));
+  }
+  const auto directory = storage_.pendingDirectory(staged.clientShareId);
+  fs::create_directories(directory);
+  write(QueuedShare{ShareQueueEntry{staged, State::queued, 0, {}, {}, {}, now()}, directory});
+  ShareLogMessages::enqueuedShare(staged.clientShareId,
+                                  static_cast<std::int64_t>(staged.attachments.size()));
+}
+
+std::optional<QueuedShare> PendingShareQueue::entry(const std::string& clientShareId) const {
+  std::lock_guard lock(mutex_);
+  if (!ShareStorage::isSafeShareIdentifier(clientShareId)) return std::nullopt;
+  return read(storage_.pendingDirectory(clientShareId));
+}
+
+std::vector<QueuedShare> PendingShareQueue::all() const {
+  std::lock_guard lock(mutex_);
+  auto shares = readAll();
+  sortOldestFirst(shares);
+  return shares;
+}
+
+std::vector<QueuedShare> PendingShareQueue::nextBatch(std::int64_t limit,
+                                                      bool includeExhausted) const {
+  std::lock_guard lock(mutex_);
+  const auto moment = now();
+  std::vector<QueuedShare> due;
+  for (auto& share : readAll()) {
+    if (isDue(share.entry, moment, includeExhausted)) due.push_back(std::move(share));
+  }
+  sortOldestFirst(due);
+  return firstOf(std::move(due), limit);
+}
+
+void PendingShareQueue::markUploading(const QueuedShare& share) {
+  std::lock_guard lock(mutex_);
+  auto updated = share;
+  updated.entry.state = State::uploading;
+  updated.entry.attempts = saturatingAdd(updated.entry.attempts, 1);
+  updated.entry.lastAttemptAtMs = now();
+  updated.entry.updatedAtMs = now();
+  write(updated);
+}
+
+void PendingShareQueue::markFailed(const QueuedShare& share, const std::string& error,
+                                   std::optional<std::int64_t> retryAfterMs) {
+  std::lock_guard lock(mutex_);
+  const auto moment = now();
+  auto updated = share;
+  updated.entry.state = State::failed;
+  updated.entry.lastError = error;
+  updated.entry.lastAttemptAtMs = moment;
+  updated.entry.updatedAtMs = moment;
+  const auto backoff = ShareRetry::backoffMs(std::max<std::int64_t>(share.entry.attempts, 1),
+                                             retryBaseMs, retryMaxMs, retryJitter, random_);
+  const auto delay = retryAfterMs ? std::max(*retryAfterMs, backoff) : backoff;
+  updated.entry.nextAttemptAtMs = saturatingAdd(moment, delay);
+  write(updated);
+  ShareLogMessages::queuedShareFailed(share.staged().clientShareId, error);
+}
+
+void PendingShareQueue::markSucceeded(const QueuedShare& share, const ShareUploadOutcome& outcome) {
+  std::lock_guard lock(mutex_);
+  const auto& id = share.staged().clientShareId;
+  {
+    ShareFileLock recordsLock(storage_.recentUploadsLockURL());
+    auto records = loadRecords();
+    // A re-upload under the same slug keeps what binding already achieved.
+    const auto earlier = std::find_if(records.begin(), records.end(), [&](const auto& existing) {
+      return existing.clientShareId == id && existing.slug == outcome.slug;
+    });
+    const auto boundAtMs = earlier != records.end() ? earlier->boundAtMs : std::nullopt;
+    const auto bindError = earlier != records.end() ? earlier->bindError : std::nullopt;
+    ShareUploadRecord record{id,
+                             outcome.kind,
+                             outcome.slug,
+                             outcome.shortUrl,
+                             outcome.title.value_or(share.staged().displayTitle),
+                             outcome.uploadedAtMs,
+                             outcome.expiresAtMs,
+                             outcome.anonymous,
+                             outcome.claimToken,
+                             boundAtMs,
+                             bindError,
+                             ShareUploadRecord::consoleUrlFor(outcome.kind),
+                             ShareUploadRecord::derivedClaimState(boundAtMs, bindError)};
+    std::erase_if(records, [&](const auto& existing) { return existing.clientShareId == id; });
+    const bool wasFull = records.size() >= ShareApple::maxRecentUploads;
+    records.push_back(std::move(record));
+    if (wasFull) {
+      sortNewestFirst(records);
+      records.resize(ShareApple::maxRecentUploads);
+    }
+    saveRecords(records);
+  }
+  std::error_code ignored;
+  fs::remove_all(share.directoryURL, ignored);
+  ShareLogMessages::queuedShareUploaded(id, outcome.kind, outcome.slug);
+}
+
+std::optional<QueuedShare> PendingShareQueue::updateStaged(const StagedShare& staged,
+                                                           const std::string& clientShareId) {
+  std::lock_guard lock(mutex_);
+  if (!ShareStorage::isSafeShareIdentifier(clientShareId)) {
+    throw ShareQueueError::io("invalid share identifier");
+  }
+  auto share = read(storage_.pendingDirectory(clientShareId));
+  if (!share) return std::nullopt;
+  share->entry.staged = staged;
+  share->entry.updatedAtMs = now();
+  write(*share);
+  return share;
+}
+
+void PendingShareQueue::requeueAll(bool onlyFailed) {
+  std::lock_guard lock(mutex_);
+  for (auto& share : readAll()) {
+    if (onlyFailed && share.entry.state == State::queued) continue;
+    share.entry.state = State::queued;
+    share.entry.attempts = 0;
+    share.entry.nextAttemptAtMs.reset();
+    share.entry.lastError.reset();
+    share.entry.updatedAtMs = now();
+    write(share);
+  }
+}
+
+void PendingShareQueue::discardStaging(const std::string& clientShareId) {
+  std::lock_guard lock(mutex_);
+  removeDirectory(clientShareId);
+}
+
+void PendingShareQueue::remove(const std::string& clientShareId) {
+  std::lock_guard lock(mutex_);
+  removeDirectory(clientShareId);
+}
+
+void PendingShareQueue::clearAll() {
+  std::lock_guard lock(mutex_);
+  std::error_code ignored;
+  for (const auto& share : readAll()) fs::remove_all(share.directoryURL, ignored);
+  try {
+    ShareFileLock recordsLock(storage_.recentUploadsLockURL());
+    fs::remove(storage_.recentUploadsURL(), ignored);
+  } catch (const fs::filesystem_error&) {
+    fs::remove(storage_.recentUploadsURL(), ignored);
+  }
+}
+
+ShareQueueStats PendingShareQueue::stats() const {
+  std::lock_guard lock(mutex_);
+  ShareQueueStats stats;
+  for (const auto& share : readAll()) {
+    auto& counter = share.entry.state == State::queued      ? stats.queued
+                    : share.entry.state == State::uploading ? stats.uploading
+                                                            : stats.failed;
+    ++counter;
+    stats.totalBytes = saturatingAdd(stats.totalBytes, share.staged().totalBytes);
+  }
+  stats.recent =
+      static_cast<std::int64_t>(std::min(loadRecords().size(), ShareApple::maxRecentUploads));
+  return stats;
+}
+
+std::vector<ShareUploadRecord> PendingShareQueue::recentUploads(std::int64_t limit) const {
+  std::lock_guard lock(mutex_);
+  if (limit < 1) return {};
+  auto records = loadRecords();
+  sortNewestFirst(records);
+  records.resize(std::min<std::size_t>(records.size(), static_cast<std::size_t>(limit)));
+  return records;
+}
+
+std::vector<ShareUploadRecord> PendingShareQueue::pendingBinds(std::int64_t limit) const {
+  std::lock_guard lock(mutex_);
+  if (limit < 1) return {};
+  const auto moment = now();
+  auto records = loadRecords();
+  std::erase_if(records, [moment](const ShareUploadRecord& record) {
+    return !record.needsBind() || record.isExpiredForBind(moment);
+  });
+  std::stable_sort(records.begin(), records.end(),
+                   [](const auto& a, const auto& b) { return a.createdAtMs < b.createdAtMs; });
+  records.resize(std::min<std::size_t>(records.size(), static_cast<std::size_t>(limit)));
+  return records;
+}
+
+std::int64_t PendingShareQueue::markBound(const std::vector<std::string>& slugs,
+                                          std::optional<std::int64_t> boundAtMs) {
+  std::lock_guard lock(mutex_);
+  ShareFileLock recordsLock(storage_.recentUploadsLockURL());
+  auto records = loadRecords();
+  const auto boundAt = boundAtMs.value_or(now());
+  std::int64_t changed = 0;
+  for (auto& record : records) {
+    if (std::find(slugs.begin(), slugs.end(), record.slug) == slugs.end()) continue;
+    record.boundAtMs = boundAt;
+    record.bindError.reset();
+    record.claimState = ClaimStateValues::bound;
+    ++changed;
+  }
+  if (changed > 0) saveRecords(records);
+  return changed;
+}
+
+std::int64_t PendingShareQueue::markBindSettled(
+    const std::map<std::string, std::string>& failures) {
+  std::lock_guard lock(mutex_);
+  ShareFileLock recordsLock(storage_.recentUploadsLockURL());
+  auto records = loadRecords();
+  std::int64_t changed = 0;
+  for (auto& record : records) {
+    const auto failure = failures.find(record.slug);
+    if (failure == failures.end()) continue;
+    record.bindError = failure->second;
+    record.claimState = ClaimStateValues::failed;
+    ++changed;
+  }
+  if (changed > 0) saveRecords(records);
+  return changed;
+}
+
+std::int64_t PendingShareQueue::removeRecent(const std::string& slug) {
+  std::lock_guard lock(mutex_);
+  ShareFileLock recordsLock(storage_.recentUploadsLockURL());
+  auto records = loadRecords();
+  const auto removed = static_cast<std::int64_t>(std::erase_if(
+      records, [&slug](const ShareUploadRecord& record) { return record.slug == slug; }));
+  if (removed > 0) saveRecords(records);
+  return removed;
+}
+
+std::vector<QueuedShare> PendingShareQueue::readAll() const {
+  std::vector<QueuedShare> shares;
+  for (const auto& directory : storage_.pendingDirectories()) {
+    if (auto share = read(directory)) shares.push_back(*std::move(share));
+  }
+  return shares;
+}
+
+std::optional<QueuedShare> PendingShareQueue::read(const fs::path& directory) const {
+  try {
+    return QueuedShare{ShareJSON::read<ShareQueueEntry>(directory / entryFileName), directory};
+  } catch (const std::exception&) {
+    return std::nullopt;  // still being staged, or damaged: not an entry
+  }
+}
+
+void PendingShareQueue::write(const QueuedShare& share) const {
+  try {
+    ShareJSON::write(share.entry, share.directoryURL / entryFileName);
+  } catch (const std::exception& error) {
+    throw ShareQueueError::io(error.what());
+  }
+}
+
+void PendingShareQueue::removeDirectory(const std::string& clientShareId) const {
+  if (!ShareStorage::isSafeShareIdentifier(clientShareId)) return;
+  std::error_code ignored;
+  fs::remove_all(storage_.pendingDirectory(clientShareId), ignored);
+}
+
+std::vector<ShareUploadRecord> PendingShareQueue::loadRecords() const {
+  JSONValue list;
+  try {
+    list = ShareJSONDecoder::parse(AtomicFile::read(storage_.recentUploadsURL()));
+  } catch (const std::exception&) {
+    return {};
+  }
+  if (!list.is_array()) return {};
+  // Records are read one by one: a record another writer damaged is dropped, not the whole list.
+  std::vector<ShareUploadRecord> records;
+  for (std::size_t index = 0; index < list.size(); ++index) {
+    try {
+      records.push_back(decodeJSONValue<ShareUploadRecord>(list[index], ""));
+    } catch (const ShareJSONError&) {
+    }
+  }
+  return records;
+}
+
+void PendingShareQueue::saveRecords(const std::vector<ShareUploadRecord>& records) const {
+  ShareJSON::write(records, storage_.recentUploadsURL());
+}
+
+}  // namespace lumo

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ShareQueueEntry.hpp"
+#include "ShareQueueError.hpp"
+#include "ShareRetry.hpp"
+#include "ShareStorage.hpp"
+#include "ShareTime.hpp"
+#include "ShareUploadOutcome.hpp"
+#include "ShareUploadRecord.hpp"
+#include "StagedShare.hpp"
+
+namespace lumo {
+
+/// The crash-safe queue of shares not yet published, and the list of recent uploads. Every
+/// operation holds one mutex, so within a process "share.json" and "recent-uploads.json" are
+/// never read and written at once. Other processes (the host application, the command-line
+/// tool) work on the same files: entries are replaced atomically and an entry that does not
+/// decode is skipped; record changes hold a file lock across their read-modify-write.
+///
+/// A share identifier names a folder: one that is empty, ".", "..", or holds "/" or NUL is
+/// refused by the operations that create or write, and is absent for the others.
+class PendingShareQueue {
+ public:
+  explicit PendingShareQueue(ShareStorage storage, ShareClock nowMs = systemClock(),
+                             ShareRandom random = systemRandom());
+
+  const ShareStorage& storage() const { return storage_; }
+
+  /// Creates "pending/<id>" (and the tree). Throws filesystem_error, or ShareQueueError::io for
+  /// an unsafe identifier.
+  std::filesystem::path makeStagingDirectory(const std::string& clientShareId);
+  /// Adds a staged share as a new queued entry. Throws ShareQueueError::full at 100 entries,
+  /// ShareQueueError::io when "share.json" cannot be written, filesystem_error for the tree.
+  void enqueue(const StagedShare& staged);
+  std::optional<QueuedShare> entry(const std::string& clientShareId) const;
+  /// Every readable entry, oldest `createdAt` first.
+  std::vector<QueuedShare> all() const;
+  /// Entries due for an automatic attempt, oldest first, at most `limit`.
+  std::vector<QueuedShare> nextBatch(std::int64_t limit, bool includeExhausted) const;
+
+  void markUploading(const QueuedShare& share);
+  void markFailed(const QueuedShare& share, const std::string& error,
+                  std::optional<std::int64_t> retryAfterMs = std::nullopt);
+  /// Records the upload and drops the share from the queue. A failure to write the records is
+  /// thrown unchanged and the share stays queued.
+  void markSucceeded(const QueuedShare& share, const ShareUploadOutcome& outcome);
+  std::optional<QueuedShare> updateStaged(const StagedShare& staged,
+                                          const std::string& clientShareId);
+  void requeueAll(bool onlyFailed);
+  void discardStaging(const std::string& clientShareId);
+  void remove(const std::string& clientShareId);
+  void clearAll();
+  ShareQueueStats stats() const;
+
+  /// Newest first, at most `limit`.
+  std::vector<ShareUploadRecord> recentUploads(std::int64_t limit) const;
+  /// Unexpired records awaiting a claim bind, oldest first, at most `limit`.
+  std::vector<ShareUploadRecord> pendingBinds(std::int64_t limit) const;
+  /// Marks the records with these slugs bound (at `boundAtMs`, else now); answers how many.
+  std::int64_t markBound(const std::vector<std::string>& slugs,
+                         std::optional<std::int64_t> boundAtMs = std::nullopt);
+  /// Marks records whose bind failed for good (slug → reason); answers how many.
+  std::int64_t markBindSettled(const std::map<std::string, std::string>& failures);
+  /// Deletes the records with this slug; answers how many.
+  std::int64_t removeRecent(const std::string& slug);
+
+ private:
+  std::vector<QueuedShare> readAll() const;
+  std::optional<QueuedShare> read(const std::filesystem::path& directory) const;
+  void write(const QueuedShare& share) const;
+  void removeDirectory(const std::string& clientShareId) const;
+  std::vector<ShareUploadRecord> loadRecords() const;
+  void saveRecords(const std::vector<ShareUploadRecord>& records) const;
+  std::int64_t now() const { return nowMs_(); }
+
+  mutable std::mutex mutex_;
+  ShareStorage storage_;
+  ShareClock nowMs_;
+  ShareRandom random_;
+};
+
+}  // namespace lumo

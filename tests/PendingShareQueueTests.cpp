@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "QueueTestSupport.hpp"
+
+namespace lumo {
+namespace {
+
+namespace fs = std::filesystem;
+using State = ShareQueueEntry::State;
+
+class PendingShareQueueTest : public ::testing::Test, protected testing::QueueFixture {
+ protected:
+  QueuedShare enqueued(const std::string& id, std::int64_t createdAt = 1) {
+    queue.enqueue(testing::makeStagedShare(id, createdAt));
+    return *queue.entry(id);
+  }
+  void advance(std::int64_t ms) { *clock += ms; }
+  std::vector<std::string> ids(const std::vector<QueuedShare>& shares) {
+    std::vector<std::string> result;
+    for (const auto& share : shares) result.push_back(share.staged().clientShareId);
+    return result;
+  }
+};
+
+TEST_F(PendingShareQueueTest, EnqueueWritesAFreshQueuedEntry) {
+  const auto staged = testing::makeStagedShare("s1", 5, {10, 32});
+  queue.enqueue(staged);
+  const auto share = queue.entry("s1");
+  ASSERT_TRUE(share.has_value());
+  EXPECT_EQ(share->entry, (ShareQueueEntry{staged, State::queued, 0, {}, {}, {}, *clock}));
+  EXPECT_EQ(share->directoryURL, storage.pendingDirectory("s1"));
+  EXPECT_EQ(ShareJSON::read<ShareQueueEntry>(storage.pendingDirectory("s1") / "share.json"),
+            share->entry);
+  EXPECT_EQ(queue.stats(), (ShareQueueStats{1, 0, 0, 0, 42}));
+}
+
+TEST_F(PendingShareQueueTest, CapacityCountsOnlyReadableEntries) {
+  for (int index = 0; index < 99; ++index)
+    queue.enqueue(testing::makeStagedShare("s" + std::to_string(index), index));
+  // A share still being staged (no "share.json") and a damaged one are not entries.
+  queue.makeStagingDirectory("staging");
+  fs::create_directory(storage.pendingDirectory("damaged"));
+  std::ofstream(storage.pendingDirectory("damaged") / "share.json") << R"({"staged":)";
+  EXPECT_EQ(queue.all().size(), 99u);
+  EXPECT_NO_THROW(queue.enqueue(testing::makeStagedShare("staging", 1000)));
+  try {
+    queue.enqueue(testing::makeStagedShare("one-too-many", 1001));
+    FAIL() << "enqueue beyond capacity succeeded";
+  } catch (const ShareQueueError& error) {
+    EXPECT_EQ(error, ShareQueueError::full(100));
+  }
+  EXPECT_FALSE(fs::exists(storage.pendingDirectory("one-too-many")));
+}
+
+TEST_F(PendingShareQueueTest, ListingIsStableOldestFirstAndSkipsDamage) {
+  queue.enqueue(testing::makeStagedShare("c", 20));
+  queue.enqueue(testing::makeStagedShare("b", 10));
+  queue.enqueue(testing::makeStagedShare("a", 20));
+  queue.enqueue(testing::makeStagedShare("d", 5));
+  std::ofstream(storage.pendingDirectory("b") / "share.json") << R"({"state":"queued"})";
+  EXPECT_EQ(ids(queue.all()), (std::vector<std::string>{"d", "a", "c"}));
+  EXPECT_FALSE(queue.entry("b").has_value());
+}
+
+TEST_F(PendingShareQueueTest, FailedBackOffWindows) {
+  auto share = enqueued("s");
+  queue.markUploading(share);
+  share = *queue.entry("s");
+  EXPECT_EQ(share.entry.attempts, 1);
+  EXPECT_EQ(share.entry.lastAttemptAtMs, *clock);
+
+  const auto nextAfterFailure = [&](double draw, std::optional<std::int64_t> hint = std::nullopt) {
+    *randomDraw = draw;
+    queue.markFailed(share, "网络连接失败", hint);
+    return *queue.entry("s")->entry.nextAttemptAtMs - *clock;
+  };
+  EXPECT_EQ(nextAfterFailure(0.0), 24000);
+  EXPECT_EQ(nextAfterFailure(1.0), 36000);
+  EXPECT_EQ(nextAfterFailure(0.5), 30000);
+  const auto failed = queue.entry("s")->entry;
+  EXPECT_EQ(failed.state, State::failed);
+  EXPECT_EQ(failed.lastError, "网络连接失败");
+  EXPECT_EQ(failed.attempts, 1);
+
+  share.entry.attempts = 8;
+  EXPECT_EQ(nextAfterFailure(0.0), 2880000);
+  EXPECT_EQ(nextAfterFailure(1.0), 3600000);
+  EXPECT_EQ(nextAfterFailure(0.5, 7200000), 7200000);
+  EXPECT_EQ(nextAfterFailure(0.5, 1000), 3600000);
+  share.entry.attempts = 0;  // counted as one
+  EXPECT_EQ(nextAfterFailure(0.5), 30000);
+  share.entry.attempts = 60;
+  EXPECT_EQ(nextAfterFailure(0.5), 3600000);
+  EXPECT_EQ(nextAfterFailure(0.5, std::numeric_limits<std::int64_t>::max()),
+            std::numeric_limits<std::int64_t>::max() - *clock);
+}
+
+TEST(ShareRetryBackoff, JitterBoundsAndNoFloorWithoutJitter) {
+  const ShareRandom low = [] { return 0.0; };
+  const ShareRandom high = [] { return 1.0; };
+  EXPECT_EQ(ShareRetry::backoffMs(1, 500, 8000, 0, low), 500);
+  EXPECT_EQ(ShareRetry::backoffMs(1, 500, 8000, 0.2, low), 1000);
+  EXPECT_EQ(ShareRetry::backoffMs(3, 500, 8000, 0, low), 2000);
+  EXPECT_EQ(ShareRetry::backoffMs(5, 500, 8000, 0.2, high), 8000);
+  EXPECT_EQ(ShareRetry::backoffMs(100, 500, 8000, 0, low), 8000);
+  EXPECT_EQ(ShareRetry::backoffMs(-4, 500, 8000, 0, low), 500);
+  EXPECT_EQ(ShareRetry::backoffMs(17, std::numeric_limits<std::int64_t>::max() / 2,
+                                  std::numeric_limits<std::int64_t>::max(), 0.2, high),
+            std::numeric_limits<std::int64_t>::max());
+}
+
+TEST_F(PendingShareQueueTest, NextBatchDueRules) {
+  auto uploading = enqueued("uploading", 1);
+  queue.markUploading(uploading);
+  auto exhausted = enqueued("exhausted", 2);
+  exhausted.entry.attempts = 8;
+  queue.markFailed(exhausted, "boom");
+  auto waiting = enqueued("waiting", 3);
+  queue.markUploading(waiting);
+  queue.markFailed(*queue.entry("waiting"), "later", 600000);
+  enqueued("fresh", 4);
+
+  advance(299000);
+  EXPECT_EQ(ids(queue.nextBatch(10, false)), (std::vector<std::string>{"fresh"}));
+  advance(2000);  // the upload started 301 s ago: abandoned
+  EXPECT_EQ(ids(queue.nextBatch(10, false)), (std::vector<std::string>{"uploading", "fresh"}));
+  advance(3600000);
+  EXPECT_EQ(ids(queue.nextBatch(10, false)),
+            (std::vector<std::string>{"uploading", "waiting", "fresh"}));
+  EXPECT_EQ(ids(queue.nextBatch(10, true)),
+            (std::vector<std::string>{"uploading", "exhausted", "waiting", "fresh"}));
+  EXPECT_EQ(ids(queue.nextBatch(2, true)), (std::vector<std::string>{"uploading", "exhausted"}));
+  EXPECT_TRUE(queue.nextBatch(0, true).empty());
+  EXPECT_TRUE(queue.nextBatch(-1, true).empty());
+}
+
+TEST_F(PendingShareQueueTest, RequeueAllOnlyFailedLeavesQueuedEntriesAlone) {
+  const auto queued = enqueued("queued");
+  queue.markUploading(enqueued("uploading"));
+  auto failed = enqueued("failed");
+  queue.markUploading(failed);
+  queue.markFailed(*queue.entry("failed"), "boom", 5000);
+  const auto lastAttempt = queue.entry("failed")->entry.lastAttemptAtMs;
+  advance(1000);
+  queue.requeueAll(true);
+  EXPECT_EQ(queue.entry("queued")->entry, queued.entry);
+  for (const auto* id : {"uploading", "failed"}) {
+    const auto entry = queue.entry(id)->entry;
+    EXPECT_EQ(entry.state, State::queued) << id;
+    EXPECT_EQ(entry.attempts, 0) << id;
+    EXPECT_FALSE(entry.nextAttemptAtMs.has_value()) << id;
+    EXPECT_FALSE(entry.lastError.has_value()) << id;
+    EXPECT_EQ(entry.updatedAtMs, *clock) << id;
+  }
+  EXPECT_EQ(queue.entry("failed")->entry.lastAttemptAtMs, lastAttempt);
+  advance(1000);
+  queue.requeueAll(false);
+  EXPECT_EQ(queue.entry("queued")->entry.updatedAtMs, *clock);
+}
+
+TEST_F(PendingShareQueueTest, UpdateStagedReplacesOnlyExistingEntries) {
+  enqueued("s");
+  auto staged = testing::makeStagedShare("s", 1);
+  staged.options = ShareOptions::defaultValue();
+  advance(10);
+  const auto updated = queue.updateStaged(staged, "s");
+  ASSERT_TRUE(updated.has_value());
+  EXPECT_EQ(updated->entry.staged.options, ShareOptions::defaultValue());
+  EXPECT_EQ(queue.entry("s")->entry.updatedAtMs, *clock);
+  EXPECT_FALSE(queue.updateStaged(staged, "missing").has_value());
+}
+
+TEST_F(PendingShareQueueTest, UnsafeIdentifiersNeverReachTheFileSystem) {
+  using namespace std::string_literals;
+  enqueued("keep");
+  queue.markSucceeded(*queue.entry("keep"), testing::makeOutcome("slug", 1));
+  enqueued("other");
+  for (const auto& unsafe : {""s, "."s, ".."s, "../x"s, "a/b"s, "a\0b"s}) {
+    EXPECT_THROW(queue.makeStagingDirectory(unsafe), ShareQueueError);
+    EXPECT_THROW(queue.enqueue(testing::makeStagedShare(unsafe, 1)), ShareQueueError);
+    EXPECT_THROW(queue.updateStaged(testing::makeStagedShare(unsafe, 1), unsafe), ShareQueueError);
+    EXPECT_FALSE(queue.entry(unsafe).has_value());
+    queue.remove(unsafe);
+    queue.discardStaging(unsafe);
+  }
+  EXPECT_TRUE(queue.entry("other").has_value());
+  EXPECT_EQ(queue.recentUploads(10).size(), 1u);
+  EXPECT_TRUE(fs::exists(storage.pendingRoot()));
+}
+
+TEST_F(PendingShareQueueTest, RemoveAndClearAll) {
+  enqueued("a");
+  enqueued("b");
+  queue.makeStagingDirectory("staging");
+  queue.markSucceeded(*queue.entry("a"), testing::makeOutcome("x", 1));
+  queue.remove("b");
+  queue.remove("b");  // a missing folder is no error
+  EXPECT_TRUE(queue.all().empty());
+  enqueued("c");
+  queue.clearAll();
+  EXPECT_TRUE(queue.all().empty());
+  EXPECT_FALSE(fs::exists(storage.recentUploadsURL()));
+  EXPECT_TRUE(fs::exists(storage.pendingDirectory("staging")));  // not an entry: left alone
+}
+
+TEST_F(PendingShareQueueTest, WriteFailureIsAnIOErrorAndKeepsTheOldEntry) {
+  const auto share = enqueued("s");
+  fs::remove_all(storage.pendingDirectory("s"));
+  std::ofstream(storage.pendingDirectory("s")) << "a file where the folder was";
+  try {
+    queue.markUploading(share);
+    FAIL() << "write into a file succeeded";
+  } catch (const ShareQueueError& error) {
+    EXPECT_EQ(error.kind(), ShareQueueError::Kind::io);
+    EXPECT_FALSE(error.description().empty());
+  }
+}
+
+TEST_F(PendingShareQueueTest, LogsEnqueueFailureAndUpload) {
+  auto capture = std::make_shared<ShareLogCaptureSink>();
+  const auto previous = ShareLog::setSink(capture);
+  auto share = enqueued("s");
+  queue.markFailed(share, "offline");
+  queue.markSucceeded(share, testing::makeOutcome("abc", 1));
+  ShareLog::setSink(previous);
+  std::vector<std::string> messages;
+  for (const auto& entry : capture->entries()) messages.push_back(entry.message);
+  EXPECT_EQ(messages,
+            (std::vector<std::string>{"enqueued share s items=0", "share s failed: offline",
+                                      "share s uploaded as doc/abc"}));
+}
+
+}  // namespace
+}  // namespace lumo

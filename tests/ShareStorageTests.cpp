@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "LumoShare.hpp"
+#include "TemporaryDirectory.hpp"
+
+namespace lumo {
+namespace {
+
+namespace fs = std::filesystem;
+
+mode_t modeOf(const fs::path& path) {
+  struct stat info {};
+  ::stat(path.c_str(), &info);
+  return info.st_mode & 07777;
+}
+
+/// Sets environment variables for one test and restores them afterwards.
+class ScopedEnvironment {
+ public:
+  void set(const char* name, const std::string& value) {
+    remember(name);
+    ::setenv(name, value.c_str(), 1);
+  }
+  void unset(const char* name) {
+    remember(name);
+    ::unsetenv(name);
+  }
+  ~ScopedEnvironment() {
+    for (const auto& [name, value] : saved_) {
+      if (value) {
+        ::setenv(name.c_str(), value->c_str(), 1);
+      } else {
+        ::unsetenv(name.c_str());
+      }
+    }
+  }
+
+ private:
+  void remember(const char* name) {
+    const char* value = ::getenv(name);
+    saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+  }
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+class ShareStorageResolve : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ContainerProbeCache::shared().clear();
+    environment.set("XDG_DATA_HOME", (folder / "data").string());
+    environment.set("XDG_RUNTIME_DIR", (folder / "run").string());
+    fs::create_directories(folder / "run");
+  }
+  void TearDown() override { ContainerProbeCache::shared().clear(); }
+
+  testing::TemporaryDirectory folder;
+  ScopedEnvironment environment;
+};
+
+TEST(ShareStorageLocationNames, RoundTripAndRefuseOthers) {
+  for (const auto location :
+       {ShareStorageLocation::appGroup, ShareStorageLocation::applicationSupport,
+        ShareStorageLocation::unavailable, ShareStorageLocation::injected}) {
+    EXPECT_EQ(parseShareStorageLocation(shareStorageLocationName(location)), location);
+  }
+  EXPECT_EQ(shareStorageLocationName(ShareStorageLocation::appGroup), "appGroup");
+  EXPECT_FALSE(parseShareStorageLocation("AppGroup").has_value());
+}
+
+TEST(ShareStorageLayout, PathsAndPrivateTree) {
+  testing::TemporaryDirectory folder;
+  const ShareStorage storage{folder / "root", ShareStorageLocation::injected};
+  EXPECT_EQ(storage.pendingDirectory("abc"), folder / "root/pending/abc");
+  EXPECT_EQ(storage.recentUploadsURL(), folder / "root/recent-uploads.json");
+  EXPECT_EQ(storage.settingsURL(), folder / "root/settings.json");
+  EXPECT_EQ(storage.tokenMirrorURL(), folder / "root/token.json");
+  EXPECT_EQ(storage.planMirrorURL(), folder / "root/plan.json");
+  EXPECT_FALSE(fs::exists(folder / "root"));
+  storage.ensureDirectories();
+  EXPECT_TRUE(fs::is_directory(folder / "root/pending"));
+  EXPECT_EQ(modeOf(folder / "root"), 0700u);
+  storage.ensureDirectories();  // an existing tree is no error
+}
+
+TEST(ShareStorageLayout, PendingDirectoriesListsRealFoldersInNameOrder) {
+  testing::TemporaryDirectory folder;
+  const ShareStorage storage{folder.path(), ShareStorageLocation::injected};
+  EXPECT_TRUE(storage.pendingDirectories().empty());
+  storage.ensureDirectories();
+  for (const auto* name : {"b", "a", "c-10", "c-9"})
+    fs::create_directory(storage.pendingDirectory(name));
+  std::ofstream(storage.pendingDirectory("stray.json")) << "{}";
+  fs::create_directory(folder / "elsewhere");
+  fs::create_directory_symlink(folder / "elsewhere", storage.pendingDirectory("linked"));
+  std::vector<std::string> names;
+  for (const auto& directory : storage.pendingDirectories()) names.push_back(directory.filename());
+  EXPECT_EQ(names, (std::vector<std::string>{"a", "b", "c-10", "c-9"}));
+}
+
+TEST(ShareStorageProbe, WritableFolderPassesAndKeepsNoProbeFile) {
+  testing::TemporaryDirectory folder;
+  EXPECT_TRUE(ShareStorage::isUsableDirectory(folder.path()));
+  for (const auto& entry : fs::directory_iterator(folder.path())) {
+    ADD_FAILURE() << "left behind: " << entry.path();
+  }
+  EXPECT_FALSE(ShareStorage::isUsableDirectory(folder / "missing"));
+  std::ofstream(folder / "file") << "x";
+  EXPECT_FALSE(ShareStorage::isUsableDirectory(folder / "file"));
+}
+
+TEST(ShareStorageIdentifiers, OnlyPlainFolderNamesAreSafe) {
+  using namespace std::string_literals;
+  EXPECT_TRUE(ShareStorage::isSafeShareIdentifier("0c9f6f1e-8f4b-4bd3-9d1e-2a3c4b5d6e7f"));
+  EXPECT_TRUE(ShareStorage::isSafeShareIdentifier("..hidden"));
+  for (const auto& unsafe : {""s, "."s, ".."s, "a/b"s, "/"s, "a\0b"s}) {
+    EXPECT_FALSE(ShareStorage::isSafeShareIdentifier(unsafe)) << unsafe;
+  }
+}
+
+TEST_F(ShareStorageResolve, GroupContainerUnderTheDataHome) {
+  const ShareAppleBundle bundle(JSONValue{{"LumoShareAppGroup", " \n\t "}});
+  const auto storage = ShareStorage::resolve(bundle);
+  EXPECT_EQ(storage.location, ShareStorageLocation::appGroup);
+  EXPECT_EQ(storage.rootURL, folder / "data/group.com.lumo.share");
+  EXPECT_EQ(modeOf(storage.rootURL), 0700u);
+
+  const ShareAppleBundle custom(JSONValue{{"LumoShareAppGroup", " group.example.test "}});
+  EXPECT_EQ(ShareStorage::resolve(custom).rootURL, folder / "data/group.example.test");
+}
+
+TEST_F(ShareStorageResolve, RefusedContainerIsRememberedForTheProcess) {
+  fs::create_directories(folder / "data");
+  std::ofstream(folder / "data/group.com.lumo.share") << "not a folder";
+  const ShareAppleBundle bundle(JSONValue::object());
+  const auto first = ShareStorage::resolve(bundle);
+  EXPECT_EQ(first.location, ShareStorageLocation::unavailable);
+  EXPECT_EQ(first.rootURL, folder / "run/lumo-share");
+
+  // Even once the container became usable, the refusal stands without a second probe.
+  fs::remove(folder / "data/group.com.lumo.share");
+  fs::create_directory(folder / "data/group.com.lumo.share");
+  EXPECT_EQ(ShareStorage::resolve(bundle).location, ShareStorageLocation::unavailable);
+  ContainerProbeCache::shared().clear();
+  EXPECT_EQ(ShareStorage::resolve(bundle).location, ShareStorageLocation::appGroup);
+}
+
+TEST_F(ShareStorageResolve, FallbackNeverUsesAPlantedSymlink) {
+  fs::create_directory(folder / "attacker");
+  fs::create_directory_symlink(folder / "attacker", folder / "run/lumo-share");
+  const auto root = ShareStorage::privateFallbackRoot();
+  EXPECT_NE(root, folder / "run/lumo-share");
+  struct stat info {};
+  if (::lstat(root.c_str(), &info) == 0) {
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(info.st_uid, ::getuid());
+  }
+
+  environment.unset("XDG_RUNTIME_DIR");
+  EXPECT_EQ(ShareStorage::privateFallbackRoot().parent_path(), fs::path("/tmp"));
+}
+
+TEST_F(ShareStorageResolve, EnsureDirectoriesRefusesASymlinkedFallbackRoot) {
+  fs::create_directory(folder / "attacker");
+  fs::create_directory_symlink(folder / "attacker", folder / "run/planted");
+  const ShareStorage storage{folder / "run/planted", ShareStorageLocation::unavailable};
+  EXPECT_THROW(storage.ensureDirectories(), fs::filesystem_error);
+  EXPECT_FALSE(fs::exists(folder / "attacker/pending"));
+}
+
+TEST(ShareAppleBundleKeys, DefaultsAndRules) {
+  const ShareAppleBundle empty(JSONValue::object());
+  EXPECT_EQ(empty.appGroupIdentifier(), "group.com.lumo.share");
+  EXPECT_EQ(empty.clientVersion(), "0.1.0 (1)");
+  EXPECT_EQ(empty.userAgent(), "lumo-share-apple/0.1.0 (1) (linux; " +
+                                   ShareAppleBundle::operatingSystemVersion() + ")");
+  EXPECT_FALSE(ShareAppleBundle::operatingSystemVersion().empty());
+  EXPECT_FALSE(empty.apiBaseOverride().has_value());
+  EXPECT_FALSE(empty.keychainAccessGroup().has_value());
+  EXPECT_EQ(empty.hostBundleIdentifier(), "lumo.share");
+  EXPECT_FALSE(empty.autoSubmit());
+  EXPECT_EQ(empty.defaultSource().platform, "linux");
+
+  const ShareAppleBundle set(JSONValue{{"CFBundleShortVersionString", "2.3.0"},
+                                       {"CFBundleVersion", "45"},
+                                       {"LumoShareAPIBase", "http://127.0.0.1:8080/api/v1"},
+                                       {"LumoShareKeychainAccessGroup", " group "},
+                                       {"LumoShareHostBundleID", ""},
+                                       {"LumoShareAutoSubmit", "yes"}});
+  EXPECT_EQ(set.clientVersion(), "2.3.0 (45)");
+  EXPECT_EQ(set.apiBaseOverride(), "http://127.0.0.1:8080/api/v1");
+  EXPECT_EQ(set.keychainAccessGroup(), " group ");
+  EXPECT_EQ(set.hostBundleIdentifier(), "");
+  EXPECT_FALSE(set.autoSubmit());  // a string is not a Boolean
+  EXPECT_TRUE(ShareAppleBundle(JSONValue{{"LumoShareAutoSubmit", true}}).autoSubmit());
+  EXPECT_EQ(ShareAppleBundle(JSONValue::array()).clientVersion(), "0.1.0 (1)");
+}
+
+TEST(ShareAppleBundleKeys, MainBundleCanBeReplaced) {
+  const auto original = ShareAppleBundle::main();
+  ShareAppleBundle::setMain(
+      std::make_shared<ShareAppleBundle>(JSONValue{{"CFBundleVersion", "9"}}));
+  EXPECT_EQ(ShareAppleBundle::main()->clientVersion(), "0.1.0 (9)");
+  ShareAppleBundle::setMain(original);
+}
+
+}  // namespace
+}  // namespace lumo

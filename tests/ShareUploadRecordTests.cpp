@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "QueueTestSupport.hpp"
+
+namespace lumo {
+namespace {
+
+namespace fs = std::filesystem;
+
+ShareUploadRecord decodeRecord(std::string_view json) {
+  return ShareJSON::decoder().decode<ShareUploadRecord>(json);
+}
+
+TEST(ShareUploadRecordJSON, WritesTheCurrentLayoutInOrder) {
+  ShareUploadRecord record{
+      "id",    "link", "ab",         "https://lumo.example/ab", "T",    1000, 2000, true,
+      "claim", 1500,   std::nullopt, "https://c/console/links", "bound"};
+  EXPECT_EQ(
+      ShareJSON::encoder().encode(record),
+      R"({"clientShareId":"id","kind":"link","slug":"ab","shortUrl":"https://lumo.example/ab",)"
+      R"("title":"T","uploadedAtMs":1000,"createdAt":1000,"expiresAt":2000,"anonymous":true,)"
+      R"("claimToken":"claim","boundAt":1500,"consoleUrl":"https://c/console/links"})");
+  EXPECT_EQ(decodeRecord(ShareJSON::encoder().encode(record)), record);
+}
+
+TEST(ShareUploadRecordJSON, LegacyLayoutsFallBack) {
+  const auto shareIdOnly =
+      decodeRecord(R"({"shareId":"xyz","shortUrl":"https://old.example/s/xyz"})");
+  EXPECT_EQ(shareIdOnly.clientShareId, "xyz");
+  EXPECT_EQ(shareIdOnly.slug, "xyz");
+  EXPECT_EQ(shareIdOnly.kind, "doc");
+  EXPECT_EQ(shareIdOnly.createdAtMs, 0);
+  EXPECT_EQ(shareIdOnly.expiresAtMs, 86400000);
+  EXPECT_EQ(shareIdOnly.title, "");
+  EXPECT_FALSE(shareIdOnly.anonymous);
+  EXPECT_EQ(shareIdOnly.consoleUrl, std::string(ShareApple::consoleDocsURL));
+  EXPECT_EQ(shareIdOnly.claimState, "unbound");
+
+  const auto urlOnly = decodeRecord(R"({"kind":"link","shortUrl":"https://old.example/s/k9%20z"})");
+  EXPECT_EQ(urlOnly.slug, "k9 z");
+  EXPECT_EQ(urlOnly.consoleUrl, std::string(ShareApple::consoleLinksURL));
+  EXPECT_EQ(urlOnly.clientShareId.size(), 36u);  // a fresh UUID
+
+  const auto slugOnly = decodeRecord(R"({"slug":"q1"})");
+  EXPECT_EQ(slugOnly.shortUrl, std::string(ShareApple::sharePageBase) + "q1");
+
+  const auto old = decodeRecord(
+      R"({"clientShareId":"c","slug":"s","createdAtMs":10,"expiresAtMs":20,"boundAtMs":15,"claimToken":"t"})");
+  EXPECT_EQ(old.createdAtMs, 10);
+  EXPECT_EQ(old.expiresAtMs, 20);
+  EXPECT_EQ(old.boundAtMs, 15);
+  EXPECT_TRUE(old.anonymous);
+  EXPECT_EQ(old.claimState, "bound");
+  EXPECT_FALSE(old.needsBind());
+
+  const auto precedence = decodeRecord(
+      R"({"slug":"s","uploadedAtMs":1,"createdAt":2,"createdAtMs":3,"expiresAt":4,"expiresAtMs":5,"boundAt":6,"boundAtMs":7})");
+  EXPECT_EQ(precedence.createdAtMs, 1);
+  EXPECT_EQ(precedence.expiresAtMs, 4);
+  EXPECT_EQ(precedence.boundAtMs, 6);
+
+  const auto refused = decodeRecord(R"({"slug":"s","claimToken":"t","bindError":"gone"})");
+  EXPECT_EQ(refused.claimState, "failed");
+  EXPECT_FALSE(refused.needsBind());
+}
+
+TEST(ShareUploadRecordJSON, ClaimStateAndBindability) {
+  auto record = decodeRecord(R"({"slug":"s","claimToken":"t","uploadedAtMs":100,"expiresAt":200})");
+  EXPECT_EQ(record.claimState, "unbound");
+  EXPECT_TRUE(record.needsBind());
+  EXPECT_FALSE(record.isExpiredForBind(199));
+  EXPECT_TRUE(record.isExpiredForBind(200));
+  record.claimToken = "";
+  EXPECT_FALSE(record.needsBind());
+}
+
+class UploadRecordsTest : public ::testing::Test, protected testing::QueueFixture {
+ protected:
+  QueuedShare enqueued(const std::string& id) {
+    queue.enqueue(testing::makeStagedShare(id, 1));
+    return *queue.entry(id);
+  }
+  void succeed(const std::string& id, const std::string& slug, std::int64_t at,
+               std::optional<std::string> claim = std::nullopt) {
+    queue.markSucceeded(enqueued(id), testing::makeOutcome(slug, at, claim));
+  }
+};
+
+TEST_F(UploadRecordsTest, SucceededShareBecomesARecordAndLeavesTheQueue) {
+  const auto share = enqueued("s");
+  queue.markSucceeded(share, testing::makeOutcome("abc", 5000, "claim"));
+  EXPECT_FALSE(fs::exists(share.directoryURL));
+  const auto records = queue.recentUploads(10);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0],
+            (ShareUploadRecord{"s", "doc", "abc", "https://lumo.example/abc", "title s", 5000,
+                               5000 + 86400000, true, "claim", std::nullopt, std::nullopt,
+                               std::string(ShareApple::consoleDocsURL), "unbound"}));
+  EXPECT_EQ(queue.stats().recent, 1);
+}
+
+TEST_F(UploadRecordsTest, ReuploadReplacesTheRecordAndKeepsAnEarlierBind) {
+  succeed("s", "abc", 1000, "claim");
+  EXPECT_EQ(queue.markBound({"abc"}, 1500), 1);
+  succeed("s", "abc", 2000, "claim");
+  auto records = queue.recentUploads(10);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].createdAtMs, 2000);
+  EXPECT_EQ(records[0].boundAtMs, 1500);
+  EXPECT_EQ(records[0].claimState, "bound");
+
+  succeed("s", "new-slug", 3000, "claim");  // another slug: a fresh record
+  records = queue.recentUploads(10);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_FALSE(records[0].boundAtMs.has_value());
+}
+
+TEST_F(UploadRecordsTest, FiftyRecordsAreKept) {
+  for (int index = 0; index < 49; ++index)
+    succeed("s" + std::to_string(index), "k" + std::to_string(index), 100 + index);
+  succeed("s49", "k49", 149);
+  EXPECT_EQ(queue.recentUploads(100).size(), 50u);
+  succeed("s50", "k50", 150);
+  const auto records = queue.recentUploads(100);
+  ASSERT_EQ(records.size(), 50u);
+  EXPECT_EQ(records.front().slug, "k50");
+  EXPECT_EQ(records.back().slug, "k1");  // the oldest, k0, was dropped
+  EXPECT_EQ(queue.recentUploads(0).size(), 0u);
+  EXPECT_EQ(queue.recentUploads(3).size(), 3u);
+}
+
+TEST_F(UploadRecordsTest, BindBookkeeping) {
+  succeed("a", "a", 300, "t");
+  succeed("b", "b", 100, "t");
+  succeed("c", "c", 200, std::nullopt);
+  succeed("d", "d", 50, "t");
+  *clock = 50 + 86400000;  // d has just expired
+  EXPECT_EQ(queue.pendingBinds(10).size(), 2u);
+  EXPECT_EQ(queue.pendingBinds(10).front().slug, "b");
+  EXPECT_EQ(queue.pendingBinds(1).size(), 1u);
+  EXPECT_TRUE(queue.pendingBinds(0).empty());
+
+  EXPECT_EQ(queue.markBindSettled({{"b", "claim expired"}, {"zz", "x"}}), 1);
+  EXPECT_EQ(queue.pendingBinds(10).front().slug, "a");
+  EXPECT_EQ(queue.markBound({"a", "b"}), 2);
+  const auto records = queue.recentUploads(10);
+  const auto b =
+      std::find_if(records.begin(), records.end(), [](const auto& r) { return r.slug == "b"; });
+  EXPECT_EQ(b->boundAtMs, *clock);
+  EXPECT_FALSE(b->bindError.has_value());
+  EXPECT_TRUE(queue.pendingBinds(10).empty());
+}
+
+TEST_F(UploadRecordsTest, RemoveRecentWritesOnlyWhenSomethingWentAway) {
+  succeed("a", "a", 1);
+  const auto before = fs::last_write_time(storage.recentUploadsURL());
+  const auto content = AtomicFile::read(storage.recentUploadsURL());
+  EXPECT_EQ(queue.removeRecent("missing"), 0);
+  EXPECT_EQ(AtomicFile::read(storage.recentUploadsURL()), content);
+  EXPECT_EQ(fs::last_write_time(storage.recentUploadsURL()), before);
+  EXPECT_EQ(queue.removeRecent("a"), 1);
+  EXPECT_TRUE(queue.recentUploads(10).empty());
+}
+
+TEST_F(UploadRecordsTest, DamagedFilesAndRecords) {
+  storage.ensureDirectories();
+  std::ofstream(storage.recentUploadsURL()) << "[{\"slug\":";
+  EXPECT_TRUE(queue.recentUploads(10).empty());
+  succeed("a", "a", 1);
+  EXPECT_EQ(queue.recentUploads(10).size(), 1u);
+
+  // One record of the wrong shape costs that record only.
+  std::ofstream(storage.recentUploadsURL())
+      << R"([{"slug":"good","uploadedAtMs":5},{"slug":"bad","anonymous":"yes"},7])";
+  const auto records = queue.recentUploads(10);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].slug, "good");
+}
+
+TEST_F(UploadRecordsTest, TwoProcessesNeverLoseEachOthersRecords) {
+  storage.ensureDirectories();
+  constexpr int perProcess = 20;
+  std::vector<pid_t> children;
+  for (const char* prefix : {"left", "right"}) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      PendingShareQueue own(storage);
+      for (int index = 0; index < perProcess; ++index) {
+        const auto id = std::string(prefix) + std::to_string(index);
+        own.enqueue(testing::makeStagedShare(id, index));
+        own.markSucceeded(*own.entry(id), testing::makeOutcome(id, index));
+      }
+      ::_exit(0);
+    }
+    children.push_back(child);
+  }
+  for (const auto child : children) {
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(queue.recentUploads(100).size(), 2u * perProcess);
+}
+
+}  // namespace
+}  // namespace lumo
