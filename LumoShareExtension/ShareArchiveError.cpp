@@ -1,0 +1,70 @@
+#include "ShareArchiveError.hpp"
+
+#include <filesystem>
+
+namespace lumo {
+namespace {
+
+constexpr char reasonPrefix[] = "无法压缩应用包 ";
+
+}  // namespace
+
+ShareArchiveError::ShareArchiveError(Kind kind, std::string name, std::string toolPath,
+                                     std::string detail, std::int32_t status, std::int64_t seconds)
+    : kind_(kind),
+      name_(std::move(name)),
+      toolPath_(std::move(toolPath)),
+      detail_(std::move(detail)),
+      status_(status),
+      seconds_(seconds),
+      reason_(makeReason()) {}
+
+ShareArchiveError ShareArchiveError::sourceUnavailable(std::string name) {
+  return {Kind::sourceUnavailable, std::move(name), "", "", 0, 0};
+}
+ShareArchiveError ShareArchiveError::toolUnavailable(std::string name, std::string path) {
+  return {Kind::toolUnavailable, std::move(name), std::move(path), "", 0, 0};
+}
+ShareArchiveError ShareArchiveError::launchFailed(std::string name, std::string toolPath,
+                                                  std::string detail) {
+  return {Kind::launchFailed, std::move(name), std::move(toolPath), std::move(detail), 0, 0};
+}
+ShareArchiveError ShareArchiveError::failed(std::string name, std::string toolPath,
+                                            std::int32_t status, std::string detail) {
+  return {Kind::failed, std::move(name), std::move(toolPath), std::move(detail), status, 0};
+}
+ShareArchiveError ShareArchiveError::timedOut(std::string name, std::int64_t seconds) {
+  return {Kind::timedOut, std::move(name), "", "", 0, seconds};
+}
+ShareArchiveError ShareArchiveError::emptyArchive(std::string name) {
+  return {Kind::emptyArchive, std::move(name), "", "", 0, 0};
+}
+
+std::string ShareArchiveError::makeReason() const {
+  const auto head = std::string(reasonPrefix) + name_ + "：";
+  switch (kind_) {
+    case Kind::sourceUnavailable:
+      return head + "源路径不是可读取的文件夹";
+    case Kind::toolUnavailable:
+      return head + "当前环境没有可用的 " + toolPath_ + "（iOS 不支持运行外部命令）";
+    case Kind::launchFailed:
+      return head + "无法启动 " + toolPath_ + "（" + detail_ + "）";
+    case Kind::failed: {
+      const auto tool = std::filesystem::path(toolPath_).filename().string();
+      return head + tool + " 退出码 " + std::to_string(status_) +
+             (detail_.empty() ? "" : "，" + detail_);
+    }
+    case Kind::timedOut:
+      return head + "超过 " + std::to_string(seconds_) + " 秒未完成，已终止";
+    case Kind::emptyArchive:
+      return head + "压缩结果为空";
+  }
+  return head;
+}
+
+bool ShareArchiveError::operator==(const ShareArchiveError& other) const {
+  return kind_ == other.kind_ && name_ == other.name_ && toolPath_ == other.toolPath_ &&
+         detail_ == other.detail_ && status_ == other.status_ && seconds_ == other.seconds_;
+}
+
+}  // namespace lumo

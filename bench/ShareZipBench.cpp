@@ -1,0 +1,69 @@
+// The in-memory zip writer against the system archiver storing the same 100 MiB (10 entries of
+// 10 MiB, no compression), and the CRC-32 throughput that bounds both.
+#include <benchmark/benchmark.h>
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "LumoShare.hpp"
+
+namespace {
+
+using namespace lumo;
+namespace fs = std::filesystem;
+
+constexpr std::size_t entryBytes = 10 * 1024 * 1024;
+constexpr int entryCount = 10;
+
+std::string noise(std::size_t size, unsigned seed) {
+  std::mt19937_64 random(seed);
+  std::string bytes(size, '\0');
+  for (std::size_t offset = 0; offset + 8 <= size; offset += 8) {
+    const auto value = random();
+    std::memcpy(bytes.data() + offset, &value, 8);
+  }
+  return bytes;
+}
+
+std::vector<ShareZip::Entry> entries() {
+  std::vector<ShareZip::Entry> result;
+  for (int index = 0; index < entryCount; ++index) {
+    result.push_back({"file-" + std::to_string(index) + ".bin", noise(entryBytes, index)});
+  }
+  return result;
+}
+
+void BM_Crc32(benchmark::State& state) {
+  const auto data = noise(64 * 1024 * 1024, 7);
+  for (auto _ : state) benchmark::DoNotOptimize(ShareZip::crc32(data));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
+}
+BENCHMARK(BM_Crc32)->Unit(benchmark::kMillisecond);
+
+void BM_ShareZipArchive100MiB(benchmark::State& state) {
+  const auto files = entries();
+  for (auto _ : state) benchmark::DoNotOptimize(ShareZip::archive(files, 1700000000000));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * entryBytes * entryCount));
+}
+BENCHMARK(BM_ShareZipArchive100MiB)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+/// `zip -0 -q` over the same entries written to disk first (writing them is not timed).
+void BM_ZipToolStore100MiB(benchmark::State& state) {
+  auto pattern = (fs::temp_directory_path() / "lumo-zip-bench-XXXXXX").string();
+  const fs::path folder = ::mkdtemp(pattern.data());
+  for (const auto& entry : entries())
+    std::ofstream(folder / entry.name, std::ios::binary) << entry.data;
+  const auto command =
+      "cd '" + folder.string() + "' && rm -f out.zip && zip -0 -q out.zip file-*.bin";
+  for (auto _ : state) {
+    if (std::system(command.c_str()) != 0) state.SkipWithError("zip failed");
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * entryBytes * entryCount));
+  fs::remove_all(folder);
+}
+BENCHMARK(BM_ZipToolStore100MiB)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace

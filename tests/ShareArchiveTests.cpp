@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <fstream>
+
+#include "LumoShare.hpp"
+#include "TemporaryDirectory.hpp"
+#include "TestCommand.hpp"
+
+namespace lumo {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::runCommand;
+using testing::shellQuoted;
+using Kind = ShareArchiveError::Kind;
+
+/// Whether `pid` is a live process; a zombie waiting for its (re)parent to reap it is not.
+bool isRunning(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  const auto state = line.find(") ");
+  return state != std::string::npos && line[state + 2] != 'Z' && line[state + 2] != 'X';
+}
+
+/// A private temporary folder (TMPDIR) per test, a source folder and stand-in archivers.
+class ShareArchiveTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(folder / "tmp");
+    previousTmp_ =
+        ::getenv("TMPDIR") ? std::optional<std::string>(::getenv("TMPDIR")) : std::nullopt;
+    ::setenv("TMPDIR", (folder / "tmp").c_str(), 1);
+    fs::create_directories(source / "sub");
+    std::ofstream(source / "a.txt") << "alpha";
+    std::ofstream(source / "sub/b.txt") << "beta";
+  }
+  void TearDown() override {
+    if (previousTmp_) {
+      ::setenv("TMPDIR", previousTmp_->c_str(), 1);
+    } else {
+      ::unsetenv("TMPDIR");
+    }
+  }
+
+  fs::path script(const std::string& name, const std::string& body) {
+    const auto path = folder / "tools" / name;
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+    fs::permissions(path, fs::perms::owner_all);
+    return path;
+  }
+
+  ShareArchiveError failure(const ShareArchive& archive, double timeout = 10) {
+    try {
+      archive.makeZip(source, destination, timeout);
+    } catch (const ShareArchiveError& error) {
+      return error;
+    }
+    ADD_FAILURE() << "makeZip succeeded";
+    return ShareArchiveError::emptyArchive("");
+  }
+
+  /// Nothing half-written beside the destination and no log left in the temporary folder.
+  void expectNoLeftovers() {
+    EXPECT_FALSE(fs::exists(destination));
+    for (const auto& entry : fs::directory_iterator(destination.parent_path())) {
+      ADD_FAILURE() << "left beside the destination: " << entry.path();
+    }
+    for (const auto& entry : fs::directory_iterator(folder / "tmp")) {
+      ADD_FAILURE() << "left in the temporary folder: " << entry.path();
+    }
+  }
+
+  testing::TemporaryDirectory folder;
+  fs::path source = folder / "Projekt Ü";
+  fs::path destination = folder / "out/staged/01-Projekt.zip";
+
+ private:
+  std::optional<std::string> previousTmp_;
+};
+
+TEST_F(ShareArchiveTest, ZipsTheFolderWithItsNameOnTop) {
+  fs::create_directories(destination.parent_path());
+  std::ofstream(destination) << "stale";
+  const ShareArchive archive;
+  ASSERT_TRUE(archive.isAvailable());
+  const auto size = archive.makeZip(source, destination);
+  EXPECT_EQ(size, static_cast<std::int64_t>(fs::file_size(destination)));
+  EXPECT_EQ(runCommand("unzip -tq " + shellQuoted(destination)).status, 0);
+  const auto names = runCommand("LC_ALL=C.UTF-8 unzip -Z1 " + shellQuoted(destination) + " | sort");
+  EXPECT_EQ(names.output, "Projekt Ü/\nProjekt Ü/a.txt\nProjekt Ü/sub/\nProjekt Ü/sub/b.txt\n");
+  for (const auto& entry : fs::directory_iterator(destination.parent_path())) {
+    EXPECT_EQ(entry.path(), destination);
+  }
+  EXPECT_TRUE(fs::is_empty(folder / "tmp"));
+}
+
+TEST_F(ShareArchiveTest, StrangeNamesAndSymlinks) {
+  for (const auto* name : {"quote \"it\" 'now'", "line\nbreak", "-rf", "emoji 👍🏽 名字"}) {
+    const auto odd = folder / name;
+    fs::create_directories(odd);
+    std::ofstream(odd / "inside.txt") << name;
+    fs::create_symlink("/etc/hostname", odd / "link");
+    const auto size = ShareArchive().makeZip(odd, destination);
+    EXPECT_GT(size, 0) << name;
+    EXPECT_EQ(runCommand("unzip -tq " + shellQuoted(destination)).status, 0) << name;
+    const auto listing = runCommand("unzip -Z " + shellQuoted(destination));
+    EXPECT_NE(listing.output.find("number of entries: 3"), std::string::npos) << listing.output;
+    EXPECT_NE(listing.output.find("lrwxrwxrwx"), std::string::npos) << "symlink stored as a link";
+  }
+}
+
+TEST_F(ShareArchiveTest, SourceAndToolProblems) {
+  std::ofstream(folder / "plain.txt") << "x";
+  const auto notAFolder = [&](const fs::path& path) {
+    try {
+      ShareArchive().makeZip(path, destination);
+    } catch (const ShareArchiveError& error) {
+      return error;
+    }
+    return ShareArchiveError::emptyArchive("");
+  };
+  const auto plain = notAFolder(folder / "plain.txt");
+  EXPECT_EQ(plain, ShareArchiveError::sourceUnavailable("plain.txt"));
+  EXPECT_EQ(plain.readableReason(), "无法压缩应用包 plain.txt：源路径不是可读取的文件夹");
+  EXPECT_EQ(notAFolder(folder / "missing").kind(), Kind::sourceUnavailable);
+
+  const ShareArchive missingTool(folder / "no-such-zip");
+  EXPECT_FALSE(missingTool.isAvailable());
+  const auto error = failure(missingTool);
+  EXPECT_EQ(error.readableReason(), "无法压缩应用包 Projekt Ü：当前环境没有可用的 " +
+                                        (folder / "no-such-zip").string() +
+                                        "（iOS 不支持运行外部命令）");
+  EXPECT_EQ(ShareArchive::describe(error), error.readableReason());
+  EXPECT_EQ(ShareArchive::describe(std::runtime_error("other")), "other");
+}
+
+TEST_F(ShareArchiveTest, FailureReasonsCarryTheLogTail) {
+  const auto withMessage =
+      failure(ShareArchive(script("fake-zip", "echo 'zip error: disk on fire' >&2\nexit 1")));
+  EXPECT_EQ(withMessage,
+            ShareArchiveError::failed("Projekt Ü", (folder / "tools/fake-zip").string(), 1,
+                                      "zip error: disk on fire"));
+  EXPECT_EQ(withMessage.readableReason(),
+            "无法压缩应用包 Projekt Ü：fake-zip 退出码 1，zip error: disk on fire");
+  expectNoLeftovers();
+
+  const auto silent = failure(ShareArchive(script("quiet-zip", "exit 2")));
+  EXPECT_EQ(silent.readableReason(), "无法压缩应用包 Projekt Ü：quiet-zip 退出码 2");
+  expectNoLeftovers();
+
+  const auto nothing = failure(ShareArchive(script("lazy-zip", "exit 0")));
+  EXPECT_EQ(nothing, ShareArchiveError::emptyArchive("Projekt Ü"));
+  EXPECT_EQ(nothing.readableReason(), "无法压缩应用包 Projekt Ü：压缩结果为空");
+  expectNoLeftovers();
+}
+
+TEST_F(ShareArchiveTest, AFloodedLogGivesTheLast400Characters) {
+  const auto flood = failure(ShareArchive(script(
+      "loud-zip",
+      "head -c 3000000 /dev/zero | tr '\\0' 'x'\nprintf '\\n\\n  last   words\\n\\t'\nexit 3")));
+  EXPECT_EQ(flood.status(), 3);
+  const auto& tail = flood.detail();
+  EXPECT_EQ(tail.substr(0, 3), "…");
+  EXPECT_EQ(UnicodeText::characterCount(tail), 401u);
+  EXPECT_EQ(tail.substr(tail.size() - 12), "x last words");
+  expectNoLeftovers();
+}
+
+TEST_F(ShareArchiveTest, AFolderThatVanishesWhileZipping) {
+  const auto vanished =
+      failure(ShareArchive(script("vanish-zip", "rm -rf \"$5\"\nexec /usr/bin/zip \"$@\"")));
+  EXPECT_EQ(vanished.kind(), Kind::failed);
+  EXPECT_EQ(vanished.status(), 12);  // zip: nothing to do
+  EXPECT_NE(vanished.detail().find("Nothing to do"), std::string::npos) << vanished.detail();
+  expectNoLeftovers();
+}
+
+TEST_F(ShareArchiveTest, TimeLimitTerminatesAtLeastAfterOneSecond) {
+  const auto started = std::chrono::steady_clock::now();
+  const auto slow = failure(ShareArchive(script("slow-zip", "sleep 30")), 0.2);
+  const auto elapsed = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(slow, ShareArchiveError::timedOut("Projekt Ü", 1));
+  EXPECT_EQ(slow.readableReason(), "无法压缩应用包 Projekt Ü：超过 1 秒未完成，已终止");
+  EXPECT_GE(elapsed, std::chrono::milliseconds(950));
+  EXPECT_LT(elapsed, std::chrono::milliseconds(2500));
+  expectNoLeftovers();
+}
+
+TEST_F(ShareArchiveTest, AnArchiverIgnoringTerminationIsKilledWithItsHelpers) {
+  const auto pids = folder / "pids";
+  const auto stubborn = script("stubborn-zip", "trap '' TERM\nsleep 60 &\necho $$ $! > " +
+                                                   shellQuoted(pids.string()) + "\nwait");
+  const auto started = std::chrono::steady_clock::now();
+  const auto error = failure(ShareArchive(stubborn), 1.5);
+  const auto elapsed = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(error, ShareArchiveError::timedOut("Projekt Ü", 1));
+  EXPECT_GE(elapsed, std::chrono::milliseconds(4400));
+  EXPECT_LT(elapsed, std::chrono::milliseconds(6000));
+  pid_t shell = 0, helper = 0;
+  std::ifstream(pids) >> shell >> helper;
+  ASSERT_GT(helper, 0);
+  EXPECT_FALSE(isRunning(shell)) << "the archiver survived";
+  EXPECT_FALSE(isRunning(helper)) << "the archiver's helper survived";
+  expectNoLeftovers();
+}
+
+TEST(ShareArchiveLogTail, OneLineOfAtMostTheLimit) {
+  testing::TemporaryDirectory folder;
+  const auto log = folder / "log";
+  std::ofstream(log) << "\n  first\r\n\tsecond   third \n\n";
+  EXPECT_EQ(ShareArchive::logTail(log), "first second third");
+  EXPECT_EQ(ShareArchive::logTail(log, 5), "…third");
+  std::ofstream(log) << "bad \xff bytes";
+  EXPECT_EQ(ShareArchive::logTail(log), "bad \uFFFD bytes");
+  EXPECT_EQ(ShareArchive::logTail(folder / "missing"), "");
+}
+
+}  // namespace
+}  // namespace lumo

@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <fmt/format.h>
+
+#include <fstream>
+
+#include "LumoShare.hpp"
+#include "TemporaryDirectory.hpp"
+#include "TestCommand.hpp"
+
+namespace lumo {
+namespace {
+
+using testing::runCommand;
+using testing::shellQuoted;
+
+std::filesystem::path saved(const testing::TemporaryDirectory& folder, const std::string& bytes) {
+  const auto file = folder / "archive.zip";
+  std::ofstream(file, std::ios::binary) << bytes;
+  return file;
+}
+
+/// Local time of the machine for a y/m/d h:m:s, in epoch ms.
+std::int64_t localMs(int year, int month, int day, int hour, int minute, int second) {
+  std::tm parts{};
+  parts.tm_year = year - 1900;
+  parts.tm_mon = month - 1;
+  parts.tm_mday = day;
+  parts.tm_hour = hour;
+  parts.tm_min = minute;
+  parts.tm_sec = second;
+  parts.tm_isdst = -1;
+  return static_cast<std::int64_t>(std::mktime(&parts)) * 1000;
+}
+
+TEST(ShareZipFormat, EmptyArchiveIsTheEndRecordAlone) {
+  const auto bytes = ShareZip::archive({}, 0);
+  EXPECT_EQ(bytes.size(), 22u);
+  EXPECT_EQ(bytes.substr(0, 4), std::string("PK\x05\x06", 4));
+}
+
+TEST(ShareZipFormat, RealReaderAcceptsNamesSizesCrcsAndTimes) {
+  testing::TemporaryDirectory folder;
+  std::string binary(70000, '\0');
+  for (std::size_t index = 0; index < binary.size(); ++index)
+    binary[index] = static_cast<char>(index * 31);
+  const std::vector<ShareZip::Entry> entries = {
+      {"readme.txt", "hello zip"},
+      {"文件夹/照片 ü.bin", binary},
+      {"empty", ""},
+  };
+  const auto file = saved(folder, ShareZip::archive(entries, localMs(2024, 3, 5, 14, 7, 59)));
+  const auto test = runCommand("unzip -tq " + shellQuoted(file) + " 2>&1");
+  EXPECT_EQ(test.status, 0) << test.output;
+
+  // Python's reader honours the UTF-8 name flag (Debian's unzip transcodes DOS-made names).
+  const auto listing = runCommand(
+      "python3 -c 'import sys, zipfile\n"
+      "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+      "  print(i.filename, i.file_size, i.compress_size, \"%08x\" % i.CRC, i.date_time)' " +
+      shellQuoted(file));
+  EXPECT_EQ(listing.output, "readme.txt 9 9 " +
+                                fmt::format("{:08x}", ShareZip::crc32("hello zip")) +
+                                " (2024, 3, 5, 14, 7, 58)\n"
+                                "文件夹/照片 ü.bin 70000 70000 " +
+                                fmt::format("{:08x}", ShareZip::crc32(binary)) +
+                                " (2024, 3, 5, 14, 7, 58)\n"
+                                "empty 0 0 00000000 (2024, 3, 5, 14, 7, 58)\n");
+}
+
+TEST(ShareZipFormat, AnEntryWithEmptyNameAndData) {
+  const auto bytes = ShareZip::archive({{"", ""}}, 0);
+  EXPECT_EQ(bytes.size(), 30u + 46u + 22u);
+  EXPECT_EQ(bytes.substr(14, 12), std::string(12, '\0'));  // CRC and both sizes
+}
+
+TEST(ShareZipTimes, DosTimestampsClampToTheFormat) {
+  const auto before1980 = ShareZip::dosTimestamp(localMs(1975, 6, 15, 10, 30, 20));
+  EXPECT_EQ(before1980.date, (0 << 9) | (6 << 5) | 15);
+  EXPECT_EQ(before1980.time, (10 << 11) | (30 << 5) | 10);
+  EXPECT_EQ(ShareZip::dosTimestamp(localMs(2150, 1, 2, 0, 0, 1)).date, (127 << 9) | (1 << 5) | 2);
+  EXPECT_EQ(ShareZip::dosTimestamp(localMs(2024, 12, 31, 23, 59, 59)).time,
+            (23 << 11) | (59 << 5) | 29);
+  EXPECT_NO_THROW(ShareZip::dosTimestamp(std::numeric_limits<std::int64_t>::min()));
+  EXPECT_NO_THROW(ShareZip::dosTimestamp(std::numeric_limits<std::int64_t>::max()));
+
+  testing::TemporaryDirectory folder;
+  const auto file = saved(folder, ShareZip::archive({{"old", "x"}}, localMs(1970, 1, 1, 12, 0, 0)));
+  const auto listing = runCommand("unzip -Z -T " + shellQuoted(file));
+  EXPECT_NE(listing.output.find(" 19800101.120000 old"), std::string::npos) << listing.output;
+}
+
+TEST(ShareZipChecksums, StandardCrc32) {
+  EXPECT_EQ(ShareZip::crc32(""), 0u);
+  EXPECT_EQ(ShareZip::crc32("123456789"), 0xCBF43926u);
+  EXPECT_EQ(ShareZip::crc32("The quick brown fox jumps over the lazy dog"), 0x414FA339u);
+}
+
+TEST(ShareZipLimits, TooManyEntriesAndOversizedNames) {
+  std::vector<ShareZip::Entry> many(65536, ShareZip::Entry{"a", ""});
+  try {
+    ShareZip::archive(many, 0);
+    FAIL() << "65536 entries were written";
+  } catch (const ShareZipError& error) {
+    EXPECT_EQ(error, ShareZipError::tooManyEntries(65536));
+  }
+  many.resize(65535);
+  EXPECT_NO_THROW(ShareZip::archive(many, 0));
+  const std::string longName(65536, 'n');
+  EXPECT_EQ(
+      [&] {
+        try {
+          ShareZip::archive({{longName, "x"}}, 0);
+        } catch (const ShareZipError& error) {
+          return error;
+        }
+        return ShareZipError::tooManyEntries(0);
+      }(),
+      ShareZipError::entryTooLarge(longName, 65536));
+}
+
+}  // namespace
+}  // namespace lumo
