@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "RawSharePayload.hpp"
+#include "ShareArchive.hpp"
+#include "ShareItemProvider.hpp"
+#include "ShareSource.hpp"
+#include "ShareUTType.hpp"
+
+namespace lumo {
+
+/// Reads item providers, strictly one after another, into a RawSharePayload: texts merged, the
+/// first web link taken, files copied into the staging folder as "NN-name", folders zipped.
+/// Problems with single items are not errors but skip reasons; `load` never throws.
+class ShareTargetLoader {
+ public:
+  /// A provider that could not be used: its skip reason, and a readable text for archive
+  /// failures.
+  struct Skipped {
+    std::string reason;
+    std::optional<std::string> failure;
+    bool operator==(const Skipped&) const = default;
+  };
+  /// The result of copying one provider.
+  using CopyOutcome = std::variant<RawAttachment, Skipped>;
+
+  static constexpr double archiveTimeoutSeconds = 120;
+
+  ShareTargetLoader(std::filesystem::path stagingDirectory, std::size_t maxItems,
+                    ShareSource source, ShareArchive archive = ShareArchive());
+
+  RawSharePayload load(const std::vector<std::shared_ptr<ShareItemProvider>>& providers) const;
+
+  /// A video's duration in milliseconds, when it can be read.
+  static std::optional<std::int64_t> videoDurationMs(const std::filesystem::path& file);
+
+  const std::filesystem::path& stagingDirectory() const { return stagingDirectory_; }
+  std::size_t maxItems() const { return maxItems_; }
+  const ShareSource& source() const { return source_; }
+
+ private:
+  class Pass;
+
+  std::filesystem::path stagingDirectory_;
+  std::size_t maxItems_;
+  ShareSource source_;
+  ShareArchive archive_;
+};
+
+}  // namespace lumo

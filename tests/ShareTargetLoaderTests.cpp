@@ -1,0 +1,339 @@
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "LumoShare.hpp"
+#include "TemporaryDirectory.hpp"
+
+namespace lumo {
+namespace {
+
+namespace fs = std::filesystem;
+using Kind = RawAttachment::Kind;
+using Providers = std::vector<std::shared_ptr<ShareItemProvider>>;
+
+const fs::path media = fs::path(LUMO_TEST_FIXTURES) / "media";
+
+/// A provider whose types, items and files a test scripts; it counts what was asked of it.
+class ScriptedProvider : public ShareItemProvider {
+ public:
+  explicit ScriptedProvider(std::vector<std::string> types) : types_(std::move(types)) {}
+
+  std::vector<std::string> registeredTypeIdentifiers() const override {
+    ++typeQueries;
+    if (typesAfterQueries && typeQueries > typesAfterQueries->first)
+      return typesAfterQueries->second;
+    return types_;
+  }
+  ShareItemValue loadItem(const std::string& type) override {
+    itemRequests.push_back(type);
+    return item;
+  }
+  void loadFileRepresentation(const std::string& type, const FileHandler& handler) override {
+    fileRequests.push_back(type);
+    if (file) handler(*file);
+  }
+  std::optional<std::string> suggestedName() const override { return name; }
+
+  ShareItemValue item;
+  std::optional<fs::path> file;
+  std::optional<std::string> name;
+  /// After this many queries (classification), the provider answers other types.
+  std::optional<std::pair<int, std::vector<std::string>>> typesAfterQueries;
+  mutable int typeQueries = 0;
+  std::vector<std::string> itemRequests;
+  std::vector<std::string> fileRequests;
+
+ private:
+  std::vector<std::string> types_;
+};
+
+/// Staging and temporary folders of one test; the temporary folder must end up empty.
+class ShareTargetLoaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(folder / "tmp");
+    fs::create_directories(folder / "shared");
+    const char* previous = ::getenv("TMPDIR");
+    previousTmp_ = previous ? std::optional<std::string>(previous) : std::nullopt;
+    ::setenv("TMPDIR", (folder / "tmp").c_str(), 1);
+    ShareLog::setMinimumLevel(ShareLogLevel::error);
+  }
+  void TearDown() override {
+    if (previousTmp_) {
+      ::setenv("TMPDIR", previousTmp_->c_str(), 1);
+    } else {
+      ::unsetenv("TMPDIR");
+    }
+    ShareLog::setMinimumLevel(ShareLogLevel::info);
+  }
+
+  RawSharePayload load(const Providers& providers, std::size_t maxItems = 50,
+                       ShareArchive archive = ShareArchive()) {
+    const auto payload = ShareTargetLoader(staging, maxItems, ShareSource{"linux", {}, {}, {}, {}},
+                                           std::move(archive))
+                             .load(providers);
+    EXPECT_TRUE(fs::is_empty(folder / "tmp")) << "temporary copies left behind";
+    return payload;
+  }
+
+  fs::path sharedFile(const std::string& name, const std::string& content = "content") {
+    const auto path = folder / "shared" / name;
+    std::ofstream(path) << content;
+    return path;
+  }
+
+  std::vector<std::string> stagedNames() {
+    std::vector<std::string> names;
+    if (!fs::exists(staging)) return names;
+    for (const auto& entry : fs::directory_iterator(staging))
+      names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  static std::shared_ptr<ShareItemProvider> path(const fs::path& file) {
+    return std::make_shared<SharePathItemProvider>(file);
+  }
+  static std::shared_ptr<ShareItemProvider> text(const std::string& value) {
+    return std::make_shared<ShareTextItemProvider>(value);
+  }
+
+  testing::TemporaryDirectory folder;
+  fs::path staging = folder / "staging";
+
+ private:
+  std::optional<std::string> previousTmp_;
+};
+
+std::vector<std::string> localNames(const RawSharePayload& payload) {
+  std::vector<std::string> names;
+  for (const auto& attachment : payload.attachments) names.push_back(attachment.localFileName);
+  return names;
+}
+
+TEST_F(ShareTargetLoaderTest, OrderNumberingKindsAndMetadata) {
+  fs::create_directories(folder / "shared/Holiday Photos/raw");
+  std::ofstream(folder / "shared/Holiday Photos/raw/a.txt") << "a";
+  std::ifstream png(media / "picture-300x200.png", std::ios::binary);
+  const std::string pngBytes((std::istreambuf_iterator<char>(png)), {});
+  const auto payload = load({
+      path(sharedFile("Report: final?.pdf")),
+      std::make_shared<ShareDataItemProvider>(pngBytes, "public.png", "clipboard"),
+      text("note one"),
+      path(folder / "shared/Holiday Photos"),
+      path(sharedFile("README")),
+      path(media / "video-12.3456s.mp4"),
+      path(sharedFile("report.v2.pdf")),
+  });
+  EXPECT_EQ(localNames(payload),
+            (std::vector<std::string>{"01-Report- final-.pdf", "02-attachment.png",
+                                      "03-Holiday Photos.zip", "04-README.bin",
+                                      "05-video-12.3456s.mp4", "06-report.v2.pdf"}));
+  EXPECT_EQ(payload.attachments[0], (RawAttachment{Kind::file,
+                                                   "application/pdf",
+                                                   "Report: final?.pdf",
+                                                   "01-Report- final-.pdf",
+                                                   7,
+                                                   {},
+                                                   {},
+                                                   {}}));
+  EXPECT_EQ(payload.attachments[1], (RawAttachment{Kind::image,
+                                                   "image/png",
+                                                   "02-attachment.png",
+                                                   "02-attachment.png",
+                                                   static_cast<std::int64_t>(pngBytes.size()),
+                                                   300,
+                                                   200,
+                                                   {}}));
+  const auto& zip = payload.attachments[2];
+  EXPECT_EQ(zip.kind, Kind::file);
+  EXPECT_EQ(zip.mime, "application/zip");
+  EXPECT_EQ(zip.originalName, "Holiday Photos.zip");
+  EXPECT_EQ(zip.size, static_cast<std::int64_t>(fs::file_size(staging / "03-Holiday Photos.zip")));
+  EXPECT_EQ(payload.attachments[3].mime, "application/octet-stream");
+  EXPECT_EQ(payload.attachments[4].kind, Kind::video);
+  EXPECT_EQ(payload.attachments[4].mime, "video/mp4");
+  EXPECT_EQ(payload.attachments[4].durationMs, 12345);
+  EXPECT_EQ(payload.text, "note one");
+  EXPECT_TRUE(payload.skippedReasons.empty());
+  EXPECT_EQ(stagedNames(), localNames(payload));
+}
+
+TEST_F(ShareTargetLoaderTest, AFailedCopyUsesUpItsNumber) {
+  ASSERT_EQ(::mkfifo((folder / "shared/pipe").c_str(), 0600), 0);
+  const auto payload = load({path(folder / "shared/pipe"), path(sharedFile("after.txt"))});
+  EXPECT_EQ(payload.skippedReasons, (std::vector<std::string>{"copy_failed:pipe"}));
+  EXPECT_EQ(localNames(payload), (std::vector<std::string>{"02-after.txt"}));
+  EXPECT_EQ(stagedNames(), (std::vector<std::string>{"02-after.txt"}));
+}
+
+TEST_F(ShareTargetLoaderTest, SpecialFilesAndMissingOnes) {
+  fs::create_symlink(folder / "shared/nowhere", folder / "shared/dangling");
+  const auto socketPath = folder / "shared/sock";
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const auto payload = load({path(folder / "shared/dangling"), path(socketPath), path("/dev/null"),
+                             path(folder / "shared/deleted.txt"), path(sharedFile("ok.txt"))});
+  ::close(fd);
+  EXPECT_EQ(payload.skippedReasons,
+            (std::vector<std::string>{"file_missing:dangling", "copy_failed:sock",
+                                      "copy_failed:null", "file_missing:deleted.txt"}));
+  EXPECT_EQ(stagedNames(), (std::vector<std::string>{"03-ok.txt"}));
+}
+
+TEST_F(ShareTargetLoaderTest, ItemsLimitStopsReadingProviders) {
+  std::vector<std::shared_ptr<ScriptedProvider>> images;
+  Providers providers;
+  for (int index = 0; index < 3; ++index) {
+    auto image = std::make_shared<ScriptedProvider>(std::vector<std::string>{"public.png"});
+    image->file = media / "picture-300x200.png";
+    images.push_back(image);
+    providers.push_back(image);
+  }
+  auto lateText = std::make_shared<ScriptedProvider>(std::vector<std::string>{"public.plain-text"});
+  lateText->item = ShareItemText{"late"};
+  providers.push_back(lateText);
+  const auto payload = load(providers, 2);
+  EXPECT_EQ(payload.attachments.size(), 2u);
+  EXPECT_EQ(payload.skippedReasons, (std::vector<std::string>{"items_limit"}));
+  EXPECT_EQ(images[2]->typeQueries, 0);
+  EXPECT_EQ(lateText->typeQueries, 0);
+  EXPECT_FALSE(payload.text.has_value());
+}
+
+TEST_F(ShareTargetLoaderTest, SixtyFilesWithLimitFifty) {
+  Providers providers;
+  for (int index = 0; index < 60; ++index)
+    providers.push_back(path(sharedFile("f" + std::to_string(index) + ".txt")));
+  const auto payload = load(providers);
+  EXPECT_EQ(payload.attachments.size(), 50u);
+  EXPECT_EQ(payload.skippedReasons, (std::vector<std::string>{"items_limit"}));
+  EXPECT_EQ(stagedNames().size(), 50u);
+  EXPECT_EQ(stagedNames().back(), "50-f49.txt");
+}
+
+TEST_F(ShareTargetLoaderTest, TypeChoicePrefersATypeWithAnExtension) {
+  auto provider =
+      std::make_shared<ScriptedProvider>(std::vector<std::string>{"public.image", "public.jpeg"});
+  provider->file = media / "rotated-4032x3024.jpg";
+  const auto payload = load({provider});
+  EXPECT_EQ(provider->fileRequests, (std::vector<std::string>{"public.jpeg"}));
+  ASSERT_EQ(payload.attachments.size(), 1u);
+  EXPECT_EQ(payload.attachments[0].localFileName, "01-attachment.jpeg");
+  EXPECT_EQ(payload.attachments[0].width, 4032);
+  EXPECT_EQ(payload.attachments[0].mime, "image/jpeg");
+}
+
+TEST_F(ShareTargetLoaderTest, TextsAndLinks) {
+  auto first = load({text("same"), text("same")});
+  EXPECT_EQ(first.text, "same");
+  auto joined = load({text("one"), text("two")});
+  EXPECT_EQ(joined.text, "one\n\ntwo");
+  auto link = load({text("  https://lumo.example/x  ")});
+  EXPECT_EQ(link.text, "  https://lumo.example/x  ");
+  ASSERT_TRUE(link.url.has_value());
+  EXPECT_EQ(link.url->absoluteString(), "https://lumo.example/x");
+  auto twoLinks = load({std::make_shared<ShareURLItemProvider>(*Url::parse("https://a.example")),
+                        std::make_shared<ShareURLItemProvider>(*Url::parse("https://b.example")),
+                        text("https://c.example")});
+  EXPECT_EQ(twoLinks.url->absoluteString(), "https://a.example");
+  EXPECT_TRUE(twoLinks.skippedReasons.empty());
+  EXPECT_FALSE(load({text("bad \xff utf8")}).text.has_value());
+  EXPECT_TRUE(load({}).isEmpty());
+  EXPECT_TRUE(load({text("")}).isEmpty());
+}
+
+TEST_F(ShareTargetLoaderTest, EverySkipReasonOfABadProvider) {
+  auto unknown =
+      std::make_shared<ScriptedProvider>(std::vector<std::string>{"com.example.unknown"});
+  auto silent = std::make_shared<ScriptedProvider>(std::vector<std::string>{"public.jpeg"});
+  auto vanishingType = std::make_shared<ScriptedProvider>(std::vector<std::string>{"public.mp3"});
+  vanishingType->typesAfterQueries = {{3, {"com.example.other"}}};  // movie, image, audio
+  auto failingURL = std::make_shared<ScriptedProvider>(std::vector<std::string>{"public.file-url"});
+  failingURL->item = ShareItemError{"permission denied"};
+  auto webURL = std::make_shared<ScriptedProvider>(std::vector<std::string>{"public.file-url"});
+  webURL->item = *Url::parse("https://not.a.file/x");
+  auto fileURLTypeGone =
+      std::make_shared<ScriptedProvider>(std::vector<std::string>{"public.file-url"});
+  fileURLTypeGone->typesAfterQueries = {{4, {}}};  // movie, image, audio, file URL
+  const auto payload = load({unknown, silent, vanishingType, failingURL, webURL, fileURLTypeGone});
+  EXPECT_EQ(payload.skippedReasons,
+            (std::vector<std::string>{"unsupported_provider",
+                                      "file_representation_unavailable:public.jpeg",
+                                      "type_identifier_missing:public.audio", "file_url_unreadable",
+                                      "file_url_unreadable", "file_url_type_missing"}));
+  EXPECT_TRUE(payload.failures.empty());
+  EXPECT_TRUE(stagedNames().empty());
+}
+
+TEST_F(ShareTargetLoaderTest, DeliveredFoldersAndArchiveFailures) {
+  fs::create_directories(folder / "delivered/inner");
+  std::ofstream(folder / "delivered/inner/x.txt") << "x";
+  auto bundle = std::make_shared<ScriptedProvider>(std::vector<std::string>{"public.data"});
+  bundle->file = folder / "delivered";
+  bundle->name = "  My App.app ";
+  const auto zipped = load({bundle});
+  ASSERT_EQ(zipped.attachments.size(), 1u);
+  EXPECT_EQ(zipped.attachments[0].localFileName, "01-My App.app.zip");
+  EXPECT_EQ(zipped.attachments[0].mime, "application/zip");
+
+  const auto tool = folder / "broken-zip";
+  std::ofstream(tool) << "#!/bin/sh\necho 'cannot write' >&2\nexit 1\n";
+  fs::permissions(tool, fs::perms::owner_all);
+  fs::create_directories(folder / "shared/Folder");
+  const auto failed =
+      load({path(folder / "shared/Folder"), path(sharedFile("next.txt"))}, 50, ShareArchive(tool));
+  EXPECT_EQ(failed.skippedReasons, (std::vector<std::string>{"archive_failed:Folder"}));
+  EXPECT_EQ(failed.failures,
+            (std::vector<std::string>{"无法压缩应用包 Folder：broken-zip 退出码 1，cannot write"}));
+  EXPECT_EQ(localNames(failed), (std::vector<std::string>{"02-next.txt"}));
+}
+
+TEST(ShareUTTypeRegistry, ConformanceExtensionsAndMIMETypes) {
+  const auto jpeg = *ShareUTType::fromIdentifier("public.jpeg");
+  EXPECT_TRUE(jpeg.conforms("public.image"));
+  EXPECT_TRUE(jpeg.conforms("public.data"));
+  EXPECT_TRUE(jpeg.conforms("public.item"));
+  EXPECT_FALSE(jpeg.conforms("public.movie"));
+  EXPECT_EQ(jpeg.preferredFilenameExtension(), "jpeg");
+  EXPECT_TRUE(ShareUTType::fromIdentifier("public.file-url")->conforms("public.url"));
+  EXPECT_FALSE(ShareUTType::fromIdentifier("public.folder")->conforms("public.data"));
+  EXPECT_TRUE(
+      ShareUTType::fromIdentifier("com.apple.application-bundle")->conforms("public.directory"));
+  EXPECT_TRUE(ShareUTType::fromIdentifier("public.utf8-plain-text")->conforms("public.plain-text"));
+  EXPECT_FALSE(ShareUTType::fromIdentifier("com.example.unknown").has_value());
+
+  EXPECT_EQ(ShareUTType::fromFilenameExtension("JPG")->identifier(), "public.jpeg");
+  EXPECT_EQ(ShareUTType::fromFilenameExtension("mov")->preferredMIMEType(), "video/quicktime");
+  EXPECT_FALSE(ShareUTType::fromFilenameExtension("jpg", "public.movie").has_value());
+  EXPECT_FALSE(ShareUTType::fromFilenameExtension("").has_value());
+}
+
+TEST(ShareUTTypeRegistry, UnknownExtensionsAskSharedMimeInfo) {
+  const auto ogv = ShareUTType::fromFilenameExtension("ogv");
+  ASSERT_TRUE(ogv.has_value());
+  EXPECT_EQ(ogv->identifier(), "dyn.ext.ogv");
+  EXPECT_EQ(ogv->preferredMIMEType(), "video/ogg");
+  EXPECT_TRUE(ogv->conforms("public.movie"));
+  EXPECT_FALSE(ogv->preferredFilenameExtension().has_value());
+  EXPECT_EQ(ShareUTType::fromIdentifier("dyn.ext.ogv")->preferredMIMEType(), "video/ogg");
+
+  const auto nonsense = ShareUTType::fromFilenameExtension("qqzzxy");
+  ASSERT_TRUE(nonsense.has_value());
+  EXPECT_TRUE(nonsense->conforms("public.data"));
+  EXPECT_FALSE(nonsense->conforms("public.image"));
+  EXPECT_FALSE(nonsense->preferredMIMEType().has_value());
+}
+
+}  // namespace
+}  // namespace lumo
