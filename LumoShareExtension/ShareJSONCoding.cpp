@@ -52,6 +52,10 @@ ShareStringMap decodeStringMap(const JSONValue& value, const std::string& path) 
   return map;
 }
 
+void requireObject(const JSONValue& value, const std::string& path) {
+  if (!value.is_object()) typeMismatch(value, path, "object");
+}
+
 void requireArray(const JSONValue& value, const std::string& path) {
   if (!value.is_array()) typeMismatch(value, path, "array");
 }

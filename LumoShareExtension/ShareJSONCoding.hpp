@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -33,6 +34,11 @@ template <class T>
 struct IsVector : std::false_type {};
 template <class T>
 struct IsVector<std::vector<T>> : std::true_type {};
+template <class T>
+struct IsStringKeyedMap : std::false_type {};
+template <class T>
+struct IsStringKeyedMap<std::map<std::string, T>> : std::true_type {};
+void requireObject(const JSONValue& value, const std::string& path);
 }  // namespace detail
 
 class JSONObjectReader;
@@ -102,6 +108,13 @@ T decodeJSONValue(const JSONValue& value, const std::string& path) {
           value[index], path + "[" + std::to_string(index) + "]"));
     }
     return elements;
+  } else if constexpr (detail::IsStringKeyedMap<T>::value) {
+    detail::requireObject(value, path);
+    T map;
+    for (const auto& [key, element] : value.items()) {
+      map.emplace(key, decodeJSONValue<typename T::mapped_type>(element, path + "." + key));
+    }
+    return map;
   } else {
     return T::decode(JSONObjectReader(value, path));
   }
@@ -122,6 +135,10 @@ JSONValue encodeJSONValue(const T& value) {
     auto array = JSONValue::array();
     for (const auto& element : value) array.push_back(encodeJSONValue(element));
     return array;
+  } else if constexpr (detail::IsStringKeyedMap<T>::value) {
+    auto object = JSONValue::object();
+    for (const auto& [key, element] : value) object[key] = encodeJSONValue(element);
+    return object;
   } else {
     return value.encode();
   }

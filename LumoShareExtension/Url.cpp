@@ -126,6 +126,25 @@ std::string Url::lastPathComponent() const {
   return rootedPath_ ? "/" : "";
 }
 
+std::vector<Url::QueryItem> Url::queryItems() const {
+  ParsedUri parsed(text_);
+  const auto& uri = parsed.get();
+  std::vector<QueryItem> items;
+  if (!rangePresent(uri.query) || uri.query.first == uri.query.afterLast) return items;
+  UriQueryListA* list = nullptr;
+  int count = 0;
+  if (uriDissectQueryMallocExA(&list, &count, uri.query.first, uri.query.afterLast, URI_FALSE,
+                               URI_BR_DONT_TOUCH) != URI_SUCCESS) {
+    return items;
+  }
+  for (const auto* item = list; item != nullptr; item = item->next) {
+    items.push_back({item->key ? item->key : "",
+                     item->value ? std::optional<std::string>(item->value) : std::nullopt});
+  }
+  uriFreeQueryListA(list);
+  return items;
+}
+
 std::optional<std::filesystem::path> Url::filePath() const {
   if (scheme_ != "file" && scheme_ != "FILE") return std::nullopt;
   std::string file(text_.size() + 1, '\0');

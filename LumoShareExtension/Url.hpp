@@ -36,6 +36,8 @@ class Url {
   std::string path() const;
   /// The percent-decoded last path segment ("" when there is none, "/" for the root path).
   std::string lastPathComponent() const;
+  /// The query's items, percent-decoded ("+" stays "+"), in order; empty without a query.
+  std::vector<QueryItem> queryItems() const;
   /// The path as a file-system path, for "file:" Urls; nothing for other schemes.
   std::optional<std::filesystem::path> filePath() const;
 

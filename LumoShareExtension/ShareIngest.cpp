@@ -1,0 +1,151 @@
+#include "ShareIngest.hpp"
+
+#include "FileDigest.hpp"
+#include "ShareApple.hpp"
+#include "ShareAppleBundle.hpp"
+#include "ShareLogMessages.hpp"
+#include "SharePayloadFactory.hpp"
+#include "ShareTargetLoader.hpp"
+#include "ShareTime.hpp"
+#include "ShareVocabularies.hpp"
+#include "UnicodeText.hpp"
+
+namespace lumo {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr std::size_t digestChunkBytes = 1048576;
+
+std::string joined(const std::vector<std::string>& texts, const std::string& separator) {
+  std::string result;
+  for (std::size_t index = 0; index < texts.size(); ++index) {
+    if (index > 0) result += separator;
+    result += texts[index];
+  }
+  return result;
+}
+
+StagedAttachment stageAttachment(const RawAttachment& raw, std::size_t position,
+                                 const fs::path& directory) {
+  const auto file = directory / raw.localFileName;
+  const auto displayName = raw.originalName.value_or(raw.localFileName);
+  std::error_code error;
+  if (!fs::exists(file, error)) {
+    throw ShareIngestError::stagingFailed(displayName + "：附件文件不存在（" + raw.localFileName +
+                                          "）");
+  }
+  if (fs::is_directory(file, error)) {
+    throw ShareIngestError::stagingFailed(displayName + "：附件是文件夹，必须先压缩成 zip");
+  }
+  const auto reported = fs::file_size(file, error);
+  const auto size =
+      error ? std::max<std::int64_t>(raw.size, 0) : static_cast<std::int64_t>(reported);
+  std::string digest;
+  try {
+    digest = FileDigest::sha256Hex(file, digestChunkBytes);
+  } catch (const std::exception& failure) {
+    throw ShareIngestError::stagingFailed(displayName + "：无法计算 SHA-256（" + failure.what() +
+                                          "）");
+  }
+  return StagedAttachment{"i" + std::to_string(position),
+                          raw.localFileName,
+                          rawAttachmentKindName(raw.kind),
+                          raw.mime,
+                          raw.originalName,
+                          size,
+                          std::move(digest),
+                          raw.width,
+                          raw.height,
+                          raw.durationMs};
+}
+
+}  // namespace
+
+ShareIngest::ShareIngest(std::shared_ptr<PendingShareQueue> queue, ShareStorage storage,
+                         ShareSettingsStore settings, ShareArchive archive)
+    : queue_(std::move(queue)),
+      storage_(std::move(storage)),
+      settings_(std::move(settings)),
+      archive_(std::move(archive)) {}
+
+ShareIngest ShareIngest::makeDefault() {
+  const auto storage = ShareStorage::resolve();
+  return ShareIngest(std::make_shared<PendingShareQueue>(storage), storage,
+                     ShareSettingsStore{storage});
+}
+
+StagedShare ShareIngest::ingest(const std::vector<std::shared_ptr<ShareItemProvider>>& providers,
+                                const std::string& clientShareId,
+                                std::optional<ShareOptions> options,
+                                std::optional<ShareSource> source) const {
+  fs::path directory;
+  try {
+    directory = queue_->makeStagingDirectory(clientShareId);
+  } catch (const std::exception& error) {
+    throw ShareIngestError::stagingFailed(error.what());
+  }
+  try {
+    const auto origin = source ? *source : ShareAppleBundle::main()->defaultSource();
+    const ShareTargetLoader loader(directory, ShareApple::maxItems, origin, archive_);
+    const auto raw = loader.load(providers);
+    if (!raw.skippedReasons.empty())
+      ShareLogMessages::skippedProviders(joined(raw.skippedReasons, ","));
+    if (!raw.failures.empty()) ShareLogMessages::providerFailures(joined(raw.failures, "；"));
+    if (raw.isEmpty()) throw emptyPayloadError(raw.failures);
+    if (!options) options = settings_.load().options();
+    return stage(raw, clientShareId, options, directory);
+  } catch (const ShareIngestError&) {
+    queue_->discardStaging(clientShareId);
+    throw;
+  } catch (const std::exception& error) {
+    ShareLogMessages::ingestStageFailed(error.what());
+    queue_->discardStaging(clientShareId);
+    throw ShareIngestError::stagingFailed(error.what());
+  }
+}
+
+std::vector<StagedAttachment> ShareIngest::stageAttachments(const RawSharePayload& raw,
+                                                            const fs::path& directory) const {
+  std::vector<StagedAttachment> staged;
+  for (std::size_t index = 0; index < raw.attachments.size(); ++index) {
+    staged.push_back(stageAttachment(raw.attachments[index], index + 1, directory));
+  }
+  return staged;
+}
+
+StagedShare ShareIngest::stage(const RawSharePayload& raw, const std::string& clientShareId,
+                               std::optional<ShareOptions> options,
+                               const fs::path& directory) const {
+  auto attachments = stageAttachments(raw, directory);
+  const auto text = SharePayloadFactory::normalizeText(raw.text);
+  if (!text && !raw.url && attachments.empty()) throw ShareIngestError::emptyPayload();
+  const auto createdAt = currentTimeMs();
+  auto payload =
+      SharePayloadFactory::makePayload(clientShareId, createdAt, raw.source, text, raw.url,
+                                       attachments, CaptureMethodValues::shareSheet);
+  std::int64_t totalBytes = 0;
+  for (const auto& attachment : attachments) totalBytes += attachment.size;
+  StagedShare staged{clientShareId, createdAt,  std::move(payload), std::move(attachments), "",
+                     std::nullopt,  totalBytes, std::nullopt};
+  staged.displayTitle = SharePayloadFactory::displayTitle(staged);
+  staged.displayPreview = SharePayloadFactory::displayPreview(staged);
+  staged.options = std::move(options);
+  try {
+    queue_->enqueue(staged);
+  } catch (const std::exception& error) {
+    queue_->discardStaging(clientShareId);
+    throw ShareIngestError::queueFailed(error.what());
+  }
+  return staged;
+}
+
+ShareIngestError ShareIngest::emptyPayloadError(const std::vector<std::string>& failures) {
+  std::vector<std::string> kept;
+  for (const auto& failure : failures) {
+    if (!UnicodeText::trimmed(failure).empty()) kept.push_back(failure);
+  }
+  if (kept.empty()) return ShareIngestError::emptyPayload();
+  return ShareIngestError::stagingFailed(joined(kept, "；"));
+}
+
+}  // namespace lumo

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "PendingShareQueue.hpp"
+#include "RawSharePayload.hpp"
+#include "ShareArchive.hpp"
+#include "ShareIngestError.hpp"
+#include "ShareItemProvider.hpp"
+#include "ShareOptions.hpp"
+#include "ShareSettings.hpp"
+#include "ShareSource.hpp"
+#include "ShareStorage.hpp"
+#include "StagedShare.hpp"
+
+namespace lumo {
+
+/// Turns shared items into a staged share that is safe on disk before anything is sent: its own
+/// folder in the queue, the items copied into it, every file checked and fingerprinted, the
+/// payload built, the share enqueued. Every failure leaves no folder behind.
+class ShareIngest {
+ public:
+  ShareIngest(std::shared_ptr<PendingShareQueue> queue, ShareStorage storage,
+              ShareSettingsStore settings, ShareArchive archive = ShareArchive());
+
+  /// Over the resolved storage, with the system clock.
+  static ShareIngest makeDefault();
+
+  /// Loads `providers` into a new share `clientShareId` and enqueues it. Throws ShareIngestError.
+  StagedShare ingest(const std::vector<std::shared_ptr<ShareItemProvider>>& providers,
+                     const std::string& clientShareId,
+                     std::optional<ShareOptions> options = std::nullopt,
+                     std::optional<ShareSource> source = std::nullopt) const;
+
+  /// Stages a raw payload whose files already lie in `directory` and enqueues it. Throws
+  /// ShareIngestError.
+  StagedShare stage(const RawSharePayload& raw, const std::string& clientShareId,
+                    std::optional<ShareOptions> options,
+                    const std::filesystem::path& directory) const;
+
+  /// The error for a load that gave nothing: the failure texts that are not blank, joined by
+  /// "；", or the empty-payload error when there are none.
+  static ShareIngestError emptyPayloadError(const std::vector<std::string>& failures);
+
+  const std::shared_ptr<PendingShareQueue>& queue() const { return queue_; }
+  const ShareStorage& storage() const { return storage_; }
+
+ private:
+  std::vector<StagedAttachment> stageAttachments(const RawSharePayload& raw,
+                                                 const std::filesystem::path& directory) const;
+
+  std::shared_ptr<PendingShareQueue> queue_;
+  ShareStorage storage_;
+  ShareSettingsStore settings_;
+  ShareArchive archive_;
+};
+
+}  // namespace lumo

@@ -1,0 +1,66 @@
+#include "SharePlan.hpp"
+
+#include "ShareJSON.hpp"
+#include "UnicodeText.hpp"
+
+namespace lumo {
+
+std::string SharePlan::normalizedPlan() const {
+  return UnicodeText::lowercased(UnicodeText::trimmed(plan));
+}
+
+std::string SharePlan::displayName() const {
+  if (planName) {
+    const auto name = UnicodeText::trimmed(*planName);
+    if (!name.empty()) return std::string(name);
+  }
+  return plan;
+}
+
+SharePlan SharePlan::make(const MeResponse& from, std::int64_t nowMs) {
+  return SharePlan{from.plan, from.planName, from.planLimits.docFileSizeMB,
+                   from.planLimits.docMaxExpDays, nowMs};
+}
+
+SharePlan SharePlan::decode(const JSONObjectReader& reader) {
+  return SharePlan{reader.required<std::string>("plan"), reader.optional<std::string>("planName"),
+                   reader.optional<std::int64_t>("docFileSizeMB"),
+                   reader.optional<std::int64_t>("docMaxExpDays"),
+                   reader.required<std::int64_t>("updatedAt")};
+}
+
+JSONValue SharePlan::encode() const {
+  return JSONObjectWriter()
+      .set("plan", plan)
+      .setOptional("planName", planName)
+      .setOptional("docFileSizeMB", docFileSizeMB)
+      .setOptional("docMaxExpDays", docMaxExpDays)
+      .set("updatedAt", updatedAt)
+      .take();
+}
+
+std::optional<SharePlan> SharePlanStore::load(std::int64_t nowMs) const {
+  try {
+    auto plan = ShareJSON::read<SharePlan>(storage.planMirrorURL());
+    std::int64_t age = 0;
+    if (plan.normalizedPlan().empty() || __builtin_sub_overflow(nowMs, plan.updatedAt, &age) ||
+        age > freshnessMs) {
+      return std::nullopt;
+    }
+    return plan;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+void SharePlanStore::save(const SharePlan& plan) const {
+  storage.ensureDirectories();
+  ShareJSON::write(plan, storage.planMirrorURL(), 0600);
+}
+
+void SharePlanStore::clear() const {
+  std::error_code ignored;
+  std::filesystem::remove(storage.planMirrorURL(), ignored);
+}
+
+}  // namespace lumo

@@ -1,0 +1,84 @@
+// Runs the lumo-share executable end to end on real files, with its storage root under a private
+// data folder.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "LumoShare.hpp"
+#include "TemporaryDirectory.hpp"
+#include "TestCommand.hpp"
+
+namespace lumo {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::shellQuoted;
+
+class CommandLineTest : public ::testing::Test {
+ protected:
+  testing::CommandResult run(const std::string& arguments, const std::string& input = "") {
+    const auto command = "cd " + shellQuoted(folder.path()) +
+                         " && export XDG_DATA_HOME=" + shellQuoted(folder / "data") +
+                         " && printf '%s' " + shellQuoted(input) + " | " +
+                         shellQuoted(LUMO_SHARE_EXECUTABLE) + " " + arguments + " 2>" +
+                         shellQuoted(folder / "stderr");
+    auto result = testing::runCommand(command);
+    std::ifstream errors(folder / "stderr");
+    stderrText.assign(std::istreambuf_iterator<char>(errors), {});
+    return result;
+  }
+  std::vector<QueuedShare> queued() {
+    return PendingShareQueue(
+               ShareStorage{folder / "data/group.com.lumo.share", ShareStorageLocation::appGroup})
+        .all();
+  }
+
+  testing::TemporaryDirectory folder;
+  std::string stderrText;
+};
+
+TEST_F(CommandLineTest, StageListAndRemove) {
+  fs::create_directories(folder / "Sample Folder/sub");
+  std::ofstream(folder / "Sample Folder/sub/a.txt") << "alpha";
+  std::ofstream(folder / "notes.txt") << "notes";
+
+  const auto folderShare = run("stage 'Sample Folder' notes.txt");
+  EXPECT_EQ(folderShare.status, 0) << stderrText;
+  EXPECT_NE(folderShare.output.find("  kind:        file\n"), std::string::npos)
+      << folderShare.output;
+  EXPECT_NE(folderShare.output.find("  attachments: 2\n"), std::string::npos);
+
+  const auto piped = run("stage --text - https://lumo.example/page --json", "from a pipe\n");
+  EXPECT_EQ(piped.status, 0) << stderrText;
+  const auto staged = ShareJSON::decoder().decode<StagedShare>(piped.output);
+  EXPECT_EQ(staged.payload.text, "from a pipe");
+  EXPECT_EQ(staged.payload.url, "https://lumo.example/page");
+  EXPECT_EQ(staged.payload.kind, "mixed");
+
+  const auto shares = queued();
+  ASSERT_EQ(shares.size(), 2u);
+  const auto listing = run("queue");
+  EXPECT_EQ(listing.status, 0);
+  EXPECT_NE(listing.output.find(shares[0].staged().clientShareId), std::string::npos);
+  EXPECT_NE(listing.output.find("Sample Folder.zip"), std::string::npos);
+  const auto json = run("queue --json");
+  EXPECT_EQ(ShareJSON::decoder().decode<std::vector<ShareQueueEntry>>(json.output).size(), 2u);
+
+  EXPECT_EQ(run("queue remove " + shares[0].staged().clientShareId).status, 0);
+  EXPECT_EQ(queued().size(), 1u);
+  EXPECT_NE(run("queue remove no-such-share").status, 0);
+  EXPECT_NE(stderrText.find("no queued share no-such-share"), std::string::npos);
+}
+
+TEST_F(CommandLineTest, NothingUsableReportsWhy) {
+  const auto missing = run("stage missing.txt");
+  EXPECT_NE(missing.status, 0);
+  EXPECT_NE(stderrText.find("file_missing:missing.txt"), std::string::npos) << stderrText;
+  EXPECT_NE(stderrText.find("没有读到可分享的内容"), std::string::npos) << stderrText;
+  EXPECT_TRUE(queued().empty());
+  EXPECT_NE(run("stage").status, 0);
+  EXPECT_EQ(run("--help").status, 0);
+}
+
+}  // namespace
+}  // namespace lumo
