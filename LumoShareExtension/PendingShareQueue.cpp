@@ -329,6 +329,13 @@ std::optional<QueuedShare> PendingShareQueue::read(const fs::path& directory) co
 }
 
 void PendingShareQueue::write(const QueuedShare& share) const {
+  // A share removed meanwhile (by the panel, the tool or the host application) must stay gone:
+  // writing its entry would recreate the folder without its staged files.
+  std::error_code missing;
+  if (!fs::is_directory(share.directoryURL, missing)) {
+    throw ShareQueueError::io("share is no longer queued: " +
+                              share.directoryURL.filename().string());
+  }
   try {
     ShareJSON::write(share.entry, share.directoryURL / entryFileName);
   } catch (const std::exception& error) {

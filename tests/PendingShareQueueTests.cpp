@@ -205,6 +205,15 @@ TEST_F(PendingShareQueueTest, RemoveAndClearAll) {
   EXPECT_TRUE(fs::exists(storage.pendingDirectory("staging")));  // not an entry: left alone
 }
 
+TEST_F(PendingShareQueueTest, ARemovedShareIsNotBroughtBack) {
+  const auto share = enqueued("s");
+  queue.remove("s");
+  EXPECT_THROW(queue.markUploading(share), ShareQueueError);
+  EXPECT_THROW(queue.markFailed(share, "late failure"), ShareQueueError);
+  EXPECT_FALSE(fs::exists(storage.pendingDirectory("s")));
+  EXPECT_FALSE(queue.entry("s").has_value());
+}
+
 TEST_F(PendingShareQueueTest, WriteFailureIsAnIOErrorAndKeepsTheOldEntry) {
   const auto share = enqueued("s");
   fs::remove_all(storage.pendingDirectory("s"));
