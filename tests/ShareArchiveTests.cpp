@@ -189,7 +189,7 @@ TEST_F(ShareArchiveTest, TimeLimitTerminatesAtLeastAfterOneSecond) {
   EXPECT_EQ(slow, ShareArchiveError::timedOut("Projekt Ü", 1));
   EXPECT_EQ(slow.readableReason(), "无法压缩应用包 Projekt Ü：超过 1 秒未完成，已终止");
   EXPECT_GE(elapsed, std::chrono::milliseconds(950));
-  EXPECT_LT(elapsed, std::chrono::milliseconds(2500));
+  EXPECT_LT(elapsed, std::chrono::milliseconds(3500));
   expectNoLeftovers();
 }
 
@@ -202,7 +202,7 @@ TEST_F(ShareArchiveTest, AnArchiverIgnoringTerminationIsKilledWithItsHelpers) {
   const auto elapsed = std::chrono::steady_clock::now() - started;
   EXPECT_EQ(error, ShareArchiveError::timedOut("Projekt Ü", 1));
   EXPECT_GE(elapsed, std::chrono::milliseconds(4400));
-  EXPECT_LT(elapsed, std::chrono::milliseconds(6000));
+  EXPECT_LT(elapsed, std::chrono::milliseconds(7500));  // generous: CI machines are loaded
   pid_t shell = 0, helper = 0;
   std::ifstream(pids) >> shell >> helper;
   ASSERT_GT(helper, 0);
