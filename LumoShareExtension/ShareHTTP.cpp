@@ -1,0 +1,133 @@
+#include "ShareHTTP.hpp"
+
+#include <unicode/smpdtfmt.h>
+#include <unicode/timezone.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+
+#include "ShareJSON.hpp"
+#include "ShareServerErrorCodes.hpp"
+
+namespace lumo::ShareHTTP {
+namespace {
+
+std::string_view trimmedSpacesAndTabs(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+/// A signed decimal integer that fits int64, else nothing.
+std::optional<std::int64_t> decimalInteger(std::string_view text) {
+  const auto digits = text.substr(!text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0);
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos)
+    return std::nullopt;
+  const std::string copy(text);
+  errno = 0;
+  const long long value = std::strtoll(copy.c_str(), nullptr, 10);
+  if (errno == ERANGE) return std::nullopt;
+  return value;
+}
+
+/// An HTTP date ("Wed, 21 Oct 2015 07:28:00 GMT") in epoch milliseconds.
+std::optional<double> httpDateMs(std::string_view text) {
+  thread_local std::unique_ptr<icu::SimpleDateFormat> format = [] {
+    UErrorCode status = U_ZERO_ERROR;
+    auto created = std::make_unique<icu::SimpleDateFormat>(
+        icu::UnicodeString::fromUTF8("EEE, dd MMM yyyy HH:mm:ss zzz"), icu::Locale("en_US_POSIX"),
+        status);
+    if (U_FAILURE(status)) return std::unique_ptr<icu::SimpleDateFormat>();
+    created->adoptTimeZone(icu::TimeZone::createTimeZone("GMT"));
+    created->setLenient(false);
+    return created;
+  }();
+  if (!format) return std::nullopt;
+  const auto input = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  icu::ParsePosition position(0);
+  const UDate date = format->parse(input, position);
+  if (position.getIndex() != input.length() || position.getErrorIndex() >= 0) return std::nullopt;
+  return date;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> retryAfterMs(const ShareHTTPResponse& response, std::int64_t nowMs) {
+  const auto header = response.value("Retry-After");
+  if (!header) return std::nullopt;
+  const auto text = trimmedSpacesAndTabs(*header);
+  if (text.empty()) return std::nullopt;
+  if (const auto seconds = decimalInteger(text)) {
+    std::int64_t ms = 0;
+    if (__builtin_mul_overflow(*seconds, std::int64_t{1000}, &ms)) return std::nullopt;
+    return std::max<std::int64_t>(ms, 0);
+  }
+  const auto date = httpDateMs(text);
+  if (!date) return std::nullopt;
+  const double distance = std::trunc(*date - static_cast<double>(nowMs));
+  if (distance >= 9.2e18) return std::nullopt;  // beyond int64: no usable hint
+  return std::max<std::int64_t>(static_cast<std::int64_t>(std::max(distance, 0.0)), 0);
+}
+
+std::optional<ApiError> apiError(std::string_view body, int status) {
+  JSONValue value;
+  try {
+    value = ShareJSONDecoder::parse(body);
+  } catch (const ShareJSONError&) {
+    return std::nullopt;
+  }
+  if (!value.is_object()) return std::nullopt;
+  try {
+    const JSONObjectReader reader(value, "");
+    const auto code = reader.optional<std::string>("error");
+    const auto message = reader.optional<std::string>("message");
+    if (!code) return std::nullopt;
+    return ApiError{*code, message.value_or("HTTP " + std::to_string(status)), std::nullopt,
+                    std::nullopt};
+  } catch (const ShareJSONError&) {
+    return std::nullopt;  // "error" or "message" of another type
+  }
+}
+
+void validate(std::string_view body, const ShareHTTPResponse& response, std::int64_t nowMs) {
+  const int status = response.status;
+  if (status >= 200 && status <= 299) return;
+  const auto record = apiError(body, status);
+  std::optional<std::string> code;
+  if (!record) {
+    if (status == 401) throw ShareUploadError::unauthorized("HTTP " + std::to_string(status));
+  } else {
+    namespace Codes = ShareServerErrorCodes;
+    if (record->code == Codes::featureRequiresPaidPlan) {
+      throw ShareUploadError::paidPlanRequired(paidPlanFeature(record->message));
+    }
+    if (record->code == Codes::anonQuotaExceeded) throw ShareUploadError::quotaExceeded(5, true);
+    if (record->code == Codes::docShareLimitReached || record->code == Codes::linkLimitReached) {
+      throw ShareUploadError::quotaExceeded(std::nullopt, false);
+    }
+    if (record->code == Codes::authRequired || status == 401)
+      throw ShareUploadError::unauthorized(record->message);
+    code = record->code;
+  }
+  if (status == 429) throw ShareUploadError::rateLimited(retryAfterMs(response, nowMs));
+  throw ShareUploadError::http(status, code, status >= 500);
+}
+
+ShareAPIError accountError(std::string_view body, int status) {
+  if (const auto record = apiError(body, status))
+    return ShareAPIError(status, record->code, record->message);
+  return ShareAPIError(status, "http_" + std::to_string(status), "HTTP " + std::to_string(status));
+}
+
+ShareUploadError entitlementsError(std::string_view body, int status) {
+  const auto record = apiError(body, status);
+  return ShareUploadError::http(status, record ? std::optional(record->code) : std::nullopt,
+                                status == 429 || status >= 500);
+}
+
+}  // namespace lumo::ShareHTTP

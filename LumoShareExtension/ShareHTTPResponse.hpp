@@ -1,0 +1,21 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace lumo {
+
+/// The status line and header fields of an HTTP reply.
+struct ShareHTTPResponse {
+  int status = 0;
+  std::vector<std::pair<std::string, std::string>> headerFields;
+
+  /// The value of header `name`, compared without regard to ASCII case; the first one wins.
+  std::optional<std::string> value(std::string_view name) const;
+  bool operator==(const ShareHTTPResponse&) const = default;
+};
+
+}  // namespace lumo
