@@ -11,6 +11,7 @@
 #include "PaidPlanFeature.hpp"
 #include "PendingShareQueue.hpp"
 #include "RawSharePayload.hpp"
+#include "SaturatingMath.hpp"
 #include "ShareAPIError.hpp"
 #include "ShareApple.hpp"
 #include "ShareAppleBundle.hpp"

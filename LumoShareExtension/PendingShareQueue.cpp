@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "SaturatingMath.hpp"
 #include "ShareApple.hpp"
 #include "ShareFileLock.hpp"
 #include "ShareJSON.hpp"
@@ -31,15 +32,6 @@ void sortNewestFirst(std::vector<ShareUploadRecord>& records) {
                    [](const ShareUploadRecord& a, const ShareUploadRecord& b) {
                      return a.createdAtMs > b.createdAtMs;
                    });
-}
-
-std::int64_t saturatingAdd(std::int64_t value, std::int64_t delta) {
-  std::int64_t sum = 0;
-  if (__builtin_add_overflow(value, delta, &sum)) {
-    return delta > 0 ? std::numeric_limits<std::int64_t>::max()
-                     : std::numeric_limits<std::int64_t>::min();
-  }
-  return sum;
 }
 
 std::vector<QueuedShare> firstOf(std::vector<QueuedShare> shares, std::int64_t limit) {

@@ -1,6 +1,7 @@
 #include "ShareIngest.hpp"
 
 #include "FileDigest.hpp"
+#include "SaturatingMath.hpp"
 #include "ShareApple.hpp"
 #include "ShareAppleBundle.hpp"
 #include "ShareLogMessages.hpp"
@@ -124,7 +125,8 @@ StagedShare ShareIngest::stage(const RawSharePayload& raw, const std::string& cl
       SharePayloadFactory::makePayload(clientShareId, createdAt, raw.source, text, raw.url,
                                        attachments, CaptureMethodValues::shareSheet);
   std::int64_t totalBytes = 0;
-  for (const auto& attachment : attachments) totalBytes += attachment.size;
+  for (const auto& attachment : attachments)
+    totalBytes = saturatingAdd(totalBytes, attachment.size);
   StagedShare staged{clientShareId, createdAt,  std::move(payload), std::move(attachments), "",
                      std::nullopt,  totalBytes, std::nullopt};
   staged.displayTitle = SharePayloadFactory::displayTitle(staged);

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "SaturatingMath.hpp"
 #include "ShareApple.hpp"
 #include "ShareUUID.hpp"
 #include "Url.hpp"
@@ -26,12 +27,6 @@ std::string slugFromShortUrl(const std::optional<std::string>& shortUrl) {
   if (!url) return {};
   auto component = url->lastPathComponent();
   return component == "/" ? std::string() : component;
-}
-
-std::int64_t saturatingAdd(std::int64_t value, std::int64_t delta) {
-  std::int64_t sum = 0;
-  if (__builtin_add_overflow(value, delta, &sum)) return std::numeric_limits<std::int64_t>::max();
-  return sum;
 }
 
 }  // namespace

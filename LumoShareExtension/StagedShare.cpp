@@ -1,7 +1,6 @@
 #include "StagedShare.hpp"
 
-#include <limits>
-#include <numeric>
+#include "SaturatingMath.hpp"
 
 namespace lumo {
 namespace {
@@ -27,15 +26,9 @@ std::string singlePathComponent(const std::string& name) {
 
 std::int64_t sumOfSizes(const std::vector<StagedAttachment>& attachments) {
   // Saturating: sizes from a damaged file must not overflow into undefined behaviour.
-  return std::accumulate(attachments.begin(), attachments.end(), std::int64_t{0},
-                         [](std::int64_t total, const StagedAttachment& attachment) {
-                           std::int64_t sum = 0;
-                           if (__builtin_add_overflow(total, attachment.size, &sum)) {
-                             return attachment.size > 0 ? std::numeric_limits<std::int64_t>::max()
-                                                        : std::numeric_limits<std::int64_t>::min();
-                           }
-                           return sum;
-                         });
+  std::int64_t total = 0;
+  for (const auto& attachment : attachments) total = saturatingAdd(total, attachment.size);
+  return total;
 }
 
 }  // namespace
