@@ -14,7 +14,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <optional>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -80,9 +82,11 @@ class ChildWaiter {
     }
   }
 
-  /// Kills whatever is left of the group, then collects the leader's wait status.
+  /// Kills whatever is left of the group, waits until it is gone, then collects the leader's
+  /// wait status.
   int reap() {
     ::kill(-pid_, SIGKILL);
+    awaitGroupExit();
     int status = 0;
     while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
@@ -90,6 +94,34 @@ class ChildWaiter {
   }
 
  private:
+  /// SIGKILL is delivered asynchronously: wait (bounded) until no member of the group still runs,
+  /// so that none outlives the call. Zombies waiting for their reaper no longer run.
+  void awaitGroupExit() const {
+    const auto deadline = Clock::now() + killGrace;
+    while (groupHasRunningMember() && Clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+
+  bool groupHasRunningMember() const {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc", error)) {
+      const auto name = entry.path().filename().string();
+      if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+      std::ifstream stat(entry.path() / "stat");
+      std::string line;
+      if (!std::getline(stat, line)) continue;
+      const auto afterName = line.rfind(") ");
+      if (afterName == std::string::npos) continue;
+      std::istringstream fields(line.substr(afterName + 2));
+      char state = 0;
+      long parent = 0, group = 0;
+      if (!(fields >> state >> parent >> group)) continue;
+      if (group == pid_ && state != 'Z' && state != 'X') return true;
+    }
+    return false;
+  }
+
   bool hasExited() {
     siginfo_t info{};
     const int result = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT);
