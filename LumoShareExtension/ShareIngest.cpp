@@ -1,5 +1,7 @@
 #include "ShareIngest.hpp"
 
+#include <fmt/format.h>
+
 #include "FileDigest.hpp"
 #include "SaturatingMath.hpp"
 #include "ShareApple.hpp"
@@ -16,15 +18,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t digestChunkBytes = 1048576;
-
-std::string joined(const std::vector<std::string>& texts, const std::string& separator) {
-  std::string result;
-  for (std::size_t index = 0; index < texts.size(); ++index) {
-    if (index > 0) result += separator;
-    result += texts[index];
-  }
-  return result;
-}
 
 StagedAttachment stageAttachment(const RawAttachment& raw, std::size_t position,
                                  const fs::path& directory) {
@@ -90,8 +83,9 @@ StagedShare ShareIngest::ingest(const std::vector<std::shared_ptr<ShareItemProvi
     const ShareTargetLoader loader(directory, ShareApple::maxItems, origin, archive_);
     const auto raw = loader.load(providers);
     if (!raw.skippedReasons.empty())
-      ShareLogMessages::skippedProviders(joined(raw.skippedReasons, ","));
-    if (!raw.failures.empty()) ShareLogMessages::providerFailures(joined(raw.failures, "；"));
+      ShareLogMessages::skippedProviders(fmt::format("{}", fmt::join(raw.skippedReasons, ",")));
+    if (!raw.failures.empty())
+      ShareLogMessages::providerFailures(fmt::format("{}", fmt::join(raw.failures, "；")));
     if (raw.isEmpty()) throw emptyPayloadError(raw.failures);
     if (!options) options = settings_.load().options();
     return stage(raw, clientShareId, options, directory);
@@ -147,7 +141,7 @@ ShareIngestError ShareIngest::emptyPayloadError(const std::vector<std::string>& 
     if (!UnicodeText::trimmed(failure).empty()) kept.push_back(failure);
   }
   if (kept.empty()) return ShareIngestError::emptyPayload();
-  return ShareIngestError::stagingFailed(joined(kept, "；"));
+  return ShareIngestError::stagingFailed(fmt::format("{}", fmt::join(kept, "；")));
 }
 
 }  // namespace lumo

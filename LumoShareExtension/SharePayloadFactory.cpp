@@ -1,5 +1,7 @@
 #include "SharePayloadFactory.hpp"
 
+#include <fmt/format.h>
+
 #include <set>
 
 #include "ChatTranscriptParser.hpp"
@@ -25,15 +27,6 @@ std::optional<std::string> fallbackTitle(const std::optional<ChatPayload>& chat,
     return attachments.front().originalName.value_or(attachments.front().fileName);
   }
   return std::nullopt;
-}
-
-std::string joined(const std::vector<std::string>& pieces, const char* separator) {
-  std::string result;
-  for (std::size_t index = 0; index < pieces.size(); ++index) {
-    if (index > 0) result += separator;
-    result += pieces[index];
-  }
-  return result;
 }
 
 std::string messageLine(const ChatMessage& message) {
@@ -134,7 +127,7 @@ std::optional<std::string> markdown(const SharePayload& payload,
   if (payload.chat) blocks.push_back(chatMarkdown(*payload.chat));
   if (nonEmpty(note)) blocks.push_back("备注：" + *note);
   if (blocks.empty()) return std::nullopt;
-  return joined(blocks, "\n\n");
+  return fmt::format("{}", fmt::join(blocks, "\n\n"));
 }
 
 std::string chatMarkdown(const ChatPayload& chat) {
@@ -146,7 +139,7 @@ std::string chatMarkdown(const ChatPayload& chat) {
     lines.emplace_back();
     lines.push_back("> " + *chat.note);
   }
-  return joined(lines, "\n");
+  return fmt::format("{}", fmt::join(lines, "\n"));
 }
 
 std::string timestamp(std::int64_t epochMs) {

@@ -22,13 +22,10 @@ bool isBlankOrLineBreak(char32_t scalar) {
 std::size_t leadingSpan(std::string_view text, Predicate matches) {
   std::size_t offset = 0;
   while (offset < text.size()) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    int32_t index = 0;
-    UChar32 scalar = 0;
-    const auto remaining = static_cast<int32_t>(std::min<std::size_t>(text.size() - offset, 4));
-    U8_NEXT(bytes + offset, index, remaining, scalar);
-    if (scalar < 0 || !matches(static_cast<char32_t>(scalar))) break;
-    offset += static_cast<std::size_t>(index);
+    std::size_t length = 0;
+    // Ill-formed bytes read as U+FFFD, which is no blank: trimming stops there.
+    if (!matches(detail::scalarAt(text, offset, length))) break;
+    offset += length;
   }
   return offset;
 }
