@@ -1,5 +1,7 @@
 #include "AtomicFile.hpp"
 
+#include "FileDescriptor.hpp"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -86,22 +88,17 @@ void write(const fs::path& destination, std::string_view bytes, mode_t mode) {
 }
 
 std::string read(const fs::path& file) {
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) fail("cannot open file", file, errno);
+  const FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) fail("cannot open file", file, errno);
   std::string content;
   char buffer[65536];
   for (;;) {
-    const auto count = ::read(fd, buffer, sizeof buffer);
+    const auto count = ::read(fd.get(), buffer, sizeof buffer);
     if (count < 0 && errno == EINTR) continue;
-    if (count < 0) {
-      const int error = errno;
-      ::close(fd);
-      fail("cannot read file", file, error);
-    }
+    if (count < 0) fail("cannot read file", file, errno);
     if (count == 0) break;
     content.append(buffer, static_cast<std::size_t>(count));
   }
-  ::close(fd);
   return content;
 }
 

@@ -1,5 +1,7 @@
 #include "FileDigest.hpp"
 
+#include "FileDescriptor.hpp"
+
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <unistd.h>
@@ -52,16 +54,12 @@ class Sha256 {
 }  // namespace
 
 std::string sha256Hex(const fs::path& file, std::size_t chunkSize) {
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) fail("cannot open file", file, errno);
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
+  const FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) fail("cannot open file", file, errno);
   Sha256 hash;
   std::vector<char> buffer(std::max<std::size_t>(chunkSize, 1));
   for (;;) {
-    const auto count = ::read(fd, buffer.data(), buffer.size());
+    const auto count = ::read(fd.get(), buffer.data(), buffer.size());
     if (count < 0 && errno == EINTR) continue;
     if (count < 0) fail("cannot read file", file, errno);
     if (count == 0) break;

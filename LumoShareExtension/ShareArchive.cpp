@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "FileDescriptor.hpp"
 #include "ShareUUID.hpp"
 #include "UnicodeText.hpp"
 
@@ -45,22 +46,6 @@ struct RemoveOnExit {
     std::error_code ignored;
     if (!path.empty()) fs::remove_all(path, ignored);
   }
-};
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-  ~FileDescriptor() { close(); }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  void close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
 };
 
 /// Waits for the archiver, through a pidfd when the kernel has one, else by polling. The leader
