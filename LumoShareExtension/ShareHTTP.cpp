@@ -10,6 +10,7 @@
 #include <limits>
 #include <memory>
 
+#include "ShareAppleBundle.hpp"
 #include "ShareJSON.hpp"
 #include "ShareServerErrorCodes.hpp"
 
@@ -56,6 +57,34 @@ std::optional<double> httpDateMs(std::string_view text) {
 }
 
 }  // namespace
+
+Url endpoint(const Url& base, std::string_view path) {
+  Url url = base;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    const auto end = std::min(path.find('/', start), path.size());
+    if (end > start) url = url.appendingPathComponent(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return url;
+}
+
+ShareHTTPRequest makeRequest(const Url& url, std::string method,
+                             const std::optional<std::string>& token,
+                             std::optional<std::string> body,
+                             const std::optional<std::string>& contentType,
+                             const std::map<std::string, std::string>& extraHeaders) {
+  ShareHTTPRequest request(url);
+  request.method = std::move(method);
+  request.timeout = ShareHTTPRequest::defaultTimeout;
+  if (token && !token->empty()) request.setValue("Bearer " + *token, "Authorization");
+  request.setValue(ShareAppleBundle::main()->userAgent(), "User-Agent");
+  request.setValue("application/json", "Accept");
+  request.body = std::move(body);
+  if (contentType) request.setValue(*contentType, "Content-Type");
+  for (const auto& [name, value] : extraHeaders) request.setValue(value, name);
+  return request;
+}
 
 std::optional<std::int64_t> retryAfterMs(const ShareHTTPResponse& response, std::int64_t nowMs) {
   const auto header = response.value("Retry-After");

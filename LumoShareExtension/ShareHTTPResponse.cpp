@@ -3,9 +3,8 @@
 #include <algorithm>
 
 namespace lumo {
-namespace {
 
-bool equalIgnoringASCIICase(std::string_view a, std::string_view b) {
+bool headerNamesEqual(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            const auto lower = [](char c) {
              return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -14,11 +13,9 @@ bool equalIgnoringASCIICase(std::string_view a, std::string_view b) {
          });
 }
 
-}  // namespace
-
 std::optional<std::string> ShareHTTPResponse::value(std::string_view name) const {
   for (const auto& [field, text] : headerFields) {
-    if (equalIgnoringASCIICase(field, name)) return text;
+    if (headerNamesEqual(field, name)) return text;
   }
   return std::nullopt;
 }

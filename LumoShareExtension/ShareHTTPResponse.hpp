@@ -8,6 +8,10 @@
 
 namespace lumo {
 
+/// Whether two header field names are the same field: HTTP compares them without regard to
+/// ASCII case.
+bool headerNamesEqual(std::string_view a, std::string_view b);
+
 /// The status line and header fields of an HTTP reply.
 struct ShareHTTPResponse {
   int status = 0;

@@ -1,0 +1,67 @@
+#include "ShareBackgroundSession.hpp"
+
+#include <exception>
+#include <optional>
+#include <utility>
+
+#include "ShareURLError.hpp"
+
+namespace lumo {
+
+/// One handed-over transfer. The caller keeps the request and body alive until `done`, because
+/// it waits for that before it returns, even after a stop.
+struct ShareBackgroundSession::Task {
+  const ShareHTTPRequest& request;
+  const ShareRequestBody& body;
+  std::stop_source cancel;
+  bool done = false;
+  std::optional<ShareHTTPReply> reply;
+  std::exception_ptr failure;
+};
+
+ShareBackgroundSession::ShareBackgroundSession(std::string identifier,
+                                               ShareCurlSession::Configuration configuration)
+    : identifier_(std::move(identifier)),
+      session_(std::move(configuration)),
+      worker_([this](std::stop_token stop) { work(stop); }) {}
+
+ShareBackgroundSession::~ShareBackgroundSession() {
+  worker_.request_stop();
+  wake_.notify_all();
+  worker_.join();
+}
+
+ShareHTTPReply ShareBackgroundSession::perform(const ShareHTTPRequest& request,
+                                               const ShareRequestBody& body,
+                                               std::stop_token stop) {
+  auto task = std::make_shared<Task>(Task{request, body, {}, false, std::nullopt, nullptr});
+  std::stop_callback forward(stop, [&task] { task->cancel.request_stop(); });
+  std::unique_lock lock(mutex_);
+  tasks_.push_back(task);
+  wake_.notify_all();
+  wake_.wait(lock, [&] { return task->done; });
+  if (task->failure) std::rethrow_exception(task->failure);
+  return std::move(*task->reply);
+}
+
+void ShareBackgroundSession::work(std::stop_token stop) {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, stop, [&] { return !tasks_.empty(); });
+    if (tasks_.empty()) return;  // stopping with nothing left to fail
+    auto task = std::move(tasks_.front());
+    tasks_.pop_front();
+    lock.unlock();
+    std::stop_callback cancelOnShutdown(stop, [&task] { task->cancel.request_stop(); });
+    try {
+      task->reply = session_.perform(task->request, task->body, task->cancel.get_token());
+    } catch (...) {
+      task->failure = std::current_exception();
+    }
+    lock.lock();
+    task->done = true;
+    wake_.notify_all();
+  }
+}
+
+}  // namespace lumo

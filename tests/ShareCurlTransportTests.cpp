@@ -1,0 +1,336 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <future>
+#include <random>
+
+#include "LumoShare.hpp"
+#include "ShareTestServer.hpp"
+#include "TemporaryDirectory.hpp"
+
+namespace lumo {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ScriptedReply;
+using testing::ShareTestServer;
+
+class ShareCurlTransportTest : public ::testing::Test {
+ protected:
+  ShareHTTPRequest request(std::string_view path, std::string method = "GET",
+                           std::optional<std::string> token = std::nullopt) const {
+    return ShareHTTP::makeRequest(ShareHTTP::endpoint(server.apiBase(), path), std::move(method),
+                                  token);
+  }
+
+  /// The error a call throws, or a failed test when it returns.
+  template <class Error, class Call>
+  static Error failureOf(Call&& call) {
+    try {
+      call();
+    } catch (const Error& error) {
+      return error;
+    }
+    ADD_FAILURE() << "the call succeeded";
+    throw std::logic_error("no failure");
+  }
+
+  ShareTestServer server;
+  URLSessionTransport transport{std::make_shared<ShareCurlSession>()};
+};
+
+TEST_F(ShareCurlTransportTest, SendsTheRequestAsBuilt) {
+  server.enqueue(ScriptedReply::json(201, R"({"ok":true})", {{"X-Request-Id", "r-7"}}));
+  auto built = ShareHTTP::makeRequest(ShareHTTP::endpoint(server.apiBase(), "devices/a b/ack"),
+                                      "POST", "tok", std::string("{\"a\":1}"), "application/json",
+                                      {{"X-Extra", "e"}});
+  const auto reply = transport.data(built);
+
+  EXPECT_EQ(reply.response.status, 201);
+  EXPECT_EQ(reply.body, R"({"ok":true})");
+  EXPECT_EQ(reply.response.value("x-request-id"), "r-7");
+  EXPECT_EQ(reply.response.value("CONTENT-TYPE"), "application/json");
+  const auto received = server.requests().at(0);
+  EXPECT_EQ(received.method, "POST");
+  EXPECT_EQ(received.target, "/api/v1/devices/a%20b/ack");
+  EXPECT_EQ(received.header("Authorization"), "Bearer tok");
+  EXPECT_EQ(received.header("User-Agent"), built.value("User-Agent"));
+  EXPECT_EQ(received.header("Accept"), "application/json");
+  EXPECT_EQ(received.header("Content-Type"), "application/json");
+  EXPECT_EQ(received.header("X-Extra"), "e");
+  EXPECT_EQ(received.header("Expect"), std::nullopt);
+  EXPECT_EQ(received.body, "{\"a\":1}");
+}
+
+TEST_F(ShareCurlTransportTest, MethodsAndBodiesOfEveryOperation) {
+  transport.data(request("me"));
+  transport.data(request("devices/d1", "DELETE"));
+  const std::string bytes("multi\0part", 10);
+  auto upload = request("docs", "POST");
+  upload.setValue("multipart/form-data; boundary=b", "Content-Type");
+  transport.upload(upload, std::string_view(bytes));
+  transport.upload(request("anon/docs", "POST"), std::string_view());
+  auto put = request("blob", "PUT");
+  put.body = "ignored by uploads";
+  transport.upload(put, std::string_view("given"));
+
+  const auto received = server.requests();
+  ASSERT_EQ(received.size(), 5u);
+  EXPECT_EQ(received[0].method, "GET");
+  EXPECT_EQ(received[0].bodySize, 0u);
+  EXPECT_EQ(received[1].method, "DELETE");
+  EXPECT_EQ(received[1].bodySize, 0u);
+  EXPECT_EQ(received[2].body, bytes);
+  EXPECT_EQ(received[2].header("Content-Type"), "multipart/form-data; boundary=b");
+  EXPECT_EQ(received[3].method, "POST");
+  EXPECT_EQ(received[3].header("Content-Length"), "0");
+  EXPECT_EQ(received[3].header("Content-Type"), std::nullopt) << "curl must not invent a form type";
+  EXPECT_EQ(received[4].method, "PUT");
+  EXPECT_EQ(received[4].body, "given");
+}
+
+TEST_F(ShareCurlTransportTest, ErrorStatusesAreRepliesAndConnectionsAreReused) {
+  server.enqueue(ScriptedReply::json(503, R"({"error":"BUSY"})"));
+  server.enqueue(ScriptedReply::json(404, ""));
+  server.enqueue(ScriptedReply::json(200, "{}"));
+  EXPECT_EQ(transport.data(request("health")).response.status, 503);
+  EXPECT_EQ(transport.data(request("health")).response.status, 404);
+  EXPECT_EQ(transport.data(request("health")).response.status, 200);
+  const auto received = server.requests();
+  ASSERT_EQ(received.size(), 3u);
+  EXPECT_EQ(received[0].remotePort, received[1].remotePort);
+  EXPECT_EQ(received[1].remotePort, received[2].remotePort);
+}
+
+TEST_F(ShareCurlTransportTest, HostileRepliesBecomeOneTypedErrorEach) {
+  std::mt19937 random(7);
+  std::string noise(4096, '\0');
+  for (auto& byte : noise) byte = static_cast<char>(random());
+  server.enqueue(ScriptedReply::json(500, noise));
+  server.enqueue(ScriptedReply::json(400, R"({"error":42,"message":"m"})"));
+  server.enqueue(ScriptedReply::json(401, ""));
+  server.enqueue(ScriptedReply::json(429, "", {{"Retry-After", "99999999999999999999"}}));
+  server.enqueue(ScriptedReply::json(200, R"({"slug":"abc"})"));
+
+  const auto publish = [&] {
+    const auto reply = transport.data(request("docs", "POST"));
+    ShareHTTP::validate(reply.body, reply.response);
+    return reply;
+  };
+  EXPECT_EQ(failureOf<ShareUploadError>(publish), ShareUploadError::http(500, std::nullopt, true));
+  EXPECT_EQ(failureOf<ShareUploadError>(publish), ShareUploadError::http(400, std::nullopt, false));
+  EXPECT_EQ(failureOf<ShareUploadError>(publish).message(), "鉴权失败，需要重新登录：HTTP 401");
+  EXPECT_EQ(failureOf<ShareUploadError>(publish).message(), "被限流");
+  struct Created {
+    std::int64_t id = 0;
+    static Created decode(const JSONObjectReader& reader) {
+      return {reader.required<std::int64_t>("id")};
+    }
+  };
+  const auto decoding = failureOf<ShareUploadError>([&] { ShareHTTP::decode<Created>(publish().body); });
+  EXPECT_EQ(decoding.kind(), ShareUploadError::Kind::decoding);
+}
+
+TEST_F(ShareCurlTransportTest, BrokenAndSilentServersFailInTime) {
+  ScriptedReply dropped = ScriptedReply::json(200, std::string(200000, 'x'));
+  dropped.ending = ScriptedReply::Ending::dropMidBody;
+  server.enqueue(dropped);
+  EXPECT_EQ(failureOf<ShareURLError>([&] { transport.data(request("me")); }).code(),
+            ShareURLError::Code::networkConnectionLost);
+
+  ScriptedReply silent;
+  silent.ending = ScriptedReply::Ending::neverAnswer;
+  server.enqueue(silent);
+  auto impatient = request("me");
+  impatient.timeout = 700ms;
+  const auto started = std::chrono::steady_clock::now();
+  const auto timedOut = failureOf<ShareURLError>([&] { transport.data(impatient); });
+  EXPECT_EQ(timedOut.code(), ShareURLError::Code::timedOut);
+  EXPECT_EQ(timedOut.localizedDescription(), "The request timed out.");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+
+  // Nothing listens on a port that was just released.
+  int closedPort = 0;
+  {
+    ShareTestServer gone;
+    closedPort = gone.port();
+  }
+  const auto refused = ShareHTTP::makeRequest(
+      *Url::parse("http://127.0.0.1:" + std::to_string(closedPort) + "/api/v1/me"), "GET");
+  EXPECT_EQ(failureOf<ShareURLError>([&] { transport.data(refused); }).code(),
+            ShareURLError::Code::cannotConnectToHost);
+}
+
+TEST_F(ShareCurlTransportTest, StoppingCancelsAWaitingRequestAtOnce) {
+  ScriptedReply silent;
+  silent.ending = ScriptedReply::Ending::neverAnswer;
+  server.setFallback(silent);
+  std::stop_source stop;
+  auto pending = std::async(std::launch::async, [&] {
+    return failureOf<ShareURLError>([&] { transport.data(request("me"), stop.get_token()); });
+  });
+  while (server.requestCount() == 0) std::this_thread::sleep_for(5ms);
+  const auto stopped = std::chrono::steady_clock::now();
+  stop.request_stop();
+  EXPECT_EQ(pending.get().code(), ShareURLError::Code::cancelled);
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped, 2s);
+
+  std::stop_source early;
+  early.request_stop();
+  EXPECT_EQ(failureOf<ShareURLError>([&] { transport.data(request("me"), early.get_token()); })
+                .code(),
+            ShareURLError::Code::cancelled);
+}
+
+TEST_F(ShareCurlTransportTest, RefusesWhatCannotBeSentSafely) {
+  auto injected = request("me");
+  injected.setValue("x\r\nX-Admin: yes", "X-Note");
+  EXPECT_EQ(failureOf<ShareURLError>([&] { transport.data(injected); }).code(),
+            ShareURLError::Code::invalidRequest);
+  auto badName = request("me");
+  badName.setValue("v", "Bad Name");
+  EXPECT_EQ(failureOf<ShareURLError>([&] { transport.data(badName); }).code(),
+            ShareURLError::Code::invalidRequest);
+  const auto relative = ShareHTTP::makeRequest(*Url::parse("api/v1/me"), "GET");
+  EXPECT_EQ(failureOf<ShareURLError>([&] { transport.data(relative); }).code(),
+            ShareURLError::Code::badURL);
+  const auto local = ShareHTTP::makeRequest(*Url::parse("file:///etc/passwd"), "GET");
+  EXPECT_NE(failureOf<ShareURLError>([&] { transport.data(local); }).code(),
+            ShareURLError::Code::unknown);
+  EXPECT_EQ(server.requestCount(), 0u);
+
+  URLSessionTransport small(std::make_shared<ShareCurlSession>(
+      ShareCurlSession::Configuration{.maximumReplyBytes = 1000, .trustedAuthorities = {}}));
+  server.enqueue(ScriptedReply::json(200, std::string(5000, 'x')));
+  EXPECT_EQ(failureOf<ShareURLError>([&] { small.data(request("me")); }).code(),
+            ShareURLError::Code::dataLengthExceedsMaximum);
+}
+
+TEST_F(ShareCurlTransportTest, FilesThatCannotBeReadAreTransportFailures) {
+  testing::TemporaryDirectory folder;
+  const auto post = request("docs", "POST");
+  EXPECT_EQ(failureOf<ShareURLError>([&] { transport.uploadFile(post, folder / "missing.bin"); }).code(),
+            ShareURLError::Code::fileDoesNotExist);
+  EXPECT_EQ(failureOf<ShareURLError>([&] { transport.uploadFile(post, folder.path()); }).code(),
+            ShareURLError::Code::cannotOpenFile);
+  EXPECT_EQ(server.requestCount(), 0u);
+}
+
+/// Peak resident memory of this process so far, in bytes.
+std::int64_t peakResidentBytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<std::int64_t>(usage.ru_maxrss) * 1024;
+}
+
+TEST_F(ShareCurlTransportTest, StreamsAGigabyteFileWithoutHoldingIt) {
+  testing::TemporaryDirectory folder;
+  const auto file = folder / "big.bin";
+  constexpr std::int64_t size = std::int64_t{1} << 30;
+  {
+    // A sparse file with markers at both ends and in the middle: no disk space, real content.
+    std::ofstream out(file, std::ios::binary);
+    for (const std::int64_t offset : {std::int64_t{0}, size / 2, size - 5}) {
+      out.seekp(offset);
+      out.write("mark!", 5);
+    }
+  }
+  ASSERT_EQ(std::filesystem::file_size(file), static_cast<std::uintmax_t>(size));
+  server.setBodyRecordLimit(16);
+  const auto before = peakResidentBytes();
+
+  const auto reply = transport.uploadFile(request("docs", "POST"), file);
+
+  EXPECT_EQ(reply.response.status, 200);
+  const auto received = server.requests().at(0);
+  EXPECT_EQ(received.bodySize, static_cast<std::uint64_t>(size));
+  EXPECT_EQ(received.bodySHA256, FileDigest::sha256Hex(file));
+  EXPECT_EQ(received.body.substr(0, 5), "mark!");
+  EXPECT_LT(peakResidentBytes() - before, 128 << 20) << "the upload grew the process by gigabytes";
+}
+
+TEST(ShareCurlTransportTLS, RefusesAnUntrustedCertificate) {
+  ShareTestServer server(ShareTestServer::Security::selfSignedTLS);
+  const auto me = ShareHTTP::makeRequest(ShareHTTP::endpoint(server.apiBase(), "me"), "GET");
+  URLSessionTransport transport(std::make_shared<ShareCurlSession>());
+  try {
+    transport.data(me);
+    ADD_FAILURE() << "a self-signed certificate was accepted";
+  } catch (const ShareURLError& error) {
+    EXPECT_EQ(error.code(), ShareURLError::Code::serverCertificateUntrusted) << error.what();
+  }
+  EXPECT_EQ(server.requestCount(), 0u);
+
+  // The same server is reachable once its certificate is the trusted authority, so the refusal
+  // above was the verification and not a broken TLS set-up.
+  testing::TemporaryDirectory folder;
+  std::ofstream(folder / "ca.pem") << server.certificatePEM();
+  URLSessionTransport trusting(std::make_shared<ShareCurlSession>(
+      ShareCurlSession::Configuration{.maximumReplyBytes = 32 << 20,
+                                      .trustedAuthorities = folder / "ca.pem"}));
+  EXPECT_EQ(trusting.data(me).response.status, 200);
+  EXPECT_EQ(server.requestCount(), 1u);
+}
+
+/// A session that answers from memory and notes which session a transport chose.
+class NamedSession final : public ShareURLSession {
+ public:
+  explicit NamedSession(std::string name) : name_(std::move(name)) {}
+  ShareHTTPReply perform(const ShareHTTPRequest&, const ShareRequestBody& body,
+                         std::stop_token) override {
+    const auto* bytes = std::get_if<std::string_view>(&body);
+    const auto* file = std::get_if<std::filesystem::path>(&body);
+    const std::string what = bytes ? std::string(*bytes) : file ? file->string() : "-";
+    return {name_ + ":" + what, {200, {}}};
+  }
+
+ private:
+  std::string name_;
+};
+
+TEST(ShareHybridTransportRouting, PlainRequestsLiveUploadsInTheBackground) {
+  ShareHybridTransport hybrid(std::make_shared<NamedSession>("live"),
+                              std::make_shared<NamedSession>("background"));
+  auto withBody = ShareHTTP::makeRequest(*Url::parse("https://h/api/v1/links"), "POST");
+  withBody.body = "own";
+  EXPECT_EQ(hybrid.data(withBody).body, "live:own");
+  EXPECT_EQ(hybrid.data(ShareHTTP::makeRequest(*Url::parse("https://h/me"), "GET")).body,
+            "live:-");
+  EXPECT_EQ(hybrid.upload(withBody, std::string_view("given")).body, "background:given");
+  EXPECT_EQ(hybrid.uploadFile(withBody, std::filesystem::path("/staged/a.zip")).body,
+            "background:/staged/a.zip");
+  EXPECT_THROW(ShareHybridTransport(nullptr, std::make_shared<NamedSession>("b")),
+               std::invalid_argument);
+}
+
+TEST(ShareBackgroundSessionTransfers, RunOnTheWorkerAndCanBeCancelled) {
+  ShareTestServer server;
+  auto background = std::make_shared<ShareBackgroundSession>("com.lumo.share.apple.upload");
+  EXPECT_EQ(background->identifier(), "com.lumo.share.apple.upload");
+  ShareHybridTransport hybrid(std::make_shared<ShareCurlSession>(), background);
+  const auto docs = ShareHTTP::makeRequest(ShareHTTP::endpoint(server.apiBase(), "docs"), "POST");
+
+  EXPECT_EQ(hybrid.upload(docs, std::string_view("payload")).response.status, 200);
+  EXPECT_EQ(server.requests().at(0).body, "payload");
+
+  ScriptedReply silent;
+  silent.ending = ScriptedReply::Ending::neverAnswer;
+  server.setFallback(silent);
+  std::stop_source stop;
+  auto pending = std::async(std::launch::async, [&] {
+    try {
+      hybrid.upload(docs, std::string_view("second"), stop.get_token());
+    } catch (const ShareURLError& error) {
+      return error.code();
+    }
+    return ShareURLError::Code::unknown;
+  });
+  while (server.requestCount() < 2) std::this_thread::sleep_for(5ms);
+  stop.request_stop();
+  EXPECT_EQ(pending.get(), ShareURLError::Code::cancelled);
+}
+
+}  // namespace
+}  // namespace lumo

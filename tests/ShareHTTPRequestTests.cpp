@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include "LumoShare.hpp"
+
+namespace lumo {
+namespace {
+
+const Url base = *Url::parse("https://api.example.test/api/v1");
+
+TEST(ShareHTTPEndpoint, JoinsPiecesWhateverTheSlashes) {
+  const auto expected = "https://api.example.test/api/v1/devices/notices";
+  for (const auto* path : {"devices/notices", "/devices/notices", "devices//notices",
+                           "devices/notices/", "//devices///notices//"}) {
+    EXPECT_EQ(ShareHTTP::endpoint(base, path).absoluteString(), expected) << path;
+  }
+  EXPECT_EQ(ShareHTTP::endpoint(*Url::parse("https://api.example.test/api/v1/"), "me")
+                .absoluteString(),
+            "https://api.example.test/api/v1/me");
+  EXPECT_EQ(ShareHTTP::endpoint(base, "").absoluteString(), base.absoluteString());
+}
+
+TEST(ShareHTTPEndpoint, EscapesWhatAPieceMayNotHold) {
+  const auto url = ShareHTTP::endpoint(base, "devices/a b?c#d%e/ack");
+  EXPECT_EQ(url.absoluteString(), "https://api.example.test/api/v1/devices/a%20b%3Fc%23d%25e/ack");
+  EXPECT_EQ(url.lastPathComponent(), "ack");
+  EXPECT_TRUE(url.queryItems().empty());
+  EXPECT_EQ(ShareHTTP::endpoint(base, "devices/设备").absoluteString(),
+            "https://api.example.test/api/v1/devices/%E8%AE%BE%E5%A4%87");
+  // A ".." piece is data, not a step up: it stays inside the API.
+  EXPECT_EQ(ShareHTTP::endpoint(base, "devices/../me").path(), "/api/v1/devices/../me");
+}
+
+class ShareHTTPMakeRequest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ShareAppleBundle::setMain(std::make_shared<ShareAppleBundle>(
+        JSONValue{{"CFBundleShortVersionString", "2.3.4"}, {"CFBundleVersion", "56"}}));
+  }
+  void TearDown() override { ShareAppleBundle::setMain(nullptr); }
+};
+
+TEST_F(ShareHTTPMakeRequest, CarriesTheServiceConventions) {
+  const auto url = ShareHTTP::endpoint(base, "links");
+  const auto request = ShareHTTP::makeRequest(url, "POST", "tok-1", std::string("{\"url\":1}"),
+                                              "application/json");
+  EXPECT_EQ(request.url, url);
+  EXPECT_EQ(request.method, "POST");
+  EXPECT_EQ(request.timeout, std::chrono::seconds(60));
+  EXPECT_EQ(request.value("authorization"), "Bearer tok-1");
+  EXPECT_EQ(request.value("User-Agent"),
+            "lumo-share-apple/2.3.4 (56) (linux; " + ShareAppleBundle::operatingSystemVersion() +
+                ")");
+  EXPECT_EQ(request.value("Accept"), "application/json");
+  EXPECT_EQ(request.value("Content-Type"), "application/json");
+  EXPECT_EQ(request.body, "{\"url\":1}");
+  EXPECT_EQ(request.headerFields.size(), 4u);
+}
+
+TEST_F(ShareHTTPMakeRequest, TokenBodyAndExtraHeaders) {
+  const auto url = ShareHTTP::endpoint(base, "me");
+  for (const auto& token : {std::optional<std::string>(), std::optional<std::string>("")}) {
+    const auto request = ShareHTTP::makeRequest(url, "GET", token);
+    EXPECT_FALSE(request.value("Authorization"));
+    EXPECT_FALSE(request.body);
+    EXPECT_FALSE(request.value("Content-Type"));
+  }
+  const auto request = ShareHTTP::makeRequest(
+      url, "GET", "t", std::nullopt, std::nullopt,
+      {{"accept", "text/plain"}, {"X-Device", "d1"}, {"Authorization", "Device abc"}});
+  EXPECT_EQ(request.value("Accept"), "text/plain");
+  EXPECT_EQ(request.value("x-device"), "d1");
+  EXPECT_EQ(request.value("Authorization"), "Device abc");
+  const auto accepts = std::count_if(request.headerFields.begin(), request.headerFields.end(),
+                                     [](const auto& field) { return headerNamesEqual(field.first, "ACCEPT"); });
+  EXPECT_EQ(accepts, 1);
+}
+
+constexpr std::string_view crlf = "\r\n";
+
+TEST(ShareMultipartBody, MatchesTheGoldenBytes) {
+  const ShareMultipartFile file{"photo.jpg", "image/jpeg", std::string("\xff\xd8\0\x01", 4)};
+  const auto body = ShareMultipart::body({{"metadata", "{\"title\":\"t\"}"}, {"empty", ""}}, file,
+                                         "lumo-b1");
+  const std::string expected = std::string() +
+                               "--lumo-b1\r\n"
+                               "Content-Disposition: form-data; name=\"metadata\"\r\n\r\n"
+                               "{\"title\":\"t\"}\r\n"
+                               "--lumo-b1\r\n"
+                               "Content-Disposition: form-data; name=\"empty\"\r\n\r\n"
+                               "\r\n"
+                               "--lumo-b1\r\n"
+                               "Content-Disposition: form-data; name=\"file\"; "
+                               "filename=\"photo.jpg\"\r\n"
+                               "Content-Type: image/jpeg\r\n\r\n" +
+                               std::string("\xff\xd8\0\x01", 4) + "\r\n--lumo-b1--\r\n";
+  EXPECT_EQ(body.data, expected);
+  EXPECT_EQ(body.contentType, "multipart/form-data; boundary=lumo-b1");
+}
+
+TEST(ShareMultipartBody, FileNamesAreMadeHeaderSafe) {
+  const auto filePart = [](std::string name) {
+    return ShareMultipart::body({}, {std::move(name), "text/plain", "x"}, "B").data;
+  };
+  EXPECT_EQ(filePart("a\"b\r\nc.txt"),
+            std::string("--B\r\nContent-Disposition: form-data; name=\"file\"; "
+                        "filename=\"a_b__c.txt\"\r\nContent-Type: text/plain\r\n\r\nx\r\n--B--") +
+                std::string(crlf));
+  EXPECT_NE(filePart("").find("filename=\"file\""), std::string::npos);
+  EXPECT_NE(filePart("\"").find("filename=\"_\""), std::string::npos);
+  EXPECT_NE(filePart("报告 1.pdf").find("filename=\"报告 1.pdf\""), std::string::npos);
+}
+
+struct Probe {
+  std::string name;
+  std::int64_t size = 0;
+  static Probe decode(const JSONObjectReader& reader) {
+    return {reader.required<std::string>("name"), reader.required<std::int64_t>("size")};
+  }
+};
+
+TEST(ShareHTTPDecode, RecordsOrTheDecodingError) {
+  const auto probe = ShareHTTP::decode<Probe>(R"({"name":"n","size":3,"extra":true})");
+  EXPECT_EQ(probe.name, "n");
+  EXPECT_EQ(probe.size, 3);
+  for (const auto* body : {"", "\x89PNG\r\n", "[]", R"({"name":"n"})", R"({"name":"n","size":"3"})"}) {
+    try {
+      ShareHTTP::decode<Probe>(body);
+      ADD_FAILURE() << body;
+    } catch (const ShareUploadError& error) {
+      EXPECT_EQ(error.kind(), ShareUploadError::Kind::decoding);
+      EXPECT_FALSE(error.text().empty());
+      EXPECT_EQ(error.message(), "解析响应失败：" + error.text()) << "the decoder's own description";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lumo

@@ -1,0 +1,289 @@
+#include "ShareTestServer.hpp"
+
+#include <httplib.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509v3.h>
+
+#include <algorithm>
+#include <atomic>
+#include <stdexcept>
+
+#include "ShareHTTPResponse.hpp"
+
+namespace lumo::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+/// Carries a multipart request's content type past httplib, which would otherwise parse the
+/// body into parts and never show the raw bytes.
+constexpr const char* hiddenContentType = "X-Lumo-Test-Hidden-Content-Type";
+
+/// Pseudo headers httplib adds to every request; they were never sent.
+bool isPseudoHeader(const std::string& name) {
+  return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" ||
+         name == "LOCAL_PORT";
+}
+
+template <class T, void (*Free)(T*)>
+struct OpenSSLDeleter {
+  void operator()(T* value) const { Free(value); }
+};
+using KeyPointer = std::unique_ptr<EVP_PKEY, OpenSSLDeleter<EVP_PKEY, EVP_PKEY_free>>;
+using CertificatePointer = std::unique_ptr<X509, OpenSSLDeleter<X509, X509_free>>;
+
+void addExtension(X509* certificate, int nid, const char* value) {
+  X509V3_CTX context;
+  X509V3_set_ctx_nodb(&context);
+  X509V3_set_ctx(&context, certificate, certificate, nullptr, nullptr, 0);
+  X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
+  if (extension == nullptr) throw std::runtime_error("cannot make a certificate extension");
+  X509_add_ext(certificate, extension, -1);
+  X509_EXTENSION_free(extension);
+}
+
+/// A self-signed P-256 certificate for 127.0.0.1, valid for a day.
+std::pair<KeyPointer, CertificatePointer> makeSelfSignedCertificate() {
+  KeyPointer key(EVP_EC_gen("P-256"));
+  CertificatePointer certificate(X509_new());
+  if (!key || !certificate) throw std::runtime_error("cannot make a test certificate");
+  X509_set_version(certificate.get(), 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(certificate.get()), 1);
+  X509_gmtime_adj(X509_getm_notBefore(certificate.get()), -3600);
+  X509_gmtime_adj(X509_getm_notAfter(certificate.get()), 86400);
+  X509_set_pubkey(certificate.get(), key.get());
+  X509_NAME* name = X509_get_subject_name(certificate.get());
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                             reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
+  X509_set_issuer_name(certificate.get(), name);
+  addExtension(certificate.get(), NID_subject_alt_name, "IP:127.0.0.1");
+  addExtension(certificate.get(), NID_basic_constraints, "critical,CA:TRUE");
+  if (X509_sign(certificate.get(), key.get(), EVP_sha256()) == 0)
+    throw std::runtime_error("cannot sign the test certificate");
+  return {std::move(key), std::move(certificate)};
+}
+
+std::string pemOf(X509* certificate) {
+  std::unique_ptr<BIO, OpenSSLDeleter<BIO, BIO_free_all>> bio(BIO_new(BIO_s_mem()));
+  PEM_write_bio_X509(bio.get(), certificate);
+  char* data = nullptr;
+  const long size = BIO_get_mem_data(bio.get(), &data);
+  return std::string(data, static_cast<std::size_t>(size));
+}
+
+/// Streams a body through SHA-256 while keeping a prefix of it.
+class BodyRecorder {
+ public:
+  BodyRecorder(RecordedRequest& record, std::size_t limit)
+      : record_(record), limit_(limit), digest_(EVP_MD_CTX_new()) {
+    EVP_DigestInit_ex(digest_.get(), EVP_sha256(), nullptr);
+  }
+  void append(const char* data, std::size_t size) {
+    EVP_DigestUpdate(digest_.get(), data, size);
+    record_.bodySize += size;
+    const auto kept = std::min(size, limit_ - std::min(limit_, record_.body.size()));
+    record_.body.append(data, kept);
+  }
+  void finish() {
+    unsigned char bytes[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(digest_.get(), bytes, &length);
+    static constexpr char hex[] = "0123456789abcdef";
+    for (unsigned int i = 0; i < length; ++i) {
+      record_.bodySHA256 += hex[bytes[i] >> 4];
+      record_.bodySHA256 += hex[bytes[i] & 15];
+    }
+  }
+
+ private:
+  RecordedRequest& record_;
+  std::size_t limit_;
+  std::unique_ptr<EVP_MD_CTX, OpenSSLDeleter<EVP_MD_CTX, EVP_MD_CTX_free>> digest_;
+};
+
+RecordedRequest recordOf(const httplib::Request& request) {
+  RecordedRequest record;
+  record.method = request.method;
+  record.target = request.target;
+  record.path = request.path;
+  record.remotePort = request.remote_port;
+  for (const auto& [name, value] : request.headers) {
+    if (isPseudoHeader(name)) continue;
+    record.headers.emplace_back(name == hiddenContentType ? "Content-Type" : name, value);
+  }
+  return record;
+}
+
+}  // namespace
+
+std::optional<std::string> RecordedRequest::header(std::string_view name) const {
+  for (const auto& [field, value] : headers) {
+    if (headerNamesEqual(field, name)) return value;
+  }
+  return std::nullopt;
+}
+
+ScriptedReply ScriptedReply::json(int status, std::string body, HeaderFields headers) {
+  ScriptedReply reply;
+  reply.status = status;
+  reply.body = std::move(body);
+  reply.headers = std::move(headers);
+  return reply;
+}
+
+ShareTestServer::ShareTestServer(Security security) {
+  if (security == Security::selfSignedTLS) {
+    auto [key, certificate] = makeSelfSignedCertificate();
+    certificatePEM_ = pemOf(certificate.get());
+    server_ = std::make_unique<httplib::SSLServer>(certificate.get(), key.get());
+    scheme_ = "https";
+  } else {
+    server_ = std::make_unique<httplib::Server>();
+    scheme_ = "http";
+  }
+  if (!server_->is_valid()) throw std::runtime_error("the test server cannot start");
+
+  server_->set_pre_routing_handler([](const httplib::Request& request, httplib::Response&) {
+    auto& headers = const_cast<httplib::Request&>(request).headers;  // httplib's own object
+    if (const auto found = headers.find("Content-Type");
+        found != headers.end() && found->second.starts_with("multipart/form-data")) {
+      headers.emplace(hiddenContentType, found->second);
+      headers.erase(found);
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+  const auto plain = [this](const httplib::Request& request, httplib::Response& response) {
+    handle(request, response, nullptr);
+  };
+  const auto withBody = [this](const httplib::Request& request, httplib::Response& response,
+                               const httplib::ContentReader& reader) {
+    handle(request, response, &reader);
+  };
+  const std::string everyPath = ".*";
+  server_->Get(everyPath, plain);
+  server_->Options(everyPath, plain);
+  server_->Post(everyPath, withBody);
+  server_->Put(everyPath, withBody);
+  server_->Patch(everyPath, withBody);
+  server_->Delete(everyPath, withBody);
+
+  port_ = server_->bind_to_any_port("127.0.0.1");
+  if (port_ <= 0) throw std::runtime_error("the test server cannot bind a port");
+  std::atomic<bool> listenerEnded = false;
+  listener_ = std::thread([this, &listenerEnded] {
+    server_->listen_after_bind();
+    listenerEnded = true;
+  });
+  // httplib ignores a stop() that comes before its accept loop runs, which would leave the
+  // destructor waiting for ever; so the server counts as started only once the loop runs.
+  while (!server_->is_running() && !listenerEnded) std::this_thread::sleep_for(1ms);
+  if (!server_->is_running()) {
+    listener_.join();
+    throw std::runtime_error("the test server cannot listen");
+  }
+}
+
+ShareTestServer::~ShareTestServer() {
+  {
+    std::lock_guard lock(mutex_);
+    stopped_ = true;
+  }
+  stopping_.notify_all();
+  server_->stop();
+  listener_.join();
+}
+
+std::string ShareTestServer::origin() const {
+  return scheme_ + "://127.0.0.1:" + std::to_string(port_);
+}
+
+Url ShareTestServer::apiBase() const {
+  return *Url::parse(origin() + "/api/v1");
+}
+
+void ShareTestServer::enqueue(ScriptedReply reply) {
+  std::lock_guard lock(mutex_);
+  script_.push_back(std::move(reply));
+}
+
+void ShareTestServer::setFallback(ScriptedReply reply) {
+  std::lock_guard lock(mutex_);
+  fallback_ = std::move(reply);
+}
+
+void ShareTestServer::setBodyRecordLimit(std::size_t bytes) {
+  std::lock_guard lock(mutex_);
+  bodyRecordLimit_ = bytes;
+}
+
+std::vector<RecordedRequest> ShareTestServer::requests() const {
+  std::lock_guard lock(mutex_);
+  return requests_;
+}
+
+std::size_t ShareTestServer::requestCount() const {
+  std::lock_guard lock(mutex_);
+  return requests_.size();
+}
+
+ScriptedReply ShareTestServer::nextReply() {
+  std::lock_guard lock(mutex_);
+  if (script_.empty()) return fallback_;
+  auto reply = std::move(script_.front());
+  script_.pop_front();
+  return reply;
+}
+
+void ShareTestServer::waitOrStop(std::optional<std::chrono::milliseconds> duration) {
+  std::unique_lock lock(mutex_);
+  const auto stopped = [this] { return stopped_; };
+  if (duration) {
+    stopping_.wait_for(lock, *duration, stopped);
+  } else {
+    stopping_.wait(lock, stopped);
+  }
+}
+
+void ShareTestServer::handle(const httplib::Request& request, httplib::Response& response,
+                             const httplib::ContentReader* reader) {
+  auto record = recordOf(request);
+  std::size_t limit = 0;
+  {
+    std::lock_guard lock(mutex_);
+    limit = bodyRecordLimit_;
+  }
+  BodyRecorder recorder(record, limit);
+  if (reader != nullptr) {
+    (*reader)([&recorder](const char* data, std::size_t size) {
+      recorder.append(data, size);
+      return true;
+    });
+  }
+  recorder.finish();
+  {
+    std::lock_guard lock(mutex_);
+    requests_.push_back(std::move(record));
+  }
+
+  const auto reply = nextReply();
+  if (reply.delay.count() > 0) waitOrStop(reply.delay);
+  if (reply.ending == ScriptedReply::Ending::neverAnswer) {
+    waitOrStop(std::nullopt);
+    return;
+  }
+  response.status = reply.status;
+  for (const auto& [name, value] : reply.headers) response.set_header(name, value);
+  if (reply.ending == ScriptedReply::Ending::dropMidBody) {
+    response.set_content_provider(
+        reply.body.size(), reply.contentType,
+        [body = reply.body](std::size_t, std::size_t, httplib::DataSink& sink) {
+          sink.write(body.data(), body.size() / 2);
+          return false;  // httplib closes the connection with the body unfinished
+        });
+    return;
+  }
+  response.set_content(reply.body, reply.contentType);
+}
+
+}  // namespace lumo::testing

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "Url.hpp"
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+class ContentReader;
+}  // namespace httplib
+
+namespace lumo::testing {
+
+using HeaderFields = std::vector<std::pair<std::string, std::string>>;
+
+/// One request as the server received it.
+struct RecordedRequest {
+  std::string method;
+  std::string target;  ///< the request target exactly as sent: escaped path and query
+  std::string path;    ///< the percent-decoded path
+  HeaderFields headers;
+  std::string body;  ///< the first `bodyRecordLimit` bytes of the body
+  std::uint64_t bodySize = 0;
+  std::string bodySHA256;  ///< lower-case hex digest of the whole body
+  int remotePort = 0;      ///< tells connections apart: equal ports mean a reused connection
+
+  /// The value of header `name` (ASCII case ignored), if it came.
+  std::optional<std::string> header(std::string_view name) const;
+};
+
+/// What the server answers to one request.
+struct ScriptedReply {
+  enum class Ending {
+    complete,          ///< the whole reply
+    dropMidBody,       ///< headers announce the whole body; half of it is sent, then the
+                       ///< connection is closed
+    neverAnswer,       ///< the request is read, then nothing is sent until the server stops
+  };
+
+  int status = 200;
+  HeaderFields headers;
+  std::string body = "{}";
+  std::string contentType = "application/json";
+  std::chrono::milliseconds delay{0};  ///< waited after reading the request, before answering
+  Ending ending = Ending::complete;
+
+  static ScriptedReply json(int status, std::string body, HeaderFields headers = {});
+};
+
+/// A programmable HTTP server on 127.0.0.1 for tests and benchmarks. It records every request
+/// and answers them in arrival order with the scripted replies (the fallback once the script
+/// runs out). Bodies are streamed: only a prefix is kept, with size and digest of the whole,
+/// so gigabyte uploads cost no memory. With `Security::selfSignedTLS` it serves HTTPS with a
+/// freshly made self-signed certificate for 127.0.0.1, which clients must not trust by default.
+class ShareTestServer {
+ public:
+  enum class Security { plain, selfSignedTLS };
+
+  explicit ShareTestServer(Security security = Security::plain);
+  ~ShareTestServer();
+  ShareTestServer(const ShareTestServer&) = delete;
+  ShareTestServer& operator=(const ShareTestServer&) = delete;
+
+  int port() const { return port_; }
+  /// "http://127.0.0.1:<port>" (or https).
+  std::string origin() const;
+  /// The origin with the API's base path "/api/v1".
+  Url apiBase() const;
+  /// The certificate in PEM, for clients that are told to trust it (TLS servers only).
+  const std::string& certificatePEM() const { return certificatePEM_; }
+
+  void enqueue(ScriptedReply reply);
+  void setFallback(ScriptedReply reply);
+  void setBodyRecordLimit(std::size_t bytes);
+
+  std::vector<RecordedRequest> requests() const;
+  std::size_t requestCount() const;
+
+ private:
+  void handle(const httplib::Request& request, httplib::Response& response,
+              const httplib::ContentReader* reader);
+  ScriptedReply nextReply();
+  void waitOrStop(std::optional<std::chrono::milliseconds> duration);
+
+  std::unique_ptr<httplib::Server> server_;
+  std::string certificatePEM_;
+  std::string scheme_;
+  int port_ = 0;
+  std::thread listener_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable stopping_;
+  bool stopped_ = false;
+  std::deque<ScriptedReply> script_;
+  ScriptedReply fallback_;
+  std::size_t bodyRecordLimit_ = 16 * 1024 * 1024;
+  std::vector<RecordedRequest> requests_;
+};
+
+}  // namespace lumo::testing
