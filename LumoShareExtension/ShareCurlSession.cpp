@@ -116,11 +116,18 @@ class FileReader final : public BodyReader {
   curl_off_t offset_ = 0;
 };
 
-std::unique_ptr<BodyReader> makeReader(const ShareRequestBody& body) {
+/// Methods whose requests carry a body by nature. Sent without one, they still announce an
+/// empty body ("Content-Length: 0"); otherwise a server may wait for a body that never comes.
+bool methodExpectsBody(const std::string& method) {
+  return method == "POST" || method == "PUT" || method == "PATCH";
+}
+
+std::unique_ptr<BodyReader> makeReader(const ShareRequestBody& body, const std::string& method) {
   if (const auto* bytes = std::get_if<std::string_view>(&body))
     return std::make_unique<BytesReader>(*bytes);
   if (const auto* file = std::get_if<std::filesystem::path>(&body))
     return std::make_unique<FileReader>(*file);
+  if (methodExpectsBody(method)) return std::make_unique<BytesReader>(std::string_view());
   return nullptr;
 }
 
@@ -441,7 +448,7 @@ ShareHTTPReply ShareCurlSession::perform(const ShareHTTPRequest& request,
   const auto& url = request.url;
   if (url.scheme().empty() || !url.host())
     throw ShareURLError(Code::badURL, url.absoluteString());
-  const auto reader = makeReader(body);
+  const auto reader = makeReader(body, request.method);
   HeaderList headers;
   fillHeaders(headers, request, reader != nullptr);
 

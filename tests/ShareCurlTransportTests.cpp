@@ -67,6 +67,7 @@ TEST_F(ShareCurlTransportTest, SendsTheRequestAsBuilt) {
 TEST_F(ShareCurlTransportTest, MethodsAndBodiesOfEveryOperation) {
   transport.data(request("me"));
   transport.data(request("devices/d1", "DELETE"));
+  transport.data(request("devices/pair/start", "POST"));
   const std::string bytes("multi\0part", 10);
   auto upload = request("docs", "POST");
   upload.setValue("multipart/form-data; boundary=b", "Content-Type");
@@ -77,18 +78,20 @@ TEST_F(ShareCurlTransportTest, MethodsAndBodiesOfEveryOperation) {
   transport.upload(put, std::string_view("given"));
 
   const auto received = server.requests();
-  ASSERT_EQ(received.size(), 5u);
+  ASSERT_EQ(received.size(), 6u);
   EXPECT_EQ(received[0].method, "GET");
   EXPECT_EQ(received[0].bodySize, 0u);
   EXPECT_EQ(received[1].method, "DELETE");
   EXPECT_EQ(received[1].bodySize, 0u);
-  EXPECT_EQ(received[2].body, bytes);
-  EXPECT_EQ(received[2].header("Content-Type"), "multipart/form-data; boundary=b");
-  EXPECT_EQ(received[3].method, "POST");
-  EXPECT_EQ(received[3].header("Content-Length"), "0");
-  EXPECT_EQ(received[3].header("Content-Type"), std::nullopt) << "curl must not invent a form type";
-  EXPECT_EQ(received[4].method, "PUT");
-  EXPECT_EQ(received[4].body, "given");
+  EXPECT_EQ(received[2].method, "POST");
+  EXPECT_EQ(received[2].header("Content-Length"), "0") << "a bodiless POST still ends its body";
+  EXPECT_EQ(received[3].body, bytes);
+  EXPECT_EQ(received[3].header("Content-Type"), "multipart/form-data; boundary=b");
+  EXPECT_EQ(received[4].method, "POST");
+  EXPECT_EQ(received[4].header("Content-Length"), "0");
+  EXPECT_EQ(received[4].header("Content-Type"), std::nullopt) << "curl must not invent a form type";
+  EXPECT_EQ(received[5].method, "PUT");
+  EXPECT_EQ(received[5].body, "given");
 }
 
 TEST_F(ShareCurlTransportTest, ErrorStatusesAreRepliesAndConnectionsAreReused) {

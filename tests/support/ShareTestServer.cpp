@@ -75,17 +75,18 @@ std::string pemOf(X509* certificate) {
 /// Streams a body through SHA-256 while keeping a prefix of it.
 class BodyRecorder {
  public:
-  BodyRecorder(RecordedRequest& record, std::size_t limit)
-      : record_(record), limit_(limit), digest_(EVP_MD_CTX_new()) {
-    EVP_DigestInit_ex(digest_.get(), EVP_sha256(), nullptr);
+  BodyRecorder(RecordedRequest& record, std::size_t limit, bool digests)
+      : record_(record), limit_(limit), digest_(digests ? EVP_MD_CTX_new() : nullptr) {
+    if (digest_) EVP_DigestInit_ex(digest_.get(), EVP_sha256(), nullptr);
   }
   void append(const char* data, std::size_t size) {
-    EVP_DigestUpdate(digest_.get(), data, size);
+    if (digest_) EVP_DigestUpdate(digest_.get(), data, size);
     record_.bodySize += size;
     const auto kept = std::min(size, limit_ - std::min(limit_, record_.body.size()));
     record_.body.append(data, kept);
   }
   void finish() {
+    if (!digest_) return;
     unsigned char bytes[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     EVP_DigestFinal_ex(digest_.get(), bytes, &length);
@@ -170,14 +171,13 @@ ShareTestServer::ShareTestServer(Security security) {
 
   port_ = server_->bind_to_any_port("127.0.0.1");
   if (port_ <= 0) throw std::runtime_error("the test server cannot bind a port");
-  std::atomic<bool> listenerEnded = false;
-  listener_ = std::thread([this, &listenerEnded] {
+  listener_ = std::thread([this] {
     server_->listen_after_bind();
-    listenerEnded = true;
+    listenerEnded_ = true;
   });
   // httplib ignores a stop() that comes before its accept loop runs, which would leave the
   // destructor waiting for ever; so the server counts as started only once the loop runs.
-  while (!server_->is_running() && !listenerEnded) std::this_thread::sleep_for(1ms);
+  while (!server_->is_running() && !listenerEnded_) std::this_thread::sleep_for(1ms);
   if (!server_->is_running()) {
     listener_.join();
     throw std::runtime_error("the test server cannot listen");
@@ -217,6 +217,11 @@ void ShareTestServer::setBodyRecordLimit(std::size_t bytes) {
   bodyRecordLimit_ = bytes;
 }
 
+void ShareTestServer::setDigestsBodies(bool digests) {
+  std::lock_guard lock(mutex_);
+  digestsBodies_ = digests;
+}
+
 std::vector<RecordedRequest> ShareTestServer::requests() const {
   std::lock_guard lock(mutex_);
   return requests_;
@@ -249,11 +254,13 @@ void ShareTestServer::handle(const httplib::Request& request, httplib::Response&
                              const httplib::ContentReader* reader) {
   auto record = recordOf(request);
   std::size_t limit = 0;
+  bool digests = true;
   {
     std::lock_guard lock(mutex_);
     limit = bodyRecordLimit_;
+    digests = digestsBodies_;
   }
-  BodyRecorder recorder(record, limit);
+  BodyRecorder recorder(record, limit, digests);
   if (reader != nullptr) {
     (*reader)([&recorder](const char* data, std::size_t size) {
       recorder.append(data, size);

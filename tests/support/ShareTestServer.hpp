@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -34,7 +35,7 @@ struct RecordedRequest {
   HeaderFields headers;
   std::string body;  ///< the first `bodyRecordLimit` bytes of the body
   std::uint64_t bodySize = 0;
-  std::string bodySHA256;  ///< lower-case hex digest of the whole body
+  std::string bodySHA256;  ///< lower-case hex digest of the whole body (empty when not digested)
   int remotePort = 0;      ///< tells connections apart: equal ports mean a reused connection
 
   /// The value of header `name` (ASCII case ignored), if it came.
@@ -85,6 +86,9 @@ class ShareTestServer {
   void enqueue(ScriptedReply reply);
   void setFallback(ScriptedReply reply);
   void setBodyRecordLimit(std::size_t bytes);
+  /// Whether bodies are digested (on by default); benchmarks turn it off so that the server's
+  /// hashing does not set the pace.
+  void setDigestsBodies(bool digests);
 
   std::vector<RecordedRequest> requests() const;
   std::size_t requestCount() const;
@@ -99,6 +103,7 @@ class ShareTestServer {
   std::string certificatePEM_;
   std::string scheme_;
   int port_ = 0;
+  std::atomic<bool> listenerEnded_ = false;
   std::thread listener_;
 
   mutable std::mutex mutex_;
@@ -107,6 +112,7 @@ class ShareTestServer {
   std::deque<ScriptedReply> script_;
   ScriptedReply fallback_;
   std::size_t bodyRecordLimit_ = 16 * 1024 * 1024;
+  bool digestsBodies_ = true;
   std::vector<RecordedRequest> requests_;
 };
 

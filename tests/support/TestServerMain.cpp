@@ -1,15 +1,17 @@
 // The loopback test server as a program, for benchmarks that drive it with other clients:
-// answers every request with 200 "{}", keeps no bodies, prints its port and runs until its
-// standard input closes.
+// answers every request with 200 "{}", keeps no bodies (only their sizes; with --digest also
+// their SHA-256), prints its port and runs until its standard input closes. On exit it lists
+// the requests on standard error.
 #include <cstdio>
 #include <iostream>
 #include <string>
 
 #include "ShareTestServer.hpp"
 
-int main() {
+int main(int argc, char** argv) {
   lumo::testing::ShareTestServer server;
   server.setBodyRecordLimit(0);
+  server.setDigestsBodies(argc > 1 && std::string(argv[1]) == "--digest");
   std::printf("%d\n", server.port());
   std::fflush(stdout);
   std::string ignored;
