@@ -32,8 +32,7 @@ ShareBackgroundSession::~ShareBackgroundSession() {
 }
 
 ShareHTTPReply ShareBackgroundSession::perform(const ShareHTTPRequest& request,
-                                               const ShareRequestBody& body,
-                                               std::stop_token stop) {
+                                               const ShareRequestBody& body, std::stop_token stop) {
   auto task = std::make_shared<Task>(Task{request, body, {}, false, std::nullopt, nullptr});
   std::stop_callback forward(stop, [&task] { task->cancel.request_stop(); });
   std::unique_lock lock(mutex_);

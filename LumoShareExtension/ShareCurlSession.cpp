@@ -69,7 +69,8 @@ class BytesReader final : public BodyReader {
 ShareURLError fileError(int error, const std::filesystem::path& file) {
   const auto detail = file.string() + ": " + std::strerror(error);
   if (error == ENOENT || error == ENOTDIR) return ShareURLError(Code::fileDoesNotExist, detail);
-  if (error == EACCES || error == EPERM) return ShareURLError(Code::noPermissionsToReadFile, detail);
+  if (error == EACCES || error == EPERM)
+    return ShareURLError(Code::noPermissionsToReadFile, detail);
   return ShareURLError(Code::cannotOpenFile, detail);
 }
 
@@ -172,8 +173,7 @@ extern "C" std::size_t collectHeader(char* buffer, std::size_t size, std::size_t
   return size * count;
 }
 
-extern "C" std::size_t collectBody(char* buffer, std::size_t size, std::size_t count,
-                                   void* user) {
+extern "C" std::size_t collectBody(char* buffer, std::size_t size, std::size_t count, void* user) {
   auto& collector = *static_cast<ReplyCollector*>(user);
   const auto bytes = size * count;
   if (bytes > collector.maximumBytes - collector.reply.body.size()) {
@@ -228,31 +228,42 @@ void fillHeaders(HeaderList& headers, const ShareHTTPRequest& request, bool hasB
 
 Code codeFor(CURLcode result) {
   switch (result) {
-    case CURLE_UNSUPPORTED_PROTOCOL: return Code::unsupportedURL;
-    case CURLE_URL_MALFORMAT: return Code::badURL;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return Code::unsupportedURL;
+    case CURLE_URL_MALFORMAT:
+      return Code::badURL;
     case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY: return Code::cannotFindHost;
-    case CURLE_COULDNT_CONNECT: return Code::cannotConnectToHost;
-    case CURLE_OPERATION_TIMEDOUT: return Code::timedOut;
-    case CURLE_PEER_FAILED_VERIFICATION: return Code::serverCertificateUntrusted;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return Code::cannotFindHost;
+    case CURLE_COULDNT_CONNECT:
+      return Code::cannotConnectToHost;
+    case CURLE_OPERATION_TIMEDOUT:
+      return Code::timedOut;
+    case CURLE_PEER_FAILED_VERIFICATION:
+      return Code::serverCertificateUntrusted;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CIPHER:
     case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_ISSUER_ERROR:
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-    case CURLE_USE_SSL_FAILED: return Code::secureConnectionFailed;
+    case CURLE_USE_SSL_FAILED:
+      return Code::secureConnectionFailed;
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
     case CURLE_PARTIAL_FILE:
     case CURLE_GOT_NOTHING:
     case CURLE_HTTP2:
-    case CURLE_HTTP2_STREAM: return Code::networkConnectionLost;
+    case CURLE_HTTP2_STREAM:
+      return Code::networkConnectionLost;
     case CURLE_WEIRD_SERVER_REPLY:
     case CURLE_BAD_CONTENT_ENCODING:
-    case CURLE_TOO_MANY_REDIRECTS: return Code::badServerResponse;
-    case CURLE_FILESIZE_EXCEEDED: return Code::dataLengthExceedsMaximum;
-    default: return Code::unknown;
+    case CURLE_TOO_MANY_REDIRECTS:
+      return Code::badServerResponse;
+    case CURLE_FILESIZE_EXCEEDED:
+      return Code::dataLengthExceedsMaximum;
+    default:
+      return Code::unknown;
   }
 }
 
@@ -411,8 +422,8 @@ CURLcode ShareCurlSession::Shared::run(Slot& slot, std::chrono::milliseconds tim
     }
     const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastProgress);
     if (idle >= timeout)
-      throw ShareURLError(Code::timedOut, "no progress for " + std::to_string(timeout.count()) +
-                                              " ms");
+      throw ShareURLError(Code::timedOut,
+                          "no progress for " + std::to_string(timeout.count()) + " ms");
     const auto wait = std::min<std::chrono::milliseconds::rep>((timeout - idle).count(), 1000);
     curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::max<std::int64_t>(wait, 1)), nullptr);
   }
@@ -446,8 +457,7 @@ ShareCurlSession::~ShareCurlSession() {
 ShareHTTPReply ShareCurlSession::perform(const ShareHTTPRequest& request,
                                          const ShareRequestBody& body, std::stop_token stop) {
   const auto& url = request.url;
-  if (url.scheme().empty() || !url.host())
-    throw ShareURLError(Code::badURL, url.absoluteString());
+  if (url.scheme().empty() || !url.host()) throw ShareURLError(Code::badURL, url.absoluteString());
   const auto reader = makeReader(body, request.method);
   HeaderList headers;
   fillHeaders(headers, request, reader != nullptr);
@@ -473,7 +483,8 @@ ShareHTTPReply ShareCurlSession::perform(const ShareHTTPRequest& request,
     if (collector.tooLarge)
       throw ShareURLError(Code::dataLengthExceedsMaximum,
                           "more than " + std::to_string(collector.maximumBytes) + " bytes");
-    const std::string detail = errorBuffer[0] != '\0' ? errorBuffer.data() : curl_easy_strerror(result);
+    const std::string detail =
+        errorBuffer[0] != '\0' ? errorBuffer.data() : curl_easy_strerror(result);
     throw ShareURLError(codeFor(result), detail);
   }
   if (status < 100) throw ShareUploadError::invalidResponse();

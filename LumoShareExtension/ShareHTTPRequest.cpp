@@ -7,13 +7,15 @@
 namespace lumo {
 
 void ShareHTTPRequest::setValue(std::string value, std::string_view field) {
-  std::erase_if(headerFields, [&](const auto& entry) { return headerNamesEqual(entry.first, field); });
+  std::erase_if(headerFields,
+                [&](const auto& entry) { return headerNamesEqual(entry.first, field); });
   headerFields.emplace_back(std::string(field), std::move(value));
 }
 
 std::optional<std::string> ShareHTTPRequest::value(std::string_view field) const {
-  const auto found = std::find_if(headerFields.begin(), headerFields.end(),
-                                  [&](const auto& entry) { return headerNamesEqual(entry.first, field); });
+  const auto found = std::find_if(headerFields.begin(), headerFields.end(), [&](const auto& entry) {
+    return headerNamesEqual(entry.first, field);
+  });
   if (found == headerFields.end()) return std::nullopt;
   return found->second;
 }

@@ -33,8 +33,9 @@ class ShareHTTPTransport {
   virtual ShareHTTPReply upload(const ShareHTTPRequest& request, std::string_view body,
                                 std::stop_token stop = {}) = 0;
   /// Sends the request with the contents of `file` as its body, streamed from disk.
-  virtual ShareHTTPReply uploadFile(const ShareHTTPRequest& request, const std::filesystem::path& file,
-                                std::stop_token stop = {}) = 0;
+  virtual ShareHTTPReply uploadFile(const ShareHTTPRequest& request,
+                                    const std::filesystem::path& file,
+                                    std::stop_token stop = {}) = 0;
 };
 
 }  // namespace lumo

@@ -17,8 +17,8 @@ ShareHTTPReply URLSessionTransport::upload(const ShareHTTPRequest& request, std:
 }
 
 ShareHTTPReply URLSessionTransport::uploadFile(const ShareHTTPRequest& request,
-                                           const std::filesystem::path& file,
-                                           std::stop_token stop) {
+                                               const std::filesystem::path& file,
+                                               std::stop_token stop) {
   return session_->perform(request, file, std::move(stop));
 }
 

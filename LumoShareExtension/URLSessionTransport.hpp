@@ -18,7 +18,7 @@ class URLSessionTransport final : public ShareHTTPTransport {
   ShareHTTPReply upload(const ShareHTTPRequest& request, std::string_view body,
                         std::stop_token stop = {}) override;
   ShareHTTPReply uploadFile(const ShareHTTPRequest& request, const std::filesystem::path& file,
-                        std::stop_token stop = {}) override;
+                            std::stop_token stop = {}) override;
 
  private:
   std::shared_ptr<ShareURLSession> session_;

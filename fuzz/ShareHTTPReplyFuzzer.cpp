@@ -26,7 +26,8 @@ struct Reply {
 Reply split(std::string_view input) {
   Reply reply;
   if (input.size() < 3) return reply;
-  reply.status = ((static_cast<unsigned char>(input[0]) << 8) | static_cast<unsigned char>(input[1])) % 1024;
+  reply.status =
+      ((static_cast<unsigned char>(input[0]) << 8) | static_cast<unsigned char>(input[1])) % 1024;
   const auto length = std::min<std::size_t>(static_cast<unsigned char>(input[2]), input.size() - 3);
   reply.retryAfter = input.substr(3, length);
   reply.body = input.substr(3 + length);

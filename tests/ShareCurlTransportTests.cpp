@@ -132,7 +132,8 @@ TEST_F(ShareCurlTransportTest, HostileRepliesBecomeOneTypedErrorEach) {
       return {reader.required<std::int64_t>("id")};
     }
   };
-  const auto decoding = failureOf<ShareUploadError>([&] { ShareHTTP::decode<Created>(publish().body); });
+  const auto decoding =
+      failureOf<ShareUploadError>([&] { ShareHTTP::decode<Created>(publish().body); });
   EXPECT_EQ(decoding.kind(), ShareUploadError::Kind::decoding);
 }
 
@@ -182,9 +183,9 @@ TEST_F(ShareCurlTransportTest, StoppingCancelsAWaitingRequestAtOnce) {
 
   std::stop_source early;
   early.request_stop();
-  EXPECT_EQ(failureOf<ShareURLError>([&] { transport.data(request("me"), early.get_token()); })
-                .code(),
-            ShareURLError::Code::cancelled);
+  EXPECT_EQ(
+      failureOf<ShareURLError>([&] { transport.data(request("me"), early.get_token()); }).code(),
+      ShareURLError::Code::cancelled);
 }
 
 TEST_F(ShareCurlTransportTest, RefusesWhatCannotBeSentSafely) {
@@ -214,8 +215,9 @@ TEST_F(ShareCurlTransportTest, RefusesWhatCannotBeSentSafely) {
 TEST_F(ShareCurlTransportTest, FilesThatCannotBeReadAreTransportFailures) {
   testing::TemporaryDirectory folder;
   const auto post = request("docs", "POST");
-  EXPECT_EQ(failureOf<ShareURLError>([&] { transport.uploadFile(post, folder / "missing.bin"); }).code(),
-            ShareURLError::Code::fileDoesNotExist);
+  EXPECT_EQ(
+      failureOf<ShareURLError>([&] { transport.uploadFile(post, folder / "missing.bin"); }).code(),
+      ShareURLError::Code::fileDoesNotExist);
   EXPECT_EQ(failureOf<ShareURLError>([&] { transport.uploadFile(post, folder.path()); }).code(),
             ShareURLError::Code::cannotOpenFile);
   EXPECT_EQ(server.requestCount(), 0u);
@@ -270,9 +272,8 @@ TEST(ShareCurlTransportTLS, RefusesAnUntrustedCertificate) {
   // above was the verification and not a broken TLS set-up.
   testing::TemporaryDirectory folder;
   std::ofstream(folder / "ca.pem") << server.certificatePEM();
-  URLSessionTransport trusting(std::make_shared<ShareCurlSession>(
-      ShareCurlSession::Configuration{.maximumReplyBytes = 32 << 20,
-                                      .trustedAuthorities = folder / "ca.pem"}));
+  URLSessionTransport trusting(std::make_shared<ShareCurlSession>(ShareCurlSession::Configuration{
+      .maximumReplyBytes = 32 << 20, .trustedAuthorities = folder / "ca.pem"}));
   EXPECT_EQ(trusting.data(me).response.status, 200);
   EXPECT_EQ(server.requestCount(), 1u);
 }
@@ -299,8 +300,7 @@ TEST(ShareHybridTransportRouting, PlainRequestsLiveUploadsInTheBackground) {
   auto withBody = ShareHTTP::makeRequest(*Url::parse("https://h/api/v1/links"), "POST");
   withBody.body = "own";
   EXPECT_EQ(hybrid.data(withBody).body, "live:own");
-  EXPECT_EQ(hybrid.data(ShareHTTP::makeRequest(*Url::parse("https://h/me"), "GET")).body,
-            "live:-");
+  EXPECT_EQ(hybrid.data(ShareHTTP::makeRequest(*Url::parse("https://h/me"), "GET")).body, "live:-");
   EXPECT_EQ(hybrid.upload(withBody, std::string_view("given")).body, "background:given");
   EXPECT_EQ(hybrid.uploadFile(withBody, std::filesystem::path("/staged/a.zip")).body,
             "background:/staged/a.zip");

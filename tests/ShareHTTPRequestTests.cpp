@@ -13,9 +13,9 @@ TEST(ShareHTTPEndpoint, JoinsPiecesWhateverTheSlashes) {
                            "devices/notices/", "//devices///notices//"}) {
     EXPECT_EQ(ShareHTTP::endpoint(base, path).absoluteString(), expected) << path;
   }
-  EXPECT_EQ(ShareHTTP::endpoint(*Url::parse("https://api.example.test/api/v1/"), "me")
-                .absoluteString(),
-            "https://api.example.test/api/v1/me");
+  EXPECT_EQ(
+      ShareHTTP::endpoint(*Url::parse("https://api.example.test/api/v1/"), "me").absoluteString(),
+      "https://api.example.test/api/v1/me");
   EXPECT_EQ(ShareHTTP::endpoint(base, "").absoluteString(), base.absoluteString());
 }
 
@@ -41,15 +41,14 @@ class ShareHTTPMakeRequest : public ::testing::Test {
 
 TEST_F(ShareHTTPMakeRequest, CarriesTheServiceConventions) {
   const auto url = ShareHTTP::endpoint(base, "links");
-  const auto request = ShareHTTP::makeRequest(url, "POST", "tok-1", std::string("{\"url\":1}"),
-                                              "application/json");
+  const auto request =
+      ShareHTTP::makeRequest(url, "POST", "tok-1", std::string("{\"url\":1}"), "application/json");
   EXPECT_EQ(request.url, url);
   EXPECT_EQ(request.method, "POST");
   EXPECT_EQ(request.timeout, std::chrono::seconds(60));
   EXPECT_EQ(request.value("authorization"), "Bearer tok-1");
-  EXPECT_EQ(request.value("User-Agent"),
-            "lumo-share-apple/2.3.4 (56) (linux; " + ShareAppleBundle::operatingSystemVersion() +
-                ")");
+  EXPECT_EQ(request.value("User-Agent"), "lumo-share-apple/2.3.4 (56) (linux; " +
+                                             ShareAppleBundle::operatingSystemVersion() + ")");
   EXPECT_EQ(request.value("Accept"), "application/json");
   EXPECT_EQ(request.value("Content-Type"), "application/json");
   EXPECT_EQ(request.body, "{\"url\":1}");
@@ -70,8 +69,9 @@ TEST_F(ShareHTTPMakeRequest, TokenBodyAndExtraHeaders) {
   EXPECT_EQ(request.value("Accept"), "text/plain");
   EXPECT_EQ(request.value("x-device"), "d1");
   EXPECT_EQ(request.value("Authorization"), "Device abc");
-  const auto accepts = std::count_if(request.headerFields.begin(), request.headerFields.end(),
-                                     [](const auto& field) { return headerNamesEqual(field.first, "ACCEPT"); });
+  const auto accepts =
+      std::count_if(request.headerFields.begin(), request.headerFields.end(),
+                    [](const auto& field) { return headerNamesEqual(field.first, "ACCEPT"); });
   EXPECT_EQ(accepts, 1);
 }
 
@@ -79,8 +79,8 @@ constexpr std::string_view crlf = "\r\n";
 
 TEST(ShareMultipartBody, MatchesTheGoldenBytes) {
   const ShareMultipartFile file{"photo.jpg", "image/jpeg", std::string("\xff\xd8\0\x01", 4)};
-  const auto body = ShareMultipart::body({{"metadata", "{\"title\":\"t\"}"}, {"empty", ""}}, file,
-                                         "lumo-b1");
+  const auto body =
+      ShareMultipart::body({{"metadata", "{\"title\":\"t\"}"}, {"empty", ""}}, file, "lumo-b1");
   const std::string expected = std::string() +
                                "--lumo-b1\r\n"
                                "Content-Disposition: form-data; name=\"metadata\"\r\n\r\n"
@@ -122,14 +122,16 @@ TEST(ShareHTTPDecode, RecordsOrTheDecodingError) {
   const auto probe = ShareHTTP::decode<Probe>(R"({"name":"n","size":3,"extra":true})");
   EXPECT_EQ(probe.name, "n");
   EXPECT_EQ(probe.size, 3);
-  for (const auto* body : {"", "\x89PNG\r\n", "[]", R"({"name":"n"})", R"({"name":"n","size":"3"})"}) {
+  for (const auto* body :
+       {"", "\x89PNG\r\n", "[]", R"({"name":"n"})", R"({"name":"n","size":"3"})"}) {
     try {
       ShareHTTP::decode<Probe>(body);
       ADD_FAILURE() << body;
     } catch (const ShareUploadError& error) {
       EXPECT_EQ(error.kind(), ShareUploadError::Kind::decoding);
       EXPECT_FALSE(error.text().empty());
-      EXPECT_EQ(error.message(), "解析响应失败：" + error.text()) << "the decoder's own description";
+      EXPECT_EQ(error.message(), "解析响应失败：" + error.text())
+          << "the decoder's own description";
     }
   }
 }

@@ -45,10 +45,10 @@ struct RecordedRequest {
 /// What the server answers to one request.
 struct ScriptedReply {
   enum class Ending {
-    complete,          ///< the whole reply
-    dropMidBody,       ///< headers announce the whole body; half of it is sent, then the
-                       ///< connection is closed
-    neverAnswer,       ///< the request is read, then nothing is sent until the server stops
+    complete,     ///< the whole reply
+    dropMidBody,  ///< headers announce the whole body; half of it is sent, then the
+                  ///< connection is closed
+    neverAnswer,  ///< the request is read, then nothing is sent until the server stops
   };
 
   int status = 200;
