@@ -298,6 +298,11 @@ class Attachment {
   Slot& slot_;
 };
 
+/// The request's time-out; one that is not positive means the default rather than "at once".
+std::chrono::milliseconds timeoutOf(const ShareHTTPRequest& request) {
+  return request.timeout.count() > 0 ? request.timeout : ShareHTTPRequest::defaultTimeout;
+}
+
 constexpr std::size_t maximumIdleSlots = 4;
 constexpr long uploadBufferBytes = 512 * 1024;
 
@@ -356,6 +361,7 @@ void ShareCurlSession::Shared::configure(CURL* easy, const ShareHTTPRequest& req
                                          curl_slist* headers, char* errorBuffer) const {
   curl_easy_setopt(easy, CURLOPT_URL, request.url.absoluteString().c_str());
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);  // the URL goes out exactly as it was built
   curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 16L);
@@ -366,7 +372,7 @@ void ShareCurlSession::Shared::configure(CURL* easy, const ShareHTTPRequest& req
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
   if (configuration.trustedAuthorities)
     curl_easy_setopt(easy, CURLOPT_CAINFO, configuration.trustedAuthorities->c_str());
-  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.timeout.count()));
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutOf(request).count()));
   curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
@@ -469,7 +475,7 @@ ShareHTTPReply ShareCurlSession::perform(const ShareHTTPRequest& request,
                      errorBuffer.data());
   CURLcode result = CURLE_OK;
   try {
-    result = shared_->run(*slot, request.timeout, stop);
+    result = shared_->run(*slot, timeoutOf(request), stop);
   } catch (...) {
     shared_->returnSlot(std::move(slot));
     throw;

@@ -154,7 +154,10 @@ std::optional<std::filesystem::path> Url::filePath() const {
 }
 
 Url Url::appendingPathComponent(std::string_view component) const {
-  const auto encoded = percentEncoded(component);
+  // "." and ".." are data here, not steps: encoded, no later normalisation can climb with them.
+  const auto encoded = component == "."    ? std::string("%2E")
+                       : component == ".." ? std::string("%2E%2E")
+                                           : percentEncoded(component);
   ParsedUri parsed(text_);
   auto& uri = parsed.get();
   UriPathSegmentA extra{};

@@ -42,7 +42,8 @@ class Url {
   std::optional<std::filesystem::path> filePath() const;
 
   /// This Url with `component` added as one more path segment. Everything but unreserved
-  /// characters is percent-encoded, so a "/" or "?" in `component` cannot change the structure.
+  /// characters is percent-encoded, so a "/" or "?" in `component` cannot change the structure;
+  /// neither can "." or "..", whose dots are encoded too.
   /// A trailing "/" of the path is replaced, never doubled.
   Url appendingPathComponent(std::string_view component) const;
 

@@ -66,7 +66,7 @@ TEST_F(ShareCurlTransportTest, SendsTheRequestAsBuilt) {
 
 TEST_F(ShareCurlTransportTest, MethodsAndBodiesOfEveryOperation) {
   transport.data(request("me"));
-  transport.data(request("devices/d1", "DELETE"));
+  transport.data(request("devices/..", "DELETE"));
   transport.data(request("devices/pair/start", "POST"));
   const std::string bytes("multi\0part", 10);
   auto upload = request("docs", "POST");
@@ -82,6 +82,7 @@ TEST_F(ShareCurlTransportTest, MethodsAndBodiesOfEveryOperation) {
   EXPECT_EQ(received[0].method, "GET");
   EXPECT_EQ(received[0].bodySize, 0u);
   EXPECT_EQ(received[1].method, "DELETE");
+  EXPECT_EQ(received[1].target, "/api/v1/devices/%2E%2E") << "never normalised into /api/v1";
   EXPECT_EQ(received[1].bodySize, 0u);
   EXPECT_EQ(received[2].method, "POST");
   EXPECT_EQ(received[2].header("Content-Length"), "0") << "a bodiless POST still ends its body";

@@ -26,8 +26,11 @@ TEST(ShareHTTPEndpoint, EscapesWhatAPieceMayNotHold) {
   EXPECT_TRUE(url.queryItems().empty());
   EXPECT_EQ(ShareHTTP::endpoint(base, "devices/设备").absoluteString(),
             "https://api.example.test/api/v1/devices/%E8%AE%BE%E5%A4%87");
-  // A ".." piece is data, not a step up: it stays inside the API.
-  EXPECT_EQ(ShareHTTP::endpoint(base, "devices/../me").path(), "/api/v1/devices/../me");
+  // A "." or ".." piece (a hostile device id, say) is data, not a step: it stays inside the API.
+  EXPECT_EQ(ShareHTTP::endpoint(base, "devices/../me").absoluteString(),
+            "https://api.example.test/api/v1/devices/%2E%2E/me");
+  EXPECT_EQ(ShareHTTP::endpoint(base, "devices/./.../me").absoluteString(),
+            "https://api.example.test/api/v1/devices/%2E/.../me");
 }
 
 class ShareHTTPMakeRequest : public ::testing::Test {
