@@ -56,6 +56,16 @@ std::optional<double> httpDateMs(std::string_view text) {
   return date;
 }
 
+/// The service's error body as it is read: both keys optional, other keys ignored.
+struct WireError {
+  std::optional<std::string> error;
+  std::optional<std::string> message;
+
+  static WireError decode(const JSONObjectReader& reader) {
+    return {reader.optional<std::string>("error"), reader.optional<std::string>("message")};
+  }
+};
+
 }  // namespace
 
 Url endpoint(const Url& base, std::string_view path) {
@@ -104,23 +114,15 @@ std::optional<std::int64_t> retryAfterMs(const ShareHTTPResponse& response, std:
 }
 
 std::optional<ApiError> apiError(std::string_view body, int status) {
-  JSONValue value;
+  WireError wire;
   try {
-    value = ShareJSONDecoder::parse(body);
+    wire = ShareJSON::decoder().decode<WireError>(body);
   } catch (const ShareJSONError&) {
-    return std::nullopt;
+    return std::nullopt;  // not an object, or "error" or "message" of another type
   }
-  if (!value.is_object()) return std::nullopt;
-  try {
-    const JSONObjectReader reader(value, "");
-    const auto code = reader.optional<std::string>("error");
-    const auto message = reader.optional<std::string>("message");
-    if (!code) return std::nullopt;
-    return ApiError{*code, message.value_or("HTTP " + std::to_string(status)), std::nullopt,
-                    std::nullopt};
-  } catch (const ShareJSONError&) {
-    return std::nullopt;  // "error" or "message" of another type
-  }
+  if (!wire.error) return std::nullopt;
+  return ApiError{*wire.error, wire.message.value_or("HTTP " + std::to_string(status)),
+                  std::nullopt, std::nullopt};
 }
 
 void validate(std::string_view body, const ShareHTTPResponse& response, std::int64_t nowMs) {

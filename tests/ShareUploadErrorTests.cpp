@@ -51,6 +51,8 @@ TEST(ShareHTTPErrorBody, ReadsCodeAndMessage) {
   EXPECT_EQ(ShareHTTP::apiError(R"({"error":"X"})", 502)->message, "HTTP 502");
   EXPECT_FALSE(ShareHTTP::apiError(R"({"message":"m"})", 400).has_value());
   EXPECT_FALSE(ShareHTTP::apiError(R"({"error":5})", 400).has_value());
+  EXPECT_FALSE(ShareHTTP::apiError(R"({"error":"X","message":5})", 400).has_value());
+  EXPECT_EQ(ShareHTTP::apiError(R"({"error":"X","message":null})", 400)->message, "HTTP 400");
   EXPECT_FALSE(ShareHTTP::apiError(R"(["error"])", 400).has_value());
   EXPECT_FALSE(ShareHTTP::apiError("", 400).has_value());
   EXPECT_FALSE(ShareHTTP::apiError("<html>", 400).has_value());
