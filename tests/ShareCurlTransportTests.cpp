@@ -156,6 +156,15 @@ TEST_F(ShareCurlTransportTest, BrokenAndSilentServersFailInTime) {
   EXPECT_EQ(timedOut.localizedDescription(), "The request timed out.");
   EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
 
+  // The time-out bounds silence, not the whole transfer: a reply that keeps trickling in for
+  // longer than the time-out is read to the end.
+  ScriptedReply slow = ScriptedReply::json(200, std::string(5000, 's'));
+  slow.pieceInterval = 300ms;
+  slow.pieces = 5;
+  server.enqueue(slow);
+  const auto trickled = transport.data(impatient);
+  EXPECT_EQ(trickled.body, std::string(5000, 's'));
+
   // Nothing listens on a port that was just released.
   int closedPort = 0;
   {
