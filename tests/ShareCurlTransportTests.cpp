@@ -5,6 +5,7 @@
 #include <fstream>
 #include <future>
 #include <random>
+#include <set>
 
 #include "LumoShare.hpp"
 #include "ShareTestServer.hpp"
@@ -106,6 +107,29 @@ TEST_F(ShareCurlTransportTest, ErrorStatusesAreRepliesAndConnectionsAreReused) {
   ASSERT_EQ(received.size(), 3u);
   EXPECT_EQ(received[0].remotePort, received[1].remotePort);
   EXPECT_EQ(received[1].remotePort, received[2].remotePort);
+}
+
+TEST_F(ShareCurlTransportTest, OneSessionServesManyThreadsAtOnce) {
+  constexpr int threads = 6;
+  constexpr int requestsEach = 15;
+  std::vector<std::future<int>> workers;
+  for (int t = 0; t < threads; ++t) {
+    workers.push_back(std::async(std::launch::async, [&, t] {
+      int ok = 0;
+      for (int i = 0; i < requestsEach; ++i) {
+        const auto body = "t" + std::to_string(t) + "-" + std::to_string(i);
+        const auto reply = transport.upload(request("links", "POST"), std::string_view(body));
+        ok += reply.response.status == 200 ? 1 : 0;
+      }
+      return ok;
+    }));
+  }
+  int succeeded = 0;
+  for (auto& worker : workers) succeeded += worker.get();
+  EXPECT_EQ(succeeded, threads * requestsEach);
+  std::set<std::string> bodies;
+  for (const auto& received : server.requests()) bodies.insert(received.body);
+  EXPECT_EQ(bodies.size(), static_cast<std::size_t>(threads * requestsEach));
 }
 
 TEST_F(ShareCurlTransportTest, HostileRepliesBecomeOneTypedErrorEach) {
