@@ -39,10 +39,11 @@ class BodyReader {
   virtual curl_off_t size() const = 0;
   /// Bytes written into `buffer`; 0 at the end; CURL_READFUNC_ABORT after a failure.
   virtual std::size_t read(char* buffer, std::size_t capacity) = 0;
-  virtual bool rewind() = 0;
+  void rewind() { offset_ = 0; }
   const std::optional<ShareURLError>& failure() const { return failure_; }
 
  protected:
+  curl_off_t offset_ = 0;
   std::optional<ShareURLError> failure_;
 };
 
@@ -51,19 +52,14 @@ class BytesReader final : public BodyReader {
   explicit BytesReader(std::string_view bytes) : bytes_(bytes) {}
   curl_off_t size() const override { return static_cast<curl_off_t>(bytes_.size()); }
   std::size_t read(char* buffer, std::size_t capacity) override {
-    const auto count = std::min(capacity, bytes_.size() - offset_);
+    const auto count = std::min(capacity, bytes_.size() - static_cast<std::size_t>(offset_));
     std::memcpy(buffer, bytes_.data() + offset_, count);
-    offset_ += count;
+    offset_ += static_cast<curl_off_t>(count);
     return count;
-  }
-  bool rewind() override {
-    offset_ = 0;
-    return true;
   }
 
  private:
   std::string_view bytes_;
-  std::size_t offset_ = 0;
 };
 
 ShareURLError fileError(int error, const std::filesystem::path& file) {
@@ -105,16 +101,11 @@ class FileReader final : public BodyReader {
     offset_ += count;
     return static_cast<std::size_t>(count);
   }
-  bool rewind() override {
-    offset_ = 0;
-    return true;
-  }
 
  private:
   std::filesystem::path file_;
   FileDescriptor fd_;
   curl_off_t size_ = 0;
-  curl_off_t offset_ = 0;
 };
 
 /// Methods whose requests carry a body by nature. Sent without one, they still announce an
@@ -138,7 +129,8 @@ extern "C" std::size_t readBody(char* buffer, std::size_t size, std::size_t coun
 
 extern "C" int seekBody(void* user, curl_off_t offset, int origin) {
   if (offset != 0 || origin != SEEK_SET) return CURL_SEEKFUNC_CANTSEEK;
-  return static_cast<BodyReader*>(user)->rewind() ? CURL_SEEKFUNC_OK : CURL_SEEKFUNC_FAIL;
+  static_cast<BodyReader*>(user)->rewind();
+  return CURL_SEEKFUNC_OK;
 }
 
 // ---- replies --------------------------------------------------------------------------------
@@ -151,24 +143,19 @@ struct ReplyCollector {
   ShareHTTPReply reply;
 };
 
-std::string_view trimmedSpaces(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 extern "C" std::size_t collectHeader(char* buffer, std::size_t size, std::size_t count,
                                      void* user) {
   auto& fields = static_cast<ReplyCollector*>(user)->reply.response.headerFields;
-  const std::string_view line(buffer, size * count);
+  std::string_view line(buffer, size * count);
+  while (line.ends_with('\r') || line.ends_with('\n')) line.remove_suffix(1);
   if (line.starts_with("HTTP/")) {
     fields.clear();
   } else if (!line.empty() && (line[0] == ' ' || line[0] == '\t') && !fields.empty()) {
-    const auto folded = trimmedSpaces(line);
+    const auto folded = trimmedFieldValue(line);
     if (!folded.empty()) fields.back().second.append(" ").append(folded);
   } else if (const auto colon = line.find(':'); colon != std::string_view::npos && colon > 0) {
-    fields.emplace_back(std::string(trimmedSpaces(line.substr(0, colon))),
-                        std::string(trimmedSpaces(line.substr(colon + 1))));
+    fields.emplace_back(std::string(trimmedFieldValue(line.substr(0, colon))),
+                        std::string(trimmedFieldValue(line.substr(colon + 1))));
   }
   return size * count;
 }
@@ -320,6 +307,21 @@ struct ShareCurlSession::Shared {
 
   std::unique_ptr<Slot> takeSlot();
   void returnSlot(std::unique_ptr<Slot> slot);
+
+  /// A slot lent for one transfer and taken back, reset, however the transfer ends.
+  class Lease {
+   public:
+    explicit Lease(Shared& shared) : shared_(shared), slot_(shared.takeSlot()) {}
+    ~Lease() { shared_.returnSlot(std::move(slot_)); }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    Slot& operator*() const { return *slot_; }
+    Slot* operator->() const { return slot_.get(); }
+
+   private:
+    Shared& shared_;
+    std::unique_ptr<Slot> slot_;
+  };
   void configure(CURL* easy, const ShareHTTPRequest& request, BodyReader* reader,
                  ReplyCollector& collector, curl_slist* headers, char* errorBuffer) const;
   CURLcode run(Slot& slot, std::chrono::milliseconds timeout, std::stop_token stop) const;
@@ -468,21 +470,17 @@ ShareHTTPReply ShareCurlSession::perform(const ShareHTTPRequest& request,
   HeaderList headers;
   fillHeaders(headers, request, reader != nullptr);
 
-  auto slot = shared_->takeSlot();
   ReplyCollector collector{shared_->configuration.maximumReplyBytes, false, {}};
   std::array<char, CURL_ERROR_SIZE> errorBuffer{};
-  shared_->configure(slot->easy.get(), request, reader.get(), collector, headers.list,
-                     errorBuffer.data());
   CURLcode result = CURLE_OK;
-  try {
-    result = shared_->run(*slot, timeoutOf(request), stop);
-  } catch (...) {
-    shared_->returnSlot(std::move(slot));
-    throw;
-  }
   long status = 0;
-  curl_easy_getinfo(slot->easy.get(), CURLINFO_RESPONSE_CODE, &status);
-  shared_->returnSlot(std::move(slot));
+  {
+    Shared::Lease slot(*shared_);
+    shared_->configure(slot->easy.get(), request, reader.get(), collector, headers.list,
+                       errorBuffer.data());
+    result = shared_->run(*slot, timeoutOf(request), stop);
+    curl_easy_getinfo(slot->easy.get(), CURLINFO_RESPONSE_CODE, &status);
+  }
 
   if (result != CURLE_OK) {
     if (reader && reader->failure()) throw *reader->failure();

@@ -17,12 +17,6 @@
 namespace lumo::ShareHTTP {
 namespace {
 
-std::string_view trimmedSpacesAndTabs(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 /// A signed decimal integer that fits int64, else nothing.
 std::optional<std::int64_t> decimalInteger(std::string_view text) {
   const auto digits = text.substr(!text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0);
@@ -99,7 +93,7 @@ ShareHTTPRequest makeRequest(const Url& url, std::string method,
 std::optional<std::int64_t> retryAfterMs(const ShareHTTPResponse& response, std::int64_t nowMs) {
   const auto header = response.value("Retry-After");
   if (!header) return std::nullopt;
-  const auto text = trimmedSpacesAndTabs(*header);
+  const auto text = trimmedFieldValue(*header);
   if (text.empty()) return std::nullopt;
   if (const auto seconds = decimalInteger(text)) {
     std::int64_t ms = 0;

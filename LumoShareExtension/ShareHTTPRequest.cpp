@@ -13,11 +13,7 @@ void ShareHTTPRequest::setValue(std::string value, std::string_view field) {
 }
 
 std::optional<std::string> ShareHTTPRequest::value(std::string_view field) const {
-  const auto found = std::find_if(headerFields.begin(), headerFields.end(), [&](const auto& entry) {
-    return headerNamesEqual(entry.first, field);
-  });
-  if (found == headerFields.end()) return std::nullopt;
-  return found->second;
+  return headerValue(headerFields, field);
 }
 
 }  // namespace lumo

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "ShareHTTPResponse.hpp"
 #include "Url.hpp"
 
 namespace lumo {
@@ -21,7 +22,7 @@ struct ShareHTTPRequest {
 
   Url url;
   std::string method = "GET";
-  std::vector<std::pair<std::string, std::string>> headerFields;
+  HTTPHeaderFields headerFields;
   /// The request's own body, sent by `ShareHTTPTransport::data`.
   std::optional<std::string> body;
   /// Both the longest wait for a connection and the longest stretch without any progress.

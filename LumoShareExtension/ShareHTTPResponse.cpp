@@ -13,11 +13,21 @@ bool headerNamesEqual(std::string_view a, std::string_view b) {
          });
 }
 
-std::optional<std::string> ShareHTTPResponse::value(std::string_view name) const {
-  for (const auto& [field, text] : headerFields) {
+std::optional<std::string> headerValue(const HTTPHeaderFields& fields, std::string_view name) {
+  for (const auto& [field, text] : fields) {
     if (headerNamesEqual(field, name)) return text;
   }
   return std::nullopt;
+}
+
+std::string_view trimmedFieldValue(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+std::optional<std::string> ShareHTTPResponse::value(std::string_view name) const {
+  return headerValue(headerFields, name);
 }
 
 }  // namespace lumo

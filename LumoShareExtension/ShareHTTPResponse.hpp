@@ -12,10 +12,19 @@ namespace lumo {
 /// ASCII case.
 bool headerNamesEqual(std::string_view a, std::string_view b);
 
+using HTTPHeaderFields = std::vector<std::pair<std::string, std::string>>;
+
+/// The value of header `name` among `fields`, names compared without regard to ASCII case; the
+/// first one wins.
+std::optional<std::string> headerValue(const HTTPHeaderFields& fields, std::string_view name);
+
+/// A field value without the spaces and tabs HTTP allows around it.
+std::string_view trimmedFieldValue(std::string_view text);
+
 /// The status line and header fields of an HTTP reply.
 struct ShareHTTPResponse {
   int status = 0;
-  std::vector<std::pair<std::string, std::string>> headerFields;
+  HTTPHeaderFields headerFields;
 
   /// The value of header `name`, compared without regard to ASCII case; the first one wins.
   std::optional<std::string> value(std::string_view name) const;

@@ -119,10 +119,7 @@ RecordedRequest recordOf(const httplib::Request& request) {
 }  // namespace
 
 std::optional<std::string> RecordedRequest::header(std::string_view name) const {
-  for (const auto& [field, value] : headers) {
-    if (headerNamesEqual(field, name)) return value;
-  }
-  return std::nullopt;
+  return headerValue(headers, name);
 }
 
 ScriptedReply ScriptedReply::json(int status, std::string body, HeaderFields headers) {

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "ShareHTTPResponse.hpp"
 #include "Url.hpp"
 
 namespace httplib {
@@ -25,7 +26,7 @@ class ContentReader;
 
 namespace lumo::testing {
 
-using HeaderFields = std::vector<std::pair<std::string, std::string>>;
+using HeaderFields = HTTPHeaderFields;
 
 /// One request as the server received it.
 struct RecordedRequest {
