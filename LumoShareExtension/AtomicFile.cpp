@@ -1,14 +1,14 @@
 #include "AtomicFile.hpp"
 
-#include "FileDescriptor.hpp"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <system_error>
-#include <vector>
+
+#include "FileDescriptor.hpp"
+#include "ShareUUID.hpp"
 
 namespace lumo::AtomicFile {
 namespace fs = std::filesystem;
@@ -18,78 +18,98 @@ namespace {
   throw fs::filesystem_error(what, path, std::error_code(error, std::generic_category()));
 }
 
-/// Owns a file descriptor and, until committed, the temporary file behind it.
+/// Owns a temporary file inside an open folder until it is committed under its final name.
 class TemporaryFile {
  public:
-  explicit TemporaryFile(const fs::path& destination) {
-    auto pattern =
-        (destination.parent_path() / ("." + destination.filename().string() + ".tmp-XXXXXX"))
-            .string();
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    fd_ = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd_ < 0) fail("cannot create temporary file", destination, errno);
-    path_ = fs::path(name.data());
+  TemporaryFile(int folderFd, const fs::path& destination)
+      : folderFd_(folderFd), destination_(destination) {
+    for (int attempt = 0; attempt < 16 && !fd_.valid(); ++attempt) {
+      name_ = "." + destination.filename().string() + std::string(temporaryInfix) +
+              makeLowercaseUUID().substr(0, 8);
+      fd_ = FileDescriptor(::openat(folderFd, name_.c_str(),
+                                    O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+      if (!fd_.valid() && errno != EEXIST) break;
+    }
+    if (!fd_.valid()) fail("cannot create temporary file", destination, errno);
   }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
   ~TemporaryFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!committed_) ::unlink(path_.c_str());
+    fd_.close();
+    if (!committed_) ::unlinkat(folderFd_, name_.c_str(), 0);
   }
 
   void writeAll(std::string_view bytes) {
     while (!bytes.empty()) {
-      const auto written = ::write(fd_, bytes.data(), bytes.size());
+      const auto written = ::write(fd_.get(), bytes.data(), bytes.size());
       if (written < 0 && errno == EINTR) continue;
-      if (written < 0) fail("cannot write temporary file", path_, errno);
+      if (written < 0) fail("cannot write temporary file", destination_, errno);
       bytes.remove_prefix(static_cast<std::size_t>(written));
     }
   }
 
   void finish(mode_t mode) {
-    if (::fchmod(fd_, mode) != 0) fail("cannot set file mode", path_, errno);
-    if (::fsync(fd_) != 0) fail("cannot flush temporary file", path_, errno);
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) fail("cannot close temporary file", path_, errno);
+    if (::fchmod(fd_.get(), mode) != 0) fail("cannot set file mode", destination_, errno);
+    if (::fsync(fd_.get()) != 0) fail("cannot flush temporary file", destination_, errno);
+    const int fd = fd_.release();
+    if (::close(fd) != 0) fail("cannot close temporary file", destination_, errno);
   }
 
-  void commit(const fs::path& destination) {
-    if (::rename(path_.c_str(), destination.c_str()) != 0) {
-      fail("cannot replace file", destination, errno);
+  void commit() {
+    const auto name = destination_.filename();
+    if (::renameat(folderFd_, name_.c_str(), folderFd_, name.c_str()) != 0) {
+      fail("cannot replace file", destination_, errno);
     }
     committed_ = true;
   }
 
  private:
-  int fd_ = -1;
-  fs::path path_;
+  int folderFd_;
+  fs::path destination_;
+  std::string name_;
+  FileDescriptor fd_;
   bool committed_ = false;
 };
 
-void syncDirectory(const fs::path& directory) {
-  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;  // durability of the rename is best effort; the content is already safe
-  ::fsync(fd);
-  ::close(fd);
+fs::path folderOf(const fs::path& destination) {
+  return destination.has_parent_path() ? destination.parent_path() : fs::path(".");
+}
+
+void writeInto(const FileDescriptor& folder, const fs::path& destination, std::string_view bytes,
+               mode_t mode) {
+  {
+    TemporaryFile temporary(folder.get(), destination);
+    temporary.writeAll(bytes);
+    temporary.finish(mode);
+    temporary.commit();
+  }
+  ::fsync(folder.get());  // durability of the rename is best effort; the content is already safe
+}
+
+FileDescriptor openFolder(const fs::path& folder) {
+  FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.valid()) fail("cannot open folder", folder, errno);
+  return fd;
 }
 
 }  // namespace
 
 void write(const fs::path& destination, std::string_view bytes, mode_t mode) {
-  const auto folder = destination.has_parent_path() ? destination.parent_path() : fs::path(".");
-  fs::create_directories(folder);
-  TemporaryFile temporary(folder / destination.filename());
-  temporary.writeAll(bytes);
-  temporary.finish(mode);
-  temporary.commit(destination);
-  syncDirectory(folder);
+  const auto folder = folderOf(destination);
+  createDirectories(folder);
+  writeInto(openFolder(folder), destination, bytes, mode);
 }
 
-std::string read(const fs::path& file) {
-  const FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+void writeInExistingFolder(const fs::path& destination, std::string_view bytes, mode_t mode) {
+  writeInto(openFolder(folderOf(destination)), destination, bytes, mode);
+}
+
+std::string read(const fs::path& file, std::size_t limit) {
+  const FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.valid()) fail("cannot open file", file, errno);
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) fail("cannot read file", file, errno);
+  if (!S_ISREG(info.st_mode)) fail("not a regular file", file, EINVAL);
   std::string content;
   char buffer[65536];
   for (;;) {
@@ -97,9 +117,26 @@ std::string read(const fs::path& file) {
     if (count < 0 && errno == EINTR) continue;
     if (count < 0) fail("cannot read file", file, errno);
     if (count == 0) break;
+    if (content.size() + static_cast<std::size_t>(count) > limit) {
+      fail("file too large", file, EFBIG);
+    }
     content.append(buffer, static_cast<std::size_t>(count));
   }
   return content;
+}
+
+void createDirectories(const fs::path& directory) {
+  if (directory.empty()) return;
+  struct stat info {};
+  if (::stat(directory.c_str(), &info) == 0) {
+    if (!S_ISDIR(info.st_mode)) fail("not a folder", directory, ENOTDIR);
+    return;
+  }
+  const auto parent = directory.parent_path();
+  if (parent != directory) createDirectories(parent);
+  if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
+    fail("cannot create folder", directory, errno);
+  }
 }
 
 }  // namespace lumo::AtomicFile

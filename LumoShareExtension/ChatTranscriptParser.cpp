@@ -103,18 +103,6 @@ class LineMatcher {
   icu::UnicodeString line_;
 };
 
-std::vector<std::string_view> splitLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  std::size_t lineStart = 0;
-  UnicodeText::forEachScalar(text, [&](char32_t scalar, std::size_t offset, std::size_t length) {
-    if (!UnicodeText::isLineBreak(scalar)) return;
-    lines.push_back(text.substr(lineStart, offset - lineStart));
-    lineStart = offset + length;
-  });
-  lines.push_back(text.substr(lineStart));
-  return lines;
-}
-
 /// Collects messages: a sender line starts a message, continuation lines extend it.
 class MessageCollector {
  public:
@@ -170,7 +158,7 @@ ChatPayload ParsedChat::payload() && {
 
 std::optional<ParsedChat> ChatTranscriptParser::parse(
     std::string_view text, const std::optional<std::string>& sourceAppBundleID) {
-  const auto lines = splitLines(text);
+  const auto lines = UnicodeText::lines(text);
   if (lines.size() < 2) return std::nullopt;
   LineMatcher matcher;
   MessageCollector collector;

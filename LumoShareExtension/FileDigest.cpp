@@ -3,7 +3,6 @@
 #include "FileDescriptor.hpp"
 
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,39 +18,31 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct DigestContextFree {
-  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-
-/// A running SHA-256.
-class Sha256 {
- public:
-  Sha256() : context_(EVP_MD_CTX_new()) {
-    if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1) {
-      throw std::runtime_error("SHA-256 is not available");
-    }
-  }
-  void update(const void* data, std::size_t size) { EVP_DigestUpdate(context_.get(), data, size); }
-  std::string hex() {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(context_.get(), digest, &length);
-    std::string text;
-    text.reserve(length * 2);
-    for (unsigned int index = 0; index < length; ++index)
-      text += fmt::format("{:02x}", digest[index]);
-    return text;
-  }
-
- private:
-  std::unique_ptr<EVP_MD_CTX, DigestContextFree> context_;
-};
-
 [[noreturn]] void fail(const char* what, const fs::path& file, int error) {
   throw fs::filesystem_error(what, file, std::error_code(error, std::generic_category()));
 }
 
 }  // namespace
+
+Sha256::Sha256() : context_(EVP_MD_CTX_new()) {
+  if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1) {
+    throw std::runtime_error("SHA-256 is not available");
+  }
+}
+
+void Sha256::update(const void* data, std::size_t size) {
+  EVP_DigestUpdate(context_.get(), data, size);
+}
+
+std::string Sha256::hex() {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_DigestFinal_ex(context_.get(), digest, &length);
+  std::string text;
+  text.reserve(length * 2);
+  for (unsigned int index = 0; index < length; ++index) text += fmt::format("{:02x}", digest[index]);
+  return text;
+}
 
 std::string sha256Hex(const fs::path& file, std::size_t chunkSize) {
   const FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));

@@ -1,5 +1,9 @@
 #include "PendingShareQueue.hpp"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <limits>
 
@@ -8,6 +12,7 @@
 #include "ShareFileLock.hpp"
 #include "ShareJSON.hpp"
 #include "ShareLogMessages.hpp"
+#include "ShareUUID.hpp"
 
 namespace lumo {
 namespace fs = std::filesystem;
@@ -49,6 +54,18 @@ bool isDue(const ShareQueueEntry& entry, std::int64_t now, bool includeExhausted
   return hasAttemptsLeft && (!entry.nextAttemptAtMs || *entry.nextAttemptAtMs <= now);
 }
 
+/// Takes the folder's staging lock without waiting; an invalid descriptor when someone holds it.
+FileDescriptor tryLockFolder(const fs::path& directory) {
+  FileDescriptor fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+  if (fd.valid() && ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) fd.close();
+  return fd;
+}
+
+bool hasEntryFile(const fs::path& directory) {
+  struct stat info {};
+  return ::lstat((directory / entryFileName).c_str(), &info) == 0;
+}
+
 }  // namespace
 
 PendingShareQueue::PendingShareQueue(ShareStorage storage, ShareClock nowMs, ShareRandom random)
@@ -61,7 +78,12 @@ fs::path PendingShareQueue::makeStagingDirectory(const std::string& clientShareI
   }
   storage_.ensureDirectories();
   const auto directory = storage_.pendingDirectory(clientShareId);
-  fs::create_directories(directory);
+  AtomicFile::createDirectories(directory);
+  auto stagingLock = tryLockFolder(directory);
+  if (!stagingLock.valid()) {
+    throw ShareQueueError::io("share is being staged elsewhere: " + clientShareId);
+  }
+  stagingLocks_[clientShareId] = std::move(stagingLock);
   return directory;
 }
 
@@ -75,8 +97,9 @@ void PendingShareQueue::enqueue(const StagedShare& staged) {
     throw ShareQueueError::full(static_cast<std::int64_t>(ShareApple::maxPendingShares));
   }
   const auto directory = storage_.pendingDirectory(staged.clientShareId);
-  fs::create_directories(directory);
+  AtomicFile::createDirectories(directory);
   write(QueuedShare{ShareQueueEntry{staged, State::queued, 0, {}, {}, {}, now()}, directory});
+  stagingLocks_.erase(staged.clientShareId);
   ShareLogMessages::enqueuedShare(staged.clientShareId,
                                   static_cast<std::int64_t>(staged.attachments.size()));
 }
@@ -88,6 +111,7 @@ std::optional<QueuedShare> PendingShareQueue::entry(const std::string& clientSha
 }
 
 std::vector<QueuedShare> PendingShareQueue::all() const {
+  reclaimAbandoned();
   std::lock_guard lock(mutex_);
   auto shares = readAll();
   sortOldestFirst(shares);
@@ -96,6 +120,7 @@ std::vector<QueuedShare> PendingShareQueue::all() const {
 
 std::vector<QueuedShare> PendingShareQueue::nextBatch(std::int64_t limit,
                                                       bool includeExhausted) const {
+  reclaimAbandoned();
   std::lock_guard lock(mutex_);
   const auto moment = now();
   std::vector<QueuedShare> due;
@@ -167,8 +192,7 @@ void PendingShareQueue::markSucceeded(const QueuedShare& share, const ShareUploa
     }
     saveRecords(records);
   }
-  std::error_code ignored;
-  fs::remove_all(share.directoryURL, ignored);
+  removeTree(share.directoryURL);
   ShareLogMessages::queuedShareUploaded(id, outcome.kind, outcome.slug);
 }
 
@@ -202,6 +226,7 @@ void PendingShareQueue::requeueAll(bool onlyFailed) {
 void PendingShareQueue::discardStaging(const std::string& clientShareId) {
   std::lock_guard lock(mutex_);
   removeDirectory(clientShareId);
+  stagingLocks_.erase(clientShareId);
 }
 
 void PendingShareQueue::remove(const std::string& clientShareId) {
@@ -212,7 +237,7 @@ void PendingShareQueue::remove(const std::string& clientShareId) {
 void PendingShareQueue::clearAll() {
   std::lock_guard lock(mutex_);
   std::error_code ignored;
-  for (const auto& share : readAll()) fs::remove_all(share.directoryURL, ignored);
+  for (const auto& share : readAll()) removeTree(share.directoryURL);
   try {
     ShareFileLock recordsLock(storage_.recentUploadsLockURL());
     fs::remove(storage_.recentUploadsURL(), ignored);
@@ -322,23 +347,91 @@ std::optional<QueuedShare> PendingShareQueue::read(const fs::path& directory) co
 
 void PendingShareQueue::write(const QueuedShare& share) const {
   // A share removed meanwhile (by the panel, the tool or the host application) must stay gone:
-  // writing its entry would recreate the folder without its staged files.
-  std::error_code missing;
-  if (!fs::is_directory(share.directoryURL, missing)) {
-    throw ShareQueueError::io("share is no longer queued: " +
-                              share.directoryURL.filename().string());
-  }
+  // the entry is written only into the folder as it exists now, never into a recreated one.
   try {
-    ShareJSON::write(share.entry, share.directoryURL / entryFileName);
+    const auto bytes = ShareJSON::encoder().encode(share.entry);
+    AtomicFile::writeInExistingFolder(share.directoryURL / entryFileName, bytes,
+                                      ShareJSON::defaultFileMode);
+  } catch (const fs::filesystem_error& error) {
+    if (error.code() == std::errc::no_such_file_or_directory) {
+      throw ShareQueueError::io("share is no longer queued: " +
+                                share.directoryURL.filename().string());
+    }
+    throw ShareQueueError::io(error.what());
   } catch (const std::exception& error) {
     throw ShareQueueError::io(error.what());
   }
 }
 
-void PendingShareQueue::removeDirectory(const std::string& clientShareId) const {
+void PendingShareQueue::removeDirectory(const std::string& clientShareId) {
   if (!ShareStorage::isSafeShareIdentifier(clientShareId)) return;
+  removeTree(storage_.pendingDirectory(clientShareId));
+}
+
+void PendingShareQueue::removeTree(const fs::path& directory) const {
+  // Renaming first takes the share out of "pending" in one step: a writer racing the removal
+  // either fails to open the folder or writes into the doomed copy.
   std::error_code ignored;
-  fs::remove_all(storage_.pendingDirectory(clientShareId), ignored);
+  const auto doomed = trashRoot() / makeLowercaseUUID();
+  try {
+    AtomicFile::createDirectories(trashRoot());
+  } catch (const fs::filesystem_error&) {
+  }
+  fs::rename(directory, doomed, ignored);
+  fs::remove_all(ignored ? directory : doomed, ignored);
+}
+
+std::int64_t PendingShareQueue::reclaimAbandoned() const {
+  std::lock_guard lock(mutex_);
+  std::int64_t reclaimed = 0;
+  for (const auto& directory : storage_.pendingDirectories()) {
+    if (stagingLocks_.count(directory.filename().string()) != 0) continue;
+    if (reclaimIfAbandoned(directory)) ++reclaimed;
+  }
+  sweepTemporaries(storage_.rootURL);
+  std::error_code error;
+  for (const auto& doomed : fs::directory_iterator(trashRoot(), error)) {
+    std::error_code ignored;
+    if (isOld(doomed.path())) fs::remove_all(doomed.path(), ignored);
+  }
+  return reclaimed;
+}
+
+bool PendingShareQueue::reclaimIfAbandoned(const fs::path& directory) const {
+  if (hasEntryFile(directory)) {
+    sweepTemporaries(directory);
+    return false;
+  }
+  // The lock tells a folder being staged right now; the age covers the moment between its
+  // creation and its lock, and staging by programs that take no lock.
+  const auto folderLock = tryLockFolder(directory);
+  if (!folderLock.valid() || !isOld(directory) || hasEntryFile(directory)) return false;
+  removeTree(directory);
+  ShareLogMessages::reclaimedStaging(directory.filename().string());
+  return true;
+}
+
+void PendingShareQueue::sweepTemporaries(const fs::path& folder) const {
+  std::error_code error;
+  for (const auto& item : fs::directory_iterator(folder, error)) {
+    const auto name = item.path().filename().string();
+    if (name.size() < 2 || name[0] != '.' ||
+        name.find(AtomicFile::temporaryInfix) == std::string::npos) {
+      continue;
+    }
+    std::error_code ignored;
+    if (item.symlink_status(ignored).type() == fs::file_type::regular && isOld(item.path())) {
+      fs::remove(item.path(), ignored);
+    }
+  }
+}
+
+bool PendingShareQueue::isOld(const fs::path& path) const {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return false;
+  const auto modifiedMs =
+      std::int64_t{info.st_mtim.tv_sec} * 1000 + info.st_mtim.tv_nsec / 1000000;
+  return now() - modifiedMs >= abandonedStagingMs;
 }
 
 std::vector<ShareUploadRecord> PendingShareQueue::loadRecords() const {

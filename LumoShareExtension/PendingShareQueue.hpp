@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "FileDescriptor.hpp"
 #include "ShareQueueEntry.hpp"
 #include "ShareQueueError.hpp"
 #include "ShareRetry.hpp"
@@ -25,6 +26,12 @@ namespace lumo {
 /// tool) work on the same files: entries are replaced atomically and an entry that does not
 /// decode is skipped; record changes hold a file lock across their read-modify-write.
 ///
+/// A share folder being staged is locked (flock) by the process that made it until it is
+/// enqueued or discarded. Listing and draining reclaim what a killed process left behind: share
+/// folders without "share.json" that nobody holds and that are older than
+/// `abandonedStagingMs`, and atomic-write temporaries of that age. Removed shares are first
+/// renamed out of "pending" and then deleted, so no writer can bring one back.
+///
 /// A share identifier names a folder: one that is empty, ".", "..", or holds "/" or NUL is
 /// refused by the operations that create or write, and is absent for the others.
 class PendingShareQueue {
@@ -34,8 +41,12 @@ class PendingShareQueue {
 
   const ShareStorage& storage() const { return storage_; }
 
-  /// Creates "pending/<id>" (and the tree). Throws filesystem_error, or ShareQueueError::io for
-  /// an unsafe identifier.
+  /// A staging folder or temporary younger than this is never reclaimed.
+  static constexpr std::int64_t abandonedStagingMs = 600000;
+
+  /// Creates "pending/<id>" (and the tree) and holds its staging lock until `enqueue` or
+  /// `discardStaging` of the same share. Throws filesystem_error, or ShareQueueError::io for an
+  /// unsafe identifier or a folder another process is staging into.
   std::filesystem::path makeStagingDirectory(const std::string& clientShareId);
   /// Adds a staged share as a new queued entry. Throws ShareQueueError::full at 100 entries,
   /// ShareQueueError::io when "share.json" cannot be written, filesystem_error for the tree.
@@ -59,6 +70,9 @@ class PendingShareQueue {
   void remove(const std::string& clientShareId);
   void clearAll();
   ShareQueueStats stats() const;
+  /// Deletes abandoned staging folders, leftover temporaries and removed shares (see above);
+  /// `all` and `nextBatch` call it. Answers how many share folders were reclaimed.
+  std::int64_t reclaimAbandoned() const;
 
   /// Newest first, at most `limit`.
   std::vector<ShareUploadRecord> recentUploads(std::int64_t limit) const;
@@ -76,12 +90,18 @@ class PendingShareQueue {
   std::vector<QueuedShare> readAll() const;
   std::optional<QueuedShare> read(const std::filesystem::path& directory) const;
   void write(const QueuedShare& share) const;
-  void removeDirectory(const std::string& clientShareId) const;
+  void removeDirectory(const std::string& clientShareId);
+  void removeTree(const std::filesystem::path& directory) const;
+  bool reclaimIfAbandoned(const std::filesystem::path& directory) const;
+  void sweepTemporaries(const std::filesystem::path& folder) const;
+  bool isOld(const std::filesystem::path& path) const;
+  std::filesystem::path trashRoot() const { return storage_.rootURL / ".removed"; }
   std::vector<ShareUploadRecord> loadRecords() const;
   void saveRecords(const std::vector<ShareUploadRecord>& records) const;
   std::int64_t now() const { return nowMs_(); }
 
   mutable std::mutex mutex_;
+  std::map<std::string, FileDescriptor> stagingLocks_;
   ShareStorage storage_;
   ShareClock nowMs_;
   ShareRandom random_;

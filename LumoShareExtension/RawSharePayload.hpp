@@ -22,6 +22,8 @@ struct RawAttachment {
   std::optional<std::int64_t> width;
   std::optional<std::int64_t> height;
   std::optional<std::int64_t> durationMs;
+  /// SHA-256 of the staged bytes when the copy computed it on the way; staging hashes otherwise.
+  std::optional<std::string> sha256;
 
   bool operator==(const RawAttachment&) const = default;
 };

@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -13,18 +13,20 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <thread>
+#include <variant>
 #include <vector>
 
+#include <fmt/format.h>
+
+#include "AtomicFile.hpp"
 #include "FileDescriptor.hpp"
 #include "ShareUUID.hpp"
 #include "UnicodeText.hpp"
-
-extern char** environ;
 
 namespace lumo {
 namespace fs = std::filesystem;
@@ -39,126 +41,98 @@ std::string displayName(const fs::path& source) {
   return name.empty() ? "未命名文件夹" : name;
 }
 
-/// Removes a path (file or folder tree) when the operation ends, whatever the outcome.
-struct RemoveOnExit {
-  fs::path path;
-  ~RemoveOnExit() {
-    std::error_code ignored;
-    if (!path.empty()) fs::remove_all(path, ignored);
-  }
-};
+FileDescriptor openPidfd(pid_t pid) {
+  return FileDescriptor(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+}
 
-/// Waits for the archiver, through a pidfd when the kernel has one, else by polling. The leader
-/// is left unreaped until `reap`, so its process-group id cannot be reused while the group is
-/// being killed.
-class ChildWaiter {
+/// Waits until the process behind `pidfd` has ended (a zombie counts as ended), at most `limit`.
+bool awaitEnd(const FileDescriptor& pidfd, Clock::time_point deadline) {
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    pollfd descriptor{pidfd.get(), POLLIN, 0};
+    const int ready = ::poll(&descriptor, 1, static_cast<int>(std::clamp<std::int64_t>(
+                                                 left.count(), 0, 60000)));
+    if (ready > 0) return true;
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready == 0 && Clock::now() >= deadline) return false;
+  }
+}
+
+/// The processes the leader started, and theirs, as the kernel lists each task's children.
+std::vector<pid_t> descendantsOf(pid_t leader) {
+  std::vector<pid_t> found;
+  std::vector<pid_t> pending{leader};
+  while (!pending.empty() && found.size() < 4096) {
+    const auto pid = pending.back();
+    pending.pop_back();
+    std::error_code error;
+    for (const auto& task : fs::directory_iterator(fmt::format("/proc/{}/task", pid), error)) {
+      std::ifstream children(task.path() / "children");
+      for (pid_t child = 0; children >> child;) {
+        found.push_back(child);
+        pending.push_back(child);
+      }
+    }
+  }
+  return found;
+}
+
+/// The archiver process: leader of its own process group, watched through a pidfd. The leader is
+/// left unreaped until `reap`, so its group id cannot be reused while the group is being killed.
+class ShareArchiveProcessWatch {
  public:
-  explicit ChildWaiter(pid_t pid)
-      : pid_(pid), pidfd_(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))) {}
+  explicit ShareArchiveProcessWatch(pid_t pid) : pid_(pid), pidfd_(openPidfd(pid)) {}
+  ShareArchiveProcessWatch(const ShareArchiveProcessWatch&) = delete;
+  ShareArchiveProcessWatch& operator=(const ShareArchiveProcessWatch&) = delete;
+  ~ShareArchiveProcessWatch() {
+    if (!reaped_) reap();
+  }
 
   /// Whether the leader ended within `limit`.
   bool waitFor(Clock::duration limit) {
     const auto deadline = Clock::now() + limit;
-    for (;;) {
-      if (hasExited()) return true;
-      const auto left = deadline - Clock::now();
-      if (left <= Clock::duration::zero()) return false;
-      sleepAtMost(left);
+    if (pidfd_.valid()) return awaitEnd(pidfd_, deadline);
+    while (!hasExited()) {
+      if (Clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    return true;
   }
 
-  /// Kills whatever is left of the group, waits until it is gone, then collects the leader's
-  /// wait status.
+  /// Asks the whole group (helpers the archiver started included) to terminate, then reaps it.
+  void stop() {
+    ::kill(-pid_, SIGTERM);
+    waitFor(killGrace);
+    reap();
+  }
+
+  /// Kills whatever is left of the group, waits (bounded) until each member has ended, and
+  /// answers the leader's wait status.
   int reap() {
+    std::vector<FileDescriptor> helpers;
+    for (const auto pid : descendantsOf(pid_)) helpers.push_back(openPidfd(pid));
     ::kill(-pid_, SIGKILL);
-    awaitGroupExit();
     int status = 0;
     while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    reaped_ = true;
+    const auto deadline = Clock::now() + killGrace;
+    for (const auto& helper : helpers) {
+      if (helper.valid()) awaitEnd(helper, deadline);
     }
     return status;
   }
 
  private:
-  /// SIGKILL is delivered asynchronously: wait (bounded) until no member of the group still runs,
-  /// so that none outlives the call. Zombies waiting for their reaper no longer run.
-  void awaitGroupExit() const {
-    const auto deadline = Clock::now() + killGrace;
-    while (groupHasRunningMember() && Clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  }
-
-  bool groupHasRunningMember() const {
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator("/proc", error)) {
-      const auto name = entry.path().filename().string();
-      if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
-      std::ifstream stat(entry.path() / "stat");
-      std::string line;
-      if (!std::getline(stat, line)) continue;
-      const auto afterName = line.rfind(") ");
-      if (afterName == std::string::npos) continue;
-      std::istringstream fields(line.substr(afterName + 2));
-      char state = 0;
-      long parent = 0, group = 0;
-      if (!(fields >> state >> parent >> group)) continue;
-      if (group == pid_ && state != 'Z' && state != 'X') return true;
-    }
-    return false;
-  }
-
-  bool hasExited() {
+  bool hasExited() const {
     siginfo_t info{};
     const int result = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT);
     return (result == 0 && info.si_pid == pid_) || (result < 0 && errno == ECHILD);
   }
 
-  void sleepAtMost(Clock::duration left) {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(left).count() + 1;
-    if (pidfd_.get() >= 0) {
-      pollfd descriptor{pidfd_.get(), POLLIN, 0};
-      ::poll(&descriptor, 1, static_cast<int>(std::min<std::int64_t>(ms, 60000)));
-    } else {
-      std::this_thread::sleep_for(std::min(left, Clock::duration(std::chrono::milliseconds(10))));
-    }
-  }
-
   pid_t pid_;
   FileDescriptor pidfd_;
-};
-
-/// Asks the archiver's whole process group (helpers it started included) to terminate, kills it
-/// after the grace period, and reaps the leader.
-void stopProcessGroup(const ShareArchiveProcessWatch& watch, ChildWaiter& waiter) {
-  ::kill(-watch.process, SIGTERM);
-  waiter.waitFor(killGrace);
-  waiter.reap();
-}
-
-struct SpawnSetup {
-  posix_spawn_file_actions_t actions{};
-  posix_spawnattr_t attributes{};
-  SpawnSetup(int logFd, const fs::path& workingDirectory) {
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, logFd, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, logFd, STDERR_FILENO);
-    posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t all;
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setpgroup(&attributes, 0);  // its own group, so helpers die with it
-    posix_spawnattr_setflags(
-        &attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  }
-  ~SpawnSetup() {
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-  }
+  bool reaped_ = false;
 };
 
 /// The exit status as the platform reports it: the exit code, or the signal that ended it.
@@ -168,15 +142,154 @@ std::int32_t exitStatus(int waitStatus) {
   return -1;
 }
 
-std::string readEnd(const fs::path& file, std::size_t bytes) {
-  FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return {};
+/// NUL-terminated copies of texts for execve, made before forking.
+class CStrings {
+ public:
+  explicit CStrings(std::vector<std::string> texts) : texts_(std::move(texts)) {
+    for (auto& text : texts_) pointers_.push_back(text.data());
+    pointers_.push_back(nullptr);
+  }
+  char* const* get() { return pointers_.data(); }
+
+ private:
+  std::vector<std::string> texts_;
+  std::vector<char*> pointers_;
+};
+
+/// The archiver's whole environment. Info-ZIP reads options from ZIPOPT (and ZIP), so nothing of
+/// the caller's environment may reach it; only the time zone passes, for local file times.
+std::vector<std::string> archiverEnvironment() {
+  std::vector<std::string> environment = {"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8"};
+  if (const char* zone = std::getenv("TZ")) environment.push_back(std::string("TZ=") + zone);
+  return environment;
+}
+
+/// What the child does between fork and exec: only async-signal-safe calls. It dies with the
+/// process that started it (a killed `stage` must not leave a running archiver behind).
+[[noreturn]] void execArchiver(const char* tool, char* const* argv, char* const* envp,
+                               const char* workingDirectory, int logFd, pid_t parent,
+                               int reportFd) {
+  ::setpgid(0, 0);  // its own group, so helpers it starts die with it
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() != parent) ::_exit(127);  // the parent died before the death signal was set
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  for (int signal = 1; signal < NSIG; ++signal) ::signal(signal, SIG_DFL);
+  const int nullFd = ::open("/dev/null", O_RDONLY);
+  if (nullFd < 0 || ::dup2(nullFd, STDIN_FILENO) < 0 || ::dup2(logFd, STDOUT_FILENO) < 0 ||
+      ::dup2(logFd, STDERR_FILENO) < 0 || ::chdir(workingDirectory) != 0) {
+    const int error = errno;
+    (void)!::write(reportFd, &error, sizeof error);
+    ::_exit(127);
+  }
+  ::execve(tool, argv, envp);
+  const int error = errno;
+  (void)!::write(reportFd, &error, sizeof error);
+  ::_exit(127);
+}
+
+/// Why the archiver could not be started.
+struct SpawnFailure {
+  int error;
+};
+
+/// Starts the archiver; answers its pid, or what kept it from starting.
+std::variant<pid_t, SpawnFailure> spawnArchiver(const fs::path& tool, std::vector<std::string> arguments,
+                                       const fs::path& workingDirectory, int logFd) {
+  CStrings argv(std::move(arguments));
+  CStrings envp(archiverEnvironment());
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) return SpawnFailure{errno};
+  const FileDescriptor reader(report[0]);
+  FileDescriptor writer(report[1]);
+  const auto parent = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid < 0) return SpawnFailure{errno};
+  if (pid == 0) {
+    execArchiver(tool.c_str(), argv.get(), envp.get(), workingDirectory.c_str(), logFd, parent,
+                 writer.get());
+  }
+  ::setpgid(pid, pid);  // also from here, so the group exists before anyone signals it
+  writer.close();
+  int error = 0;
+  ssize_t count = 0;
+  while ((count = ::read(reader.get(), &error, sizeof error)) < 0 && errno == EINTR) {
+  }
+  if (count == sizeof error) {
+    int ignored = 0;
+    ::waitpid(pid, &ignored, 0);
+    return SpawnFailure{error};
+  }
+  return pid;
+}
+
+/// Removes a folder tree when the operation ends, whatever the outcome.
+struct RemoveOnExit {
+  fs::path path;
+  ~RemoveOnExit() {
+    std::error_code ignored;
+    if (!path.empty()) fs::remove_all(path, ignored);
+  }
+};
+
+/// The folder to archive and how the archiver names it. A symlink to a folder is archived as the
+/// folder it points to, under the link's name; links inside the folder stay links.
+struct ArchiveSource {
+  fs::path workingDirectory;
+  std::string member;
+  std::string name;
+};
+
+/// Zip stores a folder it cannot list as an empty one; every folder of the tree must be readable.
+bool isReadableTree(const fs::path& folder) {
+  std::error_code error;
+  fs::recursive_directory_iterator walk(folder, fs::directory_options::none, error);
+  for (; !error && walk != fs::recursive_directory_iterator(); walk.increment(error)) {
+  }
+  return !error;
+}
+
+ArchiveSource resolveSource(const fs::path& sourceDirectory) {
+  const auto source = fs::absolute(sourceDirectory).lexically_normal();
+  const auto folder = source.has_filename() ? source : source.parent_path();
+  ArchiveSource resolved{folder.parent_path(), folder.filename().string(), displayName(folder)};
+  std::error_code error;
+  if (!fs::is_directory(folder, error) || !isReadableTree(folder)) {
+    throw ShareArchiveError::sourceUnavailable(resolved.name);
+  }
+  if (!resolved.member.empty() && resolved.member.front() == '-') {
+    resolved.member = "./" + resolved.member;  // never an option
+  }
+  // The trailing slash makes the archiver enter the linked folder instead of storing the link.
+  if (fs::is_symlink(folder, error)) resolved.member += "/";
+  return resolved;
+}
+
+/// The archiver's log: an unlinked temporary file, so that nothing is left behind even when the
+/// process is killed.
+FileDescriptor openLog(const std::string& name, const fs::path& tool) {
+  std::error_code error;
+  const auto folder = fs::temp_directory_path(error);
+  FileDescriptor fd(::open(folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600));
+  if (fd.valid()) return fd;
+  const auto path = folder / ("lumo-" + tool.filename().string() + "-" + makeLowercaseUUID() + ".log");
+  fd = FileDescriptor(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (!fd.valid()) {
+    throw ShareArchiveError::launchFailed(name, tool.string(),
+                                          "无法创建 " + tool.filename().string() + " 日志文件");
+  }
+  ::unlink(path.c_str());
+  return fd;
+}
+
+std::string readEnd(int fd, std::size_t bytes) {
   struct stat info {};
-  if (::fstat(fd.get(), &info) != 0) return {};
+  if (fd < 0 || ::fstat(fd, &info) != 0) return {};
   const auto size = static_cast<std::size_t>(std::max<off_t>(info.st_size, 0));
   const auto start = size > bytes ? size - bytes : 0;
   std::string content(size - start, '\0');
-  const auto count = ::pread(fd.get(), content.data(), content.size(), static_cast<off_t>(start));
+  const auto count = ::pread(fd, content.data(), content.size(), static_cast<off_t>(start));
   content.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
   return content;
 }
@@ -196,6 +309,14 @@ std::string collapsedLine(std::string_view text) {
   return line;
 }
 
+std::string tailOf(const std::string& bytes, std::size_t limit) {
+  auto line = collapsedLine(UnicodeText::trimmed(UnicodeText::wellFormed(bytes)));
+  const auto count = UnicodeText::characterCount(line);
+  if (count <= limit) return line;
+  const auto dropped = UnicodeText::prefixCharacters(line, count - limit).size();
+  return "…" + line.substr(dropped);
+}
+
 }  // namespace
 
 ShareArchive::ShareArchive(fs::path toolPath) : toolPath_(std::move(toolPath)) {}
@@ -207,66 +328,47 @@ bool ShareArchive::isAvailable() const {
 
 std::int64_t ShareArchive::makeZip(const fs::path& sourceDirectory, const fs::path& destination,
                                    double timeoutSeconds) const {
-  const auto source = fs::absolute(sourceDirectory).lexically_normal();
-  const auto folder = source.has_filename() ? source : source.parent_path();
-  ShareArchiveProcessWatch watch{-1, displayName(folder)};
-  std::error_code error;
-  if (!fs::is_directory(folder, error)) throw ShareArchiveError::sourceUnavailable(watch.name);
-  if (!isAvailable()) throw ShareArchiveError::toolUnavailable(watch.name, toolPath_.string());
-
+  const auto source = resolveSource(sourceDirectory);
+  if (!isAvailable()) throw ShareArchiveError::toolUnavailable(source.name, toolPath_.string());
   const auto target = fs::absolute(destination);
-  fs::create_directories(target.parent_path());
-  fs::remove(target, error);
+  AtomicFile::createDirectories(target.parent_path());
+  std::error_code ignored;
+  fs::remove(target, ignored);
   // The archiver writes (and keeps its own temporary files) in a private folder beside the
   // destination; only a finished archive is moved into place.
   const RemoveOnExit work{target.parent_path() / (".lumo-zip-" + makeLowercaseUUID())};
-  const auto toolName = toolPath_.filename().string();
-  if (!fs::create_directory(work.path, error)) {
-    throw ShareArchiveError::launchFailed(watch.name, toolPath_.string(), error.message());
+  if (::mkdir(work.path.c_str(), 0700) != 0) {
+    throw ShareArchiveError::launchFailed(source.name, toolPath_.string(), std::strerror(errno));
   }
-  const auto log =
-      fs::temp_directory_path(error) / ("lumo-" + toolName + "-" + makeLowercaseUUID() + ".log");
-  const RemoveOnExit removeLog{log};
-  FileDescriptor logFd(::open(log.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  if (logFd.get() < 0) {
-    throw ShareArchiveError::launchFailed(watch.name, toolPath_.string(),
-                                          "无法创建 " + toolName + " 日志文件");
-  }
-
   const auto output = work.path / "archive.zip";
-  auto member = folder.filename().string();
-  if (!member.empty() && member.front() == '-') member = "./" + member;  // never an option
-  std::vector<std::string> arguments = {toolPath_.string(), "-r",  "-y", "-q",
-                                        output.string(),    member};
-  std::vector<char*> argv;
-  for (auto& argument : arguments) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-
-  SpawnSetup setup(logFd.get(), folder.parent_path());
-  const int spawned = ::posix_spawn(&watch.process, toolPath_.c_str(), &setup.actions,
-                                    &setup.attributes, argv.data(), environ);
-  if (spawned != 0) {
-    throw ShareArchiveError::launchFailed(watch.name, toolPath_.string(), std::strerror(spawned));
-  }
-
-  const auto limit = std::max(timeoutSeconds, 1.0);
-  ChildWaiter waiter(watch.process);
-  const auto limitDuration =
-      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit));
-  if (!waiter.waitFor(limitDuration)) {
-    stopProcessGroup(watch, waiter);
-    throw ShareArchiveError::timedOut(watch.name, static_cast<std::int64_t>(std::trunc(limit)));
-  }
-  const auto status = exitStatus(waiter.reap());
-  logFd.close();
-  if (status != 0) {
-    throw ShareArchiveError::failed(watch.name, toolPath_.string(), status, logTail(log));
-  }
-  const auto size = fs::file_size(output, error);
-  if (error || size == 0) throw ShareArchiveError::emptyArchive(watch.name);
-  fs::rename(output, target, error);
-  if (error) throw ShareArchiveError::launchFailed(watch.name, toolPath_.string(), error.message());
+  const auto log = openLog(source.name, toolPath_);
+  runArchiver(source.name, {toolPath_.string(), "-r", "-y", "-q", output.string(), source.member},
+              source.workingDirectory, log.get(), timeoutSeconds);
+  const auto size = fs::file_size(output, ignored);
+  if (ignored || size == 0) throw ShareArchiveError::emptyArchive(source.name);
+  fs::rename(output, target);  // a file-system failure, reported as such
   return static_cast<std::int64_t>(size);
+}
+
+void ShareArchive::runArchiver(const std::string& name, std::vector<std::string> arguments,
+                               const fs::path& workingDirectory, int logFd,
+                               double timeoutSeconds) const {
+  const auto spawned = spawnArchiver(toolPath_, std::move(arguments), workingDirectory, logFd);
+  if (const auto* failure = std::get_if<SpawnFailure>(&spawned)) {
+    throw ShareArchiveError::launchFailed(name, toolPath_.string(), std::strerror(failure->error));
+  }
+  ShareArchiveProcessWatch process(std::get<pid_t>(spawned));
+  const auto limit = std::max(timeoutSeconds, 1.0);
+  if (!process.waitFor(std::chrono::duration_cast<Clock::duration>(
+          std::chrono::duration<double>(limit)))) {
+    process.stop();
+    throw ShareArchiveError::timedOut(name, static_cast<std::int64_t>(std::trunc(limit)));
+  }
+  const auto status = exitStatus(process.reap());
+  if (status != 0) {
+    throw ShareArchiveError::failed(name, toolPath_.string(), status,
+                                    tailOf(readEnd(logFd, logReadBytes), 400));
+  }
 }
 
 std::string ShareArchive::describe(const std::exception& error) {
@@ -277,12 +379,8 @@ std::string ShareArchive::describe(const std::exception& error) {
 }
 
 std::string ShareArchive::logTail(const fs::path& log, std::size_t limit) {
-  const auto text = UnicodeText::wellFormed(readEnd(log, logReadBytes));
-  auto line = collapsedLine(UnicodeText::trimmed(text));
-  const auto count = UnicodeText::characterCount(line);
-  if (count <= limit) return line;
-  const auto dropped = UnicodeText::prefixCharacters(line, count - limit).size();
-  return "…" + line.substr(dropped);
+  const FileDescriptor fd(::open(log.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  return tailOf(readEnd(fd.get(), logReadBytes), limit);
 }
 
 }  // namespace lumo

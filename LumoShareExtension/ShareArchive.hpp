@@ -1,26 +1,20 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "ShareArchiveError.hpp"
 
 namespace lumo {
 
-/// A running archiver: its process (leader of its own process group) and the folder's display
-/// name, shared by the waiter and the time-limit watchdog.
-struct ShareArchiveProcessWatch {
-  pid_t process = -1;
-  std::string name;
-};
-
 /// Zips shared folders with the system archiver (Info-ZIP zip) as a child process under a time
-/// limit. The archive keeps the folder itself as its top entry, symlinks are stored as links,
-/// and the archiver's output goes to a private log whose tail explains a failure.
+/// limit. The archive keeps the folder itself as its top entry; a shared symlink to a folder is
+/// archived as that folder under the link's name, while symlinks inside are stored as links. The
+/// archiver runs with a fixed environment and dies with the process that started it; its output
+/// goes to a private, unnamed log whose tail explains a failure.
 class ShareArchive {
  public:
   static constexpr char defaultToolPath[] = "/usr/bin/zip";
@@ -35,7 +29,8 @@ class ShareArchive {
   /// Zips `sourceDirectory` into `destination` and answers the archive's size. The limit is at
   /// least one second; past it the archiver is terminated, and killed 3 s later. Throws
   /// ShareArchiveError, or std::filesystem::filesystem_error when the destination's folder cannot
-  /// be created. On failure no partial destination and no log file remain, and no archiver
+  /// be created or the finished archive cannot be moved into place. A folder of the tree that
+  /// cannot be listed makes the source unavailable (the archiver would store it empty). On failure no partial destination and no log file remain, and no archiver
   /// process outlives the call.
   std::int64_t makeZip(const std::filesystem::path& sourceDirectory,
                        const std::filesystem::path& destination,
@@ -48,6 +43,11 @@ class ShareArchive {
   static std::string logTail(const std::filesystem::path& log, std::size_t limit = 400);
 
  private:
+  /// Runs the archiver to its end under the time limit; throws unless it exited with 0.
+  void runArchiver(const std::string& name, std::vector<std::string> arguments,
+                   const std::filesystem::path& workingDirectory, int logFd,
+                   double timeoutSeconds) const;
+
   std::filesystem::path toolPath_;
 };
 

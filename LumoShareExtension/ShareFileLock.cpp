@@ -1,5 +1,7 @@
 #include "ShareFileLock.hpp"
 
+#include "AtomicFile.hpp"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -10,7 +12,7 @@
 namespace lumo {
 
 ShareFileLock::ShareFileLock(const std::filesystem::path& lockFile) {
-  std::filesystem::create_directories(lockFile.parent_path());
+  AtomicFile::createDirectories(lockFile.parent_path());
   fd_ = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd_ < 0) {
     throw std::filesystem::filesystem_error("cannot open lock file", lockFile,

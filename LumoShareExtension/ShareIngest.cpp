@@ -21,10 +21,13 @@ constexpr std::size_t digestChunkBytes = 1048576;
 
 StagedAttachment stageAttachment(const RawAttachment& raw, std::size_t position,
                                  const fs::path& directory) {
-  const auto file = directory / raw.localFileName;
+  // A local name that would leave the share's folder ("../x", "a/b") names nothing inside it.
+  const auto file = StagedShare::confinedPath(raw.localFileName, directory);
   const auto displayName = raw.originalName.value_or(raw.localFileName);
   std::error_code error;
-  if (!fs::exists(file, error)) {
+  // A symlink is no staged file: it could point anywhere outside the folder.
+  const auto type = fs::symlink_status(file, error).type();
+  if (type == fs::file_type::not_found || type == fs::file_type::symlink) {
     throw ShareIngestError::stagingFailed(displayName + "：附件文件不存在（" + raw.localFileName +
                                           "）");
   }
@@ -34,9 +37,9 @@ StagedAttachment stageAttachment(const RawAttachment& raw, std::size_t position,
   const auto reported = fs::file_size(file, error);
   const auto size =
       error ? std::max<std::int64_t>(raw.size, 0) : static_cast<std::int64_t>(reported);
-  std::string digest;
+  std::string digest = raw.sha256.value_or("");
   try {
-    digest = FileDigest::sha256Hex(file, digestChunkBytes);
+    if (digest.empty()) digest = FileDigest::sha256Hex(file, digestChunkBytes);
   } catch (const std::exception& failure) {
     throw ShareIngestError::stagingFailed(displayName + "：无法计算 SHA-256（" + failure.what() +
                                           "）");

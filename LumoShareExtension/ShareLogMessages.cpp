@@ -31,6 +31,10 @@ void queuedShareUploaded(std::string_view clientShareId, std::string_view kind,
   write(ShareLog::queue(), Level::info, "share {} uploaded as {}/{}", clientShareId, kind, slug);
 }
 
+void reclaimedStaging(std::string_view folderName) {
+  write(ShareLog::queue(), Level::info, "reclaimed abandoned staging folder {}", folderName);
+}
+
 void backgroundTaskFailed(std::int64_t taskNumber, std::string_view error) {
   write(ShareLog::upload(), Level::debug, "background task {} failed: {}", taskNumber, error);
 }

@@ -12,6 +12,7 @@ void enqueuedShare(std::string_view clientShareId, std::int64_t attachmentCount)
 void queuedShareFailed(std::string_view clientShareId, std::string_view errorText);
 void queuedShareUploaded(std::string_view clientShareId, std::string_view kind,
                          std::string_view slug);
+void reclaimedStaging(std::string_view folderName);
 
 // upload
 void backgroundTaskFailed(std::int64_t taskNumber, std::string_view error);

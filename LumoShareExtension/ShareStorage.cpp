@@ -52,10 +52,12 @@ bool isPrivateOrAbsent(const fs::path& path) {
 }
 
 bool makePrivateDirectory(const fs::path& directory) {
-  std::error_code error;
-  fs::create_directories(directory.parent_path(), error);
-  if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  return fs::is_directory(directory, error);
+  try {
+    AtomicFile::createDirectories(directory);
+    return true;
+  } catch (const fs::filesystem_error&) {
+    return false;
+  }
 }
 
 }  // namespace
@@ -124,8 +126,7 @@ std::optional<fs::path> ShareStorage::appGroupRoot(const ShareAppleBundle& bundl
 std::optional<fs::path> ShareStorage::applicationSupportRoot() {
   const auto data = dataHome();
   if (!data) return std::nullopt;
-  std::error_code ignored;
-  fs::create_directories(*data, ignored);
+  makePrivateDirectory(*data);
   return *data / "lumo-share" / "apple";
 }
 
@@ -169,7 +170,7 @@ void ShareStorage::ensureDirectories() const {
     }
   };
   refuseUnlessPrivate();
-  fs::create_directories(pendingRoot());
+  AtomicFile::createDirectories(pendingRoot());
   refuseUnlessPrivate();
   ::chmod(rootURL.c_str(), 0700);  // best effort: the folder is usable either way
 }

@@ -4,6 +4,8 @@
 
 #include <array>
 
+#include "AtomicFile.hpp"
+#include "FileCopy.hpp"
 #include "ShareLogMessages.hpp"
 #include "ShareText.hpp"
 #include "ShareUUID.hpp"
@@ -31,10 +33,11 @@ struct TemporaryCopy {
   }
 };
 
+/// Longest staged file name: what the common Linux file systems store.
+constexpr std::size_t maxFileNameBytes = 255;
+
 std::string pathExtension(const std::string& name) {
-  const auto dot = name.rfind('.');
-  if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return {};
-  return name.substr(dot + 1);
+  return std::string(ShareText::pathExtension(name));
 }
 
 std::string stem(const std::string& name) {
@@ -42,8 +45,9 @@ std::string stem(const std::string& name) {
   return extension.empty() ? name : name.substr(0, name.size() - extension.size() - 1);
 }
 
+/// "NN-name", shortened to a name the file system can store.
 std::string numbered(std::size_t counter, const std::string& name) {
-  return fmt::format("{:02d}-{}", counter, name);
+  return ShareText::fitFileName(fmt::format("{:02d}-{}", counter, name), maxFileNameBytes);
 }
 
 /// "NN-stem.ext" for a file: the original name's extension, else the type's, else "bin". The
@@ -224,12 +228,14 @@ class ShareTargetLoader::Pass {
     }
     ++counter_;
     const auto name = destinationName(counter_, std::nullopt, *type);
-    if (const auto error = stage(*copy.path, name)) {
-      ShareLogMessages::stageAttachmentFailed(*error);
+    const auto staged = stage(*copy.path, name);
+    if (const auto* error = std::get_if<CopyError>(&staged)) {
+      ShareLogMessages::stageAttachmentFailed(error->text);
       return Skipped{"copy_failed:" + type->identifier(), std::nullopt};
     }
     return describeStaged(name, kind, *type,
-                          pathExtension(name).empty() ? std::nullopt : std::optional(name));
+                          pathExtension(name).empty() ? std::nullopt : std::optional(name),
+                          std::get<std::string>(staged));
   }
 
   CopyOutcome copyFileURL(ShareItemProvider& provider) {
@@ -247,11 +253,13 @@ class ShareTargetLoader::Pass {
                               .value_or(*ShareUTType::fromIdentifier(ShareUTType::data));
     ++counter_;
     const auto name = destinationName(counter_, lastComponent, fileType);
-    if (const auto failure = stage(*path, name)) {
-      ShareLogMessages::copyFileURLFailed(*failure);
+    const auto staged = stage(*path, name);
+    if (const auto* error = std::get_if<CopyError>(&staged)) {
+      ShareLogMessages::copyFileURLFailed(error->text);
       return Skipped{"copy_failed:" + lastComponent, std::nullopt};
     }
-    return describeStaged(name, kindOf(fileType), fileType, lastComponent);
+    return describeStaged(name, kindOf(fileType), fileType, lastComponent,
+                          std::get<std::string>(staged));
   }
 
   static Kind kindOf(const ShareUTType& type) {
@@ -269,7 +277,7 @@ class ShareTargetLoader::Pass {
     try {
       const auto size = loader_.archive_.makeZip(directory, loader_.stagingDirectory_ / destination,
                                                  archiveTimeoutSeconds);
-      return RawAttachment{Kind::file, "application/zip", name, destination, size, {}, {}, {}};
+      return RawAttachment{Kind::file, "application/zip", name, destination, size, {}, {}, {}, {}};
     } catch (const std::exception& error) {
       const auto reason = ShareArchive::describe(error);
       if (sharedFolder) {
@@ -281,22 +289,28 @@ class ShareTargetLoader::Pass {
     }
   }
 
-  /// Copies `source` into the staging folder as `name`; the error text on failure.
-  std::optional<std::string> stage(const fs::path& source, const std::string& name) const {
-    std::error_code ignored;
-    fs::create_directories(loader_.stagingDirectory_, ignored);
-    const auto destination = loader_.stagingDirectory_ / name;
-    fs::remove(destination, ignored);
-    std::error_code error;
-    // copy_file copies in the kernel and refuses anything but regular files (FIFOs, devices).
-    fs::copy_file(source, destination, fs::copy_options::overwrite_existing, error);
-    if (!error) return std::nullopt;
-    fs::remove(destination, ignored);
-    return error.message();
+  struct CopyError {
+    std::string text;
+  };
+
+  /// Copies `source` into the staging folder as `name`; the staged bytes' SHA-256, or the error.
+  std::variant<std::string, CopyError> stage(const fs::path& source,
+                                             const std::string& name) const {
+    try {
+      AtomicFile::createDirectories(loader_.stagingDirectory_);
+    } catch (const fs::filesystem_error&) {
+      // the copy below reports the problem
+    }
+    try {
+      return FileCopy::copyHashing(source, loader_.stagingDirectory_ / name);
+    } catch (const std::exception& error) {
+      return CopyError{error.what()};
+    }
   }
 
   RawAttachment describeStaged(const std::string& name, Kind kind, const ShareUTType& type,
-                               std::optional<std::string> originalName) const {
+                               std::optional<std::string> originalName,
+                               std::string sha256) const {
     const auto file = loader_.stagingDirectory_ / name;
     RawAttachment attachment{kind,
                              type.preferredMIMEType().value_or("application/octet-stream"),
@@ -305,7 +319,8 @@ class ShareTargetLoader::Pass {
                              fileSize(file).value_or(0),
                              {},
                              {},
-                             {}};
+                             {},
+                             std::move(sha256)};
     if (kind == Kind::image) {
       if (const auto size = Thumbnailer::imagePixelSize(file)) {
         attachment.width = size->width;

@@ -43,33 +43,32 @@ std::string_view lastPathComponent(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-bool hasPathExtension(std::string_view name) {
+}  // namespace
+
+std::string_view pathExtension(std::string_view name) {
+  name = lastPathComponent(name);
   const auto dot = name.rfind('.');
-  return dot != std::string_view::npos && dot + 1 < name.size();
+  if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size()) return {};
+  return name.substr(dot + 1);
 }
 
-}  // namespace
+std::string fitFileName(std::string_view name, std::size_t maxBytes) {
+  if (name.size() <= maxBytes) return std::string(name);
+  const auto extension = pathExtension(name);
+  const auto suffixBytes = extension.empty() ? 0 : extension.size() + 1;
+  if (suffixBytes >= maxBytes / 2) return std::string(UnicodeText::prefixFittingBytes(name, maxBytes));
+  const auto stem = name.substr(0, name.size() - suffixBytes);
+  return std::string(UnicodeText::prefixFittingBytes(stem, maxBytes - suffixBytes)) +
+         std::string(name.substr(name.size() - suffixBytes));
+}
 
 std::optional<std::string> title(const std::optional<std::string>& from,
                                  const std::optional<std::string>& fallback,
                                  std::size_t maxCharacters) {
   if (from) {
-    const std::string_view text = *from;
-    std::size_t lineStart = 0;
-    std::size_t offset = 0;
-    while (lineStart <= text.size()) {
-      std::size_t length = 0;
-      const bool atEnd = offset >= text.size();
-      if (!atEnd &&
-          !UnicodeText::isLineBreak(UnicodeText::detail::scalarAt(text, offset, length))) {
-        offset += length;
-        continue;
-      }
-      const auto line = UnicodeText::trimmedBlanks(text.substr(lineStart, offset - lineStart));
-      if (!line.empty()) return clamp(line, maxCharacters);
-      if (atEnd) break;
-      offset += length;
-      lineStart = offset;
+    for (const auto line : UnicodeText::lines(*from)) {
+      const auto visible = UnicodeText::trimmedBlanks(line);
+      if (!visible.empty()) return clamp(visible, maxCharacters);
     }
   }
   if (fallback && !fallback->empty()) return clamp(*fallback, maxCharacters);
@@ -98,7 +97,7 @@ std::string safeFileName(std::string_view name,
   if (UnicodeText::characterCount(result) > maxFileNameCharacters) {
     result = std::string(UnicodeText::prefixCharacters(result, maxFileNameCharacters));
   }
-  if (fallbackExtension && !fallbackExtension->empty() && !hasPathExtension(result)) {
+  if (fallbackExtension && !fallbackExtension->empty() && pathExtension(result).empty()) {
     result += '.' + replacingForbidden(UnicodeText::wellFormed(*fallbackExtension));
   }
   return result;

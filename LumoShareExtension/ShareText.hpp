@@ -39,6 +39,14 @@ TruncatedText truncateUTF8(std::string_view text, std::int64_t maxBytes, bool el
 std::string safeFileName(std::string_view name,
                          const std::optional<std::string>& fallbackExtension = std::nullopt);
 
+/// The extension of a file name: the text after the last "." of its last component. A name
+/// whose only dot is its first character (".bashrc") or its last has none.
+std::string_view pathExtension(std::string_view name);
+
+/// `name` cut to at most `maxBytes` UTF-8 bytes without splitting a character, shortening the
+/// part before the extension so that the extension stays (unless it alone is half the budget).
+std::string fitFileName(std::string_view name, std::size_t maxBytes);
+
 /// The http or https link with a host that `text` consists of, trimmed; nothing when the text
 /// holds white space, is no valid URL, or has another scheme.
 std::optional<Url> singleURL(std::string_view text);

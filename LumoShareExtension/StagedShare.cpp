@@ -35,7 +35,12 @@ std::int64_t sumOfSizes(const std::vector<StagedAttachment>& attachments) {
 
 std::filesystem::path StagedShare::url(const StagedAttachment& attachment,
                                        const std::filesystem::path& shareDirectory) const {
-  return shareDirectory / singlePathComponent(attachment.fileName);
+  return confinedPath(attachment.fileName, shareDirectory);
+}
+
+std::filesystem::path StagedShare::confinedPath(const std::string& fileName,
+                                                const std::filesystem::path& shareDirectory) {
+  return shareDirectory / singlePathComponent(fileName);
 }
 
 StagedShare StagedShare::decode(const JSONObjectReader& reader) {

@@ -30,6 +30,9 @@ struct StagedShare {
   /// is escaped so that the location never leaves the share's folder.
   std::filesystem::path url(const StagedAttachment& attachment,
                             const std::filesystem::path& shareDirectory) const;
+  /// The location of a staged file named `fileName` inside `shareDirectory`, confined as above.
+  static std::filesystem::path confinedPath(const std::string& fileName,
+                                            const std::filesystem::path& shareDirectory);
 
   static StagedShare decode(const JSONObjectReader& reader);
   JSONValue encode() const;

@@ -167,6 +167,29 @@ std::string_view prefixCharacters(std::string_view text, std::size_t count) {
   return text.substr(0, cut);
 }
 
+std::string_view prefixFittingBytes(std::string_view text, std::size_t maxBytes) {
+  if (text.size() <= maxBytes) return text;
+  std::size_t cut = 0;
+  forEachCharacterEnd(text, [&](std::size_t end) {
+    if (end > maxBytes) return false;
+    cut = end;
+    return true;
+  });
+  return text.substr(0, cut);
+}
+
+std::vector<std::string_view> lines(std::string_view text) {
+  std::vector<std::string_view> result;
+  std::size_t lineStart = 0;
+  forEachScalar(text, [&](char32_t scalar, std::size_t offset, std::size_t length) {
+    if (!isLineBreak(scalar)) return;
+    result.push_back(text.substr(lineStart, offset - lineStart));
+    lineStart = offset + length;
+  });
+  result.push_back(text.substr(lineStart));
+  return result;
+}
+
 std::string lowercased(std::string_view text) {
   std::string result;
   result.reserve(text.size());

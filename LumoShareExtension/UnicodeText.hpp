@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Unicode text helpers over UTF-8 strings, built on ICU. Every function is total: ill-formed
 // UTF-8 never throws; ill-formed bytes count as ordinary (non-blank) characters and are kept.
@@ -25,6 +26,13 @@ std::size_t characterCount(std::string_view text);
 
 /// The first `count` user-perceived characters of `text` (all of it when it is shorter).
 std::string_view prefixCharacters(std::string_view text, std::size_t count);
+
+/// The longest prefix of whole user-perceived characters that fits `maxBytes` bytes.
+std::string_view prefixFittingBytes(std::string_view text, std::size_t maxBytes);
+
+/// The lines of `text`, split at every line break (see `isLineBreak`); breaks are not kept. A
+/// text without breaks is one line; an empty text is one empty line.
+std::vector<std::string_view> lines(std::string_view text);
 
 /// `text` as well-formed UTF-8: each ill-formed sequence becomes U+FFFD.
 std::string wellFormed(std::string_view text);

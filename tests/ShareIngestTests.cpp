@@ -98,9 +98,9 @@ TEST_F(ShareIngestTest, StagingFailuresNameTheAttachment) {
   raw.source = ShareSource{"linux", {}, {}, {}, {}};
   raw.attachments = {
       RawAttachment{
-          RawAttachment::Kind::file, "text/plain", "there.txt", "01-there.txt", 1, {}, {}, {}},
+          RawAttachment::Kind::file, "text/plain", "there.txt", "01-there.txt", 1, {}, {}, {}, {}},
       RawAttachment{
-          RawAttachment::Kind::file, "text/plain", "Gone.pdf", "03-gone.pdf", 1, {}, {}, {}}};
+          RawAttachment::Kind::file, "text/plain", "Gone.pdf", "03-gone.pdf", 1, {}, {}, {}, {}}};
   const auto stageFailure = [&](const RawSharePayload& payload) {
     try {
       ingest.stage(payload, "raw", std::nullopt, directory);
@@ -111,7 +111,7 @@ TEST_F(ShareIngestTest, StagingFailuresNameTheAttachment) {
   };
   EXPECT_EQ(stageFailure(raw), "读取失败：Gone.pdf：附件文件不存在（03-gone.pdf）");
   raw.attachments[1] =
-      RawAttachment{RawAttachment::Kind::file, "x", std::nullopt, "02-folder", 0, {}, {}, {}};
+      RawAttachment{RawAttachment::Kind::file, "x", std::nullopt, "02-folder", 0, {}, {}, {}, {}};
   EXPECT_EQ(stageFailure(raw), "读取失败：02-folder：附件是文件夹，必须先压缩成 zip");
   EXPECT_FALSE(queue->entry("raw").has_value());
 }

@@ -143,7 +143,8 @@ TEST_F(ShareTargetLoaderTest, OrderNumberingKindsAndMetadata) {
                                                    7,
                                                    {},
                                                    {},
-                                                   {}}));
+                                                   {},
+                                                   FileDigest::sha256Hex(std::string_view("content"))}));
   EXPECT_EQ(payload.attachments[1], (RawAttachment{Kind::image,
                                                    "image/png",
                                                    "02-attachment.png",
@@ -151,7 +152,8 @@ TEST_F(ShareTargetLoaderTest, OrderNumberingKindsAndMetadata) {
                                                    static_cast<std::int64_t>(pngBytes.size()),
                                                    300,
                                                    200,
-                                                   {}}));
+                                                   {},
+                                                   FileDigest::sha256Hex(std::string_view(pngBytes))}));
   const auto& zip = payload.attachments[2];
   EXPECT_EQ(zip.kind, Kind::file);
   EXPECT_EQ(zip.mime, "application/zip");

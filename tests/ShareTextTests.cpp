@@ -117,7 +117,10 @@ TEST(ShareTextFileName, FallbackExtensionOnlyWhenThereIsNone) {
   EXPECT_EQ(safeFileName("photo", "jpg"), "photo.jpg");
   EXPECT_EQ(safeFileName("photo.png", "jpg"), "photo.png");
   EXPECT_EQ(safeFileName("photo.", "jpg"), "photo..jpg");
-  EXPECT_EQ(safeFileName(".bashrc", "txt"), ".bashrc");
+  // One rule of extensions everywhere: a leading dot marks a hidden file, not an extension.
+  EXPECT_EQ(safeFileName(".bashrc", "txt"), ".bashrc.txt");
+  EXPECT_EQ(ShareText::pathExtension(".bashrc"), "");
+  EXPECT_EQ(ShareText::pathExtension("dir.d/archive.tar.gz"), "gz");
   EXPECT_EQ(safeFileName("photo", ""), "photo");
   EXPECT_EQ(safeFileName("", "zip"), "share.zip");
   EXPECT_EQ(safeFileName("photo", "t/x"), "photo.t-x");
