@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -124,12 +125,14 @@ void hashRange(int out, off_t from, off_t to, std::vector<char>& buffer,
 /// Copies and hashes what is left after `offset` with read and write. `positioned` reads the
 /// source at explicit offsets (a regular file), else sequentially (a pipe).
 void readLoop(int in, bool positioned, int out, off_t offset, std::vector<char>& buffer,
-              FileDigest::Sha256& hash, const fs::path& path) {
+              FileDigest::Sha256& hash, const fs::path& path,
+              std::uint64_t maxBytes = std::numeric_limits<std::uint64_t>::max()) {
   off_t inOffset = offset;
   for (;;) {
     const auto count = readSome(in, buffer.data(), buffer.size(), positioned ? &inOffset : nullptr);
     if (count < 0) fail("cannot read the shared file", path, errno);
     if (count == 0) return;
+    if (static_cast<std::uint64_t>(offset + count) > maxBytes) fail("input too large", path, EFBIG);
     writeAll(out, buffer.data(), static_cast<std::size_t>(count), offset, path);
     hash.update(buffer.data(), static_cast<std::size_t>(count));
     offset += count;
@@ -192,12 +195,12 @@ std::string copyHashing(const fs::path& source, const fs::path& destination) {
   return digest;
 }
 
-std::string copyHashing(int sourceFd, const fs::path& destination) {
+std::string copyHashing(int sourceFd, const fs::path& destination, std::uint64_t maxBytes) {
   const auto out = createDestination(destination);
   DestinationGuard guard{destination};
   FileDigest::Sha256 hash;
   std::vector<char> buffer(bufferBytes);
-  readLoop(sourceFd, false, out.get(), 0, buffer, hash, destination);
+  readLoop(sourceFd, false, out.get(), 0, buffer, hash, destination, maxBytes);
   guard.keep = true;
   return hash.hex();
 }

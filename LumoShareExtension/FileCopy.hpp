@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -20,6 +21,8 @@ std::string copyHashing(const std::filesystem::path& source,
                         const std::filesystem::path& destination);
 
 /// As above, from an open readable descriptor of any kind (a pipe included), read to its end.
-std::string copyHashing(int sourceFd, const std::filesystem::path& destination);
+/// More than `maxBytes` bytes fail with EFBIG (file too large), without reading much further.
+std::string copyHashing(int sourceFd, const std::filesystem::path& destination,
+                        std::uint64_t maxBytes);
 
 }  // namespace lumo::FileCopy

@@ -6,6 +6,7 @@
 #include "AtomicFile.hpp"
 #include "ChatPayload.hpp"
 #include "ChatTranscriptParser.hpp"
+#include "FileCopy.hpp"
 #include "FileDescriptor.hpp"
 #include "FileDigest.hpp"
 #include "MeResponse.hpp"

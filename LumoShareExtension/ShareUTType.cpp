@@ -111,11 +111,11 @@ const TypeRecord* findByExtension(std::string_view extension) {
 
 constexpr std::string_view dynamicPrefix = "dyn.ext.";
 
-/// The MIME type shared-mime-info guesses for a file name with `extension`; nothing when unsure.
-std::optional<std::string> guessedMIMEType(const std::string& extension) {
-  const auto name = "file." + extension;
+/// The MIME type shared-mime-info guesses from a file name or content; nothing when unsure.
+std::optional<std::string> guessedMIMEType(const char* name, std::string_view content) {
   gboolean uncertain = FALSE;
-  gchar* contentType = g_content_type_guess(name.c_str(), nullptr, 0, &uncertain);
+  gchar* contentType = g_content_type_guess(
+      name, reinterpret_cast<const guchar*>(content.data()), content.size(), &uncertain);
   if (contentType == nullptr) return std::nullopt;
   gchar* mime = g_content_type_get_mime_type(contentType);
   g_free(contentType);
@@ -156,10 +156,21 @@ std::optional<ShareUTType> ShareUTType::fromFilenameExtension(std::string_view e
   return type;
 }
 
+std::optional<ShareUTType> ShareUTType::fromContent(std::string_view sample) {
+  const auto mime = guessedMIMEType(nullptr, sample);
+  if (!mime) return std::nullopt;
+  for (const auto& record : knownTypes()) {
+    if (record.mime != nullptr && record.extension != nullptr && *mime == record.mime) {
+      return fromIdentifier(record.identifier);
+    }
+  }
+  return std::nullopt;
+}
+
 std::optional<ShareUTType> ShareUTType::dynamicType(std::string_view extension) {
   if (extension.empty()) return std::nullopt;
   const std::string lowered = UnicodeText::lowercased(extension);
-  auto mime = guessedMIMEType(lowered);
+  auto mime = guessedMIMEType(("file." + lowered).c_str(), {});
   std::vector<std::string> parents = {data};
   if (mime) {
     const auto topLevel = mime->substr(0, mime->find('/'));

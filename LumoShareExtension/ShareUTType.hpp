@@ -20,6 +20,10 @@ class ShareUTType {
   static std::optional<ShareUTType> fromFilenameExtension(
       std::string_view extension, std::string_view conformingTo = "public.data");
 
+  /// The known type, with a file name extension, that shared-mime-info recognises in the first
+  /// bytes of some content; nothing when it is unsure or the type is not one the registry knows.
+  static std::optional<ShareUTType> fromContent(std::string_view sample);
+
   const std::string& identifier() const { return identifier_; }
   const std::optional<std::string>& preferredFilenameExtension() const { return extension_; }
   const std::optional<std::string>& preferredMIMEType() const { return mime_; }

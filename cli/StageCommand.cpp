@@ -1,11 +1,15 @@
 #include <fmt/format.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <iostream>
 #include <iterator>
 #include <memory>
 
 #include "Commands.hpp"
 #include "LumoShare.hpp"
+#include "StandardInput.hpp"
 
 namespace lumo::cli {
 namespace {
@@ -16,25 +20,47 @@ struct StageRequest {
   bool json = false;
 };
 
-std::string readStandardInput() {
-  return std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+/// Text beyond this many bytes of standard input cannot reach a share: the share keeps
+/// `maxTextBytes` after trimming, and the margin leaves room for the white space trimmed off.
+constexpr std::size_t standardInputTextLimit = 2 * ShareApple::maxTextBytes;
+
+std::string readStandardInputText() {
+  auto input = readBoundedText(STDIN_FILENO, standardInputTextLimit);
+  if (input.truncated) {
+    fmt::print(stderr,
+               "lumo-share: standard input holds more text than a share keeps; only the first {} "
+               "bytes were read (give \"-\" as an item to share it as a file)\n",
+               standardInputTextLimit);
+  }
+  return std::move(input.text);
 }
 
-/// A web link when the argument is one http(s) link, otherwise a path.
-std::vector<std::shared_ptr<ShareItemProvider>> providersFor(const StageRequest& request) {
+/// Files, folders and links named on the command line; "-" is standard input as a file.
+struct StageInputs {
   std::vector<std::shared_ptr<ShareItemProvider>> providers;
+  std::unique_ptr<StandardInputSpool> spool;
+};
+
+/// A web link when the argument is one http(s) link, otherwise a path.
+StageInputs inputsFor(const StageRequest& request, const ShareStorage& storage) {
+  StageInputs inputs;
+  auto& providers = inputs.providers;
   if (request.text) {
-    const auto text = *request.text == "-" ? readStandardInput() : *request.text;
+    const auto text = *request.text == "-" ? readStandardInputText() : *request.text;
     providers.push_back(std::make_shared<ShareTextItemProvider>(text));
   }
   for (const auto& item : request.items) {
-    if (auto link = ShareText::singleURL(item)) {
+    if (item == "-" && !inputs.spool) {
+      inputs.spool = std::make_unique<StandardInputSpool>(
+          storage, STDIN_FILENO, static_cast<std::uint64_t>(ShareApple::maxUploadBytes));
+      providers.push_back(std::make_shared<SharePathItemProvider>(inputs.spool->file()));
+    } else if (auto link = ShareText::singleURL(item)) {
       providers.push_back(std::make_shared<ShareURLItemProvider>(*std::move(link)));
     } else {
       providers.push_back(std::make_shared<SharePathItemProvider>(item));
     }
   }
-  return providers;
+  return inputs;
 }
 
 void printSummary(const StagedShare& staged) {
@@ -50,9 +76,15 @@ int runStage(const StageRequest& request) {
     std::cerr << "lumo-share: nothing to stage (give a path, a link or --text)\n";
     return 2;
   }
+  if (request.text == "-" &&
+      std::find(request.items.begin(), request.items.end(), "-") != request.items.end()) {
+    std::cerr << "lumo-share: standard input can be the text or a file, not both\n";
+    return 2;
+  }
   try {
     const auto ingest = ShareIngest::makeDefault();
-    const auto staged = ingest.ingest(providersFor(request), makeLowercaseUUID());
+    const auto inputs = inputsFor(request, ingest.storage());
+    const auto staged = ingest.ingest(inputs.providers, makeLowercaseUUID());
     if (request.json) {
       std::cout << ShareJSON::encoder().encode(staged) << "\n";
     } else {
@@ -61,6 +93,14 @@ int runStage(const StageRequest& request) {
     return 0;
   } catch (const ShareIngestError& error) {
     std::cerr << error.description() << "\n";
+    return 1;
+  } catch (const std::filesystem::filesystem_error& error) {
+    if (error.code() == std::errc::file_too_large) {
+      fmt::print(stderr, "lumo-share: standard input is larger than the {} byte upload limit\n",
+                 ShareApple::maxUploadBytes);
+    } else {
+      fmt::print(stderr, "lumo-share: cannot read standard input: {}\n", error.what());
+    }
     return 1;
   }
 }
@@ -72,7 +112,7 @@ void addStageCommand(CLI::App& app, int& exitCode) {
   auto* command =
       app.add_subcommand("stage", "Stage files, folders, links and text as one share in the queue");
   command->add_option("--text", request->text, "Text to share; \"-\" reads it from standard input");
-  command->add_option("items", request->items, "Files, folders or http(s) links to share");
+  command->add_option("items", request->items, "Files, folders or http(s) links to share; \"-\" shares standard input as a file");
   command->add_flag("--json", request->json, "Print the staged share as JSON");
   command->callback([request, &exitCode] { exitCode = runStage(*request); });
 }

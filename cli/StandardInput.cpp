@@ -1,0 +1,70 @@
+#include "StandardInput.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "FileDescriptor.hpp"
+
+namespace lumo::cli {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr std::size_t sniffBytes = 4096;
+
+std::string firstBytes(const fs::path& file) {
+  const FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  std::string sample(sniffBytes, '\0');
+  const auto count = fd.valid() ? ::read(fd.get(), sample.data(), sample.size()) : -1;
+  sample.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
+  return sample;
+}
+
+/// "stdin" with the extension of the type the content looks like; "bin" when unknown, "txt" for
+/// empty input.
+std::string spoolName(const fs::path& file) {
+  const auto sample = firstBytes(file);
+  const auto type = sample.empty() ? ShareUTType::fromIdentifier(ShareUTType::plainText)
+                                   : ShareUTType::fromContent(sample);
+  const auto extension = type ? type->preferredFilenameExtension() : std::nullopt;
+  return "stdin." + extension.value_or("bin");
+}
+
+}  // namespace
+
+BoundedText readBoundedText(int fd, std::size_t limit) {
+  BoundedText result;
+  result.text.resize(limit + 1);
+  std::size_t filled = 0;
+  while (filled < result.text.size()) {
+    const auto count = ::read(fd, result.text.data() + filled, result.text.size() - filled);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) break;
+    filled += static_cast<std::size_t>(count);
+  }
+  result.truncated = filled > limit;
+  result.text.resize(std::min(filled, limit));
+  return result;
+}
+
+StandardInputSpool::StandardInputSpool(const ShareStorage& storage, int fd,
+                                       std::uint64_t maxBytes)
+    : queue_(storage), id_("stdin-" + makeLowercaseUUID()) {
+  const auto folder = queue_.makeStagingDirectory(id_);
+  const auto partial = folder / "stdin.part";
+  try {
+    FileCopy::copyHashing(fd, partial, maxBytes);
+    file_ = folder / spoolName(partial);
+    fs::rename(partial, file_);
+  } catch (...) {
+    queue_.discardStaging(id_);
+    throw;
+  }
+}
+
+StandardInputSpool::~StandardInputSpool() {
+  queue_.discardStaging(id_);
+}
+
+}  // namespace lumo::cli

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "LumoShare.hpp"
+
+namespace lumo::cli {
+
+/// Text read from standard input, bounded: a share keeps at most `ShareApple::maxTextBytes` of
+/// text, so reading stops a margin past that instead of filling memory with an endless stream.
+struct BoundedText {
+  std::string text;
+  bool truncated = false;  ///< more input was there than was read
+};
+
+/// Reads at most `limit` bytes of `fd`, and notes whether more followed.
+BoundedText readBoundedText(int fd, std::size_t limit);
+
+/// Standard input streamed to disk as one file, named "stdin" with the extension its content
+/// suggests, so that piped output of any size can be shared as a file. The file lies in a
+/// staging folder of the queue that is locked while it exists and removed when the spool goes;
+/// a killed process leaves a folder the queue reclaims.
+class StandardInputSpool {
+ public:
+  /// Reads `fd` to its end. Throws std::filesystem::filesystem_error (EFBIG past `maxBytes`).
+  StandardInputSpool(const ShareStorage& storage, int fd, std::uint64_t maxBytes);
+  ~StandardInputSpool();
+  StandardInputSpool(const StandardInputSpool&) = delete;
+  StandardInputSpool& operator=(const StandardInputSpool&) = delete;
+
+  const std::filesystem::path& file() const { return file_; }
+
+ private:
+  PendingShareQueue queue_;
+  std::string id_;
+  std::filesystem::path file_;
+};
+
+}  // namespace lumo::cli
