@@ -43,8 +43,10 @@ void checkValidate(const Reply& reply, const lumo::ShareHTTPResponse& response) 
     require(!success);
     require(!error.message().empty());
     require(!lumo::queueErrorText(error).empty());
-    if (error.kind() == lumo::ShareUploadError::Kind::rateLimited)
-      require(reply.status == 429 && (!error.retryAfterMs() || *error.retryAfterMs() >= 0));
+    if (const auto* limited = error.as<lumo::ShareUploadError::RateLimited>())
+      require(reply.status == 429 && (!limited->retryAfterMs || *limited->retryAfterMs >= 0));
+    if (const auto* decoding = error.as<lumo::ShareUploadError::Decoding>())
+      require(decoding->text.size() <= lumo::ShareUploadError::maxDecodingTextBytes);
   }
 }
 

@@ -125,16 +125,23 @@ TEST(ShareHTTPDecode, RecordsOrTheDecodingError) {
   const auto probe = ShareHTTP::decode<Probe>(R"({"name":"n","size":3,"extra":true})");
   EXPECT_EQ(probe.name, "n");
   EXPECT_EQ(probe.size, 3);
-  for (const auto* body :
-       {"", "\x89PNG\r\n", "[]", R"({"name":"n"})", R"({"name":"n","size":"3"})"}) {
+  // A hostile reply: one 4 MiB token of raw bytes that the decoder quotes in its description.
+  const auto hostile = "{\"name\":\"" + std::string(4 << 20, '\xff');
+  for (const std::string& body :
+       {std::string(), std::string("\x89PNG\r\n"), std::string("[]"), std::string(R"({"name":"n"})"),
+        std::string(R"({"name":"n","size":"3"})"), hostile}) {
     try {
       ShareHTTP::decode<Probe>(body);
       ADD_FAILURE() << body;
     } catch (const ShareUploadError& error) {
-      EXPECT_EQ(error.kind(), ShareUploadError::Kind::decoding);
-      EXPECT_FALSE(error.text().empty());
-      EXPECT_EQ(error.message(), "解析响应失败：" + error.text())
+      const auto* decoding = error.as<ShareUploadError::Decoding>();
+      ASSERT_NE(decoding, nullptr);
+      EXPECT_FALSE(decoding->text.empty());
+      EXPECT_LE(decoding->text.size(), ShareUploadError::maxDecodingTextBytes);
+      EXPECT_EQ(UnicodeText::wellFormed(decoding->text), decoding->text);
+      EXPECT_EQ(error.message(), "解析响应失败：" + decoding->text)
           << "the decoder's own description";
+      EXPECT_EQ(error.as<ShareUploadError::Transport>(), nullptr);
     }
   }
 }

@@ -70,14 +70,16 @@ TEST(ShareHTTPPublishingMapping, CodesWinOverStatuses) {
       publishingError(400, R"({"error":"FEATURE_REQUIRES_PAID_PLAN","message":"Custom LOGO"})"),
       ShareUploadError::paidPlanRequired(PaidPlanFeature::logo));
   EXPECT_EQ(publishingError(
-                403, R"({"error":"FEATURE_REQUIRES_PAID_PLAN","message":"email and password"})")
-                .feature(),
-            PaidPlanFeature::password);
+                403, R"({"error":"FEATURE_REQUIRES_PAID_PLAN","message":"email and password"})"),
+            ShareUploadError::paidPlanRequired(PaidPlanFeature::password));
   const auto unknownFeature = publishingError(403, R"({"error":"FEATURE_REQUIRES_PAID_PLAN"})");
   EXPECT_EQ(unknownFeature.message(),
             "该功能需要 Pro 计划或更高套餐（Hobby 免费套餐不支持），服务端已拒绝本次上传。");
   const auto anonymous = publishingError(200 + 229, R"({"error":"ANON_QUOTA_EXCEEDED"})");
   EXPECT_EQ(anonymous, ShareUploadError::quotaExceeded(5, true));
+  // Each case keeps its own payload: the quota's login flag is no retry flag.
+  EXPECT_EQ(anonymous.as<ShareUploadError::Http>(), nullptr);
+  EXPECT_FALSE(anonymous.isRetryable());
   EXPECT_TRUE(anonymous.requiresLogin());
   EXPECT_EQ(anonymous.message().rfind("匿名分享已达上限（最多 5 条 / 24 小时）：", 0), 0u);
   const auto limit = publishingError(403, R"({"error":"LINK_LIMIT_REACHED"})");
