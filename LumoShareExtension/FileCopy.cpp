@@ -83,7 +83,8 @@ void kernelCopy(int in, int out, CopyProgress& progress) {
     off_t outOffset = offset;
     const auto count = ::copy_file_range(in, &inOffset, out, &outOffset, kernelChunkBytes, 0);
     if (count < 0 && errno == EINTR) continue;
-    if (count < 0) return progress.finish(kernelRefused(errno) ? std::nullopt : std::optional(errno));
+    if (count < 0)
+      return progress.finish(kernelRefused(errno) ? std::nullopt : std::optional(errno));
     if (count == 0) return progress.finish(std::nullopt);
     offset += count;
     progress.advance(offset);
@@ -111,8 +112,8 @@ void writeAll(int fd, const char* data, std::size_t size, off_t offset, const fs
 }
 
 /// Reads the destination's bytes [from, to) into the hash.
-void hashRange(int out, off_t from, off_t to, std::vector<char>& buffer,
-               FileDigest::Sha256& hash, const fs::path& path) {
+void hashRange(int out, off_t from, off_t to, std::vector<char>& buffer, FileDigest::Sha256& hash,
+               const fs::path& path) {
   while (from < to) {
     const auto want = static_cast<std::size_t>(std::min<off_t>(to - from, buffer.size()));
     const auto count = readSome(out, buffer.data(), want, &from);

@@ -40,7 +40,8 @@ std::string Sha256::hex() {
   EVP_DigestFinal_ex(context_.get(), digest, &length);
   std::string text;
   text.reserve(length * 2);
-  for (unsigned int index = 0; index < length; ++index) text += fmt::format("{:02x}", digest[index]);
+  for (unsigned int index = 0; index < length; ++index)
+    text += fmt::format("{:02x}", digest[index]);
   return text;
 }
 

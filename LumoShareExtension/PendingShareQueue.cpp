@@ -429,8 +429,7 @@ void PendingShareQueue::sweepTemporaries(const fs::path& folder) const {
 bool PendingShareQueue::isOld(const fs::path& path) const {
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0) return false;
-  const auto modifiedMs =
-      std::int64_t{info.st_mtim.tv_sec} * 1000 + info.st_mtim.tv_nsec / 1000000;
+  const auto modifiedMs = std::int64_t{info.st_mtim.tv_sec} * 1000 + info.st_mtim.tv_nsec / 1000000;
   return now() - modifiedMs >= abandonedStagingMs;
 }
 

@@ -143,7 +143,9 @@ std::string ShareAppleBundle::clientVersion() const {
 }
 
 std::string ShareAppleBundle::userAgent() const {
-  return "lumo-share-apple/" + clientVersion() + " (linux; " + operatingSystemVersion() + ")";
+  // A header value must stay one line: a version with a line break would fail every request.
+  return "lumo-share-apple/" + printableASCII(clientVersion()) + " (linux; " +
+         operatingSystemVersion() + ")";
 }
 
 ShareSource ShareAppleBundle::defaultSource(std::optional<std::string> appBundleID,

@@ -50,8 +50,8 @@ bool awaitEnd(const FileDescriptor& pidfd, Clock::time_point deadline) {
   for (;;) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     pollfd descriptor{pidfd.get(), POLLIN, 0};
-    const int ready = ::poll(&descriptor, 1, static_cast<int>(std::clamp<std::int64_t>(
-                                                 left.count(), 0, 60000)));
+    const int ready =
+        ::poll(&descriptor, 1, static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, 60000)));
     if (ready > 0) return true;
     if (ready < 0 && errno != EINTR) return false;
     if (ready == 0 && Clock::now() >= deadline) return false;
@@ -195,8 +195,9 @@ struct SpawnFailure {
 };
 
 /// Starts the archiver; answers its pid, or what kept it from starting.
-std::variant<pid_t, SpawnFailure> spawnArchiver(const fs::path& tool, std::vector<std::string> arguments,
-                                       const fs::path& workingDirectory, int logFd) {
+std::variant<pid_t, SpawnFailure> spawnArchiver(const fs::path& tool,
+                                                std::vector<std::string> arguments,
+                                                const fs::path& workingDirectory, int logFd) {
   CStrings argv(std::move(arguments));
   CStrings envp(archiverEnvironment());
   int report[2];
@@ -273,7 +274,8 @@ FileDescriptor openLog(const std::string& name, const fs::path& tool) {
   const auto folder = fs::temp_directory_path(error);
   FileDescriptor fd(::open(folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600));
   if (fd.valid()) return fd;
-  const auto path = folder / ("lumo-" + tool.filename().string() + "-" + makeLowercaseUUID() + ".log");
+  const auto path =
+      folder / ("lumo-" + tool.filename().string() + "-" + makeLowercaseUUID() + ".log");
   fd = FileDescriptor(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (!fd.valid()) {
     throw ShareArchiveError::launchFailed(name, tool.string(),
@@ -359,8 +361,8 @@ void ShareArchive::runArchiver(const std::string& name, std::vector<std::string>
   }
   ShareArchiveProcessWatch process(std::get<pid_t>(spawned));
   const auto limit = std::max(timeoutSeconds, 1.0);
-  if (!process.waitFor(std::chrono::duration_cast<Clock::duration>(
-          std::chrono::duration<double>(limit)))) {
+  if (!process.waitFor(
+          std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit)))) {
     process.stop();
     throw ShareArchiveError::timedOut(name, static_cast<std::int64_t>(std::trunc(limit)));
   }

@@ -30,8 +30,8 @@ class ShareArchive {
   /// least one second; past it the archiver is terminated, and killed 3 s later. Throws
   /// ShareArchiveError, or std::filesystem::filesystem_error when the destination's folder cannot
   /// be created or the finished archive cannot be moved into place. A folder of the tree that
-  /// cannot be listed makes the source unavailable (the archiver would store it empty). On failure no partial destination and no log file remain, and no archiver
-  /// process outlives the call.
+  /// cannot be listed makes the source unavailable (the archiver would store it empty). On failure
+  /// no partial destination and no log file remain, and no archiver process outlives the call.
   std::int64_t makeZip(const std::filesystem::path& sourceDirectory,
                        const std::filesystem::path& destination,
                        double timeoutSeconds = defaultTimeoutSeconds) const;

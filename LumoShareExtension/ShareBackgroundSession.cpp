@@ -1,5 +1,6 @@
 #include "ShareBackgroundSession.hpp"
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 #include <utility>
@@ -34,13 +35,28 @@ ShareBackgroundSession::~ShareBackgroundSession() {
 ShareHTTPReply ShareBackgroundSession::perform(const ShareHTTPRequest& request,
                                                const ShareRequestBody& body, std::stop_token stop) {
   auto task = std::make_shared<Task>(Task{request, body, {}, false, std::nullopt, nullptr});
-  std::stop_callback forward(stop, [&task] { task->cancel.request_stop(); });
-  std::unique_lock lock(mutex_);
-  tasks_.push_back(task);
+  {
+    std::lock_guard lock(mutex_);
+    tasks_.push_back(task);
+  }
   wake_.notify_all();
+  std::stop_callback forward(stop, [this, &task] { cancel(task); });
+  std::unique_lock lock(mutex_);
   wake_.wait(lock, [&] { return task->done; });
   if (task->failure) std::rethrow_exception(task->failure);
   return std::move(*task->reply);
+}
+
+void ShareBackgroundSession::cancel(const std::shared_ptr<Task>& task) {
+  task->cancel.request_stop();  // reaches the transfer if it is already running
+  std::lock_guard lock(mutex_);
+  // A transfer still waiting its turn ends now, without waiting for the one ahead of it.
+  const auto queued = std::find(tasks_.begin(), tasks_.end(), task);
+  if (queued == tasks_.end()) return;
+  tasks_.erase(queued);
+  task->failure = std::make_exception_ptr(ShareURLError(ShareURLError::Code::cancelled));
+  task->done = true;
+  wake_.notify_all();
 }
 
 void ShareBackgroundSession::work(std::stop_token stop) {

@@ -31,6 +31,7 @@ class ShareBackgroundSession final : public ShareURLSession {
  private:
   struct Task;
   void work(std::stop_token stop);
+  void cancel(const std::shared_ptr<Task>& task);
 
   std::string identifier_;
   ShareCurlSession session_;

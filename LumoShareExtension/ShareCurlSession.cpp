@@ -8,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -16,6 +17,7 @@
 #include "FileDescriptor.hpp"
 #include "ShareURLError.hpp"
 #include "ShareUploadError.hpp"
+#include "UnicodeText.hpp"
 
 namespace lumo {
 namespace {
@@ -189,6 +191,29 @@ void checkHeader(const std::string& name, const std::string& value) {
     throw ShareURLError(Code::invalidRequest, "header field \"" + name + "\" cannot be sent");
 }
 
+/// A method is a token, like a header name: anything else would be written into the request
+/// line as it stands.
+void checkMethod(const std::string& method) {
+  const bool isToken = !method.empty() && std::all_of(method.begin(), method.end(), [](char c) {
+    return c != '\0' && isTokenCharacter(static_cast<unsigned char>(c));
+  });
+  if (!isToken)
+    throw ShareURLError(Code::invalidRequest, "method \"" + method + "\" cannot be sent");
+}
+
+/// The hosts that bypass a proxy: the caller's own list, and loopback always, so that a proxy
+/// setting meant for the outside world never intercepts a service on this machine.
+std::string noProxyHosts() {
+  std::string hosts = "localhost,127.0.0.1,::1";
+  for (const auto* name : {"no_proxy", "NO_PROXY"}) {
+    if (const char* value = std::getenv(name); value != nullptr && *value != '\0') {
+      hosts = std::string(value) + "," + hosts;
+      break;
+    }
+  }
+  return hosts;
+}
+
 struct HeaderList {
   curl_slist* list = nullptr;
   ~HeaderList() { curl_slist_free_all(list); }
@@ -252,6 +277,15 @@ Code codeFor(CURLcode result) {
     default:
       return Code::unknown;
   }
+}
+
+/// A peer answered with something that is no HTTP reply: bytes without a status line (curl
+/// calls them HTTP/0.9 and refuses them as an unsupported protocol) or an unreadable one. The
+/// scheme itself was checked before connecting, so after a connection without any status this
+/// is the reply's fault (a refused redirect target has a status: the redirect's).
+bool isUnreadableReply(CURLcode result, bool connected, long status) {
+  return result == CURLE_WEIRD_SERVER_REPLY ||
+         (result == CURLE_UNSUPPORTED_PROTOCOL && connected && status == 0);
 }
 
 // ---- handles --------------------------------------------------------------------------------
@@ -361,10 +395,14 @@ void ShareCurlSession::Shared::returnSlot(std::unique_ptr<Slot> slot) {
 void ShareCurlSession::Shared::configure(CURL* easy, const ShareHTTPRequest& request,
                                          BodyReader* reader, ReplyCollector& collector,
                                          curl_slist* headers, char* errorBuffer) const {
+  const auto noProxy = noProxyHosts();  // curl copies string options
   curl_easy_setopt(easy, CURLOPT_URL, request.url.absoluteString().c_str());
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);  // the URL goes out exactly as it was built
-  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  // A request that started on https never continues in clear text.
+  const bool secure = UnicodeText::lowercased(request.url.scheme()) == "https";
+  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
+  curl_easy_setopt(easy, CURLOPT_NOPROXY, noProxy.c_str());
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 16L);
   curl_easy_setopt(easy, CURLOPT_SHARE, share);
@@ -372,8 +410,12 @@ void ShareCurlSession::Shared::configure(CURL* easy, const ShareHTTPRequest& req
   curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-  if (configuration.trustedAuthorities)
+  if (configuration.trustedAuthorities) {
+    // A private trust bundle replaces the system store entirely, its folder of hashed
+    // certificates included.
     curl_easy_setopt(easy, CURLOPT_CAINFO, configuration.trustedAuthorities->c_str());
+    curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
+  }
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutOf(request).count()));
   curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
@@ -412,6 +454,7 @@ CURLcode ShareCurlSession::Shared::run(Slot& slot, std::chrono::milliseconds tim
   auto lastProgress = Clock::now();
   curl_off_t lastSent = -1;
   curl_off_t lastReceived = -1;
+  curl_off_t lastHeaders = -1;
   for (;;) {
     if (stop.stop_requested()) throw ShareURLError(Code::cancelled);
     int running = 0;
@@ -420,13 +463,16 @@ CURLcode ShareCurlSession::Shared::run(Slot& slot, std::chrono::milliseconds tim
     if (running == 0) break;
     curl_off_t sent = 0;
     curl_off_t received = 0;
+    long headers = 0;  // header bytes arriving are progress too
     curl_easy_getinfo(easy, CURLINFO_SIZE_UPLOAD_T, &sent);
     curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &received);
+    curl_easy_getinfo(easy, CURLINFO_HEADER_SIZE, &headers);
     const auto now = Clock::now();
-    if (sent != lastSent || received != lastReceived) {
+    if (sent != lastSent || received != lastReceived || headers != lastHeaders) {
       lastProgress = now;
       lastSent = sent;
       lastReceived = received;
+      lastHeaders = headers;
     }
     const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastProgress);
     if (idle >= timeout)
@@ -466,6 +512,7 @@ ShareHTTPReply ShareCurlSession::perform(const ShareHTTPRequest& request,
                                          const ShareRequestBody& body, std::stop_token stop) {
   const auto& url = request.url;
   if (url.scheme().empty() || !url.host()) throw ShareURLError(Code::badURL, url.absoluteString());
+  checkMethod(request.method);
   const auto reader = makeReader(body, request.method);
   HeaderList headers;
   fillHeaders(headers, request, reader != nullptr);
@@ -474,12 +521,16 @@ ShareHTTPReply ShareCurlSession::perform(const ShareHTTPRequest& request,
   std::array<char, CURL_ERROR_SIZE> errorBuffer{};
   CURLcode result = CURLE_OK;
   long status = 0;
+  bool connected = false;
   {
     Shared::Lease slot(*shared_);
     shared_->configure(slot->easy.get(), request, reader.get(), collector, headers.list,
                        errorBuffer.data());
     result = shared_->run(*slot, timeoutOf(request), stop);
     curl_easy_getinfo(slot->easy.get(), CURLINFO_RESPONSE_CODE, &status);
+    char* peer = nullptr;
+    curl_easy_getinfo(slot->easy.get(), CURLINFO_PRIMARY_IP, &peer);
+    connected = peer != nullptr && *peer != '\0';
   }
 
   if (result != CURLE_OK) {
@@ -487,6 +538,7 @@ ShareHTTPReply ShareCurlSession::perform(const ShareHTTPRequest& request,
     if (collector.tooLarge)
       throw ShareURLError(Code::dataLengthExceedsMaximum,
                           "more than " + std::to_string(collector.maximumBytes) + " bytes");
+    if (isUnreadableReply(result, connected, status)) throw ShareUploadError::invalidResponse();
     const std::string detail =
         errorBuffer[0] != '\0' ? errorBuffer.data() : curl_easy_strerror(result);
     throw ShareURLError(codeFor(result), detail);

@@ -309,8 +309,7 @@ class ShareTargetLoader::Pass {
   }
 
   RawAttachment describeStaged(const std::string& name, Kind kind, const ShareUTType& type,
-                               std::optional<std::string> originalName,
-                               std::string sha256) const {
+                               std::optional<std::string> originalName, std::string sha256) const {
     const auto file = loader_.stagingDirectory_ / name;
     RawAttachment attachment{kind,
                              type.preferredMIMEType().value_or("application/octet-stream"),

@@ -56,7 +56,8 @@ std::string fitFileName(std::string_view name, std::size_t maxBytes) {
   if (name.size() <= maxBytes) return std::string(name);
   const auto extension = pathExtension(name);
   const auto suffixBytes = extension.empty() ? 0 : extension.size() + 1;
-  if (suffixBytes >= maxBytes / 2) return std::string(UnicodeText::prefixFittingBytes(name, maxBytes));
+  if (suffixBytes >= maxBytes / 2)
+    return std::string(UnicodeText::prefixFittingBytes(name, maxBytes));
   const auto stem = name.substr(0, name.size() - suffixBytes);
   return std::string(UnicodeText::prefixFittingBytes(stem, maxBytes - suffixBytes)) +
          std::string(name.substr(name.size() - suffixBytes));

@@ -114,8 +114,8 @@ constexpr std::string_view dynamicPrefix = "dyn.ext.";
 /// The MIME type shared-mime-info guesses from a file name or content; nothing when unsure.
 std::optional<std::string> guessedMIMEType(const char* name, std::string_view content) {
   gboolean uncertain = FALSE;
-  gchar* contentType = g_content_type_guess(
-      name, reinterpret_cast<const guchar*>(content.data()), content.size(), &uncertain);
+  gchar* contentType = g_content_type_guess(name, reinterpret_cast<const guchar*>(content.data()),
+                                            content.size(), &uncertain);
   if (contentType == nullptr) return std::nullopt;
   gchar* mime = g_content_type_get_mime_type(contentType);
   g_free(contentType);

@@ -77,9 +77,9 @@ class ShareUploadError : public std::exception {
     bool operator==(const Cancelled&) const = default;
   };
   /// The cases, in the order of `Kind`.
-  using Payload = std::variant<Unauthorized, QuotaExceeded, PaidPlanRequired, Http, RateLimited,
-                               Transport, Decoding, PayloadTooLarge, InvalidMetadata,
-                               InvalidResponse, Cancelled>;
+  using Payload =
+      std::variant<Unauthorized, QuotaExceeded, PaidPlanRequired, Http, RateLimited, Transport,
+                   Decoding, PayloadTooLarge, InvalidMetadata, InvalidResponse, Cancelled>;
 
   /// Longest decoding description kept: the decoder may quote a whole hostile reply.
   static constexpr std::size_t maxDecodingTextBytes = 300;

@@ -112,7 +112,9 @@ void addStageCommand(CLI::App& app, int& exitCode) {
   auto* command =
       app.add_subcommand("stage", "Stage files, folders, links and text as one share in the queue");
   command->add_option("--text", request->text, "Text to share; \"-\" reads it from standard input");
-  command->add_option("items", request->items, "Files, folders or http(s) links to share; \"-\" shares standard input as a file");
+  command->add_option(
+      "items", request->items,
+      "Files, folders or http(s) links to share; \"-\" shares standard input as a file");
   command->add_flag("--json", request->json, "Print the staged share as JSON");
   command->callback([request, &exitCode] { exitCode = runStage(*request); });
 }

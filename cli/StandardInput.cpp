@@ -48,8 +48,7 @@ BoundedText readBoundedText(int fd, std::size_t limit) {
   return result;
 }
 
-StandardInputSpool::StandardInputSpool(const ShareStorage& storage, int fd,
-                                       std::uint64_t maxBytes)
+StandardInputSpool::StandardInputSpool(const ShareStorage& storage, int fd, std::uint64_t maxBytes)
     : queue_(storage), id_("stdin-" + makeLowercaseUUID()) {
   const auto folder = queue_.makeStagingDirectory(id_);
   const auto partial = folder / "stdin.part";

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -10,6 +15,7 @@
 #include "LumoShare.hpp"
 #include "ShareTestServer.hpp"
 #include "TemporaryDirectory.hpp"
+#include "TestCommand.hpp"
 
 namespace lumo {
 namespace {
@@ -201,6 +207,77 @@ TEST_F(ShareCurlTransportTest, BrokenAndSilentServersFailInTime) {
             ShareURLError::Code::cannotConnectToHost);
 }
 
+/// A loopback peer that answers one connection with raw bytes, in pieces a while apart: replies
+/// no HTTP server library would send.
+class RawPeer {
+ public:
+  RawPeer(std::vector<std::string> pieces, std::chrono::milliseconds interval)
+      : listener_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(listener_.get(), 4);
+    ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::jthread([this, pieces = std::move(pieces), interval] {
+      const FileDescriptor peer(::accept(listener_.get(), nullptr, nullptr));
+      char request[4096];
+      (void)!::read(peer.get(), request, sizeof request);
+      for (const auto& piece : pieces) {
+        std::this_thread::sleep_for(interval);
+        (void)!::write(peer.get(), piece.data(), piece.size());
+      }
+    });
+  }
+  Url url() const {
+    return *Url::parse("http://127.0.0.1:" + std::to_string(port_) + "/api/v1/me");
+  }
+
+ private:
+  FileDescriptor listener_;
+  int port_ = 0;
+  std::jthread thread_;
+};
+
+TEST_F(ShareCurlTransportTest, RepliesThatAreNotHTTPAreInvalidResponses) {
+  for (const std::string garbage : {"SSH-2.0-OpenSSH_9.2\r\n\r\n", "HTTP/1.1 OK\r\n\r\n"}) {
+    RawPeer peer({garbage}, 0ms);
+    const auto error = failureOf<ShareUploadError>(
+        [&] { transport.data(ShareHTTP::makeRequest(peer.url(), "GET")); });
+    EXPECT_EQ(error, ShareUploadError::invalidResponse()) << garbage;
+    EXPECT_TRUE(error.isRetryable());
+  }
+  // Header bytes arriving count as progress: a reply whose header lines trickle in for longer
+  // than the time-out is read to its end.
+  std::vector<std::string> slowHeaders = {"HTTP/1.1 200 OK\r\n"};
+  for (int line = 0; line < 5; ++line)
+    slowHeaders.push_back("X-Slow: " + std::to_string(line) + "\r\n");
+  slowHeaders.push_back("Content-Length: 2\r\n\r\nok");
+  RawPeer slow(slowHeaders, 250ms);
+  auto patient = ShareHTTP::makeRequest(slow.url(), "GET");
+  patient.timeout = 700ms;
+  EXPECT_EQ(transport.data(patient).body, "ok");
+}
+
+TEST_F(ShareCurlTransportTest, LoopbackNeverGoesThroughTheCallersProxy) {
+  for (const auto* name : {"http_proxy", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"})
+    ::setenv(name, "http://127.0.0.1:1", 1);
+  ::setenv("no_proxy", "example.invalid", 1);
+  const auto status = [&] {
+    try {
+      return transport.data(request("me")).response.status;
+    } catch (const std::exception& error) {
+      ADD_FAILURE() << error.what();
+      return 0;
+    }
+  }();
+  for (const auto* name : {"http_proxy", "HTTPS_PROXY", "ALL_PROXY", "all_proxy", "no_proxy"})
+    ::unsetenv(name);
+  EXPECT_EQ(status, 200);
+}
+
 TEST_F(ShareCurlTransportTest, StoppingCancelsAWaitingRequestAtOnce) {
   ScriptedReply silent;
   silent.ending = ScriptedReply::Ending::neverAnswer;
@@ -230,6 +307,9 @@ TEST_F(ShareCurlTransportTest, RefusesWhatCannotBeSentSafely) {
   auto badName = request("me");
   badName.setValue("v", "Bad Name");
   EXPECT_EQ(failureOf<ShareURLError>([&] { transport.data(badName); }).code(),
+            ShareURLError::Code::invalidRequest);
+  const auto smuggled = request("me", "GET /admin HTTP/1.1\r\nX:");
+  EXPECT_EQ(failureOf<ShareURLError>([&] { transport.data(smuggled); }).code(),
             ShareURLError::Code::invalidRequest);
   const auto relative = ShareHTTP::makeRequest(*Url::parse("api/v1/me"), "GET");
   EXPECT_EQ(failureOf<ShareURLError>([&] { transport.data(relative); }).code(),
@@ -312,6 +392,55 @@ TEST(ShareCurlTransportTLS, RefusesAnUntrustedCertificate) {
   EXPECT_EQ(server.requestCount(), 1u);
 }
 
+/// Runs `body` in a child process with a private mount namespace; answers its exit status, or
+/// nothing when this machine allows no namespaces.
+template <class Body>
+std::optional<int> inMountNamespace(Body body) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
+      ::_exit(77);
+    ::_exit(body());
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) == 77) return std::nullopt;
+  return WEXITSTATUS(status);
+}
+
+TEST(ShareCurlTransportTLS, APrivateTrustBundleReplacesTheSystemStore) {
+  // The server's certificate is made trusted by the system's certificate folder (in a private
+  // mount namespace); a session with a private bundle that does not hold it must still refuse.
+  // The private bundle holds the public roots of this machine, none of which signed the server.
+  ShareTestServer server(ShareTestServer::Security::selfSignedTLS);
+  testing::TemporaryDirectory folder;
+  const std::filesystem::path roots = "/etc/ssl/certs/ca-certificates.crt";
+  std::filesystem::create_directory(folder / "certs");
+  std::ofstream(folder / "certs/server.pem") << server.certificatePEM();
+  std::filesystem::copy_file(roots, folder / "certs/ca-certificates.crt");
+  std::filesystem::copy_file(roots, folder / "roots.pem");
+  ASSERT_EQ(std::system(("openssl rehash " + testing::shellQuoted(folder / "certs")).c_str()), 0);
+  const auto me = ShareHTTP::makeRequest(ShareHTTP::endpoint(server.apiBase(), "me"), "GET");
+  const auto statusWith = [&](std::optional<std::filesystem::path> bundle) {
+    return inMountNamespace([&] {
+      if (::mount((folder / "certs").c_str(), "/etc/ssl/certs", nullptr, MS_BIND, nullptr) != 0)
+        return 77;
+      URLSessionTransport transport(
+          std::make_shared<ShareCurlSession>(ShareCurlSession::Configuration{
+              .maximumReplyBytes = 1 << 20, .trustedAuthorities = bundle}));
+      try {
+        return transport.data(me).response.status == 200 ? 0 : 1;
+      } catch (const ShareURLError& error) {
+        return error.code() == ShareURLError::Code::serverCertificateUntrusted ? 2 : 3;
+      }
+    });
+  };
+  const auto systemTrust = statusWith(std::nullopt);
+  if (!systemTrust) GTEST_SKIP() << "no mount namespaces here";
+  EXPECT_EQ(systemTrust, 0) << "the system folder trusts the server";
+  EXPECT_EQ(statusWith(folder / "roots.pem"), 2) << "the private bundle alone decides";
+}
+
 /// A session that answers from memory and notes which session a transport chose.
 class NamedSession final : public ShareURLSession {
  public:
@@ -365,8 +494,40 @@ TEST(ShareBackgroundSessionTransfers, RunOnTheWorkerAndCanBeCancelled) {
     return ShareURLError::Code::unknown;
   });
   while (server.requestCount() < 2) std::this_thread::sleep_for(5ms);
+
+  // A transfer queued behind the silent one ends as soon as its caller stops, without waiting.
+  std::stop_source stopQueued;
+  auto queued = std::async(std::launch::async, [&] {
+    try {
+      hybrid.upload(docs, std::string_view("third"), stopQueued.get_token());
+    } catch (const ShareURLError& error) {
+      return error.code();
+    }
+    return ShareURLError::Code::unknown;
+  });
+  std::this_thread::sleep_for(100ms);
+  const auto stopped = std::chrono::steady_clock::now();
+  stopQueued.request_stop();
+  EXPECT_EQ(queued.get(), ShareURLError::Code::cancelled);
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped, 1s);
+
   stop.request_stop();
   EXPECT_EQ(pending.get(), ShareURLError::Code::cancelled);
+  EXPECT_EQ(server.requestCount(), 2u) << "the cancelled transfer was never sent";
+}
+
+TEST(ShareCurlTransportTLS, HTTPSNeverFollowsARedirectToPlainHTTP) {
+  ShareTestServer secure(ShareTestServer::Security::selfSignedTLS);
+  ShareTestServer plain;
+  testing::TemporaryDirectory folder;
+  std::ofstream(folder / "ca.pem") << secure.certificatePEM();
+  URLSessionTransport transport(std::make_shared<ShareCurlSession>(ShareCurlSession::Configuration{
+      .maximumReplyBytes = 1 << 20, .trustedAuthorities = folder / "ca.pem"}));
+  secure.enqueue(ScriptedReply::json(
+      307, "", {{"Location", ShareHTTP::endpoint(plain.apiBase(), "docs").absoluteString()}}));
+  const auto docs = ShareHTTP::makeRequest(ShareHTTP::endpoint(secure.apiBase(), "docs"), "POST");
+  EXPECT_THROW(transport.upload(docs, std::string_view("secret body")), ShareURLError);
+  EXPECT_EQ(plain.requestCount(), 0u) << "the body went out in clear text";
 }
 
 }  // namespace

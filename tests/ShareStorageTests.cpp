@@ -174,31 +174,26 @@ TEST_F(ShareStorageResolve, EnsureDirectoriesRefusesASymlinkedFallbackRoot) {
 }
 
 TEST(ShareAppleBundleKeys, DefaultsAndRules) {
+  const auto system = ShareAppleBundle::operatingSystemVersion();
   const ShareAppleBundle empty(JSONValue::object());
   EXPECT_EQ(empty.appGroupIdentifier(), "group.com.lumo.share");
-  EXPECT_EQ(empty.clientVersion(), "0.1.0 (1)");
-  EXPECT_EQ(empty.userAgent(), "lumo-share-apple/0.1.0 (1) (linux; " +
-                                   ShareAppleBundle::operatingSystemVersion() + ")");
-  EXPECT_FALSE(ShareAppleBundle::operatingSystemVersion().empty());
-  EXPECT_FALSE(empty.apiBaseOverride().has_value());
-  EXPECT_FALSE(empty.keychainAccessGroup().has_value());
+  EXPECT_EQ(empty.userAgent(), "lumo-share-apple/0.1.0 (1) (linux; " + system + ")");
   EXPECT_EQ(empty.hostBundleIdentifier(), "lumo.share");
-  EXPECT_FALSE(empty.autoSubmit());
-  EXPECT_EQ(empty.defaultSource().platform, "linux");
+  EXPECT_EQ(ShareAppleBundle(JSONValue::array()).clientVersion(), "0.1.0 (1)");
 
-  const ShareAppleBundle set(JSONValue{{"CFBundleShortVersionString", "2.3.0"},
+  const ShareAppleBundle set(JSONValue{{"CFBundleShortVersionString", "2.3.0\r\nX-Evil: 1"},
                                        {"CFBundleVersion", "45"},
                                        {"LumoShareAPIBase", "http://127.0.0.1:8080/api/v1"},
                                        {"LumoShareKeychainAccessGroup", " group "},
                                        {"LumoShareHostBundleID", ""},
                                        {"LumoShareAutoSubmit", "yes"}});
-  EXPECT_EQ(set.clientVersion(), "2.3.0 (45)");
+  // A version with a line break still gives a one-line header value.
+  EXPECT_EQ(set.userAgent(), "lumo-share-apple/2.3.0X-Evil: 1 (45) (linux; " + system + ")");
   EXPECT_EQ(set.apiBaseOverride(), "http://127.0.0.1:8080/api/v1");
   EXPECT_EQ(set.keychainAccessGroup(), " group ");
   EXPECT_EQ(set.hostBundleIdentifier(), "");
   EXPECT_FALSE(set.autoSubmit());  // a string is not a Boolean
   EXPECT_TRUE(ShareAppleBundle(JSONValue{{"LumoShareAutoSubmit", true}}).autoSubmit());
-  EXPECT_EQ(ShareAppleBundle(JSONValue::array()).clientVersion(), "0.1.0 (1)");
 }
 
 TEST(ShareAppleBundleKeys, MainBundleCanBeReplaced) {
