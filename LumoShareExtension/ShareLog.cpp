@@ -6,7 +6,8 @@
 namespace lumo {
 namespace {
 
-std::atomic<ShareLogLevel> minimumLevelValue{ShareLogLevel::info};
+/// Everything is sent: the journal keeps or drops messages by priority itself.
+std::atomic<ShareLogLevel> minimumLevelValue{ShareLogLevel::debug};
 
 struct SinkSlot {
   std::mutex mutex;

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <syslog.h>
+#include <sys/stat.h>
 #include <systemd/sd-journal.h>
 
 #include <cstdio>
@@ -23,12 +24,12 @@ int journalPriority(ShareLogLevel level) {
   return LOG_NOTICE;
 }
 
-void writeToStandardError(const ShareLogEntry& entry) noexcept {
+}  // namespace
+
+void writeLogEntryToStandardError(const ShareLogEntry& entry) noexcept {
   std::fprintf(stderr, "%s[%s] %s: %s\n", entry.subsystem.c_str(), entry.category.c_str(),
                shareLogLevelName(entry.level), entry.message.c_str());
 }
-
-}  // namespace
 
 const char* shareLogLevelName(ShareLogLevel level) noexcept {
   switch (level) {
@@ -44,12 +45,21 @@ const char* shareLogLevelName(ShareLogLevel level) noexcept {
   return "default";
 }
 
+bool ShareJournalSink::isReachable() const noexcept {
+  struct stat info {};
+  return ::stat(socket_.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+}
+
+bool ShareJournalSink::send(const ShareLogEntry& entry) const noexcept {
+  if (!isReachable()) return false;
+  return sd_journal_send("MESSAGE=%s", entry.message.c_str(), "PRIORITY=%i",
+                         journalPriority(entry.level), "SYSLOG_IDENTIFIER=%s",
+                         program_invocation_short_name, "SUBSYSTEM=%s", entry.subsystem.c_str(),
+                         "CATEGORY=%s", entry.category.c_str(), nullptr) >= 0;
+}
+
 void ShareJournalSink::write(const ShareLogEntry& entry) noexcept {
-  const int result = sd_journal_send(
-      "MESSAGE=%s", entry.message.c_str(), "PRIORITY=%i", journalPriority(entry.level),
-      "SYSLOG_IDENTIFIER=%s", program_invocation_short_name, "SUBSYSTEM=%s",
-      entry.subsystem.c_str(), "CATEGORY=%s", entry.category.c_str(), nullptr);
-  if (result < 0) writeToStandardError(entry);
+  if (!send(entry)) writeLogEntryToStandardError(entry);
 }
 
 void ShareLogCaptureSink::write(const ShareLogEntry& entry) noexcept {

@@ -30,11 +30,27 @@ class ShareLogSink {
 };
 
 /// The system journal, with SYSLOG_IDENTIFIER (the program's name), SUBSYSTEM and CATEGORY
-/// fields; a message the journal does not take goes to standard error instead.
+/// fields and the level as priority (the journal filters by priority itself, so debug messages
+/// are sent too). Where no journal listens (a container, a minimal system) messages go to
+/// standard error: sd_journal_send reports success even when its socket is missing, so the
+/// socket is looked for first.
 class ShareJournalSink final : public ShareLogSink {
  public:
+  static constexpr char defaultSocket[] = "/run/systemd/journal/socket";
+
+  explicit ShareJournalSink(std::string socket = defaultSocket) : socket_(std::move(socket)) {}
   void write(const ShareLogEntry& entry) noexcept override;
+  /// Whether a journal listens on the socket.
+  bool isReachable() const noexcept;
+  /// Sends to the journal; false when it is not reachable or refused the message.
+  bool send(const ShareLogEntry& entry) const noexcept;
+
+ private:
+  std::string socket_;
 };
+
+/// The text form of an entry on standard error: "subsystem[category] level: message".
+void writeLogEntryToStandardError(const ShareLogEntry& entry) noexcept;
 
 /// Keeps every entry in memory, for tests.
 class ShareLogCaptureSink final : public ShareLogSink {

@@ -111,7 +111,7 @@ std::optional<Url> singleURL(std::string_view text) {
     hasWhiteSpace = hasWhiteSpace || UnicodeText::isWhiteSpace(scalar);
   });
   if (hasWhiteSpace) return std::nullopt;
-  auto url = Url::parse(candidate);
+  auto url = Url::parseEncodingNonASCII(candidate);
   if (!url) return std::nullopt;
   const auto scheme = UnicodeText::lowercased(url->scheme());
   if (scheme != "http" && scheme != "https") return std::nullopt;

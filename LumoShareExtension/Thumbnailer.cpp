@@ -41,11 +41,18 @@ bool isStillImageFormat(const AVFormatContext& context) {
   return name == "image2" || (name.size() > 5 && name.substr(name.size() - 5) == "_pipe");
 }
 
+/// Formats that hold pictures: the still-image demuxers and animated pictures. A video stream in
+/// a movie container is no image, whatever the file is called.
+bool isPictureFormat(const AVFormatContext& context) {
+  const std::string_view name = context.iformat->name;
+  return isStillImageFormat(context) || name == "gif" || name == "apng";
+}
+
 }  // namespace
 
 std::optional<PixelSize> imagePixelSize(const std::filesystem::path& file) {
   const auto context = openProbed(file);
-  if (!context) return std::nullopt;
+  if (!context || !isPictureFormat(*context)) return std::nullopt;
   for (unsigned index = 0; index < context->nb_streams; ++index) {
     const auto* parameters = context->streams[index]->codecpar;
     if (parameters->codec_type != AVMEDIA_TYPE_VIDEO) continue;

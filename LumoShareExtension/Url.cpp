@@ -1,5 +1,6 @@
 #include "Url.hpp"
 
+#include <fmt/format.h>
 #include <uriparser/Uri.h>
 
 #include <cstring>
@@ -77,6 +78,20 @@ std::string composedQuery(const std::vector<Url::QueryItem>& items) {
 }
 
 }  // namespace
+
+std::optional<Url> Url::parseEncodingNonASCII(std::string_view text) {
+  std::string encoded;
+  encoded.reserve(text.size());
+  for (const char byte : text) {
+    const auto value = static_cast<unsigned char>(byte);
+    if (value < 0x80) {
+      encoded += byte;
+    } else {
+      encoded += fmt::format("%{:02X}", value);
+    }
+  }
+  return parse(encoded);
+}
 
 std::optional<Url> Url::parse(std::string_view text) {
   if (text.empty()) return std::nullopt;

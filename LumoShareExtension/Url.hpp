@@ -23,6 +23,10 @@ class Url {
   /// The Url for `text`, or nothing when it is empty or not a valid URI reference (spaces,
   /// non-ASCII characters and stray "%" are not valid; encode them first).
   static std::optional<Url> parse(std::string_view text);
+  /// As `parse`, after percent-encoding every byte outside ASCII, the way the platform's URL
+  /// parser takes text a person typed ("https://zh.wikipedia.org/wiki/中文"); the absolute
+  /// string is the encoded text.
+  static std::optional<Url> parseEncodingNonASCII(std::string_view text);
 
   /// A "file:" Url for an absolute file-system path, every byte that needs it percent-encoded.
   static Url fileURL(const std::filesystem::path& absolutePath);

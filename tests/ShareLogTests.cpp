@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <fstream>
 #include <functional>
 
 #include "LumoShare.hpp"
+#include "TemporaryDirectory.hpp"
 
 namespace lumo {
 namespace {
@@ -126,10 +131,23 @@ TEST_F(ShareLogTest, AThrowingMessageNeverEscapes) {
   EXPECT_TRUE(entries().empty());
 }
 
-TEST_F(ShareLogTest, LoggersAreSharedAndNamed) {
-  EXPECT_EQ(&ShareLog::token(), &ShareLog::token());
-  EXPECT_EQ(ShareLog::shareExtension().category(), "share-extension");
-  EXPECT_STREQ(ShareLog::subsystem, "com.lumo.share.apple");
+TEST(ShareJournalSinkFallback, WithoutAJournalMessagesGoToStandardError) {
+  testing::TemporaryDirectory folder;
+  const auto captured = folder / "stderr";
+  const int saved = ::dup(STDERR_FILENO);
+  {
+    const FileDescriptor file(::open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
+    ::dup2(file.get(), STDERR_FILENO);
+  }
+  ShareJournalSink sink((folder / "no-journal-socket").string());
+  sink.write(ShareLogEntry{"com.lumo.share.apple", "queue", Level::debug, "kept"});
+  std::fflush(stderr);
+  ::dup2(saved, STDERR_FILENO);
+  ::close(saved);
+  EXPECT_FALSE(sink.isReachable());
+  std::ifstream in(captured);
+  const std::string text(std::istreambuf_iterator<char>(in), {});
+  EXPECT_EQ(text, "com.lumo.share.apple[queue] debug: kept\n");
 }
 
 TEST_F(ShareLogTest, ANullSinkRestoresTheJournal) {

@@ -131,6 +131,9 @@ TEST(ShareTextSingleURL, AcceptsOneHttpLinkOnly) {
   ASSERT_TRUE(link.has_value());
   EXPECT_EQ(link->absoluteString(), "https://lumo.example/a?b=1");
   EXPECT_EQ(singleURL("HTTP://X.EXAMPLE")->scheme(), "HTTP");
+  // Characters outside ASCII are percent-encoded as the platform's parser does.
+  EXPECT_EQ(singleURL("https://zh.wikipedia.org/wiki/中文")->absoluteString(),
+            "https://zh.wikipedia.org/wiki/%E4%B8%AD%E6%96%87");
   for (const auto* refused :
        {"see https://x.example", "https://a.example https://b.example", "ftp://x.example/f",
         "mailto:a@b.example", "http:///path", "http://", "https://a.example/a\u00a0b",
