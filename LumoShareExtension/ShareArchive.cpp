@@ -234,13 +234,23 @@ struct RemoveOnExit {
   }
 };
 
-/// The folder to archive and how the archiver names it. A symlink to a folder is archived as the
-/// folder it points to, under the link's name; links inside the folder stay links.
+/// The folder to archive and the names the archiver is given. A symlink to a folder is archived
+/// as the folder it points to, under the link's name: the archiver (which keeps links as links)
+/// is handed the folder's entries through the link ("link/a", "link/b"); links inside stay links.
 struct ArchiveSource {
   fs::path workingDirectory;
-  std::string member;
+  std::vector<std::string> members;
   std::string name;
 };
+
+std::vector<std::string> entriesThroughLink(const fs::path& link, const std::string& member) {
+  std::vector<std::string> entries;
+  for (const auto& entry : fs::directory_iterator(link)) {
+    entries.push_back(member + "/" + entry.path().filename().string());
+  }
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
 
 /// Zip stores a folder it cannot list as an empty one; every folder of the tree must be readable.
 bool isReadableTree(const fs::path& folder) {
@@ -254,17 +264,19 @@ bool isReadableTree(const fs::path& folder) {
 ArchiveSource resolveSource(const fs::path& sourceDirectory) {
   const auto source = fs::absolute(sourceDirectory).lexically_normal();
   const auto folder = source.has_filename() ? source : source.parent_path();
-  ArchiveSource resolved{folder.parent_path(), folder.filename().string(), displayName(folder)};
+  const auto name = displayName(folder);
   std::error_code error;
   if (!fs::is_directory(folder, error) || !isReadableTree(folder)) {
-    throw ShareArchiveError::sourceUnavailable(resolved.name);
+    throw ShareArchiveError::sourceUnavailable(name);
   }
-  if (!resolved.member.empty() && resolved.member.front() == '-') {
-    resolved.member = "./" + resolved.member;  // never an option
+  auto member = folder.filename().string();
+  if (!member.empty() && member.front() == '-') member = "./" + member;  // never an option
+  if (!fs::is_symlink(folder, error)) return {folder.parent_path(), {member}, name};
+  try {
+    return {folder.parent_path(), entriesThroughLink(folder, member), name};
+  } catch (const fs::filesystem_error&) {
+    throw ShareArchiveError::sourceUnavailable(name);
   }
-  // The trailing slash makes the archiver enter the linked folder instead of storing the link.
-  if (fs::is_symlink(folder, error)) resolved.member += "/";
-  return resolved;
 }
 
 /// The archiver's log: an unlinked temporary file, so that nothing is left behind even when the
@@ -344,8 +356,10 @@ std::int64_t ShareArchive::makeZip(const fs::path& sourceDirectory, const fs::pa
   }
   const auto output = work.path / "archive.zip";
   const auto log = openLog(source.name, toolPath_);
-  runArchiver(source.name, {toolPath_.string(), "-r", "-y", "-q", output.string(), source.member},
-              source.workingDirectory, log.get(), timeoutSeconds);
+  std::vector<std::string> arguments = {toolPath_.string(), "-r", "-y", "-q", output.string()};
+  arguments.insert(arguments.end(), source.members.begin(), source.members.end());
+  runArchiver(source.name, std::move(arguments), source.workingDirectory, log.get(),
+              timeoutSeconds);
   const auto size = fs::file_size(output, ignored);
   if (ignored || size == 0) throw ShareArchiveError::emptyArchive(source.name);
   fs::rename(output, target);  // a file-system failure, reported as such

@@ -1,8 +1,8 @@
 #include "ShareLogSink.hpp"
 
 #include <errno.h>
-#include <syslog.h>
 #include <sys/stat.h>
+#include <syslog.h>
 #include <systemd/sd-journal.h>
 
 #include <cstdio>

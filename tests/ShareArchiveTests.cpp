@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <grp.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -114,6 +117,80 @@ TEST_F(ShareArchiveTest, StrangeNamesAndSymlinks) {
     EXPECT_NE(listing.output.find("number of entries: 3"), std::string::npos) << listing.output;
     EXPECT_NE(listing.output.find("lrwxrwxrwx"), std::string::npos) << "symlink stored as a link";
   }
+}
+
+TEST_F(ShareArchiveTest, TheCallersEnvironmentChangesNothing) {
+  // Info-ZIP reads options from ZIPOPT: "-m" would delete the folder, "-x" drop files.
+  for (const auto* options : {"-m", "-x *.txt", "-0 -x sub/*"}) {
+    ::setenv("ZIPOPT", options, 1);
+    ::setenv("ZIP", options, 1);
+    const auto size = ShareArchive().makeZip(source, destination);
+    ::unsetenv("ZIPOPT");
+    ::unsetenv("ZIP");
+    EXPECT_GT(size, 0);
+    EXPECT_TRUE(fs::exists(source / "sub/b.txt")) << options << ": the source was removed";
+    const auto names =
+        runCommand("LC_ALL=C.UTF-8 unzip -Z1 " + shellQuoted(destination) + " | sort");
+    EXPECT_EQ(names.output, "Projekt Ü/\nProjekt Ü/a.txt\nProjekt Ü/sub/\nProjekt Ü/sub/b.txt\n")
+        << options;
+  }
+  const auto environment = folder / "environment";
+  const ShareArchive printer(script("env-zip", "env > " + shellQuoted(environment) + "\nexit 1"));
+  ::setenv("LUMO_SECRET", "leaked", 1);
+  failure(printer);
+  ::unsetenv("LUMO_SECRET");
+  std::ifstream in(environment);
+  const std::string seen(std::istreambuf_iterator<char>(in), {});
+  EXPECT_EQ(seen.find("LUMO_SECRET"), std::string::npos) << seen;
+  EXPECT_NE(seen.find("PATH=/usr/bin:/bin"), std::string::npos) << seen;
+}
+
+/// Runs `makeZip` as the unprivileged user "nobody" (tests run as root, who reads everything);
+/// answers the error's kind, or nothing when it succeeded.
+std::optional<Kind> zipAsNobody(const fs::path& source, const fs::path& destination) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+        ::setresuid(65534, 65534, 65534) != 0)
+      ::_exit(100);
+    try {
+      ShareArchive().makeZip(source, destination);
+      ::_exit(101);
+    } catch (const ShareArchiveError& error) {
+      ::_exit(static_cast<int>(error.kind()));
+    } catch (...) {
+      ::_exit(102);
+    }
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 103;
+  if (code >= 100) return std::nullopt;
+  return static_cast<Kind>(code);
+}
+
+TEST_F(ShareArchiveTest, AFolderThatCannotBeListedIsNoEmptyFolder) {
+  fs::permissions(folder.path(), fs::perms::all);
+  fs::create_directories(folder / "out");
+  fs::permissions(folder / "out", fs::perms::all);
+  fs::permissions(folder / "tmp", fs::perms::all);
+  fs::create_directories(folder / "locked");
+  std::ofstream(folder / "locked/secret.txt") << "x";
+  fs::create_directories(folder / "partly/inner");
+  std::ofstream(folder / "partly/inner/secret.txt") << "x";
+  fs::create_directories(folder / "open");
+  std::ofstream(folder / "open/a.txt") << "x";
+  for (const auto* name : {"locked", "partly/inner", "open"}) {
+    fs::permissions(folder / name,
+                    fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+  }
+  fs::permissions(folder / "locked", fs::perms::none);
+  fs::permissions(folder / "partly/inner", fs::perms::none);
+  EXPECT_EQ(zipAsNobody(folder / "locked", folder / "out/locked.zip"), Kind::sourceUnavailable);
+  EXPECT_EQ(zipAsNobody(folder / "partly", folder / "out/partly.zip"), Kind::sourceUnavailable);
+  EXPECT_EQ(zipAsNobody(folder / "open", folder / "out/open.zip"), std::nullopt)
+      << "the same user can zip a readable folder";
+  EXPECT_FALSE(fs::exists(folder / "out/locked.zip"));
 }
 
 TEST_F(ShareArchiveTest, SourceAndToolProblems) {

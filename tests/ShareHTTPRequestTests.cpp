@@ -128,8 +128,8 @@ TEST(ShareHTTPDecode, RecordsOrTheDecodingError) {
   // A hostile reply: one 4 MiB token of raw bytes that the decoder quotes in its description.
   const auto hostile = "{\"name\":\"" + std::string(4 << 20, '\xff');
   for (const std::string& body :
-       {std::string(), std::string("\x89PNG\r\n"), std::string("[]"), std::string(R"({"name":"n"})"),
-        std::string(R"({"name":"n","size":"3"})"), hostile}) {
+       {std::string(), std::string("\x89PNG\r\n"), std::string("[]"),
+        std::string(R"({"name":"n"})"), std::string(R"({"name":"n","size":"3"})"), hostile}) {
     try {
       ShareHTTP::decode<Probe>(body);
       ADD_FAILURE() << body;

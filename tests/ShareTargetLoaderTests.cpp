@@ -10,6 +10,7 @@
 
 #include "LumoShare.hpp"
 #include "TemporaryDirectory.hpp"
+#include "TestCommand.hpp"
 
 namespace lumo {
 namespace {
@@ -136,24 +137,26 @@ TEST_F(ShareTargetLoaderTest, OrderNumberingKindsAndMetadata) {
             (std::vector<std::string>{"01-Report- final-.pdf", "02-attachment.png",
                                       "03-Holiday Photos.zip", "04-README.bin",
                                       "05-video-12.3456s.mp4", "06-report.v2.pdf"}));
-  EXPECT_EQ(payload.attachments[0], (RawAttachment{Kind::file,
-                                                   "application/pdf",
-                                                   "Report: final?.pdf",
-                                                   "01-Report- final-.pdf",
-                                                   7,
-                                                   {},
-                                                   {},
-                                                   {},
-                                                   FileDigest::sha256Hex(std::string_view("content"))}));
-  EXPECT_EQ(payload.attachments[1], (RawAttachment{Kind::image,
-                                                   "image/png",
-                                                   "02-attachment.png",
-                                                   "02-attachment.png",
-                                                   static_cast<std::int64_t>(pngBytes.size()),
-                                                   300,
-                                                   200,
-                                                   {},
-                                                   FileDigest::sha256Hex(std::string_view(pngBytes))}));
+  EXPECT_EQ(payload.attachments[0],
+            (RawAttachment{Kind::file,
+                           "application/pdf",
+                           "Report: final?.pdf",
+                           "01-Report- final-.pdf",
+                           7,
+                           {},
+                           {},
+                           {},
+                           FileDigest::sha256Hex(std::string_view("content"))}));
+  EXPECT_EQ(payload.attachments[1],
+            (RawAttachment{Kind::image,
+                           "image/png",
+                           "02-attachment.png",
+                           "02-attachment.png",
+                           static_cast<std::int64_t>(pngBytes.size()),
+                           300,
+                           200,
+                           {},
+                           FileDigest::sha256Hex(std::string_view(pngBytes))}));
   const auto& zip = payload.attachments[2];
   EXPECT_EQ(zip.kind, Kind::file);
   EXPECT_EQ(zip.mime, "application/zip");
@@ -185,12 +188,46 @@ TEST_F(ShareTargetLoaderTest, SpecialFilesAndMissingOnes) {
   std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
   ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   const auto payload = load({path(folder / "shared/dangling"), path(socketPath), path("/dev/null"),
-                             path(folder / "shared/deleted.txt"), path(sharedFile("ok.txt"))});
+                             path(folder / "shared/deleted.txt"), path(sharedFile("ok.txt")),
+                             path("/proc/self/status")});
   ::close(fd);
   EXPECT_EQ(payload.skippedReasons,
             (std::vector<std::string>{"file_missing:dangling", "copy_failed:sock",
                                       "copy_failed:null", "file_missing:deleted.txt"}));
-  EXPECT_EQ(stagedNames(), (std::vector<std::string>{"03-ok.txt"}));
+  EXPECT_EQ(stagedNames(), (std::vector<std::string>{"03-ok.txt", "04-status.bin"}));
+  // A /proc file reports size 0 but has content: it is copied to its end, and hashed as staged.
+  ASSERT_EQ(payload.attachments.size(), 2u);
+  const auto& status = payload.attachments[1];
+  EXPECT_GT(status.size, 0);
+  EXPECT_EQ(status.sha256, FileDigest::sha256Hex(staging / "04-status.bin"));
+}
+
+TEST_F(ShareTargetLoaderTest, NamesAndLinksLinuxCanStore) {
+  std::string wide;  // 83 CJK characters: 249 bytes, a valid name that "NN-" would push past 255
+  for (int index = 0; index < 83; ++index) wide += "文";
+  const auto wideFile = sharedFile(wide + ".txt");
+  fs::create_directories(folder / "shared" / (wide + "文") / "in");
+  std::ofstream(folder / "shared" / (wide + "文") / "in/a.txt") << "a";
+  fs::create_directories(folder / "shared/real/sub");
+  std::ofstream(folder / "shared/real/sub/b.txt") << "b";
+  fs::create_symlink("../b.txt", folder / "shared/real/sub/inner-link");
+  fs::create_directory_symlink(folder / "shared/real", folder / "shared/link-to-folder");
+  const auto payload = load({path(wideFile), path(folder / "shared" / (wide + "文")),
+                             path(folder / "shared/link-to-folder"), path(sharedFile(".bashrc"))});
+  ASSERT_EQ(payload.attachments.size(), 4u) << ::testing::PrintToString(payload.failures);
+  for (const auto& attachment : payload.attachments) {
+    EXPECT_LE(attachment.localFileName.size(), 255u);
+    EXPECT_EQ(UnicodeText::wellFormed(attachment.localFileName), attachment.localFileName);
+  }
+  EXPECT_EQ(payload.attachments[0].originalName, wide + ".txt") << "the upload keeps its name";
+  EXPECT_TRUE(payload.attachments[0].localFileName.ends_with(".txt"));
+  EXPECT_TRUE(payload.attachments[1].localFileName.ends_with(".zip"));
+  EXPECT_EQ(payload.attachments[3].localFileName, "04-.bashrc.bin");
+  // The link is shared as the folder it points to, under its own name; links inside stay links.
+  const auto listing = testing::runCommand("LC_ALL=C.UTF-8 unzip -Z1 " +
+                                           testing::shellQuoted(staging / "03-link-to-folder.zip"));
+  EXPECT_EQ(listing.output,
+            "link-to-folder/sub/\nlink-to-folder/sub/b.txt\nlink-to-folder/sub/inner-link\n");
 }
 
 TEST_F(ShareTargetLoaderTest, ItemsLimitStopsReadingProviders) {

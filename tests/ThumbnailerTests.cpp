@@ -17,9 +17,9 @@ TEST(ThumbnailerImages, EverythingElseIsUnknown) {
   // A movie is no image, not even under an image's name.
   testing::TemporaryDirectory folder;
   std::filesystem::copy_file(media / "video-12.3456s.mp4", folder / "disguised.jpg");
-  for (const auto& file : {media / "not-an-image.jpg", media / "audio-only-2s.m4a",
-                           media / "zero-length.mp4", media / "missing.png",
-                           media / "video-12.3456s.mp4", folder / "disguised.jpg", media}) {
+  for (const auto& file :
+       {media / "not-an-image.jpg", media / "audio-only-2s.m4a", media / "zero-length.mp4",
+        media / "missing.png", media / "video-12.3456s.mp4", folder / "disguised.jpg", media}) {
     EXPECT_FALSE(Thumbnailer::imagePixelSize(file).has_value()) << file;
   }
 }
