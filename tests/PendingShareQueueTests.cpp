@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <atomic>
 #include <fstream>
+#include <thread>
 
 #include "QueueTestSupport.hpp"
 
@@ -212,6 +216,62 @@ TEST_F(PendingShareQueueTest, ARemovedShareIsNotBroughtBack) {
   EXPECT_THROW(queue.markFailed(share, "late failure"), ShareQueueError);
   EXPECT_FALSE(fs::exists(storage.pendingDirectory("s")));
   EXPECT_FALSE(queue.entry("s").has_value());
+
+  // Another process (its own queue object) writes while this one removes, at the same moment.
+  PendingShareQueue writer(storage);
+  for (int round = 0; round < 300; ++round) {
+    const auto id = "race-" + std::to_string(round);
+    const auto raced = enqueued(id);
+    std::atomic<bool> go = false;
+    std::jthread write([&] {
+      while (!go) {
+      }
+      try {
+        writer.markFailed(raced, "offline");
+      } catch (const ShareQueueError&) {
+      }
+    });
+    go = true;
+    queue.remove(id);
+    write.join();
+    ASSERT_FALSE(fs::exists(storage.pendingDirectory(id))) << "round " << round;
+  }
+}
+
+TEST_F(PendingShareQueueTest, WhatAKilledProcessLeftIsReclaimedOnceNobodyHoldsIt) {
+  enqueued("kept");
+  fs::create_directories(storage.pendingDirectory("orphan"));
+  std::ofstream(storage.pendingDirectory("orphan") / "01-a.zip") << "half an archive";
+  std::ofstream(storage.pendingDirectory("kept") / ".share.json.tmp-1a2b3c4d") << "{";
+  std::ofstream(storage.rootURL / ".recent-uploads.json.tmp-5e6f7a8b") << "[";
+  ASSERT_EQ(::mkfifo((storage.pendingDirectory("fifo")).c_str(), 0700), 0);
+  fs::create_directories(storage.pendingDirectory("jammed"));
+  ASSERT_EQ(::mkfifo((storage.pendingDirectory("jammed") / "share.json").c_str(), 0600), 0);
+  PendingShareQueue otherProcess(storage);
+  otherProcess.makeStagingDirectory("busy");
+  const auto leftovers = [&] {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(storage.rootURL))
+      names.push_back(fs::relative(entry.path(), storage.rootURL).string());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  const auto realNow = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::system_clock::now().time_since_epoch())
+                           .count();
+  *clock = realNow;
+  const auto before = leftovers();
+  EXPECT_EQ(ids(queue.all()), (std::vector<std::string>{"kept"})) << "a FIFO never blocks";
+  EXPECT_EQ(leftovers(), before) << "nothing young is reclaimed";
+
+  *clock = realNow + PendingShareQueue::abandonedStagingMs + 1000;
+  EXPECT_EQ(ids(queue.all()), (std::vector<std::string>{"kept"}));
+  EXPECT_EQ(leftovers(),
+            (std::vector<std::string>{".removed", "pending", "pending/busy", "pending/fifo",
+                                      "pending/jammed", "pending/jammed/share.json",
+                                      "pending/kept", "pending/kept/share.json"}))
+      << "a damaged entry is no abandoned staging: it stays for the person to remove";
+  otherProcess.discardStaging("busy");
 }
 
 TEST_F(PendingShareQueueTest, WriteFailureIsAnIOErrorAndKeepsTheOldEntry) {

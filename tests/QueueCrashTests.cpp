@@ -140,5 +140,76 @@ TEST(QueueCrashSafety, RandomKillsLoseNothing) {
   EXPECT_GT(kills, rounds / 2);
 }
 
+/// Processes whose command line mentions `text`: archivers that outlived their parent.
+std::vector<pid_t> processesMentioning(const std::string& text) {
+  std::vector<pid_t> found;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator("/proc", error)) {
+    const auto name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(entry.path() / "cmdline");
+    const std::string line(std::istreambuf_iterator<char>(in), {});
+    if (line.find(text) != std::string::npos && ::getpid() != std::stoi(name))
+      found.push_back(std::stoi(name));
+  }
+  return found;
+}
+
+/// `lumo-share stage <folder>` with its storage and temporary folder under `base`.
+pid_t startStaging(const fs::path& base, const fs::path& source) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const auto data = "XDG_DATA_HOME=" + (base / "data").string();
+    const auto temporary = "TMPDIR=" + (base / "tmp").string();
+    const char* argv[] = {LUMO_SHARE_EXECUTABLE, "stage", source.c_str(), nullptr};
+    const char* envp[] = {data.c_str(), temporary.c_str(), "PATH=/usr/bin:/bin", nullptr};
+    ::execve(argv[0], const_cast<char* const*>(argv), const_cast<char* const*>(envp));
+    ::_exit(127);
+  }
+  return child;
+}
+
+TEST(QueueCrashSafety, KilledStagingLeavesNoOrphanAndLosesNoShare) {
+  testing::TemporaryDirectory folder;
+  fs::create_directories(folder / "tmp");
+  fs::create_directories(folder / "Big Folder");
+  std::mt19937 random(20261207);
+  for (int index = 0; index < 160; ++index) {
+    std::string bytes(96 * 1024, '\0');
+    for (auto& byte : bytes) byte = static_cast<char>(random());  // incompressible: zip works
+    std::ofstream(folder / "Big Folder" / ("f" + std::to_string(index) + ".bin")) << bytes;
+  }
+  const ShareStorage storage{folder / "data/group.com.lumo.share", ShareStorageLocation::appGroup};
+  std::uniform_int_distribution<int> delayMs(5, 700);
+  for (int round = 0; round < 14; ++round) {
+    const auto child = startStaging(folder.path(), folder / "Big Folder");
+    ::usleep(static_cast<useconds_t>(delayMs(random)) * 1000);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+  }
+  for (int waited = 0; waited < 200 && !processesMentioning(folder.path()).empty(); ++waited)
+    ::usleep(10000);
+  EXPECT_TRUE(processesMentioning(folder.path()).empty()) << "an archiver outlived its parent";
+
+  std::size_t complete = 0;
+  for (const auto& directory : storage.pendingDirectories())
+    complete += fs::exists(directory / "share.json") ? 1 : 0;
+  // A later run, once the leftovers are old enough to be certainly abandoned.
+  const auto later = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count() +
+                     PendingShareQueue::abandonedStagingMs + 1000;
+  const auto shares = PendingShareQueue(storage, [later] { return later; }).all();
+  EXPECT_EQ(shares.size(), complete) << "a complete share was lost";
+  EXPECT_EQ(storage.pendingDirectories().size(), complete) << "an orphaned folder survived";
+  for (const auto& entry : fs::recursive_directory_iterator(storage.rootURL)) {
+    const auto name = entry.path().filename().string();
+    EXPECT_EQ(name.find(".tmp-"), std::string::npos) << entry.path();
+    EXPECT_FALSE(name.starts_with(".lumo-zip-")) << entry.path();
+  }
+  EXPECT_TRUE(fs::is_empty(folder / "tmp")) << "an archiver log was left behind";
+  std::cout << complete << " complete shares after 14 kills\n";
+}
+
 }  // namespace
 }  // namespace lumo
