@@ -102,9 +102,10 @@ TEST(AtomicFile, ReadsOnlyBoundedRegularFilesWithoutBlocking) {
   ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);  // no writer: a blocking open hangs
   std::ofstream(folder / "sparse").close();
   fs::resize_file(folder / "sparse", AtomicFile::defaultReadLimit + 1);
-  const std::vector<std::pair<fs::path, int>> refused = {
-      {folder / "missing.json", ENOENT}, {folder.path(), EINVAL},
-      {folder / "fifo", EINVAL},         {folder / "sparse", EFBIG}};
+  const std::vector<std::pair<fs::path, int>> refused = {{folder / "missing.json", ENOENT},
+                                                         {folder.path(), EINVAL},
+                                                         {folder / "fifo", EINVAL},
+                                                         {folder / "sparse", EFBIG}};
   for (const auto& [file, expected] : refused) {
     try {
       AtomicFile::read(file);
@@ -127,8 +128,8 @@ TEST(FileCopy, CopiesToTheEndAndHashesTheCopy) {
       out.write("mark!", 5);
     }
   }
-  for (const fs::path& source : {folder / "empty", folder / "small", folder / "large",
-                                fs::path("/proc/self/status")}) {
+  for (const fs::path& source :
+       {folder / "empty", folder / "small", folder / "large", fs::path("/proc/self/status")}) {
     const auto copy = folder / "copy";
     const auto digest = FileCopy::copyHashing(source, copy);
     EXPECT_EQ(digest, FileDigest::sha256Hex(copy)) << source;

@@ -17,11 +17,14 @@ using testing::shellQuoted;
 class CommandLineTest : public ::testing::Test {
  protected:
   testing::CommandResult run(const std::string& arguments, const std::string& input = "") {
+    return runFed(arguments, "printf '%s' " + shellQuoted(input));
+  }
+  /// Runs the tool with the output of the shell command `feeder` as standard input.
+  testing::CommandResult runFed(const std::string& arguments, const std::string& feeder) {
     const auto command = "cd " + shellQuoted(folder.path()) +
-                         " && export XDG_DATA_HOME=" + shellQuoted(folder / "data") +
-                         " && printf '%s' " + shellQuoted(input) + " | " +
-                         shellQuoted(LUMO_SHARE_EXECUTABLE) + " " + arguments + " 2>" +
-                         shellQuoted(folder / "stderr");
+                         " && export XDG_DATA_HOME=" + shellQuoted(folder / "data") + " && " +
+                         feeder + " | " + shellQuoted(LUMO_SHARE_EXECUTABLE) + " " + arguments +
+                         " 2>" + shellQuoted(folder / "stderr");
     auto result = testing::runCommand(command);
     std::ifstream errors(folder / "stderr");
     stderrText.assign(std::istreambuf_iterator<char>(errors), {});
@@ -68,6 +71,32 @@ TEST_F(CommandLineTest, StageListAndRemove) {
   EXPECT_EQ(queued().size(), 1u);
   EXPECT_NE(run("queue remove no-such-share").status, 0);
   EXPECT_NE(stderrText.find("no queued share no-such-share"), std::string::npos);
+}
+
+TEST_F(CommandLineTest, StandardInputIsBoundedTextOrAFileOfAnySize) {
+  const auto endless = runFed("stage --text - --json", "cat /dev/zero | tr '\\0' 'y'");
+  EXPECT_EQ(endless.status, 0) << stderrText;
+  EXPECT_NE(stderrText.find("only the first 32768 bytes were read"), std::string::npos)
+      << stderrText;
+  EXPECT_EQ(ShareJSON::decoder().decode<StagedShare>(endless.output).payload.text->size(), 16384u);
+
+  const auto picture =
+      runFed("stage - --json",
+             "cat " + shellQuoted(std::string(LUMO_TEST_FIXTURES) + "/media/picture-300x200.png"));
+  EXPECT_EQ(picture.status, 0) << stderrText;
+  const auto staged = ShareJSON::decoder().decode<StagedShare>(picture.output);
+  ASSERT_EQ(staged.attachments.size(), 1u);
+  EXPECT_EQ(staged.attachments[0].originalName, "stdin.png");
+  EXPECT_EQ(staged.attachments[0].width, 300);
+  const auto binary = runFed("stage - --json", "head -c 3000000 /dev/urandom");
+  EXPECT_EQ(ShareJSON::decoder().decode<StagedShare>(binary.output).totalBytes, 3000000);
+  EXPECT_EQ(ShareStorage{folder / "data/group.com.lumo.share", ShareStorageLocation::appGroup}
+                .pendingDirectories()
+                .size(),
+            3u)
+      << "the spooled input left a folder behind";
+
+  EXPECT_EQ(run("stage --text - -", "x").status, 2);
 }
 
 TEST_F(CommandLineTest, NothingUsableReportsWhy) {

@@ -268,8 +268,8 @@ TEST_F(PendingShareQueueTest, WhatAKilledProcessLeftIsReclaimedOnceNobodyHoldsIt
   EXPECT_EQ(ids(queue.all()), (std::vector<std::string>{"kept"}));
   EXPECT_EQ(leftovers(),
             (std::vector<std::string>{".removed", "pending", "pending/busy", "pending/fifo",
-                                      "pending/jammed", "pending/jammed/share.json",
-                                      "pending/kept", "pending/kept/share.json"}))
+                                      "pending/jammed", "pending/jammed/share.json", "pending/kept",
+                                      "pending/kept/share.json"}))
       << "a damaged entry is no abandoned staging: it stays for the person to remove";
   otherProcess.discardStaging("busy");
 }
