@@ -90,11 +90,8 @@ TEST_F(CommandLineTest, StandardInputIsBoundedTextOrAFileOfAnySize) {
   EXPECT_EQ(staged.attachments[0].width, 300);
   const auto binary = runFed("stage - --json", "head -c 3000000 /dev/urandom");
   EXPECT_EQ(ShareJSON::decoder().decode<StagedShare>(binary.output).totalBytes, 3000000);
-  EXPECT_EQ(ShareStorage{folder / "data/group.com.lumo.share", ShareStorageLocation::appGroup}
-                .pendingDirectories()
-                .size(),
-            3u)
-      << "the spooled input left a folder behind";
+  const ShareStorage storage{folder / "data/group.com.lumo.share", ShareStorageLocation::appGroup};
+  EXPECT_EQ(storage.pendingDirectories().size(), 3u) << "the spooled input left a folder behind";
 
   EXPECT_EQ(run("stage --text - -", "x").status, 2);
 }
