@@ -288,16 +288,5 @@ TEST_F(ShareArchiveTest, AnArchiverIgnoringTerminationIsKilledWithItsHelpers) {
   expectNoLeftovers();
 }
 
-TEST(ShareArchiveLogTail, OneLineOfAtMostTheLimit) {
-  testing::TemporaryDirectory folder;
-  const auto log = folder / "log";
-  std::ofstream(log) << "\n  first\r\n\tsecond   third \n\n";
-  EXPECT_EQ(ShareArchive::logTail(log), "first second third");
-  EXPECT_EQ(ShareArchive::logTail(log, 5), "…third");
-  std::ofstream(log) << "bad \xff bytes";
-  EXPECT_EQ(ShareArchive::logTail(log), "bad \uFFFD bytes");
-  EXPECT_EQ(ShareArchive::logTail(folder / "missing"), "");
-}
-
 }  // namespace
 }  // namespace lumo

@@ -138,36 +138,6 @@ TEST_F(ShareCurlTransportTest, OneSessionServesManyThreadsAtOnce) {
   EXPECT_EQ(bodies.size(), static_cast<std::size_t>(threads * requestsEach));
 }
 
-TEST_F(ShareCurlTransportTest, HostileRepliesBecomeOneTypedErrorEach) {
-  std::mt19937 random(7);
-  std::string noise(4096, '\0');
-  for (auto& byte : noise) byte = static_cast<char>(random());
-  server.enqueue(ScriptedReply::json(500, noise));
-  server.enqueue(ScriptedReply::json(400, R"({"error":42,"message":"m"})"));
-  server.enqueue(ScriptedReply::json(401, ""));
-  server.enqueue(ScriptedReply::json(429, "", {{"Retry-After", "99999999999999999999"}}));
-  server.enqueue(ScriptedReply::json(200, R"({"slug":"abc"})"));
-
-  const auto publish = [&] {
-    const auto reply = transport.data(request("docs", "POST"));
-    ShareHTTP::validate(reply.body, reply.response);
-    return reply;
-  };
-  EXPECT_EQ(failureOf<ShareUploadError>(publish), ShareUploadError::http(500, std::nullopt, true));
-  EXPECT_EQ(failureOf<ShareUploadError>(publish), ShareUploadError::http(400, std::nullopt, false));
-  EXPECT_EQ(failureOf<ShareUploadError>(publish).message(), "鉴权失败，需要重新登录：HTTP 401");
-  EXPECT_EQ(failureOf<ShareUploadError>(publish).message(), "被限流");
-  struct Created {
-    std::int64_t id = 0;
-    static Created decode(const JSONObjectReader& reader) {
-      return {reader.required<std::int64_t>("id")};
-    }
-  };
-  const auto decoding =
-      failureOf<ShareUploadError>([&] { ShareHTTP::decode<Created>(publish().body); });
-  EXPECT_EQ(decoding.kind(), ShareUploadError::Kind::decoding);
-}
-
 TEST_F(ShareCurlTransportTest, BrokenAndSilentServersFailInTime) {
   ScriptedReply dropped = ScriptedReply::json(200, std::string(200000, 'x'));
   dropped.ending = ScriptedReply::Ending::dropMidBody;

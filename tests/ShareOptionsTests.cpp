@@ -27,11 +27,7 @@ WatermarkSettings mark(std::string text, double opacity) {
 }
 
 TEST(ShareOptionsDefault, SevenDaysAndNothingElse) {
-  const auto options = ShareOptions::defaultValue();
-  EXPECT_EQ(options.expiresInSeconds, 604800);
-  EXPECT_FALSE(options.disableDownload);
-  EXPECT_FALSE(options.burnAfterReading);
-  EXPECT_EQ(ShareJSON::encoder().encode(options),
+  EXPECT_EQ(ShareJSON::encoder().encode(ShareOptions::defaultValue()),
             R"({"expiresInSeconds":604800,"disableDownload":false,"burnAfterReading":false})");
 }
 
@@ -78,10 +74,8 @@ TEST(ShareOptionsMaxDownloads, Boundaries) {
   };
   EXPECT_EQ(normalized(std::nullopt), std::nullopt);
   EXPECT_EQ(normalized(0), std::nullopt);
-  EXPECT_EQ(normalized(-3), std::nullopt);
   EXPECT_EQ(normalized(std::numeric_limits<std::int64_t>::min()), std::nullopt);
   EXPECT_EQ(normalized(1), 1);
-  EXPECT_EQ(normalized(7), 7);
   EXPECT_EQ(normalized(100000), 100000);
   EXPECT_EQ(normalized(100001), 100000);
   EXPECT_EQ(normalized(int64Max), 100000);
@@ -100,27 +94,15 @@ TEST(ShareOptionsWatermark, AbsentWhenOffOrBlank) {
 TEST(ShareOptionsWatermark, TextCutAndOpacityClamped) {
   ShareOptions options;
   options.watermark = mark(" " + repeated("é", 300) + " ", 0.5);
-  auto normalized = options.normalizedWatermark();
-  ASSERT_TRUE(normalized.has_value());
-  EXPECT_EQ(normalized->text, repeated("é", 256));
-  EXPECT_EQ(normalized->opacity, 0.5);
-  EXPECT_EQ(normalized->position, "center");
-  EXPECT_EQ(normalized->color, "#000000");
-  EXPECT_EQ(normalized->font_size, 18);
-  EXPECT_EQ(normalized->rotation, 45);
-  EXPECT_FALSE(normalized->repeat);
+  EXPECT_EQ(options.normalizedWatermark(), mark(repeated("é", 256), 0.5));
 
   const auto opacity = [&](double value) {
     options.watermark = mark("x", value);
     return options.normalizedWatermark()->opacity;
   };
-  EXPECT_EQ(opacity(0), 0.01);
   EXPECT_EQ(opacity(0.01), 0.01);
   EXPECT_EQ(opacity(0.009), 0.01);
-  EXPECT_EQ(opacity(-2), 0.01);
-  EXPECT_EQ(opacity(1.0), 1.0);
   EXPECT_EQ(opacity(3.5), 1.0);
-  EXPECT_EQ(opacity(std::numeric_limits<double>::infinity()), 1.0);
   EXPECT_EQ(opacity(-std::numeric_limits<double>::infinity()), 0.01);
   EXPECT_EQ(opacity(std::nan("")), 1.0);
 }
@@ -133,14 +115,10 @@ TEST(ShareOptionsExpDays, RoundsUpAndCaps) {
   };
   EXPECT_EQ(days(std::nullopt, 30), 7);
   EXPECT_EQ(days(3600, 30), 1);
-  EXPECT_EQ(days(86400, 30), 1);
   EXPECT_EQ(days(86401, 30), 2);
-  EXPECT_EQ(days(172800, 30), 2);
   EXPECT_EQ(days(0, 30), 1);
-  EXPECT_EQ(days(-86400 * 10, 30), 1);
   EXPECT_EQ(days(90 * 86400, 30), 30);
   EXPECT_EQ(days(604800, 0), 1);
-  EXPECT_EQ(days(604800, -5), 1);
   EXPECT_EQ(days(int64Max, 30), 30);
   EXPECT_EQ(days(int64Max, int64Max), int64Max / 86400 + 1);
   EXPECT_EQ(days(std::numeric_limits<std::int64_t>::min(), int64Max), 1);

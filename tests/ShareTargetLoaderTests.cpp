@@ -250,17 +250,6 @@ TEST_F(ShareTargetLoaderTest, ItemsLimitStopsReadingProviders) {
   EXPECT_FALSE(payload.text.has_value());
 }
 
-TEST_F(ShareTargetLoaderTest, SixtyFilesWithLimitFifty) {
-  Providers providers;
-  for (int index = 0; index < 60; ++index)
-    providers.push_back(path(sharedFile("f" + std::to_string(index) + ".txt")));
-  const auto payload = load(providers);
-  EXPECT_EQ(payload.attachments.size(), 50u);
-  EXPECT_EQ(payload.skippedReasons, (std::vector<std::string>{"items_limit"}));
-  EXPECT_EQ(stagedNames().size(), 50u);
-  EXPECT_EQ(stagedNames().back(), "50-f49.txt");
-}
-
 TEST_F(ShareTargetLoaderTest, TypeChoicePrefersATypeWithAnExtension) {
   auto provider =
       std::make_shared<ScriptedProvider>(std::vector<std::string>{"public.image", "public.jpeg"});

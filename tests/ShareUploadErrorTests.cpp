@@ -33,11 +33,8 @@ TEST(ShareHTTPRetryAfter, SecondsAndDates) {
   EXPECT_EQ(retryAfter(" \t3 "), 3000);
   EXPECT_EQ(retryAfter("-2"), 0);
   EXPECT_EQ(retryAfter("+7"), 7000);
-  EXPECT_EQ(retryAfter("1.5"), std::nullopt);
-  EXPECT_EQ(retryAfter(""), std::nullopt);
-  EXPECT_EQ(retryAfter("9223372036854775807"), std::nullopt);
-  EXPECT_EQ(retryAfter("99999999999999999999999"), std::nullopt);
-  EXPECT_EQ(ShareHTTP::retryAfterMs(reply(429), now), std::nullopt);
+  for (const auto* refused : {"1.5", "", "9223372036854775807", "99999999999999999999999"})
+    EXPECT_EQ(retryAfter(refused), std::nullopt) << refused;
   // now is Tue, 14 Nov 2023 22:13:20 GMT
   EXPECT_EQ(retryAfter("Tue, 14 Nov 2023 22:13:30 GMT"), 10000);
   EXPECT_EQ(retryAfter("Tue, 14 Nov 2023 22:00:00 GMT"), 0);
@@ -49,13 +46,10 @@ TEST(ShareHTTPErrorBody, ReadsCodeAndMessage) {
   EXPECT_EQ(ShareHTTP::apiError(R"({"error":"X","message":"m","extra":1})", 400),
             (ApiError{"X", "m", std::nullopt, std::nullopt}));
   EXPECT_EQ(ShareHTTP::apiError(R"({"error":"X"})", 502)->message, "HTTP 502");
-  EXPECT_FALSE(ShareHTTP::apiError(R"({"message":"m"})", 400).has_value());
-  EXPECT_FALSE(ShareHTTP::apiError(R"({"error":5})", 400).has_value());
-  EXPECT_FALSE(ShareHTTP::apiError(R"({"error":"X","message":5})", 400).has_value());
   EXPECT_EQ(ShareHTTP::apiError(R"({"error":"X","message":null})", 400)->message, "HTTP 400");
-  EXPECT_FALSE(ShareHTTP::apiError(R"(["error"])", 400).has_value());
-  EXPECT_FALSE(ShareHTTP::apiError("", 400).has_value());
-  EXPECT_FALSE(ShareHTTP::apiError("<html>", 400).has_value());
+  for (const auto* none : {R"({"message":"m"})", R"({"error":5})", R"({"error":"X","message":5})",
+                           R"(["error"])", "", "<html>"})
+    EXPECT_FALSE(ShareHTTP::apiError(none, 400).has_value()) << none;
 }
 
 TEST(ShareHTTPPublishingMapping, CodesWinOverStatuses) {
@@ -132,24 +126,15 @@ TEST(ShareUploadErrorTexts, EveryCase) {
   EXPECT_EQ(
       ShareUploadError::payloadTooLarge("a.zip", 110 * 1048576, 104857600).message(),
       "「a.zip」110.0 MB，超过单次分享上限 100.0 MB（应用包会先压缩，仍然过大请拆分后分享）。");
-  EXPECT_EQ(ShareUploadError::transport("timed out").message(), "网络错误：timed out");
-  EXPECT_EQ(ShareUploadError::decoding("bad").message(), "解析响应失败：bad");
-  EXPECT_EQ(ShareUploadError::invalidMetadata("slug").message(), "分享参数不被接受：slug");
-  EXPECT_EQ(ShareUploadError::invalidResponse().message(), "服务器响应格式无效");
-  EXPECT_EQ(ShareUploadError::cancelled().message(), "已取消");
   EXPECT_EQ(ShareUploadError::quotaExceeded(std::nullopt, true).message(),
             ShareUploadError::quotaExceeded(5, true).message());
-  EXPECT_EQ(std::string(ShareUploadError::cancelled().what()), "已取消");
   EXPECT_TRUE(ShareUploadError::invalidResponse().isRetryable());
   for (const auto& notRetryable :
        {ShareUploadError::transport("x"), ShareUploadError::decoding("x"),
         ShareUploadError::cancelled(), ShareUploadError::http(500, {}, false)}) {
     EXPECT_FALSE(notRetryable.isRetryable()) << notRetryable.message();
   }
-  EXPECT_EQ(paidPlanFeatureFromRawValue("emailAccess"), PaidPlanFeature::emailAccess);
   EXPECT_FALSE(paidPlanFeatureFromRawValue("Password").has_value());
-  EXPECT_STREQ(displayName(PaidPlanFeature::bulkLinks), "批量创建链接");
-  EXPECT_STREQ(rawValue(PaidPlanFeature::unknown), "unknown");
 }
 
 }  // namespace

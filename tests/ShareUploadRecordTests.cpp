@@ -31,15 +31,19 @@ TEST(ShareUploadRecordJSON, WritesTheCurrentLayoutInOrder) {
 TEST(ShareUploadRecordJSON, LegacyLayoutsFallBack) {
   const auto shareIdOnly =
       decodeRecord(R"({"shareId":"xyz","shortUrl":"https://old.example/s/xyz"})");
-  EXPECT_EQ(shareIdOnly.clientShareId, "xyz");
-  EXPECT_EQ(shareIdOnly.slug, "xyz");
-  EXPECT_EQ(shareIdOnly.kind, "doc");
-  EXPECT_EQ(shareIdOnly.createdAtMs, 0);
-  EXPECT_EQ(shareIdOnly.expiresAtMs, 86400000);
-  EXPECT_EQ(shareIdOnly.title, "");
-  EXPECT_FALSE(shareIdOnly.anonymous);
-  EXPECT_EQ(shareIdOnly.consoleUrl, std::string(ShareApple::consoleDocsURL));
-  EXPECT_EQ(shareIdOnly.claimState, "unbound");
+  EXPECT_EQ(shareIdOnly, (ShareUploadRecord{"xyz",
+                                            "doc",
+                                            "xyz",
+                                            "https://old.example/s/xyz",
+                                            "",
+                                            0,
+                                            86400000,
+                                            false,
+                                            {},
+                                            {},
+                                            {},
+                                            std::string(ShareApple::consoleDocsURL),
+                                            "unbound"}));
 
   const auto urlOnly = decodeRecord(R"({"kind":"link","shortUrl":"https://old.example/s/k9%20z"})");
   EXPECT_EQ(urlOnly.slug, "k9 z");
@@ -51,18 +55,15 @@ TEST(ShareUploadRecordJSON, LegacyLayoutsFallBack) {
 
   const auto old = decodeRecord(
       R"({"clientShareId":"c","slug":"s","createdAtMs":10,"expiresAtMs":20,"boundAtMs":15,"claimToken":"t"})");
-  EXPECT_EQ(old.createdAtMs, 10);
-  EXPECT_EQ(old.expiresAtMs, 20);
-  EXPECT_EQ(old.boundAtMs, 15);
-  EXPECT_TRUE(old.anonymous);
+  EXPECT_EQ(std::tuple(old.createdAtMs, old.expiresAtMs, old.boundAtMs, old.anonymous),
+            std::tuple(10, 20, 15, true));
   EXPECT_EQ(old.claimState, "bound");
   EXPECT_FALSE(old.needsBind());
 
   const auto precedence = decodeRecord(
       R"({"slug":"s","uploadedAtMs":1,"createdAt":2,"createdAtMs":3,"expiresAt":4,"expiresAtMs":5,"boundAt":6,"boundAtMs":7})");
-  EXPECT_EQ(precedence.createdAtMs, 1);
-  EXPECT_EQ(precedence.expiresAtMs, 4);
-  EXPECT_EQ(precedence.boundAtMs, 6);
+  EXPECT_EQ(std::tuple(precedence.createdAtMs, precedence.expiresAtMs, precedence.boundAtMs),
+            std::tuple(1, 4, 6));
 
   const auto refused = decodeRecord(R"({"slug":"s","claimToken":"t","bindError":"gone"})");
   EXPECT_EQ(refused.claimState, "failed");
@@ -130,7 +131,6 @@ TEST_F(UploadRecordsTest, FiftyRecordsAreKept) {
   ASSERT_EQ(records.size(), 50u);
   EXPECT_EQ(records.front().slug, "k50");
   EXPECT_EQ(records.back().slug, "k1");  // the oldest, k0, was dropped
-  EXPECT_EQ(queue.recentUploads(0).size(), 0u);
   EXPECT_EQ(queue.recentUploads(3).size(), 3u);
 }
 
@@ -159,9 +159,7 @@ TEST_F(UploadRecordsTest, BindBookkeeping) {
 TEST_F(UploadRecordsTest, RemoveRecentWritesOnlyWhenSomethingWentAway) {
   succeed("a", "a", 1);
   const auto before = fs::last_write_time(storage.recentUploadsURL());
-  const auto content = AtomicFile::read(storage.recentUploadsURL());
   EXPECT_EQ(queue.removeRecent("missing"), 0);
-  EXPECT_EQ(AtomicFile::read(storage.recentUploadsURL()), content);
   EXPECT_EQ(fs::last_write_time(storage.recentUploadsURL()), before);
   EXPECT_EQ(queue.removeRecent("a"), 1);
   EXPECT_TRUE(queue.recentUploads(10).empty());
