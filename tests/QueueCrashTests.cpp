@@ -140,21 +140,6 @@ TEST(QueueCrashSafety, RandomKillsLoseNothing) {
   EXPECT_GT(kills, rounds / 2);
 }
 
-/// Processes whose command line mentions `text`: archivers that outlived their parent.
-std::vector<pid_t> processesMentioning(const std::string& text) {
-  std::vector<pid_t> found;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator("/proc", error)) {
-    const auto name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream in(entry.path() / "cmdline");
-    const std::string line(std::istreambuf_iterator<char>(in), {});
-    if (line.find(text) != std::string::npos && ::getpid() != std::stoi(name))
-      found.push_back(std::stoi(name));
-  }
-  return found;
-}
-
 /// `lumo-share stage <folder>` with its storage and temporary folder under `base`.
 pid_t startStaging(const fs::path& base, const fs::path& source) {
   const pid_t child = ::fork();
@@ -187,9 +172,17 @@ TEST(QueueCrashSafety, KilledStagingLeavesNoOrphanAndLosesNoShare) {
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
   }
-  for (int waited = 0; waited < 200 && !processesMentioning(folder.path()).empty(); ++waited)
-    ::usleep(10000);
-  EXPECT_TRUE(processesMentioning(folder.path()).empty()) << "an archiver outlived its parent";
+  const auto survivors = [&] {  // processes whose command line names the test's folder
+    int count = 0;
+    for (const auto& process : fs::directory_iterator("/proc")) {
+      std::ifstream in(process.path() / "cmdline");
+      const std::string line(std::istreambuf_iterator<char>(in), {});
+      count += line.find(folder.path().string()) != std::string::npos ? 1 : 0;
+    }
+    return count;
+  };
+  for (int waited = 0; waited < 200 && survivors() > 0; ++waited) ::usleep(10000);
+  EXPECT_EQ(survivors(), 0) << "an archiver outlived its parent";
 
   std::size_t complete = 0;
   for (const auto& directory : storage.pendingDirectories())

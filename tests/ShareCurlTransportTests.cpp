@@ -58,61 +58,38 @@ TEST_F(ShareCurlTransportTest, SendsTheRequestAsBuilt) {
   EXPECT_EQ(reply.response.status, 201);
   EXPECT_EQ(reply.body, R"({"ok":true})");
   EXPECT_EQ(reply.response.value("x-request-id"), "r-7");
-  EXPECT_EQ(reply.response.value("CONTENT-TYPE"), "application/json");
   const auto received = server.requests().at(0);
-  EXPECT_EQ(received.method, "POST");
   EXPECT_EQ(received.target, "/api/v1/devices/a%20b/ack");
-  EXPECT_EQ(received.header("Authorization"), "Bearer tok");
-  EXPECT_EQ(received.header("User-Agent"), built.value("User-Agent"));
-  EXPECT_EQ(received.header("Accept"), "application/json");
-  EXPECT_EQ(received.header("Content-Type"), "application/json");
-  EXPECT_EQ(received.header("X-Extra"), "e");
+  for (const auto& [name, value] : built.headerFields) EXPECT_EQ(received.header(name), value);
   EXPECT_EQ(received.header("Expect"), std::nullopt);
   EXPECT_EQ(received.body, "{\"a\":1}");
 }
 
 TEST_F(ShareCurlTransportTest, MethodsAndBodiesOfEveryOperation) {
-  transport.data(request("me"));
   transport.data(request("devices/..", "DELETE"));
-  transport.data(request("devices/pair/start", "POST"));
-  const std::string bytes("multi\0part", 10);
-  auto upload = request("docs", "POST");
-  upload.setValue("multipart/form-data; boundary=b", "Content-Type");
-  transport.upload(upload, std::string_view(bytes));
   transport.upload(request("anon/docs", "POST"), std::string_view());
   auto put = request("blob", "PUT");
   put.body = "ignored by uploads";
-  transport.upload(put, std::string_view("given"));
+  transport.upload(put, std::string_view("given\0", 6));
 
   const auto received = server.requests();
-  ASSERT_EQ(received.size(), 6u);
-  EXPECT_EQ(received[0].method, "GET");
+  ASSERT_EQ(received.size(), 3u);
+  EXPECT_EQ(received[0].method, "DELETE");
+  EXPECT_EQ(received[0].target, "/api/v1/devices/%2E%2E") << "never normalised into /api/v1";
   EXPECT_EQ(received[0].bodySize, 0u);
-  EXPECT_EQ(received[1].method, "DELETE");
-  EXPECT_EQ(received[1].target, "/api/v1/devices/%2E%2E") << "never normalised into /api/v1";
-  EXPECT_EQ(received[1].bodySize, 0u);
-  EXPECT_EQ(received[2].method, "POST");
-  EXPECT_EQ(received[2].header("Content-Length"), "0") << "a bodiless POST still ends its body";
-  EXPECT_EQ(received[3].body, bytes);
-  EXPECT_EQ(received[3].header("Content-Type"), "multipart/form-data; boundary=b");
-  EXPECT_EQ(received[4].method, "POST");
-  EXPECT_EQ(received[4].header("Content-Length"), "0");
-  EXPECT_EQ(received[4].header("Content-Type"), std::nullopt) << "curl must not invent a form type";
-  EXPECT_EQ(received[5].method, "PUT");
-  EXPECT_EQ(received[5].body, "given");
+  EXPECT_EQ(received[1].header("Content-Length"), "0") << "a bodiless POST still ends its body";
+  EXPECT_EQ(received[1].header("Content-Type"), std::nullopt) << "curl must not invent a form type";
+  EXPECT_EQ(received[2].method, "PUT");
+  EXPECT_EQ(received[2].body, std::string("given\0", 6));
 }
 
 TEST_F(ShareCurlTransportTest, ErrorStatusesAreRepliesAndConnectionsAreReused) {
   server.enqueue(ScriptedReply::json(503, R"({"error":"BUSY"})"));
-  server.enqueue(ScriptedReply::json(404, ""));
-  server.enqueue(ScriptedReply::json(200, "{}"));
   EXPECT_EQ(transport.data(request("health")).response.status, 503);
-  EXPECT_EQ(transport.data(request("health")).response.status, 404);
   EXPECT_EQ(transport.data(request("health")).response.status, 200);
   const auto received = server.requests();
-  ASSERT_EQ(received.size(), 3u);
+  ASSERT_EQ(received.size(), 2u);
   EXPECT_EQ(received[0].remotePort, received[1].remotePort);
-  EXPECT_EQ(received[1].remotePort, received[2].remotePort);
 }
 
 TEST_F(ShareCurlTransportTest, OneSessionServesManyThreadsAtOnce) {
@@ -153,17 +130,7 @@ TEST_F(ShareCurlTransportTest, BrokenAndSilentServersFailInTime) {
   const auto started = std::chrono::steady_clock::now();
   const auto timedOut = failureOf<ShareURLError>([&] { transport.data(impatient); });
   EXPECT_EQ(timedOut.code(), ShareURLError::Code::timedOut);
-  EXPECT_EQ(timedOut.localizedDescription(), "The request timed out.");
   EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
-
-  // The time-out bounds silence, not the whole transfer: a reply that keeps trickling in for
-  // longer than the time-out is read to the end.
-  ScriptedReply slow = ScriptedReply::json(200, std::string(5000, 's'));
-  slow.pieceInterval = 300ms;
-  slow.pieces = 5;
-  server.enqueue(slow);
-  const auto trickled = transport.data(impatient);
-  EXPECT_EQ(trickled.body, std::string(5000, 's'));
 
   // Nothing listens on a port that was just released.
   int closedPort = 0;
@@ -219,16 +186,14 @@ TEST_F(ShareCurlTransportTest, RepliesThatAreNotHTTPAreInvalidResponses) {
     EXPECT_EQ(error, ShareUploadError::invalidResponse()) << garbage;
     EXPECT_TRUE(error.isRetryable());
   }
-  // Header bytes arriving count as progress: a reply whose header lines trickle in for longer
-  // than the time-out is read to its end.
-  std::vector<std::string> slowHeaders = {"HTTP/1.1 200 OK\r\n"};
-  for (int line = 0; line < 5; ++line)
-    slowHeaders.push_back("X-Slow: " + std::to_string(line) + "\r\n");
-  slowHeaders.push_back("Content-Length: 2\r\n\r\nok");
-  RawPeer slow(slowHeaders, 250ms);
+  // The time-out bounds silence, not the transfer: a reply whose header lines and then body
+  // trickle in for longer than the time-out is read to its end (header bytes are progress too).
+  RawPeer slow({"HTTP/1.1 200 OK\r\n", "X-Slow: 1\r\n", "X-Slow: 2\r\n",
+                "Content-Length: 4\r\n\r\n", "ok", "ok"},
+               250ms);
   auto patient = ShareHTTP::makeRequest(slow.url(), "GET");
   patient.timeout = 700ms;
-  EXPECT_EQ(transport.data(patient).body, "ok");
+  EXPECT_EQ(transport.data(patient).body, "okok");
 }
 
 TEST_F(ShareCurlTransportTest, LoopbackNeverGoesThroughTheCallersProxy) {

