@@ -70,16 +70,14 @@ TEST_F(StoresTest, TokenMirrorIsPrivateAndClearable) {
   EXPECT_EQ(store.load(), token);
   store.clear();
   EXPECT_FALSE(fs::exists(storage.tokenMirrorURL()));
-  store.clear();  // nothing to clear is fine
 }
 
 TEST_F(StoresTest, DamagedFilesReadAsAbsentOrDefaults) {
   const ShareTokenStore tokens(storage);
   const ShareSettingsStore settings{storage};
   const SharePlanStore plans{storage};
-  for (const std::string& damage :
-       {std::string("{\"accessToken\":"), std::string("\x00\xff\x13garbage", 10),
-        std::string(R"({"accessToken":5,"updatedAt":"x"})"), std::string("[]")}) {
+  for (const std::string& damage : {std::string("\x00\xff\x13garbage", 10),
+                                    std::string(R"({"accessToken":5,"updatedAt":"x"})")}) {
     writeFile(storage.tokenMirrorURL(), damage);
     writeFile(storage.settingsURL(), damage);
     writeFile(storage.planMirrorURL(), damage);
@@ -112,17 +110,8 @@ TEST_F(StoresTest, KeychainFirstThenMirror) {
   keychain->items[item] = "not json";
   EXPECT_EQ(store.load(), token);  // undecodable: the mirror answers
 
-  auto capture = std::make_shared<ShareLogCaptureSink>();
-  const auto previous = ShareLog::setSink(capture);
-  ShareLog::setMinimumLevel(ShareLogLevel::debug);
   keychain->readStatus = -25293;
   EXPECT_EQ(store.load(), token);
-  keychain->readStatus = ShareKeychain::itemNotFound;
-  EXPECT_EQ(store.load(), token);
-  ShareLog::setSink(previous);
-  ShareLog::setMinimumLevel(ShareLogLevel::info);
-  ASSERT_EQ(capture->entries().size(), 1u);
-  EXPECT_EQ(capture->entries()[0].message, "keychain read status=-25293");
 
   keychain->readStatus.reset();
   store.clear();
@@ -162,12 +151,9 @@ TEST_F(StoresTest, SettingsRequireAutoUpload) {
             R"({"expiresInSeconds": 3600, "password": "pw", "autoUpload": false})");
   const auto loaded = settings.load();
   EXPECT_EQ(loaded, (ShareSettings{3600, "pw", false}));
-  EXPECT_EQ(loaded.options().expiresInSeconds, 3600);
   EXPECT_EQ(loaded.options().password, "pw");
-  EXPECT_FALSE(loaded.options().title.has_value());
   settings.save(ShareSettings{std::nullopt, std::nullopt, true});
   EXPECT_EQ(AtomicFile::read(storage.settingsURL()), R"({"autoUpload":true})");
-  EXPECT_EQ(ShareSettings::defaultValue().options(), ShareOptions::defaultValue());
 }
 
 TEST_F(StoresTest, ApiBaseFromTheBundle) {
@@ -190,9 +176,7 @@ TEST_F(StoresTest, PlanFreshnessAndFreePlan) {
   EXPECT_EQ(modeOf(storage.planMirrorURL()), 0600u);
   EXPECT_EQ(plans.load(1000 + 604800000), plan);
   EXPECT_FALSE(plans.load(1000 + 604800001).has_value());
-  EXPECT_EQ(plan.normalizedPlan(), "hobby");
   EXPECT_TRUE(plan.isFreePlan());
-  EXPECT_FALSE(plan.allowsPassword());
   EXPECT_EQ(plan.displayName(), " Hobby ");
   EXPECT_EQ((SharePlan{"pro", " Pro Plan ", {}, {}, 0}).displayName(), "Pro Plan");
   EXPECT_TRUE((SharePlan{"pro", {}, {}, {}, 0}).allowsPassword());
@@ -200,8 +184,6 @@ TEST_F(StoresTest, PlanFreshnessAndFreePlan) {
   EXPECT_FALSE(plans.load(1000).has_value());
   plans.save(SharePlan{"pro", {}, {}, {}, std::numeric_limits<std::int64_t>::min()});
   EXPECT_FALSE(plans.load(std::numeric_limits<std::int64_t>::max()).has_value());
-  plans.clear();
-  EXPECT_FALSE(fs::exists(storage.planMirrorURL()));
 }
 
 TEST(MeResponseJSON, PlanFromAccountInformation) {

@@ -91,9 +91,15 @@ class ShareArchiveTest : public ::testing::Test {
 TEST_F(ShareArchiveTest, ZipsTheFolderWithItsNameOnTop) {
   fs::create_directories(destination.parent_path());
   std::ofstream(destination) << "stale";
+  // Info-ZIP reads options from ZIPOPT and ZIP: "-m" would delete the folder, "-x" drop files.
+  ::setenv("ZIPOPT", "-m -x *.txt", 1);
+  ::setenv("ZIP", "-m -x sub/*", 1);
   const ShareArchive archive;
   ASSERT_TRUE(archive.isAvailable());
   const auto size = archive.makeZip(source, destination);
+  ::unsetenv("ZIPOPT");
+  ::unsetenv("ZIP");
+  EXPECT_TRUE(fs::exists(source / "sub/b.txt")) << "the source was removed";
   EXPECT_EQ(size, static_cast<std::int64_t>(fs::file_size(destination)));
   EXPECT_EQ(runCommand("unzip -tq " + shellQuoted(destination)).status, 0);
   const auto names = runCommand("LC_ALL=C.UTF-8 unzip -Z1 " + shellQuoted(destination) + " | sort");
@@ -105,7 +111,7 @@ TEST_F(ShareArchiveTest, ZipsTheFolderWithItsNameOnTop) {
 }
 
 TEST_F(ShareArchiveTest, StrangeNamesAndSymlinks) {
-  for (const auto* name : {"quote \"it\" 'now'", "line\nbreak", "-rf", "emoji 👍🏽 名字"}) {
+  for (const auto* name : {"quote \"it\" 'now'\nbreak", "-rf 👍🏽 名字"}) {
     const auto odd = folder / name;
     fs::create_directories(odd);
     std::ofstream(odd / "inside.txt") << name;
@@ -120,20 +126,6 @@ TEST_F(ShareArchiveTest, StrangeNamesAndSymlinks) {
 }
 
 TEST_F(ShareArchiveTest, TheCallersEnvironmentChangesNothing) {
-  // Info-ZIP reads options from ZIPOPT: "-m" would delete the folder, "-x" drop files.
-  for (const auto* options : {"-m", "-x *.txt", "-0 -x sub/*"}) {
-    ::setenv("ZIPOPT", options, 1);
-    ::setenv("ZIP", options, 1);
-    const auto size = ShareArchive().makeZip(source, destination);
-    ::unsetenv("ZIPOPT");
-    ::unsetenv("ZIP");
-    EXPECT_GT(size, 0);
-    EXPECT_TRUE(fs::exists(source / "sub/b.txt")) << options << ": the source was removed";
-    const auto names =
-        runCommand("LC_ALL=C.UTF-8 unzip -Z1 " + shellQuoted(destination) + " | sort");
-    EXPECT_EQ(names.output, "Projekt Ü/\nProjekt Ü/a.txt\nProjekt Ü/sub/\nProjekt Ü/sub/b.txt\n")
-        << options;
-  }
   const auto environment = folder / "environment";
   const ShareArchive printer(script("env-zip", "env > " + shellQuoted(environment) + "\nexit 1"));
   ::setenv("LUMO_SECRET", "leaked", 1);
@@ -145,9 +137,11 @@ TEST_F(ShareArchiveTest, TheCallersEnvironmentChangesNothing) {
   EXPECT_NE(seen.find("PATH=/usr/bin:/bin"), std::string::npos) << seen;
 }
 
+constexpr int zipped = 101;
+
 /// Runs `makeZip` as the unprivileged user "nobody" (tests run as root, who reads everything);
-/// answers the error's kind, or nothing when it succeeded.
-std::optional<Kind> zipAsNobody(const fs::path& source, const fs::path& destination) {
+/// answers the error's kind as a number, or `zipped`.
+int zipAsNobody(const fs::path& source, const fs::path& destination) {
   const pid_t child = ::fork();
   if (child == 0) {
     if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
@@ -155,7 +149,7 @@ std::optional<Kind> zipAsNobody(const fs::path& source, const fs::path& destinat
       ::_exit(100);
     try {
       ShareArchive().makeZip(source, destination);
-      ::_exit(101);
+      ::_exit(zipped);
     } catch (const ShareArchiveError& error) {
       ::_exit(static_cast<int>(error.kind()));
     } catch (...) {
@@ -164,9 +158,7 @@ std::optional<Kind> zipAsNobody(const fs::path& source, const fs::path& destinat
   }
   int status = 0;
   ::waitpid(child, &status, 0);
-  const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 103;
-  if (code >= 100) return std::nullopt;
-  return static_cast<Kind>(code);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 103;
 }
 
 TEST_F(ShareArchiveTest, AFolderThatCannotBeListedIsNoEmptyFolder) {
@@ -186,9 +178,10 @@ TEST_F(ShareArchiveTest, AFolderThatCannotBeListedIsNoEmptyFolder) {
   }
   fs::permissions(folder / "locked", fs::perms::none);
   fs::permissions(folder / "partly/inner", fs::perms::none);
-  EXPECT_EQ(zipAsNobody(folder / "locked", folder / "out/locked.zip"), Kind::sourceUnavailable);
-  EXPECT_EQ(zipAsNobody(folder / "partly", folder / "out/partly.zip"), Kind::sourceUnavailable);
-  EXPECT_EQ(zipAsNobody(folder / "open", folder / "out/open.zip"), std::nullopt)
+  const auto unavailable = static_cast<int>(Kind::sourceUnavailable);
+  EXPECT_EQ(zipAsNobody(folder / "locked", folder / "out/locked.zip"), unavailable);
+  EXPECT_EQ(zipAsNobody(folder / "partly", folder / "out/partly.zip"), unavailable);
+  EXPECT_EQ(zipAsNobody(folder / "open", folder / "out/open.zip"), zipped)
       << "the same user can zip a readable folder";
   EXPECT_FALSE(fs::exists(folder / "out/locked.zip"));
 }
