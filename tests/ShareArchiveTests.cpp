@@ -36,19 +36,9 @@ class ShareArchiveTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fs::create_directories(folder / "tmp");
-    previousTmp_ =
-        ::getenv("TMPDIR") ? std::optional<std::string>(::getenv("TMPDIR")) : std::nullopt;
-    ::setenv("TMPDIR", (folder / "tmp").c_str(), 1);
     fs::create_directories(source / "sub");
     std::ofstream(source / "a.txt") << "alpha";
     std::ofstream(source / "sub/b.txt") << "beta";
-  }
-  void TearDown() override {
-    if (previousTmp_) {
-      ::setenv("TMPDIR", previousTmp_->c_str(), 1);
-    } else {
-      ::unsetenv("TMPDIR");
-    }
   }
 
   fs::path script(const std::string& name, const std::string& body) {
@@ -59,9 +49,10 @@ class ShareArchiveTest : public ::testing::Test {
     return path;
   }
 
-  ShareArchiveError failure(const ShareArchive& archive, double timeout = 10) {
+  ShareArchiveError failure(const ShareArchive& archive, double timeout = 10,
+                            std::optional<fs::path> from = std::nullopt) {
     try {
-      archive.makeZip(source, destination, timeout);
+      archive.makeZip(from.value_or(source), destination, timeout);
     } catch (const ShareArchiveError& error) {
       return error;
     }
@@ -83,22 +74,18 @@ class ShareArchiveTest : public ::testing::Test {
   testing::TemporaryDirectory folder;
   fs::path source = folder / "Projekt Ü";
   fs::path destination = folder / "out/staged/01-Projekt.zip";
-
- private:
-  std::optional<std::string> previousTmp_;
+  testing::ScopedEnvironment temporary{"TMPDIR", (folder / "tmp").string()};
 };
 
 TEST_F(ShareArchiveTest, ZipsTheFolderWithItsNameOnTop) {
   fs::create_directories(destination.parent_path());
   std::ofstream(destination) << "stale";
   // Info-ZIP reads options from ZIPOPT and ZIP: "-m" would delete the folder, "-x" drop files.
-  ::setenv("ZIPOPT", "-m -x *.txt", 1);
-  ::setenv("ZIP", "-m -x sub/*", 1);
+  testing::ScopedEnvironment hostile("ZIPOPT", "-m -x *.txt");
+  hostile.set("ZIP", "-m -x sub/*");
   const ShareArchive archive;
   ASSERT_TRUE(archive.isAvailable());
   const auto size = archive.makeZip(source, destination);
-  ::unsetenv("ZIPOPT");
-  ::unsetenv("ZIP");
   EXPECT_TRUE(fs::exists(source / "sub/b.txt")) << "the source was removed";
   EXPECT_EQ(size, static_cast<std::int64_t>(fs::file_size(destination)));
   EXPECT_EQ(runCommand("unzip -tq " + shellQuoted(destination)).status, 0);
@@ -128,9 +115,8 @@ TEST_F(ShareArchiveTest, StrangeNamesAndSymlinks) {
 TEST_F(ShareArchiveTest, TheCallersEnvironmentChangesNothing) {
   const auto environment = folder / "environment";
   const ShareArchive printer(script("env-zip", "env > " + shellQuoted(environment) + "\nexit 1"));
-  ::setenv("LUMO_SECRET", "leaked", 1);
+  testing::ScopedEnvironment secret("LUMO_SECRET", "leaked");
   failure(printer);
-  ::unsetenv("LUMO_SECRET");
   std::ifstream in(environment);
   const std::string seen(std::istreambuf_iterator<char>(in), {});
   EXPECT_EQ(seen.find("LUMO_SECRET"), std::string::npos) << seen;
@@ -188,18 +174,10 @@ TEST_F(ShareArchiveTest, AFolderThatCannotBeListedIsNoEmptyFolder) {
 
 TEST_F(ShareArchiveTest, SourceAndToolProblems) {
   std::ofstream(folder / "plain.txt") << "x";
-  const auto notAFolder = [&](const fs::path& path) {
-    try {
-      ShareArchive().makeZip(path, destination);
-    } catch (const ShareArchiveError& error) {
-      return error;
-    }
-    return ShareArchiveError::emptyArchive("");
-  };
-  const auto plain = notAFolder(folder / "plain.txt");
+  const auto plain = failure(ShareArchive(), 10, folder / "plain.txt");
   EXPECT_EQ(plain, ShareArchiveError::sourceUnavailable("plain.txt"));
   EXPECT_EQ(plain.readableReason(), "无法压缩应用包 plain.txt：源路径不是可读取的文件夹");
-  EXPECT_EQ(notAFolder(folder / "missing").kind(), Kind::sourceUnavailable);
+  EXPECT_EQ(failure(ShareArchive(), 10, folder / "missing").kind(), Kind::sourceUnavailable);
 
   const ShareArchive missingTool(folder / "no-such-zip");
   EXPECT_FALSE(missingTool.isAvailable());

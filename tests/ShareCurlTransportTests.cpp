@@ -409,7 +409,6 @@ TEST(ShareHybridTransportRouting, PlainRequestsLiveUploadsInTheBackground) {
 TEST(ShareBackgroundSessionTransfers, RunOnTheWorkerAndCanBeCancelled) {
   ShareTestServer server;
   auto background = std::make_shared<ShareBackgroundSession>("com.lumo.share.apple.upload");
-  EXPECT_EQ(background->identifier(), "com.lumo.share.apple.upload");
   ShareHybridTransport hybrid(std::make_shared<ShareCurlSession>(), background);
   const auto docs = ShareHTTP::makeRequest(ShareHTTP::endpoint(server.apiBase(), "docs"), "POST");
 
@@ -419,27 +418,23 @@ TEST(ShareBackgroundSessionTransfers, RunOnTheWorkerAndCanBeCancelled) {
   ScriptedReply silent;
   silent.ending = ScriptedReply::Ending::neverAnswer;
   server.setFallback(silent);
+  const auto uploadUntilStopped = [&](std::string_view body, std::stop_token stop) {
+    return std::async(std::launch::async, [&hybrid, &docs, body, stop] {
+      try {
+        hybrid.upload(docs, body, stop);
+      } catch (const ShareURLError& error) {
+        return error.code();
+      }
+      return ShareURLError::Code::unknown;
+    });
+  };
   std::stop_source stop;
-  auto pending = std::async(std::launch::async, [&] {
-    try {
-      hybrid.upload(docs, std::string_view("second"), stop.get_token());
-    } catch (const ShareURLError& error) {
-      return error.code();
-    }
-    return ShareURLError::Code::unknown;
-  });
+  auto pending = uploadUntilStopped("second", stop.get_token());
   while (server.requestCount() < 2) std::this_thread::sleep_for(5ms);
 
   // A transfer queued behind the silent one ends as soon as its caller stops, without waiting.
   std::stop_source stopQueued;
-  auto queued = std::async(std::launch::async, [&] {
-    try {
-      hybrid.upload(docs, std::string_view("third"), stopQueued.get_token());
-    } catch (const ShareURLError& error) {
-      return error.code();
-    }
-    return ShareURLError::Code::unknown;
-  });
+  auto queued = uploadUntilStopped("third", stopQueued.get_token());
   std::this_thread::sleep_for(100ms);
   const auto stopped = std::chrono::steady_clock::now();
   stopQueued.request_stop();

@@ -16,7 +16,7 @@ using Providers = std::vector<std::shared_ptr<ShareItemProvider>>;
 class ShareIngestTest : public ::testing::Test {
  protected:
   void SetUp() override { ShareLog::setMinimumLevel(ShareLogLevel::error); }
-  void TearDown() override { ShareLog::setMinimumLevel(ShareLogLevel::info); }
+  void TearDown() override { ShareLog::setMinimumLevel(ShareLogLevel::debug); }
 
   fs::path shared(const std::string& name, const std::string& content) {
     fs::create_directories(folder / "shared");

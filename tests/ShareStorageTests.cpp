@@ -20,35 +20,6 @@ mode_t modeOf(const fs::path& path) {
   return info.st_mode & 07777;
 }
 
-/// Sets environment variables for one test and restores them afterwards.
-class ScopedEnvironment {
- public:
-  void set(const char* name, const std::string& value) {
-    remember(name);
-    ::setenv(name, value.c_str(), 1);
-  }
-  void unset(const char* name) {
-    remember(name);
-    ::unsetenv(name);
-  }
-  ~ScopedEnvironment() {
-    for (const auto& [name, value] : saved_) {
-      if (value) {
-        ::setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        ::unsetenv(name.c_str());
-      }
-    }
-  }
-
- private:
-  void remember(const char* name) {
-    const char* value = ::getenv(name);
-    saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-  }
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
-
 class ShareStorageResolve : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -60,7 +31,7 @@ class ShareStorageResolve : public ::testing::Test {
   void TearDown() override { ContainerProbeCache::shared().clear(); }
 
   testing::TemporaryDirectory folder;
-  ScopedEnvironment environment;
+  testing::ScopedEnvironment environment;
 };
 
 TEST(ShareStorageLayout, PathsAndPrivateTree) {

@@ -61,19 +61,9 @@ class ShareTargetLoaderTest : public ::testing::Test {
   void SetUp() override {
     fs::create_directories(folder / "tmp");
     fs::create_directories(folder / "shared");
-    const char* previous = ::getenv("TMPDIR");
-    previousTmp_ = previous ? std::optional<std::string>(previous) : std::nullopt;
-    ::setenv("TMPDIR", (folder / "tmp").c_str(), 1);
     ShareLog::setMinimumLevel(ShareLogLevel::error);
   }
-  void TearDown() override {
-    if (previousTmp_) {
-      ::setenv("TMPDIR", previousTmp_->c_str(), 1);
-    } else {
-      ::unsetenv("TMPDIR");
-    }
-    ShareLog::setMinimumLevel(ShareLogLevel::info);
-  }
+  void TearDown() override { ShareLog::setMinimumLevel(ShareLogLevel::debug); }
 
   RawSharePayload load(const Providers& providers, std::size_t maxItems = 50,
                        ShareArchive archive = ShareArchive()) {
@@ -108,9 +98,7 @@ class ShareTargetLoaderTest : public ::testing::Test {
 
   testing::TemporaryDirectory folder;
   fs::path staging = folder / "staging";
-
- private:
-  std::optional<std::string> previousTmp_;
+  testing::ScopedEnvironment temporary{"TMPDIR", (folder / "tmp").string()};
 };
 
 std::vector<std::string> localNames(const RawSharePayload& payload) {

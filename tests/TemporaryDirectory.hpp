@@ -1,6 +1,10 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace lumo::testing {
 
@@ -19,6 +23,23 @@ class TemporaryDirectory {
 
  private:
   std::filesystem::path path_;
+};
+
+/// Sets environment variables for a scope and restores them afterwards.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment() = default;
+  ScopedEnvironment(const char* name, const std::string& value) { set(name, value); }
+  ~ScopedEnvironment();
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+  void set(const char* name, const std::string& value);
+  void unset(const char* name);
+
+ private:
+  void remember(const char* name);
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
 }  // namespace lumo::testing
