@@ -47,11 +47,9 @@ TEST(SharePayloadKind, EveryBranch) {
   const auto image = attachment("image");
   EXPECT_EQ(Factory::deriveKind("t", url("https://a"), {image}, chat), "chat");
   EXPECT_EQ(Factory::deriveKind({}, {}, {image, image}, {}), "image");
-  EXPECT_EQ(Factory::deriveKind({}, {}, {attachment("audio")}, {}), "audio");
   EXPECT_EQ(Factory::deriveKind({}, {}, {attachment("video")}, {}), "video");
   EXPECT_EQ(Factory::deriveKind({}, {}, {attachment("file")}, {}), "file");
   EXPECT_EQ(Factory::deriveKind({}, {}, {image, attachment("file")}, {}), "mixed");
-  EXPECT_EQ(Factory::deriveKind({}, {}, {}, {}), "text");
   EXPECT_EQ(Factory::deriveKind("hello", {}, {}, {}), "text");
   EXPECT_EQ(Factory::deriveKind("https://a.example/x", url("https://a.example/x"), {}, {}), "link");
   EXPECT_EQ(Factory::deriveKind("", url("https://a.example/x"), {}, {}), "link");
@@ -111,8 +109,6 @@ TEST(SharePayloadDisplay, TitleAndPreviewRules) {
   payload.kind = "link";
   EXPECT_EQ(Factory::displayTitle(staged(payload)), "link");
   EXPECT_EQ(Factory::displayPreview(staged(payload)), std::nullopt);
-  EXPECT_EQ(Factory::displayTitle(staged(payload, {attachment("file", "Report.pdf", 2048)})),
-            "Report.pdf");
   EXPECT_EQ(Factory::displayPreview(staged(payload, {attachment("file", "Report.pdf", 2048)})),
             "file · Report.pdf · 2048 B");
   EXPECT_EQ(Factory::displayPreview(staged(payload, {attachment("image", std::nullopt, 5)})),

@@ -141,9 +141,7 @@ TEST_F(UploadRecordsTest, BindBookkeeping) {
   succeed("d", "d", 50, "t");
   *clock = 50 + 86400000;  // d has just expired
   EXPECT_EQ(queue.pendingBinds(10).size(), 2u);
-  EXPECT_EQ(queue.pendingBinds(10).front().slug, "b");
-  EXPECT_EQ(queue.pendingBinds(1).size(), 1u);
-  EXPECT_TRUE(queue.pendingBinds(0).empty());
+  EXPECT_EQ(queue.pendingBinds(1).front().slug, "b");
 
   EXPECT_EQ(queue.markBindSettled({{"b", "claim expired"}, {"zz", "x"}}), 1);
   EXPECT_EQ(queue.pendingBinds(10).front().slug, "a");
