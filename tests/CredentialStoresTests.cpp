@@ -7,6 +7,7 @@
 
 #include "LumoShare.hpp"
 #include "TemporaryDirectory.hpp"
+#include "TestCommand.hpp"
 
 namespace lumo {
 namespace {
@@ -123,16 +124,8 @@ TEST_F(StoresTest, KeychainWriteErrors) {
   auto keychain = std::make_shared<MemoryKeychain>();
   const ShareTokenStore store(storage, std::string(""), true, keychain);
   keychain->updateStatus = -34018;
-  EXPECT_EQ(
-      [&] {
-        try {
-          store.save(token);
-        } catch (const ShareTokenError& error) {
-          return error;
-        }
-        return ShareTokenError::invalidData();
-      }(),
-      ShareTokenError::keychain(-34018));
+  EXPECT_EQ(testing::thrown<ShareTokenError>([&] { store.save(token); }),
+            ShareTokenError::keychain(-34018));
   EXPECT_TRUE(fs::exists(storage.tokenMirrorURL()));  // the mirror is written first
   keychain->updateStatus = ShareKeychain::itemNotFound;
   keychain->addStatus = -25299;

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "QueueTestSupport.hpp"
+#include "TestCommand.hpp"
 
 namespace lumo {
 namespace {
@@ -49,12 +50,9 @@ TEST_F(PendingShareQueueTest, CapacityCountsOnlyReadableEntries) {
   std::ofstream(storage.pendingDirectory("damaged") / "share.json") << R"({"staged":)";
   EXPECT_EQ(queue.all().size(), 99u);
   EXPECT_NO_THROW(queue.enqueue(testing::makeStagedShare("staging", 1000)));
-  try {
-    queue.enqueue(testing::makeStagedShare("one-too-many", 1001));
-    FAIL() << "enqueue beyond capacity succeeded";
-  } catch (const ShareQueueError& error) {
-    EXPECT_EQ(error, ShareQueueError::full(100));
-  }
+  EXPECT_EQ(testing::thrown<ShareQueueError>(
+                [&] { queue.enqueue(testing::makeStagedShare("one-too-many", 1001)); }),
+            ShareQueueError::full(100));
   EXPECT_FALSE(fs::exists(storage.pendingDirectory("one-too-many")));
 }
 
@@ -269,13 +267,9 @@ TEST_F(PendingShareQueueTest, WriteFailureIsAnIOErrorAndKeepsTheOldEntry) {
   const auto share = enqueued("s");
   fs::remove_all(storage.pendingDirectory("s"));
   std::ofstream(storage.pendingDirectory("s")) << "a file where the folder was";
-  try {
-    queue.markUploading(share);
-    FAIL() << "write into a file succeeded";
-  } catch (const ShareQueueError& error) {
-    EXPECT_EQ(error.kind(), ShareQueueError::Kind::io);
-    EXPECT_FALSE(error.description().empty());
-  }
+  const auto error = testing::thrown<ShareQueueError>([&] { queue.markUploading(share); });
+  ASSERT_TRUE(error.has_value()) << "write into a file succeeded";
+  EXPECT_EQ(error->kind(), ShareQueueError::Kind::io);
 }
 
 }  // namespace

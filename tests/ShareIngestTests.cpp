@@ -23,14 +23,9 @@ class ShareIngestTest : public ::testing::Test {
     std::ofstream(folder / "shared" / name) << content;
     return folder / "shared" / name;
   }
-  ShareIngestError failure(const Providers& providers, const std::string& id = "share-1") {
-    try {
-      ingest.ingest(providers, id);
-    } catch (const ShareIngestError& error) {
-      return error;
-    }
-    ADD_FAILURE() << "ingest succeeded";
-    return ShareIngestError::emptyPayload();
+  std::optional<ShareIngestError> failure(const Providers& providers,
+                                          const std::string& id = "share-1") {
+    return testing::thrown<ShareIngestError>([&] { ingest.ingest(providers, id); });
   }
   void expectNoPendingFolders() { EXPECT_TRUE(storage.pendingDirectories().empty()); }
 
@@ -95,12 +90,9 @@ TEST_F(ShareIngestTest, StagingFailuresNameTheAttachment) {
       RawAttachment{
           RawAttachment::Kind::file, "text/plain", "Gone.pdf", "03-gone.pdf", 1, {}, {}, {}, {}}};
   const auto stageFailure = [&](const RawSharePayload& payload) {
-    try {
-      ingest.stage(payload, "raw", std::nullopt, directory);
-    } catch (const ShareIngestError& error) {
-      return error.description();
-    }
-    return std::string("staged");
+    const auto error = testing::thrown<ShareIngestError>(
+        [&] { ingest.stage(payload, "raw", std::nullopt, directory); });
+    return error ? error->description() : "staged";
   };
   EXPECT_EQ(stageFailure(raw), "读取失败：Gone.pdf：附件文件不存在（03-gone.pdf）");
   raw.attachments[1] =
@@ -121,16 +113,15 @@ TEST_F(ShareIngestTest, FullQueueFailsAndDiscardsTheFolder) {
   for (int index = 0; index < 100; ++index)
     queue->enqueue(testing::makeStagedShare("q" + std::to_string(index), index));
   const auto error =
-      failure({std::make_shared<SharePathItemProvider>(shared("a.txt", "alpha"))}, "late");
-  EXPECT_EQ(error.kind(), ShareIngestError::Kind::queueFailed);
+      failure({std::make_shared<SharePathItemProvider>(shared("a.txt", "alpha"))}, "late").value();
   EXPECT_EQ(error.description().rfind("写入本地队列失败：", 0), 0u);
   EXPECT_FALSE(fs::exists(storage.pendingDirectory("late")));
 }
 
 TEST_F(ShareIngestTest, UnsafeIdentifierIsAStagingFailure) {
-  EXPECT_EQ(failure({std::make_shared<ShareTextItemProvider>("x")}, "..").kind(),
+  EXPECT_EQ(failure({std::make_shared<ShareTextItemProvider>("x")}, "..")->kind(),
             ShareIngestError::Kind::stagingFailed);
-  EXPECT_TRUE(fs::exists(folder / "root") == false || storage.pendingDirectories().empty());
+  expectNoPendingFolders();
 }
 
 TEST(FileDigestTest, MatchesSha256sum) {

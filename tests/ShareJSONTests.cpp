@@ -5,6 +5,7 @@
 
 #include "LumoShare.hpp"
 #include "TemporaryDirectory.hpp"
+#include "TestCommand.hpp"
 
 namespace lumo {
 namespace {
@@ -44,13 +45,9 @@ TEST(ShareJSONFiles, UnencodableValueLeavesFileAndFoldersUntouched) {
 
 TEST(ShareJSONDecoding, EveryParserFailureIsATypedError) {
   const auto kindOf = [](std::string_view text) {
-    try {
-      ShareJSON::decoder().decode<SharePayload>(text);
-    } catch (const ShareJSONError& error) {
-      return error.kind();
-    }
-    ADD_FAILURE() << text << " decoded";
-    return ShareJSONError::Kind::invalidValue;
+    return testing::thrown<ShareJSONError>([&] { ShareJSON::decoder().decode<SharePayload>(text); })
+        .value()
+        .kind();
   };
   EXPECT_EQ(kindOf("1e999"), ShareJSONError::Kind::malformed);
   EXPECT_EQ(kindOf(R"({"kind":"text","createdAt":-1e400})"), ShareJSONError::Kind::malformed);

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "LumoShare.hpp"
+#include "TestCommand.hpp"
 
 namespace lumo {
 namespace {
@@ -163,14 +164,9 @@ TEST(ShareRecordsDecoding, Int64BoundariesAndStrictTypes) {
   EXPECT_EQ(attachment("-9223372036854775808").size, std::numeric_limits<std::int64_t>::min());
 
   const auto kindOf = [&](const std::string& size) {
-    try {
-      attachment(size);
-    } catch (const ShareJSONError& error) {
-      EXPECT_EQ(error.path(), "size");
-      return error.kind();
-    }
-    ADD_FAILURE() << "size " << size << " decoded";
-    return ShareJSONError::Kind::malformed;
+    const auto error = testing::thrown<ShareJSONError>([&] { attachment(size); }).value();
+    EXPECT_EQ(error.path(), "size");
+    return error.kind();
   };
   EXPECT_EQ(kindOf("9223372036854775808"), ShareJSONError::Kind::outOfRange);
   EXPECT_EQ(kindOf("99999999999999999999999"), ShareJSONError::Kind::typeMismatch);
@@ -180,13 +176,8 @@ TEST(ShareRecordsDecoding, Int64BoundariesAndStrictTypes) {
 }
 
 TEST(ShareRecordsDecoding, ABadNestedValueFailsTheWholeDocument) {
-  const auto failure = [](std::string_view json) -> std::string {
-    try {
-      decode<StagedShare>(json);
-    } catch (const ShareJSONError& error) {
-      return error.path();
-    }
-    return "decoded";
+  const auto failure = [](std::string_view json) {
+    return testing::thrown<ShareJSONError>([&] { decode<StagedShare>(json); }).value().path();
   };
   EXPECT_EQ(failure(R"({"clientShareId":"x","payload":{}})"), "payload.kind");
   EXPECT_EQ(failure(R"({"payload":{"kind":"text"}})"), "clientShareId");

@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <sys/wait.h>
 
+#include <filesystem>
+#include <optional>
 #include <string>
 
 namespace lumo::testing {
@@ -36,6 +38,26 @@ inline std::string shellQuoted(const std::string& text) {
     }
   }
   return quoted + "'";
+}
+
+/// The error of type `Error` that `call` throws; nothing when it returns or throws another type
+/// (which then escapes).
+template <class Error, class Call>
+std::optional<Error> thrown(Call&& call) {
+  try {
+    call();
+  } catch (const Error& error) {
+    return error;
+  }
+  return std::nullopt;
+}
+
+/// The error number of the std::filesystem::filesystem_error that `call` throws; nothing when
+/// it returns.
+template <class Call>
+std::optional<int> errnoOf(Call&& call) {
+  const auto error = thrown<std::filesystem::filesystem_error>(call);
+  return error ? std::optional(error->code().value()) : std::nullopt;
 }
 
 }  // namespace lumo::testing

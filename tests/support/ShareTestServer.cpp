@@ -9,6 +9,7 @@
 #include <atomic>
 #include <stdexcept>
 
+#include "FileDigest.hpp"
 #include "ShareHTTPResponse.hpp"
 
 namespace lumo::testing {
@@ -76,31 +77,23 @@ std::string pemOf(X509* certificate) {
 class BodyRecorder {
  public:
   BodyRecorder(RecordedRequest& record, std::size_t limit, bool digests)
-      : record_(record), limit_(limit), digest_(digests ? EVP_MD_CTX_new() : nullptr) {
-    if (digest_) EVP_DigestInit_ex(digest_.get(), EVP_sha256(), nullptr);
+      : record_(record), limit_(limit) {
+    if (digests) digest_.emplace();
   }
   void append(const char* data, std::size_t size) {
-    if (digest_) EVP_DigestUpdate(digest_.get(), data, size);
+    if (digest_) digest_->update(data, size);
     record_.bodySize += size;
     const auto kept = std::min(size, limit_ - std::min(limit_, record_.body.size()));
     record_.body.append(data, kept);
   }
   void finish() {
-    if (!digest_) return;
-    unsigned char bytes[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(digest_.get(), bytes, &length);
-    static constexpr char hex[] = "0123456789abcdef";
-    for (unsigned int i = 0; i < length; ++i) {
-      record_.bodySHA256 += hex[bytes[i] >> 4];
-      record_.bodySHA256 += hex[bytes[i] & 15];
-    }
+    if (digest_) record_.bodySHA256 = digest_->hex();
   }
 
  private:
   RecordedRequest& record_;
   std::size_t limit_;
-  std::unique_ptr<EVP_MD_CTX, OpenSSLDeleter<EVP_MD_CTX, EVP_MD_CTX_free>> digest_;
+  std::optional<FileDigest::Sha256> digest_;
 };
 
 RecordedRequest recordOf(const httplib::Request& request) {
