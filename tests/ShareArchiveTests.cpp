@@ -221,15 +221,6 @@ TEST_F(ShareArchiveTest, AFloodedLogGivesTheLast400Characters) {
   expectNoLeftovers();
 }
 
-TEST_F(ShareArchiveTest, AFolderThatVanishesWhileZipping) {
-  const auto vanished =
-      failure(ShareArchive(script("vanish-zip", "rm -rf \"$5\"\nexec /usr/bin/zip \"$@\"")));
-  EXPECT_EQ(vanished.kind(), Kind::failed);
-  EXPECT_EQ(vanished.status(), 12);  // zip: nothing to do
-  EXPECT_NE(vanished.detail().find("Nothing to do"), std::string::npos) << vanished.detail();
-  expectNoLeftovers();
-}
-
 TEST_F(ShareArchiveTest, TimeLimitTerminatesAtLeastAfterOneSecond) {
   const auto started = std::chrono::steady_clock::now();
   const auto slow = failure(ShareArchive(script("slow-zip", "sleep 30")), 0.2);
