@@ -10,6 +10,7 @@
 #include "ShareApple.hpp"
 #include "ShareJSON.hpp"
 #include "UnicodeText.hpp"
+#include "Url.hpp"
 
 #ifndef LUMO_INSTALL_DATADIR
 #define LUMO_INSTALL_DATADIR "/usr/local/share"
@@ -121,6 +122,16 @@ std::optional<std::string> ShareAppleBundle::apiBaseOverride() const {
   auto value = infoString("LumoShareAPIBase");
   if (!value || value->empty()) return std::nullopt;
   return value;
+}
+
+std::string ShareAppleBundle::sharePageBase() const {
+  const auto value = infoString("LumoShareSharePageBase");
+  const auto url = value ? Url::parse(*value) : std::nullopt;
+  const auto scheme = url ? UnicodeText::lowercased(url->scheme()) : std::string();
+  const bool isOrigin = url && url->host() && url->path() == "/" && value->back() == '/' &&
+                        value->find_first_of("?#") == std::string::npos;
+  if (isOrigin && (scheme == "http" || scheme == "https")) return *value;
+  return std::string(ShareApple::sharePageBase);
 }
 
 std::optional<std::string> ShareAppleBundle::keychainAccessGroup() const {

@@ -33,6 +33,9 @@ class ShareAppleBundle {
   std::string appGroupIdentifier() const;
   /// "LumoShareAPIBase" as written; nothing when missing or empty.
   std::optional<std::string> apiBaseOverride() const;
+  /// The public share-page base of the service: "LumoShareSharePageBase" when it is an http or
+  /// https origin ending in "/" (a self-hosted service), else the built-in base.
+  std::string sharePageBase() const;
   /// "LumoShareKeychainAccessGroup" as written; nothing when missing or empty.
   std::optional<std::string> keychainAccessGroup() const;
   /// "LumoShareHostBundleID" verbatim; "lumo.share" when missing.

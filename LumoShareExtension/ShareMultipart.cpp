@@ -16,10 +16,12 @@ std::string safeFileName(const std::string& filename) {
   return safe.empty() ? "file" : safe;
 }
 
-Body body(const std::vector<std::pair<std::string, std::string>>& fields,
-          const ShareMultipartFile& file, const std::string& boundary) {
+namespace {
+
+/// Everything before the file's bytes: the fields, then the file part's headers.
+std::string head(const std::vector<std::pair<std::string, std::string>>& fields,
+                 const ShareMultipartFile& file, const std::string& boundary) {
   std::string data;
-  data.reserve(file.data.size() + 256 + fields.size() * 64);
   for (const auto& [name, value] : fields) {
     data.append("--").append(boundary).append(crlf);
     data.append("Content-Disposition: form-data; name=\"").append(name).append("\"");
@@ -32,8 +34,31 @@ Body body(const std::vector<std::pair<std::string, std::string>>& fields,
       .append("\"")
       .append(crlf);
   data.append("Content-Type: ").append(file.mimeType).append(crlf).append(crlf);
-  data.append(file.data).append(crlf);
-  data.append("--").append(boundary).append("--").append(crlf);
+  return data;
+}
+
+std::string tail(const std::string& boundary) {
+  return std::string(crlf) + "--" + boundary + "--" + std::string(crlf);
+}
+
+}  // namespace
+
+Body body(const std::vector<std::pair<std::string, std::string>>& fields,
+          const ShareMultipartFile& file, const std::string& boundary) {
+  auto data = head(fields, file, boundary);
+  const auto end = tail(boundary);
+  data.reserve(data.size() + file.data.size() + end.size());
+  data.append(file.data).append(end);
+  return {std::move(data), "multipart/form-data; boundary=" + boundary};
+}
+
+Body body(const std::vector<std::pair<std::string, std::string>>& fields, ShareMultipartFile&& file,
+          const std::string& boundary) {
+  const auto start = head(fields, file, boundary);
+  auto data = std::move(file.data);
+  // Within the capacity the file was read into, this moves the bytes instead of copying them.
+  data.insert(0, start);
+  data.append(tail(boundary));
   return {std::move(data), "multipart/form-data; boundary=" + boundary};
 }
 

@@ -29,6 +29,15 @@ struct Body {
 Body body(const std::vector<std::pair<std::string, std::string>>& fields,
           const ShareMultipartFile& file, const std::string& boundary);
 
+/// As above, taking over the file's bytes: the body is built in the file's own buffer, so a
+/// large file is held once. Read the file into a buffer with `framingReserve` bytes to spare.
+Body body(const std::vector<std::pair<std::string, std::string>>& fields, ShareMultipartFile&& file,
+          const std::string& boundary);
+
+/// Room to leave in a file's buffer for the framing `body` adds around it: part headers, a
+/// metadata field and a long file name.
+inline constexpr std::size_t framingReserve = 16384;
+
 /// The file name as the file part's header carries it.
 std::string safeFileName(const std::string& filename);
 

@@ -1,7 +1,7 @@
 // The loopback test server as a program, for benchmarks that drive it with other clients:
-// answers every request with 200 "{}", keeps no bodies (only their sizes; with --digest also
-// their SHA-256), prints its port and runs until its standard input closes. On exit it lists
-// the requests on standard error.
+// answers every request with 200 and "{}" (or with --reply, the given JSON body), keeps no
+// bodies (only their sizes; with --digest also their SHA-256), prints its port and runs until
+// its standard input closes. On exit it lists the requests on standard error.
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -11,7 +11,14 @@
 int main(int argc, char** argv) {
   lumo::testing::ShareTestServer server;
   server.setBodyRecordLimit(0);
-  server.setDigestsBodies(argc > 1 && std::string(argv[1]) == "--digest");
+  server.setDigestsBodies(false);
+  for (int index = 1; index < argc; ++index) {
+    const std::string argument = argv[index];
+    if (argument == "--digest") server.setDigestsBodies(true);
+    if (argument == "--reply" && index + 1 < argc) {
+      server.setFallback(lumo::testing::ScriptedReply::json(200, argv[++index]));
+    }
+  }
   std::printf("%d\n", server.port());
   std::fflush(stdout);
   std::string ignored;

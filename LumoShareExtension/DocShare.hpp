@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ShareJSONCoding.hpp"
+#include "WatermarkSettings.hpp"
+
+namespace lumo {
+
+/// The "metadata" form field of a document upload: every field optional, absent ones left out
+/// of the JSON, keys in the service's snake case.
+struct DocMetadata {
+  std::optional<std::string> slug;
+  std::optional<std::int64_t> expDays;
+  std::optional<std::string> password;
+  std::optional<std::int64_t> maxDownloads;
+  std::optional<bool> disableDownload;
+  std::optional<bool> burnAfterReading;
+  std::optional<WatermarkSettings> watermark;
+  std::optional<std::vector<std::string>> allowedEmails;
+  std::optional<std::string> comment;
+
+  static DocMetadata decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const DocMetadata&) const = default;
+};
+
+/// A stored document as the service describes it. Times are Unix seconds.
+struct DocShare {
+  std::string uid;
+  std::string id;
+  std::string slug;
+  std::string filename;
+  std::string r2_key;
+  std::string content_type;
+  std::int64_t size = 0;
+  std::optional<std::string> comment;
+  std::int64_t ctime = 0;
+  std::int64_t mtime = 0;
+  std::int64_t exp_days = 0;
+  std::optional<std::string> password;
+  std::int64_t max_downloads = 0;
+  std::int64_t download_count = 0;
+  bool disable_download = false;
+  bool burn_after_reading = false;
+  std::optional<WatermarkSettings> watermark;
+  std::optional<std::vector<std::string>> allowed_emails;
+  std::int64_t view_count = 0;
+
+  static DocShare decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const DocShare&) const = default;
+};
+
+struct DocCreateResult {
+  DocShare doc;
+
+  static DocCreateResult decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const DocCreateResult&) const = default;
+};
+
+/// The reply to a signed-in document upload.
+struct DocCreateResponse {
+  bool success = false;
+  DocCreateResult result;
+
+  static DocCreateResponse decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const DocCreateResponse&) const = default;
+};
+
+struct AnonDocCreateResult {
+  DocShare doc;
+  std::string claim_token;
+
+  static AnonDocCreateResult decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const AnonDocCreateResult&) const = default;
+};
+
+/// The reply to an anonymous document upload, with the claim token that binds it later.
+struct AnonDocCreateResponse {
+  bool success = false;
+  AnonDocCreateResult result;
+
+  static AnonDocCreateResponse decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const AnonDocCreateResponse&) const = default;
+};
+
+}  // namespace lumo

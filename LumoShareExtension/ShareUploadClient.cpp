@@ -1,0 +1,389 @@
+#include "ShareUploadClient.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+
+#include "FileDescriptor.hpp"
+#include "SaturatingMath.hpp"
+#include "ShareApple.hpp"
+#include "ShareAppleBundle.hpp"
+#include "ShareHTTP.hpp"
+#include "ShareJSON.hpp"
+#include "SharePayloadFactory.hpp"
+#include "ShareText.hpp"
+#include "ShareURLError.hpp"
+#include "ShareUUID.hpp"
+#include "ShareZip.hpp"
+#include "UnicodeText.hpp"
+
+namespace lumo {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr std::size_t maxCommentCharacters = 2048;
+
+/// (ctime + days × 86400) × 1000, held at the int64 limits for a hostile reply.
+std::int64_t expiryMs(std::int64_t ctimeSeconds, std::int64_t days) {
+  std::int64_t lifetime = 0;
+  std::int64_t seconds = 0;
+  std::int64_t milliseconds = 0;
+  if (__builtin_mul_overflow(days, std::int64_t{86400}, &lifetime) ||
+      __builtin_add_overflow(ctimeSeconds, lifetime, &seconds) ||
+      __builtin_mul_overflow(seconds, std::int64_t{1000}, &milliseconds)) {
+    const auto exact =
+        static_cast<long double>(ctimeSeconds) + static_cast<long double>(days) * 86400;
+    return exact > 0 ? std::numeric_limits<std::int64_t>::max()
+                     : std::numeric_limits<std::int64_t>::min();
+  }
+  return milliseconds;
+}
+
+/// The display name of a staged file: the trimmed original name, else the staged name.
+std::string displayNameOf(const StagedAttachment& attachment) {
+  return attachment.uploadFileName();
+}
+
+/// A staged file's bytes, with room for the multipart framing around them.
+std::string readStagedFile(const fs::path& location, const std::string& name) {
+  std::error_code missing;
+  if (!fs::exists(location, missing)) throw ShareUploadError::transport("本地文件丢失：" + name);
+  const auto fail = [&name](int error) {
+    return ShareUploadError::transport("读取本地文件失败（" + name + "）：" + std::strerror(error));
+  };
+  const FileDescriptor fd(::open(location.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  struct stat info {};
+  if (!fd.valid() || ::fstat(fd.get(), &info) != 0) throw fail(errno);
+  if (!S_ISREG(info.st_mode)) throw fail(EINVAL);
+  // Read straight into a buffer with room for the multipart framing: the bytes are held once.
+  std::string data;
+  data.reserve(static_cast<std::size_t>(info.st_size) + ShareMultipart::framingReserve);
+  data.resize(static_cast<std::size_t>(info.st_size));
+  std::size_t filled = 0;
+  const auto readInto = [&](char* buffer, std::size_t size) {
+    for (;;) {
+      const auto count = ::read(fd.get(), buffer, size);
+      if (count >= 0) return static_cast<std::size_t>(count);
+      if (errno != EINTR) throw fail(errno);
+    }
+  };
+  while (filled < data.size()) {
+    const auto count = readInto(data.data() + filled, data.size() - filled);
+    if (count == 0) break;  // it shrank
+    filled += count;
+  }
+  data.resize(filled);
+  char more[65536];  // a file that grew is read on to its end
+  for (auto count = readInto(more, sizeof more); count > 0; count = readInto(more, sizeof more)) {
+    data.append(more, count);
+  }
+  return data;
+}
+
+/// A zip entry name: no "/", "\" or ".." can make it a path, numbered from 1.
+std::string entryName(std::size_t number, const std::string& displayName) {
+  std::string name;
+  for (std::size_t index = 0; index < displayName.size(); ++index) {
+    if (displayName.compare(index, 2, "..") == 0) {
+      name += '_';
+      ++index;
+    } else if (displayName[index] == '/' || displayName[index] == '\\') {
+      name += '_';
+    } else {
+      name += displayName[index];
+    }
+  }
+  auto trimmed = std::string(UnicodeText::trimmed(name));
+  return fmt::format("{:02d}-{}", number, trimmed.empty() ? "file" : trimmed);
+}
+
+bool isLinkOnly(const SharePayload& payload, const StagedShare& staged,
+                const std::optional<std::string>& note) {
+  return !note && payload.url && !payload.url->empty() && staged.attachments.empty() &&
+         !payload.chat && (!payload.text || *payload.text == *payload.url);
+}
+
+bool isSingleFile(const SharePayload& payload, const StagedShare& staged,
+                  const std::optional<std::string>& note) {
+  return !note && staged.attachments.size() == 1 && !payload.chat && !payload.text && !payload.url;
+}
+
+/// Maps whatever a send threw onto the upload error the caller sees.
+[[noreturn]] void rethrowAsUploadError() {
+  try {
+    throw;
+  } catch (const ShareUploadError&) {
+    throw;
+  } catch (const ShareURLError& error) {
+    if (error.code() == ShareURLError::Code::cancelled) throw ShareUploadError::cancelled();
+    throw ShareUploadError::transport(error.localizedDescription());
+  } catch (const std::exception& error) {
+    throw ShareUploadError::transport(error.what());
+  }
+}
+
+}  // namespace
+
+ShareUploadClient::ShareUploadClient(Url apiBase, std::optional<std::string> token,
+                                     std::shared_ptr<ShareHTTPTransport> transport,
+                                     RetryPolicy retry)
+    : ShareUploadClient(std::move(apiBase), std::move(token), std::move(transport), retry,
+                        Environment()) {}
+
+ShareUploadClient::ShareUploadClient(Url apiBase, std::optional<std::string> token,
+                                     std::shared_ptr<ShareHTTPTransport> transport,
+                                     RetryPolicy retry, Environment environment)
+    : apiBase_(std::move(apiBase)),
+      token_(std::move(token)),
+      transport_(std::move(transport)),
+      retry_(retry),
+      environment_(std::move(environment)) {
+  if (!transport_) throw std::invalid_argument("ShareUploadClient needs a transport");
+}
+
+bool ShareUploadClient::isAnonymous() const {
+  return !token_ || token_->empty();
+}
+
+ShareUploadOutcome ShareUploadClient::upload(const StagedShare& staged, const fs::path& directory,
+                                             const ShareOptions& options,
+                                             std::stop_token stop) const {
+  auto plan = makePlan(staged, directory, options);
+  if (auto* link = std::get_if<LinkPlan>(&plan))
+    return publishLink(link->url, staged, options, stop);
+  auto& document = std::get<DocumentPlan>(plan);
+  return publishDoc(std::move(document.file), document.title, staged, options, stop);
+}
+
+ShareUploadClient::Plan ShareUploadClient::makePlan(const StagedShare& staged,
+                                                    const fs::path& directory,
+                                                    const ShareOptions& options) const {
+  const auto& payload = staged.payload;
+  const auto note = options.normalizedNote();
+  if (isLinkOnly(payload, staged, note)) {
+    if (!Url::parse(*payload.url)) {
+      throw ShareUploadError::invalidMetadata("无效的 URL：" + *payload.url);
+    }
+    return LinkPlan{*payload.url};
+  }
+  const auto markdown = SharePayloadFactory::markdown(payload, note);
+  if (isSingleFile(payload, staged, note)) return singleFilePlan(staged, directory);
+  if (staged.attachments.empty()) return markdownPlan(staged, markdown);
+  return bundlePlan(staged, directory, markdown);
+}
+
+ShareUploadClient::DocumentPlan ShareUploadClient::singleFilePlan(const StagedShare& staged,
+                                                                  const fs::path& directory) const {
+  const auto& attachment = staged.attachments.front();
+  const auto location = staged.url(attachment, directory);
+  const auto name = displayNameOf(attachment);
+  checkUploadSize(fileSize(location), name);
+  auto data = readStagedFile(location, name);
+  checkUploadSize(static_cast<std::int64_t>(data.size()), name);  // it may have grown
+  const auto mime = attachment.mime.empty() ? "application/octet-stream" : attachment.mime;
+  return DocumentPlan{ShareMultipartFile{name, mime, std::move(data)}, staged.payload.title};
+}
+
+ShareUploadClient::DocumentPlan ShareUploadClient::markdownPlan(
+    const StagedShare& staged, const std::optional<std::string>& markdown) const {
+  if (!markdown || markdown->empty()) {
+    throw ShareUploadError::invalidMetadata("没有可分享的内容");
+  }
+  checkAnonymousSize(static_cast<std::int64_t>(markdown->size()), "message.md");
+  const auto name = "message-" + SharePayloadFactory::timestamp(staged.createdAt) + ".md";
+  return DocumentPlan{ShareMultipartFile{name, "text/markdown", *markdown}, staged.payload.title};
+}
+
+ShareUploadClient::DocumentPlan ShareUploadClient::bundlePlan(
+    const StagedShare& staged, const fs::path& directory,
+    const std::optional<std::string>& markdown) const {
+  std::vector<ShareZip::Entry> entries;
+  std::int64_t total = 0;
+  const auto count = staged.attachments.size();
+  for (std::size_t index = 0; index < count; ++index) {
+    const auto& attachment = staged.attachments[index];
+    const auto name = displayNameOf(attachment);
+    const auto location = staged.url(attachment, directory);
+    const auto size = fileSize(location);
+    checkUploadSize(size, name);
+    total = saturatingAdd(total, size);
+    if (total > signedInMaxBytes) {
+      throw ShareUploadError::payloadTooLarge(fmt::format("合计 {} 个附件", count), total,
+                                              signedInMaxBytes);
+    }
+    entries.push_back(ShareZip::Entry{entryName(index + 1, name), readStagedFile(location, name)});
+  }
+  if (markdown && !markdown->empty()) entries.push_back(ShareZip::Entry{"message.md", *markdown});
+  auto archive = ShareZip::archive(entries, staged.createdAt);
+  entries.clear();
+  checkUploadSize(static_cast<std::int64_t>(archive.size()), "打包后的 zip");
+  const auto name = "lumo-share-" + SharePayloadFactory::timestamp(staged.createdAt) + ".zip";
+  return DocumentPlan{ShareMultipartFile{name, "application/zip", std::move(archive)},
+                      staged.payload.title};
+}
+
+void ShareUploadClient::checkUploadSize(std::int64_t size, const std::string& name) const {
+  const auto limit = isAnonymous() ? anonymousMaxBytes : signedInMaxBytes;
+  if (size > limit) throw ShareUploadError::payloadTooLarge(name, size, limit);
+}
+
+void ShareUploadClient::checkAnonymousSize(std::int64_t size, const std::string& name) const {
+  if (isAnonymous() && size > anonymousMaxBytes) {
+    throw ShareUploadError::payloadTooLarge(name, size, anonymousMaxBytes);
+  }
+}
+
+std::int64_t ShareUploadClient::fileSize(const fs::path& file) {
+  std::error_code error;
+  const auto size = fs::file_size(file, error);
+  return error ? 0 : static_cast<std::int64_t>(size);
+}
+
+std::int64_t ShareUploadClient::expDays(const ShareOptions& options) const {
+  return options.expDays(maxExpDays);
+}
+
+DocMetadata ShareUploadClient::metadata(const std::optional<std::string>& title,
+                                        const ShareOptions& options) const {
+  DocMetadata meta;
+  if (!isAnonymous()) {
+    meta.slug = options.normalizedSlug();
+    meta.expDays = expDays(options);
+    meta.password = options.normalizedPassword();
+  }
+  meta.maxDownloads = options.normalizedMaxDownloads();
+  if (options.disableDownload) meta.disableDownload = true;
+  if (options.burnAfterReading) meta.burnAfterReading = true;
+  meta.watermark = options.normalizedWatermark();
+  const auto comment =
+      options.title ? std::string(UnicodeText::trimmed(*options.title)) : title.value_or("");
+  if (!comment.empty()) meta.comment = ShareText::clamp(comment, maxCommentCharacters);
+  return meta;
+}
+
+LinkCreateRequest ShareUploadClient::linkRequest(const std::string& url,
+                                                 const ShareOptions& options) const {
+  LinkCreateRequest request{url, std::nullopt, std::nullopt, std::nullopt};
+  if (isAnonymous()) return request;
+  request.slug = options.normalizedSlug();
+  request.keepDays = expDays(options);
+  request.password = options.normalizedPassword();
+  return request;
+}
+
+ShareHTTPRequest ShareUploadClient::postRequest(const std::string& path, std::string body,
+                                                const std::string& contentType) const {
+  const auto prefix = isAnonymous() ? std::string("anon/") : std::string();
+  return ShareHTTP::makeRequest(ShareHTTP::endpoint(apiBase_, prefix + path), "POST", token_,
+                                std::move(body), contentType);
+}
+
+ShareUploadOutcome ShareUploadClient::publishDoc(ShareMultipartFile file,
+                                                 const std::optional<std::string>& title,
+                                                 const StagedShare&, const ShareOptions& options,
+                                                 std::stop_token stop) const {
+  const auto meta = ShareJSON::encoder().encode(metadata(title, options));
+  auto body =
+      ShareMultipart::body({{"metadata", meta}}, std::move(file), "lumo-" + makeLowercaseUUID());
+  const auto length = std::to_string(body.data.size());
+  auto request = postRequest("docs", std::move(body.data), body.contentType);
+  request.setValue(length, "Content-Length");
+  const auto reply = withRetry([&] { return perform(request, stop); }, stop);
+
+  const auto anonymous = isAnonymous();
+  DocShare doc;
+  std::optional<std::string> claimToken;
+  if (anonymous) {
+    auto decoded = ShareHTTP::decode<AnonDocCreateResponse>(reply);
+    doc = std::move(decoded.result.doc);
+    if (!decoded.result.claim_token.empty()) claimToken = std::move(decoded.result.claim_token);
+  } else {
+    doc = ShareHTTP::decode<DocCreateResponse>(reply).result.doc;
+  }
+  return ShareUploadOutcome{"doc",
+                            doc.slug,
+                            environment_.sharePageBase + doc.slug,
+                            doc.comment ? doc.comment : std::optional(doc.filename),
+                            anonymous,
+                            expiryMs(doc.ctime, doc.exp_days),
+                            std::move(claimToken),
+                            environment_.nowMs()};
+}
+
+ShareUploadOutcome ShareUploadClient::publishLink(const std::string& url, const StagedShare&,
+                                                  const ShareOptions& options,
+                                                  std::stop_token stop) const {
+  const auto request = postRequest("links", ShareJSON::encoder().encode(linkRequest(url, options)),
+                                   "application/json");
+  const auto reply = withRetry([&] { return perform(request, stop); }, stop);
+  auto decoded = ShareHTTP::decode<LinkCreateResponse>(reply);
+  const auto anonymous = isAnonymous();
+  auto& link = decoded.link;
+  std::optional<std::string> claimToken;
+  if (anonymous && decoded.claim_token && !decoded.claim_token->empty()) {
+    claimToken = std::move(decoded.claim_token);
+  }
+  return ShareUploadOutcome{"link",
+                            link.slug,
+                            environment_.sharePageBase + link.slug,
+                            link.title ? link.title : std::optional(link.url),
+                            anonymous,
+                            expiryMs(link.ctime, link.exp_days),
+                            std::move(claimToken),
+                            environment_.nowMs()};
+}
+
+std::string ShareUploadClient::perform(const ShareHTTPRequest& request,
+                                       std::stop_token stop) const {
+  try {
+    const std::string_view body = request.body ? std::string_view(*request.body) : "";
+    auto reply = transport_->upload(request, body, stop);
+    ShareHTTP::validate(reply.body, reply.response, environment_.nowMs());
+    return std::move(reply.body);
+  } catch (...) {
+    rethrowAsUploadError();
+  }
+}
+
+std::string ShareUploadClient::withRetry(const std::function<std::string()>& operation,
+                                         std::stop_token stop) const {
+  for (std::int64_t attempt = 1;; ++attempt) {
+    try {
+      return operation();
+    } catch (const ShareUploadError& error) {
+      if (!error.isRetryable() || attempt >= retry_.maxAttempts) throw;
+      const auto* limited = error.as<ShareUploadError::RateLimited>();
+      const auto wait = limited && limited->retryAfterMs
+                            ? *limited->retryAfterMs
+                            : retry_.delayMs(attempt, environment_.random);
+      if (!environment_.sleep(std::chrono::milliseconds(std::max<std::int64_t>(wait, 0)), stop)) {
+        throw ShareUploadError::cancelled();
+      }
+    } catch (...) {
+      rethrowAsUploadError();
+    }
+  }
+}
+
+std::string ShareUploadClient::defaultSharePageBase() {
+  return ShareAppleBundle::main()->sharePageBase();
+}
+
+bool ShareUploadClient::sleepUnlessStopped(std::chrono::milliseconds duration,
+                                           std::stop_token stop) {
+  std::mutex mutex;
+  std::condition_variable_any wake;
+  std::unique_lock lock(mutex);
+  // condition_variable_any measures the wait on the steady clock and wakes on a stop request.
+  wake.wait_for(lock, stop, duration, [] { return false; });
+  return !stop.stop_requested();
+}
+
+}  // namespace lumo

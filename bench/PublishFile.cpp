@@ -1,0 +1,48 @@
+// Publishes one file as a signed-in document with the publishing client, as the share panel
+// would, and prints the short link. Used by bench/publish-vs-curl.sh, which measures it against
+// `curl -F` to the same loopback endpoint.
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <memory>
+
+#include "LumoShare.hpp"
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s API-BASE FILE\n", argv[0]);
+    return 2;
+  }
+  const auto base = lumo::Url::parse(argv[1]);
+  if (!base) {
+    std::fprintf(stderr, "not a URL: %s\n", argv[1]);
+    return 2;
+  }
+  const std::filesystem::path file = std::filesystem::absolute(argv[2]);
+  lumo::StagedShare staged;
+  staged.clientShareId = "bench";
+  staged.payload.kind = "file";
+  staged.attachments.push_back(
+      lumo::StagedAttachment{"i1",
+                             file.filename().string(),
+                             "file",
+                             "application/octet-stream",
+                             std::nullopt,
+                             static_cast<std::int64_t>(std::filesystem::file_size(file)),
+                             "",
+                             {},
+                             {},
+                             {}});
+  try {
+    const lumo::ShareUploadClient client(
+        *base, "bench-token",
+        std::make_shared<lumo::URLSessionTransport>(std::make_shared<lumo::ShareCurlSession>()));
+    const auto outcome =
+        client.upload(staged, file.parent_path(), lumo::ShareOptions::defaultValue());
+    std::printf("%s\n", outcome.shortUrl.c_str());
+    return 0;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "publish failed: %s\n", error.what());
+    return 1;
+  }
+}
