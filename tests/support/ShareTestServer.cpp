@@ -102,6 +102,7 @@ RecordedRequest recordOf(const httplib::Request& request) {
   record.target = request.target;
   record.path = request.path;
   record.remotePort = request.remote_port;
+  record.receivedAt = std::chrono::steady_clock::now();
   for (const auto& [name, value] : request.headers) {
     if (isPseudoHeader(name)) continue;
     record.headers.emplace_back(name == hiddenContentType ? "Content-Type" : name, value);
