@@ -227,10 +227,12 @@ TEST_F(ShareUploadClientTest, SizeLimitsAnonymousAndSignedIn) {
 TEST_F(ShareUploadClientTest, RetriesWaitAsToldAndStopPromptly) {
   const auto staged = share({}, std::nullopt, "https://example.org/p");
   const auto busy = ScriptedReply::json(503, R"({"error":"unavailable"})");
-  for (int index = 0; index < 3; ++index) server.enqueue(busy);
-  EXPECT_EQ(
-      testing::thrown<ShareUploadError>([&] { client("tok").upload(staged, folder.path(), {}); }),
-      ShareUploadError::http(503, "unavailable", true));
+  const auto linkReply = R"({"success":true,"link":{"uid":"u","url":"https://example.org/p",)"
+                         R"("slug":"k9","ctime":1,"mtime":1,"exp_days":1}})";
+  server.enqueue(busy);
+  server.enqueue(busy);
+  server.enqueue(ScriptedReply::json(200, linkReply));
+  EXPECT_EQ(client("tok").upload(staged, folder.path(), {}).slug, "k9");
   auto received = server.requests();
   ASSERT_EQ(received.size(), 3u);
   const auto gap = [&](std::size_t index) {
@@ -249,6 +251,13 @@ TEST_F(ShareUploadClientTest, RetriesWaitAsToldAndStopPromptly) {
   received = server.requests();
   ASSERT_EQ(received.size(), 5u) << "401 is not retried";
   EXPECT_GE(gap(4), 1950ms) << "Retry-After is taken as it stands";
+  for (int index = 0; index < 3; ++index) server.enqueue(busy);
+  EXPECT_EQ(testing::thrown<ShareUploadError>([&] {
+              client("tok", RetryPolicy{3, 1, 1, 0}).upload(staged, folder.path(), {});
+            }),
+            ShareUploadError::http(503, "unavailable", true))
+      << "the last attempt's error";
+  ASSERT_EQ(server.requestCount(), 8u);
 
   server.setFallback(ScriptedReply::json(429, "", {{"Retry-After", "30"}}));
   std::stop_source stop;
@@ -256,12 +265,24 @@ TEST_F(ShareUploadClientTest, RetriesWaitAsToldAndStopPromptly) {
     return testing::thrown<ShareUploadError>(
         [&] { client("tok").upload(staged, folder.path(), {}, stop.get_token()); });
   });
-  while (server.requestCount() < 6) std::this_thread::sleep_for(5ms);
+  while (server.requestCount() < 9) std::this_thread::sleep_for(5ms);
   std::this_thread::sleep_for(100ms);
   const auto stopped = std::chrono::steady_clock::now();
   stop.request_stop();
-  EXPECT_EQ(pending.get(), ShareUploadError::cancelled());
+  EXPECT_EQ(pending.get(), ShareUploadError::cancelled()) << "stopped in the wait";
   EXPECT_LT(std::chrono::steady_clock::now() - stopped, 500ms);
+
+  ScriptedReply silent;
+  silent.ending = ScriptedReply::Ending::neverAnswer;
+  server.setFallback(silent);
+  std::stop_source stopTransfer;
+  auto transfer = std::async(std::launch::async, [&] {
+    return testing::thrown<ShareUploadError>(
+        [&] { client("tok").upload(staged, folder.path(), {}, stopTransfer.get_token()); });
+  });
+  while (server.requestCount() < 10) std::this_thread::sleep_for(5ms);
+  stopTransfer.request_stop();
+  EXPECT_EQ(transfer.get(), ShareUploadError::cancelled()) << "stopped in the transfer";
 }
 
 TEST_F(ShareUploadClientTest, RepliesThatDoNotDecodeOrOverflow) {
