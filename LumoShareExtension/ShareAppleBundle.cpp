@@ -2,6 +2,7 @@
 
 #include <sys/utsname.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -31,14 +32,36 @@ MainBundleSlot& mainSlot() {
   return slot;
 }
 
-JSONValue readInfoDictionary() {
-  const auto file = ShareAppleBundle::locateInfoFile();
-  if (!file) return JSONValue::object();
+/// The JSON object in `file`; an empty object when it is missing, unreadable or no object.
+JSONValue readObject(const std::filesystem::path& file) {
   try {
-    return ShareJSONDecoder::parse(AtomicFile::read(*file));
+    auto value = ShareJSONDecoder::parse(AtomicFile::read(file));
+    return value.is_object() ? value : JSONValue::object();
   } catch (const std::exception&) {
     return JSONValue::object();
   }
+}
+
+/// The person's own Info.json: $XDG_CONFIG_HOME/lumo-share, else ~/.config/lumo-share.
+std::optional<std::filesystem::path> userInfoFile() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config != nullptr && config[0] == '/') {
+    return std::filesystem::path(config) / "lumo-share" / infoFileName;
+  }
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || home[0] != '/') return std::nullopt;
+  return std::filesystem::path(home) / ".config/lumo-share" / infoFileName;
+}
+
+/// The installed dictionary, overridden key by key by the person's own.
+JSONValue readInfoDictionary() {
+  const auto installed = ShareAppleBundle::locateInfoFile();
+  auto info = installed ? readObject(*installed) : JSONValue::object();
+  if (const auto file = userInfoFile()) {
+    const auto own = readObject(*file);
+    for (const auto& [key, value] : own.items()) info[key] = value;
+  }
+  return info;
 }
 
 /// The value of `key` in an os-release file, without its quotes.

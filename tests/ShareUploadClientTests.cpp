@@ -312,6 +312,17 @@ TEST(ShareUploadClientSettings, RetryDelaysAndSharePageBase) {
     return ShareAppleBundle(JSONValue{{"LumoShareSharePageBase", value}}).sharePageBase();
   };
   EXPECT_EQ(base("http://127.0.0.1:8787/"), "http://127.0.0.1:8787/");
+  // A self-hoster sets it in their own Info.json, which overrides the installed one key by key.
+  testing::TemporaryDirectory config;
+  fs::create_directories(config / "lumo-share");
+  std::ofstream(config / "lumo-share/Info.json")
+      << R"({"LumoShareSharePageBase":"https://me.example/"})";
+  const testing::ScopedEnvironment home("XDG_CONFIG_HOME", config.path().string());
+  const auto installed = ShareAppleBundle::main();
+  ShareAppleBundle::setMain(nullptr);
+  EXPECT_EQ(Client::defaultSharePageBase(), "https://me.example/");
+  EXPECT_EQ(ShareAppleBundle::main()->appGroupIdentifier(), installed->appGroupIdentifier());
+  ShareAppleBundle::setMain(installed);
   for (const auto* ignored : {"ftp://x.example/", "https://x.example/s/", "https://x.example",
                               "https://x.example/?q=1", "not a url"}) {
     EXPECT_EQ(base(ignored), std::string(ShareApple::sharePageBase)) << ignored;
