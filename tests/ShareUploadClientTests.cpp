@@ -239,9 +239,9 @@ TEST_F(ShareUploadClientTest, RetriesWaitAsToldAndStopPromptly) {
     return received[index].receivedAt - received[index - 1].receivedAt;
   };
   EXPECT_GE(gap(1), 480ms);  // 500 ms with the jitter drawn in the middle
-  EXPECT_LT(gap(1), 1000ms);
+  EXPECT_LT(gap(1), 950ms);
   EXPECT_GE(gap(2), 980ms);
-  EXPECT_LT(gap(2), 1700ms);
+  EXPECT_LT(gap(2), 1900ms);
 
   server.enqueue(ScriptedReply::json(429, "", {{"Retry-After", "2"}}));
   server.enqueue(ScriptedReply::json(401, ""));
