@@ -4,8 +4,10 @@
 
 #include "ApiError.hpp"
 #include "AtomicFile.hpp"
+#include "BindRecords.hpp"
 #include "ChatPayload.hpp"
 #include "ChatTranscriptParser.hpp"
+#include "DeviceRecords.hpp"
 #include "DocShare.hpp"
 #include "FileCopy.hpp"
 #include "FileDescriptor.hpp"

@@ -83,4 +83,29 @@ inline constexpr char video[] = "video";
 inline constexpr char file[] = "file";
 }  // namespace ItemTypeValues
 
+namespace NoticeTypeValues {
+inline constexpr char shareNew[] = "share.new";
+inline constexpr char shareUpdated[] = "share.updated";
+inline constexpr char shareDeleted[] = "share.deleted";
+inline constexpr char ping[] = "ping";
+}  // namespace NoticeTypeValues
+
+namespace AckStatusValues {
+inline constexpr char shown[] = "shown";
+inline constexpr char stored[] = "stored";
+inline constexpr char error[] = "error";
+inline constexpr char skip[] = "skip";
+}  // namespace AckStatusValues
+
+namespace PairStatusValues {
+inline constexpr char pending[] = "pending";
+inline constexpr char claimed[] = "claimed";
+inline constexpr char expired[] = "expired";
+}  // namespace PairStatusValues
+
+namespace BindKindValues {
+inline constexpr char doc[] = "doc";
+inline constexpr char link[] = "link";
+}  // namespace BindKindValues
+
 }  // namespace lumo

@@ -218,5 +218,23 @@ TEST(StagedShare, AttachmentLocationsStayInsideTheShareFolder) {
   EXPECT_EQ(share.url(attachment, folder), folder / "100%.txt");
 }
 
+TEST(ServiceWireRecords, DecodeAndEncodeTheServicesOwnBytes) {
+  // The service's keys and order come back byte for byte; absent optionals stay absent.
+  const std::string notices =
+      R"({"success":true,"result":{"notices":[{"id":"n1","type":"share.new","kind":"doc",)"
+      R"("slug":"abc","short_url":"https://s.example/abc","source":{"platform":"linux"},)"
+      R"("created_at":1,"expires_at":2}],"cursor":7}})";
+  EXPECT_EQ(encode(decode<DeviceNoticeListResponse>(notices)), notices);
+  const std::string bind =
+      R"({"success":true,"result":{"bound":[{"kind":"doc","slug":"a","short_url":"https://s/a"}],)"
+      R"("failed":[{"kind":"link","slug":"b","error":"CLAIM_EXPIRED"}]}})";
+  EXPECT_EQ(encode(decode<BindResponse>(bind)), bind);
+  const std::string claimed =
+      R"({"success":true,"result":{"device":{"id":"d","name":"Laptop","platform":"linux",)"
+      R"("created_at":5},"device_token":"t","uid":"u"}})";
+  EXPECT_EQ(encode(decode<PairClaimResponse>(claimed)), claimed);
+  EXPECT_THROW(decode<BindItem>(R"({"kind":"doc","slug":"a"})"), ShareJSONError);
+}
+
 }  // namespace
 }  // namespace lumo

@@ -1,0 +1,199 @@
+#pragma once
+
+// Wire records of the device and account calls: pairing, devices, notices and health. Keys are the
+// service's own (snake case included); absent optionals are left out when encoding and may be
+// missing or null when decoding.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ShareJSONCoding.hpp"
+#include "ShareSource.hpp"
+
+namespace lumo {
+
+/// Starts pairing a new device: optional name and platform to show.
+struct PairStartRequest {
+  std::optional<std::string> name;
+  std::optional<std::string> platform;
+
+  static PairStartRequest decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const PairStartRequest&) const = default;
+};
+
+/// The pairing code to show or transmit, and its expiry as the service states it.
+struct PairStartResult {
+  std::string code;
+  std::int64_t expires_at = 0;
+
+  static PairStartResult decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const PairStartResult&) const = default;
+};
+
+/// The reply to a pairing start.
+struct PairStartResponse {
+  bool success = false;
+  PairStartResult result;
+
+  static PairStartResponse decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const PairStartResponse&) const = default;
+};
+
+/// A device claiming a pairing code; needs no account token.
+struct PairClaimRequest {
+  std::string code;
+  std::string name;
+  std::string platform;
+  std::optional<std::vector<std::string>> capabilities;
+
+  static PairClaimRequest decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const PairClaimRequest&) const = default;
+};
+
+/// A paired device of an account.
+struct DeviceInfo {
+  std::string id;
+  std::string name;
+  std::string platform;
+  std::optional<std::vector<std::string>> capabilities;
+  std::int64_t created_at = 0;
+  std::optional<std::int64_t> last_seen_at;
+
+  static DeviceInfo decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const DeviceInfo&) const = default;
+};
+
+/// The new device, its own bearer token and the account's user id.
+struct PairClaimResult {
+  DeviceInfo device;
+  std::string device_token;
+  std::string uid;
+
+  static PairClaimResult decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const PairClaimResult&) const = default;
+};
+
+/// The reply to a pairing claim.
+struct PairClaimResponse {
+  bool success = false;
+  PairClaimResult result;
+
+  static PairClaimResponse decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const PairClaimResponse&) const = default;
+};
+
+/// The devices of an account.
+struct DeviceListResult {
+  std::vector<DeviceInfo> devices;
+
+  static DeviceListResult decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const DeviceListResult&) const = default;
+};
+
+/// The reply to a device listing.
+struct DeviceListResponse {
+  bool success = false;
+  DeviceListResult result;
+
+  static DeviceListResponse decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const DeviceListResponse&) const = default;
+};
+
+/// The id of a removed device.
+struct DeleteDeviceResult {
+  std::string deleted;
+
+  static DeleteDeviceResult decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const DeleteDeviceResult&) const = default;
+};
+
+/// The reply to a device removal.
+struct DeleteDeviceResponse {
+  bool success = false;
+  DeleteDeviceResult result;
+
+  static DeleteDeviceResponse decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const DeleteDeviceResponse&) const = default;
+};
+
+/// The service's health probe: `{"ok":true,"service":…,"v":1}`.
+struct HealthResponse {
+  bool ok = false;
+  std::string service;
+  std::int64_t v = 0;
+
+  static HealthResponse decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const HealthResponse&) const = default;
+};
+
+/// A bare success reply.
+struct OkResponse {
+  bool success = false;
+
+  static OkResponse decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const OkResponse&) const = default;
+};
+
+/// A notice for a paired device, such as a new share of its account.
+struct DeviceNotice {
+  std::string id;
+  std::string type;
+  std::string kind;
+  std::optional<std::string> title;
+  std::string slug;
+  std::string short_url;
+  std::optional<std::string> thumb_url;
+  std::optional<ShareSource> source;
+  std::int64_t created_at = 0;
+  std::int64_t expires_at = 0;
+
+  static DeviceNotice decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const DeviceNotice&) const = default;
+};
+
+/// Notices and the cursor to pass as `since` for newer ones only.
+struct DeviceNoticeListResult {
+  std::vector<DeviceNotice> notices;
+  std::int64_t cursor = 0;
+
+  static DeviceNoticeListResult decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const DeviceNoticeListResult&) const = default;
+};
+
+/// The reply to a notice listing.
+struct DeviceNoticeListResponse {
+  bool success = false;
+  DeviceNoticeListResult result;
+
+  static DeviceNoticeListResponse decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const DeviceNoticeListResponse&) const = default;
+};
+
+/// The acknowledgement of a notice, with an `AckStatusValues` status.
+struct NoticeAck {
+  std::string status;
+
+  static NoticeAck decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const NoticeAck&) const = default;
+};
+
+}  // namespace lumo
