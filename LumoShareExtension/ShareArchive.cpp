@@ -106,12 +106,16 @@ class ShareArchiveProcessWatch {
     reap();
   }
 
-  /// Kills whatever is left of the group, waits (bounded) until each member has ended, and
-  /// answers the leader's wait status.
+  /// Kills whatever is left of the group and of the processes the archiver started, waits
+  /// (bounded) until each has ended, and answers the leader's wait status.
   int reap() {
     std::vector<FileDescriptor> helpers;
     for (const auto pid : descendantsOf(pid_)) helpers.push_back(openPidfd(pid));
     ::kill(-pid_, SIGKILL);
+    // Helpers that left the group (a new session, say) are killed one by one.
+    for (const auto& helper : helpers) {
+      if (helper.valid()) ::syscall(SYS_pidfd_send_signal, helper.get(), SIGKILL, nullptr, 0);
+    }
     int status = 0;
     while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
