@@ -1,6 +1,7 @@
 // The publishing client against the loopback test server, which sees the exact bytes sent.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <future>
 #include <sstream>
@@ -115,6 +116,11 @@ TEST_F(ShareUploadClientTest, DocumentRequestBytesSignedInAndAnonymous) {
                                  "filename=\"photo.jpg\"\r\nContent-Type: image/jpeg\r\n\r\n" +
                                  std::string("\xff\xd8jpg", 5) + "\r\n--" + boundary + "--\r\n");
     EXPECT_EQ(received.header("Content-Length"), std::to_string(received.body.size()));
+    EXPECT_EQ(std::count_if(received.headers.begin(), received.headers.end(),
+                            [](const auto& field) {
+                              return headerNamesEqual(field.first, "Content-Length");
+                            }),
+              1);
   };
 
   server.enqueue(ScriptedReply::json(200, docReply("-")));
