@@ -32,10 +32,7 @@ class ScriptedProvider : public ShareItemProvider {
       return typesAfterQueries->second;
     return types_;
   }
-  ShareItemValue loadItem(const std::string& type) override {
-    itemRequests.push_back(type);
-    return item;
-  }
+  ShareItemValue loadItem(const std::string&) override { return item; }
   void loadFileRepresentation(const std::string& type, const FileHandler& handler) override {
     fileRequests.push_back(type);
     if (file) handler(*file);
@@ -48,7 +45,6 @@ class ScriptedProvider : public ShareItemProvider {
   /// After this many queries (classification), the provider answers other types.
   std::optional<std::pair<int, std::vector<std::string>>> typesAfterQueries;
   mutable int typeQueries = 0;
-  std::vector<std::string> itemRequests;
   std::vector<std::string> fileRequests;
 
  private:
@@ -129,34 +125,17 @@ TEST_F(ShareTargetLoaderTest, OrderNumberingKindsAndMetadata) {
   const auto pngDigest = FileDigest::sha256Hex(std::string_view(pngBytes));
   const auto pngSize = static_cast<std::int64_t>(pngBytes.size());
   const auto zipSize = static_cast<std::int64_t>(fs::file_size(staging / "03-Holiday Photos.zip"));
-  using A = RawAttachment;
-  EXPECT_EQ(payload.attachments[0], (A{Kind::file,
-                                       "application/pdf",
-                                       "Report: final?.pdf",
-                                       "01-Report- final-.pdf",
-                                       7,
-                                       {},
-                                       {},
-                                       {},
-                                       pdfDigest}));
-  EXPECT_EQ(payload.attachments[1], (A{Kind::image,
-                                       "image/png",
-                                       "02-attachment.png",
-                                       "02-attachment.png",
-                                       pngSize,
-                                       300,
-                                       200,
-                                       {},
-                                       pngDigest}));
-  EXPECT_EQ(payload.attachments[2], (A{Kind::file,
-                                       "application/zip",
-                                       "Holiday Photos.zip",
-                                       "03-Holiday Photos.zip",
-                                       zipSize,
-                                       {},
-                                       {},
-                                       {},
-                                       {}}));
+  const auto raw = [](Kind kind, std::string mime, std::string name, std::string local,
+                      std::int64_t size, std::optional<std::int64_t> width,
+                      std::optional<std::int64_t> height, std::optional<std::string> digest) {
+    return RawAttachment{kind, mime, name, local, size, width, height, {}, digest};
+  };
+  EXPECT_EQ(payload.attachments[0], raw(Kind::file, "application/pdf", "Report: final?.pdf",
+                                        "01-Report- final-.pdf", 7, {}, {}, pdfDigest));
+  EXPECT_EQ(payload.attachments[1], raw(Kind::image, "image/png", "02-attachment.png",
+                                        "02-attachment.png", pngSize, 300, 200, pngDigest));
+  EXPECT_EQ(payload.attachments[2], raw(Kind::file, "application/zip", "Holiday Photos.zip",
+                                        "03-Holiday Photos.zip", zipSize, {}, {}, {}));
   EXPECT_EQ(payload.attachments[3].mime, "application/octet-stream");
   EXPECT_EQ(std::tuple(payload.attachments[4].kind, payload.attachments[4].mime,
                        payload.attachments[4].durationMs),
@@ -245,9 +224,9 @@ TEST_F(ShareTargetLoaderTest, TypeChoicePrefersATypeWithAnExtension) {
   const auto payload = load({provider});
   EXPECT_EQ(provider->fileRequests, (std::vector<std::string>{"public.jpeg"}));
   ASSERT_EQ(payload.attachments.size(), 1u);
-  EXPECT_EQ(payload.attachments[0].localFileName, "01-attachment.jpeg");
-  EXPECT_EQ(payload.attachments[0].width, 4032);
-  EXPECT_EQ(payload.attachments[0].mime, "image/jpeg");
+  const auto& jpeg = payload.attachments[0];
+  EXPECT_EQ(std::tuple(jpeg.localFileName, jpeg.width, jpeg.mime),
+            std::tuple("01-attachment.jpeg", 4032, "image/jpeg"));
 }
 
 TEST_F(ShareTargetLoaderTest, TextsAndLinks) {
@@ -267,17 +246,18 @@ TEST_F(ShareTargetLoaderTest, TextsAndLinks) {
 }
 
 TEST_F(ShareTargetLoaderTest, EverySkipReasonOfABadProvider) {
-  auto unknown =
-      std::make_shared<ScriptedProvider>(std::vector<std::string>{"com.example.unknown"});
-  auto silent = std::make_shared<ScriptedProvider>(std::vector<std::string>{"public.jpeg"});
-  auto vanishingType = std::make_shared<ScriptedProvider>(std::vector<std::string>{"public.mp3"});
+  const auto scripted = [](const char* type) {
+    return std::make_shared<ScriptedProvider>(std::vector<std::string>{type});
+  };
+  auto unknown = scripted("com.example.unknown");
+  auto silent = scripted("public.jpeg");
+  auto vanishingType = scripted("public.mp3");
   vanishingType->typesAfterQueries = {{3, {"com.example.other"}}};  // movie, image, audio
-  auto failingURL = std::make_shared<ScriptedProvider>(std::vector<std::string>{"public.file-url"});
+  auto failingURL = scripted("public.file-url");
   failingURL->item = ShareItemError{"permission denied"};
-  auto webURL = std::make_shared<ScriptedProvider>(std::vector<std::string>{"public.file-url"});
+  auto webURL = scripted("public.file-url");
   webURL->item = *Url::parse("https://not.a.file/x");
-  auto fileURLTypeGone =
-      std::make_shared<ScriptedProvider>(std::vector<std::string>{"public.file-url"});
+  auto fileURLTypeGone = scripted("public.file-url");
   fileURLTypeGone->typesAfterQueries = {{4, {}}};  // movie, image, audio, file URL
   const auto payload = load({unknown, silent, vanishingType, failingURL, webURL, fileURLTypeGone});
   EXPECT_EQ(payload.skippedReasons,
