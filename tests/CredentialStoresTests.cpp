@@ -150,16 +150,12 @@ TEST_F(StoresTest, SettingsRequireAutoUpload) {
 }
 
 TEST_F(StoresTest, ApiBaseFromTheBundle) {
-  EXPECT_EQ(ShareSettings::apiBaseURL(ShareAppleBundle(JSONValue::object())).absoluteString(),
-            std::string(ShareApple::defaultAPIBase));
-  EXPECT_EQ(
-      ShareSettings::apiBaseURL(ShareAppleBundle(JSONValue{{"LumoShareAPIBase", "not a url"}}))
-          .absoluteString(),
-      std::string(ShareApple::defaultAPIBase));
-  EXPECT_EQ(ShareSettings::apiBaseURL(
-                ShareAppleBundle(JSONValue{{"LumoShareAPIBase", "http://127.0.0.1:9/api/v1"}}))
-                .absoluteString(),
-            "http://127.0.0.1:9/api/v1");
+  const auto base = [](const char* value) {
+    return ShareSettings::apiBaseURL(ShareAppleBundle(JSONValue{{"LumoShareAPIBase", value}}))
+        .absoluteString();
+  };
+  EXPECT_EQ(base("not a url"), std::string(ShareApple::defaultAPIBase));
+  EXPECT_EQ(base("http://127.0.0.1:9/api/v1"), "http://127.0.0.1:9/api/v1");
 }
 
 TEST_F(StoresTest, PlanFreshnessAndFreePlan) {
