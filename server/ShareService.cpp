@@ -1,0 +1,453 @@
+#include "ShareService.hpp"
+
+#include <httplib.h>
+#include <sodium.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+
+#include "DeviceRecords.hpp"
+#include "DocShare.hpp"
+#include "LinkRecord.hpp"
+#include "MeResponse.hpp"
+#include "ShareJSON.hpp"
+#include "ShareMultipart.hpp"
+#include "ShareServerErrorCodes.hpp"
+#include "ShareUUID.hpp"
+#include "UnicodeText.hpp"
+#include "Url.hpp"
+
+namespace lumo::service {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr std::int64_t mebibyte = 1048576;
+constexpr std::int64_t defaultDays = 7;
+constexpr std::size_t maxMetadataBytes = 65536;
+constexpr std::size_t maxSlugLength = 64;
+constexpr std::int64_t multipartAllowance = 2 * maxMetadataBytes;
+
+/// An error reply: {"error": code, "message": text}.
+void fail(httplib::Response& response, int status, const std::string& code,
+          const std::string& message) {
+  response.status = status;
+  response.set_content(ShareJSONEncoder::dump(JSONValue{{"error", code}, {"message", message}}),
+                       "application/json");
+}
+
+template <class Record>
+void reply(httplib::Response& response, const Record& record) {
+  response.status = 200;
+  response.set_content(ShareJSON::encoder().encode(record), "application/json");
+}
+
+std::optional<std::string> bearerToken(const httplib::Request& request) {
+  const auto header = request.get_header_value("Authorization");
+  constexpr std::string_view scheme = "Bearer ";
+  if (header.size() <= scheme.size() || header.compare(0, scheme.size(), scheme) != 0) {
+    return std::nullopt;
+  }
+  return header.substr(scheme.size());
+}
+
+/// Letters, digits, "-" and "_", within the plan's length bounds.
+bool isValidSlug(const std::string& slug, std::int64_t minLength) {
+  const auto isAllowed = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_';
+  };
+  return static_cast<std::int64_t>(slug.size()) >= minLength && slug.size() <= maxSlugLength &&
+         std::all_of(slug.begin(), slug.end(), isAllowed);
+}
+
+std::string randomSlug() {
+  static constexpr char alphabet[] = "abcdefghijkmnpqrstuvwxyzABCDEFGHJKLMNPQRSTUVWXYZ23456789";
+  std::string slug(8, 'a');
+  for (auto& c : slug) c = alphabet[randombytes_uniform(sizeof alphabet - 1)];
+  return slug;
+}
+
+std::int64_t systemSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+/// When the request being handled on this thread started, for the access log.
+thread_local std::chrono::steady_clock::time_point requestStart;
+
+void logAccess(const httplib::Request& request, const httplib::Response& response) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - requestStart)
+                      .count();
+  // The path alone: query strings and headers may carry secrets.
+  std::fprintf(stderr, "%s %s %d %zu %lldms\n", request.method.c_str(), request.path.c_str(),
+               response.status, response.body.size(), static_cast<long long>(ms));
+}
+
+}  // namespace
+
+std::optional<PlanRules> PlanRules::named(const std::string& key) {
+  if (key == "hobby") return PlanRules{"hobby", "Hobby", 25 * mebibyte, 30, false, 50, 100, 6};
+  if (key == "pro") return PlanRules{"pro", "Pro", 100 * mebibyte, 365, true, 1000, 5000, 4};
+  return std::nullopt;
+}
+
+/// Who is calling: an account with its plan, or an anonymous client address.
+struct ShareService::Caller {
+  std::optional<Account> account;
+  std::optional<PlanRules> plan;
+  std::string address;
+
+  bool anonymous() const { return !account.has_value(); }
+  std::int64_t maxBytes() const { return plan ? plan->maxDocumentBytes : anonymousMaxBytes; }
+};
+
+ShareService::ShareService(Options options)
+    : options_(std::move(options)),
+      store_(options_.dataDirectory),
+      secrets_(options_.dataDirectory),
+      blobs_(options_.dataDirectory),
+      server_(std::make_unique<httplib::Server>()) {
+  if (!options_.nowSeconds) options_.nowSeconds = systemSeconds;
+  if (options_.publicBase.empty() || options_.publicBase.back() != '/') options_.publicBase += '/';
+  blobs_.sweepTemporaries();
+  routes();
+}
+
+ShareService::~ShareService() {
+  stop();
+}
+
+int ShareService::bind(const std::string& host, int port) {
+  if (port == 0) return server_->bind_to_any_port(host);
+  return server_->bind_to_port(host, port) ? port : -1;
+}
+
+void ShareService::listen() {
+  server_->listen_after_bind();
+}
+
+void ShareService::stop() {
+  server_->stop();
+}
+
+std::int64_t ShareService::now() const {
+  return options_.nowSeconds();
+}
+
+void ShareService::routes() {
+  server_->set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
+    requestStart = std::chrono::steady_clock::now();
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+  if (options_.accessLog) server_->set_logger(logAccess);
+  server_->set_error_handler([](const httplib::Request&, httplib::Response& response) {
+    if (response.status == 404 && response.body.empty()) {
+      fail(response, 404, "not_found", "no such resource");
+    }
+  });
+  server_->set_exception_handler(
+      [](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
+        fail(response, 500, "internal", "the service failed");
+      });
+  server_->Get("/api/v1/health", [](const httplib::Request&, httplib::Response& response) {
+    reply(response, HealthResponse{true, "lumo-share-server", 1});
+  });
+  server_->Get("/api/v1/me",
+               [this](const auto& request, auto& response) { me(request, response); });
+  for (const bool anonymous : {false, true}) {
+    const std::string prefix = anonymous ? "/api/v1/anon/" : "/api/v1/";
+    server_->Post(prefix + "docs",
+                  [this, anonymous](const httplib::Request& request, httplib::Response& response,
+                                    const httplib::ContentReader& reader) {
+                    publishDocument(request, response, reader, anonymous);
+                  });
+    server_->Post(prefix + "links",
+                  [this, anonymous](const httplib::Request& request, httplib::Response& response) {
+                    publishLink(request, response, anonymous);
+                  });
+  }
+  server_->Get(R"(/s/([A-Za-z0-9_-]+))",
+               [this](const auto& request, auto& response) { serveContent(request, response); });
+}
+
+std::optional<ShareService::Caller> ShareService::signedIn(const httplib::Request& request,
+                                                           httplib::Response& response) {
+  const auto token = bearerToken(request);
+  const auto accountId = token ? secrets_.verifyToken(*token, now()) : std::nullopt;
+  const auto account = accountId ? store_.account(*accountId) : std::nullopt;
+  const auto plan = account ? PlanRules::named(account->plan) : std::nullopt;
+  if (!plan) {
+    fail(response, 401, ShareServerErrorCodes::authRequired, "sign in to use this");
+    return std::nullopt;
+  }
+  return Caller{account, plan, request.remote_addr};
+}
+
+namespace {
+
+namespace Codes = ShareServerErrorCodes;
+namespace Generic = ErrorCodeValues;
+
+/// The share's lifetime, slug and password as the caller's plan allows them, or the error to
+/// answer (status, code, message).
+struct Decision {
+  std::int64_t days = 0;
+  std::optional<std::string> slug;
+  std::optional<std::string> password;
+  int status = 0;
+  std::string code;
+  std::string message;
+};
+
+Decision decide(const std::optional<PlanRules>& plan, std::optional<std::int64_t> days,
+                const std::optional<std::string>& slug,
+                const std::optional<std::string>& password) {
+  Decision decision;
+  if (!plan) {  // anonymous: a fixed lifetime; slug, lifetime and password are ignored
+    decision.days = ShareService::anonymousDays;
+    return decision;
+  }
+  decision.days = std::clamp<std::int64_t>(days.value_or(defaultDays), 1, plan->maxDays);
+  if (password && !password->empty() && !plan->allowsPassword) {
+    return Decision{
+        0, {}, {}, 403, Codes::featureRequiresPaidPlan, "password protection needs the Pro plan"};
+  }
+  if (slug && !isValidSlug(*slug, plan->minSlugLength)) {
+    return Decision{
+        0,
+        {},
+        {},
+        400,
+        Codes::validationError,
+        "a slug is " + std::to_string(plan->minSlugLength) + " to 64 letters, digits, '-' or '_'"};
+  }
+  decision.slug = slug;
+  if (password && !password->empty()) decision.password = password;
+  return decision;
+}
+
+}  // namespace
+
+void ShareService::publishDocument(const httplib::Request& request, httplib::Response& response,
+                                   const httplib::ContentReader& reader, bool anonymous) {
+  auto caller = anonymous ? Caller{{}, {}, request.remote_addr} : signedIn(request, response);
+  if (!caller) return;
+  const auto moment = now();
+  if (caller->anonymous()) {
+    if (store_.activeShares(std::nullopt, caller->address, std::nullopt, moment) >=
+        anonymousActiveLimit) {
+      return fail(response, 403, Codes::anonQuotaExceeded, "too many anonymous shares");
+    }
+  } else if (store_.activeShares(caller->account->id, std::nullopt, "doc", moment) >=
+             caller->plan->maxDocuments) {
+    return fail(response, 403, Codes::docShareLimitReached, "the plan's documents are used up");
+  }
+  const auto limit = caller->maxBytes();
+  const auto declared = request.get_header_value<std::uint64_t>("Content-Length");
+  if (declared > static_cast<std::uint64_t>(limit + multipartAllowance)) {
+    return fail(response, 413, Codes::fileSizeExceeded, "the file is too large");
+  }
+  if (!request.is_multipart_form_data()) {
+    return fail(response, 400, Generic::invalidRequest, "a multipart body is required");
+  }
+
+  const auto id = makeLowercaseUUID();
+  std::optional<BlobStore::Writer> blob;
+  std::string metadata, part, filename, contentType;
+  bool tooLarge = false;
+  const bool read = reader(
+      [&](const httplib::MultipartFormData& header) {
+        part = header.name;
+        if (part == "file" && !blob) {
+          filename = header.filename;
+          contentType = header.content_type;
+          blob.emplace(blobs_, id);
+        }
+        return part != "file" || blob.has_value();
+      },
+      [&](const char* data, std::size_t length) {
+        if (part == "metadata") {
+          tooLarge = metadata.size() + length > maxMetadataBytes;
+          if (!tooLarge) metadata.append(data, length);
+          return !tooLarge;
+        }
+        if (part != "file") return true;
+        tooLarge = blob->size() + length > static_cast<std::uint64_t>(limit);
+        return !tooLarge && blob->append(std::string_view(data, length));
+      });
+  if (tooLarge) return fail(response, 413, Codes::fileSizeExceeded, "the file is too large");
+  if (!read || !blob) return fail(response, 400, Generic::invalidRequest, "no file part");
+
+  DocMetadata meta;
+  try {
+    if (!metadata.empty()) meta = ShareJSON::decoder().decode<DocMetadata>(metadata);
+  } catch (const std::exception&) {
+    return fail(response, 400, Generic::invalidRequest, "the metadata is no valid JSON record");
+  }
+  const auto decision = decide(caller->plan, meta.expDays, meta.slug, meta.password);
+  if (decision.status != 0) return fail(response, decision.status, decision.code, decision.message);
+
+  StoredShare share;
+  share.id = id;
+  share.kind = "doc";
+  share.owner = caller->anonymous() ? std::nullopt : std::optional(caller->account->id);
+  share.anonymousClient = caller->anonymous() ? std::optional(caller->address) : std::nullopt;
+  const auto claimToken = caller->anonymous() ? ServiceSecrets::newClaimToken() : std::string();
+  if (caller->anonymous()) share.claimHash = ServiceSecrets::claimHash(claimToken);
+  share.filename = filename.empty() ? "file" : filename;
+  share.contentType = contentType.empty() ? "application/octet-stream" : contentType;
+  share.size = static_cast<std::int64_t>(blob->size());
+  share.blob = id;
+  share.comment = meta.comment;
+  if (decision.password) share.passwordHash = ServiceSecrets::hashPassword(*decision.password);
+  share.maxDownloads = meta.maxDownloads.value_or(0);
+  share.disableDownload = meta.disableDownload.value_or(false);
+  share.burnAfterReading = meta.burnAfterReading.value_or(false);
+  if (meta.watermark) share.watermark = ShareJSON::encoder().encode(*meta.watermark);
+  share.ctime = moment;
+  share.expDays = decision.days;
+  share.expiresAt = moment + decision.days * 86400;
+
+  // The blob is complete on disk before its row exists: a crash leaves no row without content.
+  blob->commit();
+  for (int attempt = 0;; ++attempt) {
+    share.slug = decision.slug.value_or(randomSlug());
+    if (store_.insertShare(share)) break;
+    if (decision.slug || attempt >= 8) {
+      blobs_.remove(id);
+      return fail(response, 409, Generic::conflict, "the slug is taken");
+    }
+  }
+  const DocShare doc{caller->anonymous() ? "anonymous" : caller->account->id,
+                     share.id,
+                     share.slug,
+                     *share.filename,
+                     "blobs/" + id,
+                     *share.contentType,
+                     share.size,
+                     share.comment,
+                     share.ctime,
+                     share.ctime,
+                     share.expDays,
+                     std::nullopt,
+                     share.maxDownloads,
+                     0,
+                     share.disableDownload,
+                     share.burnAfterReading,
+                     meta.watermark,
+                     std::nullopt,
+                     0};
+  if (caller->anonymous()) return reply(response, AnonDocCreateResponse{true, {doc, claimToken}});
+  reply(response, DocCreateResponse{true, {doc}});
+}
+
+void ShareService::publishLink(const httplib::Request& request, httplib::Response& response,
+                               bool anonymous) {
+  auto caller = anonymous ? Caller{{}, {}, request.remote_addr} : signedIn(request, response);
+  if (!caller) return;
+  const auto moment = now();
+  if (caller->anonymous()) {
+    if (store_.activeShares(std::nullopt, caller->address, std::nullopt, moment) >=
+        anonymousActiveLimit) {
+      return fail(response, 403, Codes::anonQuotaExceeded, "too many anonymous shares");
+    }
+  } else if (store_.activeShares(caller->account->id, std::nullopt, "link", moment) >=
+             caller->plan->maxLinks) {
+    return fail(response, 403, Codes::linkLimitReached, "the plan's links are used up");
+  }
+  LinkCreateRequest body;
+  try {
+    body = ShareJSON::decoder().decode<LinkCreateRequest>(request.body);
+  } catch (const std::exception&) {
+    return fail(response, 400, Generic::invalidRequest, "the body is no valid link request");
+  }
+  const auto target = Url::parse(body.url);
+  const auto scheme = target ? UnicodeText::lowercased(target->scheme()) : std::string();
+  if (!target || !target->host() || (scheme != "http" && scheme != "https")) {
+    return fail(response, 400, Codes::validationError, "the url must be an http(s) link");
+  }
+  const auto decision = decide(caller->plan, body.keepDays, body.slug, body.password);
+  if (decision.status != 0) return fail(response, decision.status, decision.code, decision.message);
+
+  StoredShare share;
+  share.id = makeLowercaseUUID();
+  share.kind = "link";
+  share.owner = caller->anonymous() ? std::nullopt : std::optional(caller->account->id);
+  share.anonymousClient = caller->anonymous() ? std::optional(caller->address) : std::nullopt;
+  const auto claimToken = caller->anonymous() ? ServiceSecrets::newClaimToken() : std::string();
+  if (caller->anonymous()) share.claimHash = ServiceSecrets::claimHash(claimToken);
+  share.url = body.url;
+  if (decision.password) share.passwordHash = ServiceSecrets::hashPassword(*decision.password);
+  share.ctime = moment;
+  share.expDays = decision.days;
+  share.expiresAt = moment + decision.days * 86400;
+  for (int attempt = 0;; ++attempt) {
+    share.slug = decision.slug.value_or(randomSlug());
+    if (store_.insertShare(share)) break;
+    if (decision.slug || attempt >= 8) return fail(response, 409, Generic::conflict, "taken");
+  }
+  LinkRecord link;
+  link.uid = caller->anonymous() ? "anonymous" : caller->account->id;
+  link.id = share.id;
+  link.url = body.url;
+  link.slug = share.slug;
+  link.ctime = share.ctime;
+  link.mtime = share.ctime;
+  link.exp_days = share.expDays;
+  reply(response, LinkCreateResponse{
+                      true, link, caller->anonymous() ? std::optional(claimToken) : std::nullopt});
+}
+
+void ShareService::me(const httplib::Request& request, httplib::Response& response) {
+  const auto caller = signedIn(request, response);
+  if (!caller) return;
+  const auto& plan = *caller->plan;
+  const auto moment = now();
+  const auto used = [&](const char* kind) {
+    return store_.activeShares(caller->account->id, std::nullopt, kind, moment);
+  };
+  PlanLimits limits;
+  limits.slugMinLength = plan.minSlugLength;
+  limits.docFileSizeMB = plan.maxDocumentBytes / mebibyte;
+  limits.docMaxExpDays = plan.maxDays;
+  limits.linkMaxKeepDays = plan.maxDays;
+  reply(response, MeResponse{plan.key, plan.displayName, limits,
+                             std::map<std::string, PlanUsage>{
+                                 {"docs", PlanUsage{used("doc"), plan.maxDocuments}},
+                                 {"links", PlanUsage{used("link"), plan.maxLinks}}}});
+}
+
+void ShareService::serveContent(const httplib::Request& request, httplib::Response& response) {
+  const auto share = store_.share(request.matches[1]);
+  if (!share || share->expiresAt <= now()) {
+    return fail(response, 404, Generic::notFound, "no such share, or it expired");
+  }
+  if (share->passwordHash) {
+    const auto given = request.get_header_value("X-Share-Password");
+    if (!ServiceSecrets::passwordMatches(*share->passwordHash, given)) {
+      return fail(response, 401, Generic::unauthorized, "this share needs its password");
+    }
+  }
+  if (share->kind == "link") return response.set_redirect(*share->url);
+  if (share->disableDownload) return fail(response, 403, Generic::forbidden, "download disabled");
+  const auto file = blobs_.path(*share->blob);
+  auto in = std::make_shared<std::ifstream>(file, std::ios::binary);
+  if (!*in) return fail(response, 404, Generic::notFound, "the content is gone");
+  response.set_header(
+      "Content-Disposition",
+      "attachment; filename=\"" + ShareMultipart::safeFileName(*share->filename) + "\"");
+  response.set_content_provider(
+      static_cast<std::size_t>(share->size), *share->contentType,
+      [in](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+        std::string chunk(std::min<std::size_t>(length, 65536), '\0');
+        in->seekg(static_cast<std::streamoff>(offset));
+        in->read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        return in->gcount() > 0 && sink.write(chunk.data(), static_cast<std::size_t>(in->gcount()));
+      });
+}
+
+}  // namespace lumo::service

@@ -1,0 +1,132 @@
+// lumo-share-server: the reference LumoShare service, for the demo, the end-to-end tests, the
+// benchmarks and people who host their own.
+#include <CLI/CLI.hpp>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "AtomicFile.hpp"
+#include "ShareJSON.hpp"
+#include "ShareService.hpp"
+#include "ShareUUID.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using lumo::service::ShareService;
+
+/// $XDG_DATA_HOME/lumo-share-server, else ~/.local/share/lumo-share-server.
+std::string defaultDataDirectory() {
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/') {
+    return std::string(data) + "/lumo-share-server";
+  }
+  const char* home = std::getenv("HOME");
+  return std::string(home ? home : ".") + "/.local/share/lumo-share-server";
+}
+
+std::int64_t nowSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+ShareService* running = nullptr;
+
+int serve(const std::string& data, const std::string& listen, const std::string& publicBase) {
+  const auto colon = listen.rfind(':');
+  if (colon == std::string::npos) {
+    std::cerr << "lumo-share-server: --listen takes HOST:PORT\n";
+    return 2;
+  }
+  ShareService service({data, publicBase, {}, true});
+  const auto port = service.bind(listen.substr(0, colon), std::atoi(listen.c_str() + colon + 1));
+  if (port < 0) {
+    std::cerr << "lumo-share-server: cannot listen on " << listen << "\n";
+    return 1;
+  }
+  std::printf("listening on %s:%d, data in %s\n", listen.substr(0, colon).c_str(), port,
+              data.c_str());
+  std::fflush(stdout);
+  running = &service;
+  std::signal(SIGINT, [](int) { running->stop(); });
+  std::signal(SIGTERM, [](int) { running->stop(); });
+  service.listen();
+  running = nullptr;
+  return 0;
+}
+
+int addUser(const std::string& data, const std::string& name, const std::string& plan) {
+  if (!lumo::service::PlanRules::named(plan)) {
+    std::cerr << "lumo-share-server: the plan is hobby or pro\n";
+    return 2;
+  }
+  lumo::AtomicFile::createDirectories(data);
+  lumo::service::ServiceStore store(data);
+  store.addAccount({lumo::makeLowercaseUUID(), name, plan, nowSeconds()});
+  std::printf("added %s (%s)\n", name.c_str(), plan.c_str());
+  return 0;
+}
+
+int printToken(const std::string& data, const std::string& name, std::int64_t days) {
+  lumo::service::ServiceStore store(data);
+  const auto account = store.account(name);
+  if (!account) {
+    std::cerr << "lumo-share-server: no user " << name << "\n";
+    return 1;
+  }
+  const lumo::service::ServiceSecrets secrets(data);
+  const auto token = secrets.issueToken(account->id, nowSeconds(), days);
+  // The object the client's token import reads.
+  std::cout << lumo::ShareJSONEncoder::dump(lumo::JSONValue{
+                   {"access_token", token}, {"refresh_token", ""}, {"expires_in", days * 86400}})
+            << "\n";
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"lumo-share-server: the reference LumoShare service"};
+  app.require_subcommand(1);
+  std::string data = defaultDataDirectory();
+  int exitCode = 0;
+
+  auto* serveCommand = app.add_subcommand("serve", "Answer the service API");
+  std::string listen = "127.0.0.1:8787";
+  std::string publicBase = "http://127.0.0.1:8787/";
+  serveCommand->add_option("--listen", listen, "HOST:PORT to listen on (loopback by default)");
+  serveCommand->add_option("--public-base", publicBase, "Origin of the share pages, ending in /");
+  serveCommand->add_option("--data", data, "Data folder");
+  serveCommand->callback([&] {
+    lumo::AtomicFile::createDirectories(data);
+    exitCode = serve(data, listen, publicBase);
+  });
+
+  auto* user = app.add_subcommand("user", "Manage accounts");
+  user->require_subcommand(1);
+  auto* add = user->add_subcommand("add", "Add an account");
+  std::string name, plan = "hobby";
+  add->add_option("NAME", name, "Account name")->required();
+  add->add_option("--plan", plan, "hobby or pro");
+  add->add_option("--data", data, "Data folder");
+  add->callback([&] { exitCode = addUser(data, name, plan); });
+
+  auto* tokenCommand = app.add_subcommand("token", "Print a sign-in token as JSON");
+  std::int64_t days = 30;
+  tokenCommand->add_option("NAME", name, "Account name")->required();
+  tokenCommand->add_option("--days", days, "Validity in days");
+  tokenCommand->add_option("--data", data, "Data folder");
+  tokenCommand->callback([&] { exitCode = printToken(data, name, days); });
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    return app.exit(error);
+  } catch (const std::exception& error) {
+    std::cerr << "lumo-share-server: " << error.what() << "\n";
+    return 1;
+  }
+  return exitCode;
+}
