@@ -165,10 +165,21 @@ void ShareService::routes() {
                                     const httplib::ContentReader& reader) {
                     publishDocument(request, response, reader, anonymous);
                   });
-    server_->Post(prefix + "links",
-                  [this, anonymous](const httplib::Request& request, httplib::Response& response) {
-                    publishLink(request, response, anonymous);
-                  });
+    server_->Post(prefix + "links", [this, anonymous](const httplib::Request& request,
+                                                      httplib::Response& response,
+                                                      const httplib::ContentReader& reader) {
+      std::string body;
+      const bool read = reader([&](const char* data, std::size_t length) {
+        // Stops one byte past the bound: enough to tell a body that is too large.
+        body.append(data, std::min(length, maxMetadataBytes + 1 - body.size()));
+        return body.size() <= maxMetadataBytes;
+      });
+      if (!read || body.size() > maxMetadataBytes) {
+        response.set_header("Connection", "close");
+        return fail(response, 413, ErrorCodeValues::payloadTooLarge, "the request is too large");
+      }
+      publishLink(request, body, response, anonymous);
+    });
   }
   server_->Get(R"(/s/([A-Za-z0-9_-]+))",
                [this](const auto& request, auto& response) { serveContent(request, response); });
@@ -234,6 +245,8 @@ Decision decide(const std::optional<PlanRules>& plan, std::optional<std::int64_t
 
 void ShareService::publishDocument(const httplib::Request& request, httplib::Response& response,
                                    const httplib::ContentReader& reader, bool anonymous) {
+  // A refusal may leave the body unread: the connection must not carry it into a next request.
+  response.set_header("Connection", "close");
   auto caller = anonymous ? Caller{{}, {}, request.remote_addr} : signedIn(request, response);
   if (!caller) return;
   const auto moment = now();
@@ -341,12 +354,13 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
                      meta.watermark,
                      std::nullopt,
                      0};
+  response.headers.erase("Connection");  // the body was read whole: the connection may stay
   if (caller->anonymous()) return reply(response, AnonDocCreateResponse{true, {doc, claimToken}});
   reply(response, DocCreateResponse{true, {doc}});
 }
 
-void ShareService::publishLink(const httplib::Request& request, httplib::Response& response,
-                               bool anonymous) {
+void ShareService::publishLink(const httplib::Request& request, const std::string& requestBody,
+                               httplib::Response& response, bool anonymous) {
   auto caller = anonymous ? Caller{{}, {}, request.remote_addr} : signedIn(request, response);
   if (!caller) return;
   const auto moment = now();
@@ -361,7 +375,7 @@ void ShareService::publishLink(const httplib::Request& request, httplib::Respons
   }
   LinkCreateRequest body;
   try {
-    body = ShareJSON::decoder().decode<LinkCreateRequest>(request.body);
+    body = ShareJSON::decoder().decode<LinkCreateRequest>(requestBody);
   } catch (const std::exception&) {
     return fail(response, 400, Generic::invalidRequest, "the body is no valid link request");
   }

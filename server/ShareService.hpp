@@ -71,7 +71,8 @@ class ShareService {
   std::optional<Caller> signedIn(const httplib::Request& request, httplib::Response& response);
   void publishDocument(const httplib::Request& request, httplib::Response& response,
                        const httplib::ContentReader& reader, bool anonymous);
-  void publishLink(const httplib::Request& request, httplib::Response& response, bool anonymous);
+  void publishLink(const httplib::Request& request, const std::string& requestBody,
+                   httplib::Response& response, bool anonymous);
   void me(const httplib::Request& request, httplib::Response& response);
   void serveContent(const httplib::Request& request, httplib::Response& response);
   std::int64_t now() const;
