@@ -2,6 +2,9 @@
 // transport: what a share really goes through.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <fstream>
 #include <thread>
 
@@ -164,6 +167,48 @@ TEST_F(ShareServiceTest, EveryRefusalHasItsStatusAndCode) {
     blobs += entry.is_regular_file();
   EXPECT_EQ(blobs, 1u + 5u + 0u) << "the pro share and the five anonymous ones";
   EXPECT_TRUE(service_.store().isIntact());
+}
+
+TEST(ShareServiceRestart, AServerKilledDuringAnUploadLeavesNoPartialBlobOrRow) {
+  testing::TemporaryDirectory data;
+  testing::TemporaryDirectory folder;
+  std::ofstream(folder / "upload.bin").close();
+  fs::resize_file(folder / "upload.bin", 8 * 1048576);
+  // A port that was free a moment ago.
+  const auto port = [] {
+    const FileDescriptor probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(probe.get(), reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+  }();
+  const auto base = "http://127.0.0.1:" + std::to_string(port);
+  const auto server = testing::shellQuoted(LUMO_SERVER_EXECUTABLE) + " serve --data " +
+                      testing::shellQuoted(data.path()) +
+                      " --listen 127.0.0.1:" + std::to_string(port);
+  const auto pidFile = folder / "server.pid";
+  testing::runCommand(server + " >/dev/null 2>&1 & echo $! > " + testing::shellQuoted(pidFile));
+  for (int tries = 0; tries < 100; ++tries) {
+    if (testing::runCommand("curl -sf --max-time 2 " + base + "/api/v1/health").status == 0) break;
+    ::usleep(50000);
+  }
+  // A slow upload, and the server killed while it streams in.
+  testing::runCommand("curl -s --max-time 20 --limit-rate 1M -F 'metadata={}' -F file=@" +
+                      testing::shellQuoted(folder / "upload.bin") + " " + base +
+                      "/api/v1/anon/docs >/dev/null 2>&1 & sleep 1.5; kill -9 $(cat " +
+                      testing::shellQuoted(pidFile) + "); wait");
+  std::size_t partial = 0;
+  for (const auto& entry : fs::directory_iterator(data / "blobs"))
+    partial += entry.is_regular_file();
+  EXPECT_EQ(partial, 1u) << "the upload was under way when the server died";
+
+  ShareService restarted{ShareService::Options{data.path(), "", {}, false}};
+  EXPECT_TRUE(fs::is_empty(data / "blobs")) << "the partial upload was swept at start-up";
+  EXPECT_TRUE(restarted.store().isIntact());
+  EXPECT_EQ(restarted.store().activeShares(std::nullopt, std::nullopt, std::nullopt, 0), 0);
 }
 
 }  // namespace
