@@ -84,7 +84,8 @@ class ShareServiceTest : public ::testing::Test {
                                 .count();
   testing::TemporaryDirectory data_;
   testing::TemporaryDirectory folder_;
-  ShareService service_{ShareService::Options{data_.path(), "http://127.0.0.1/", {}, false}};
+  ShareService service_{ShareService::Options{data_.path(), "http://127.0.0.1/",
+                                              [now = now_] { return now; }, false}};
   std::thread thread_;
   int port_ = 0;
   std::map<std::string, std::string> tokens_;
