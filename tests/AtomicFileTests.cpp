@@ -28,26 +28,6 @@ mode_t modeOf(const fs::path& file) {
   return info.st_mode & 07777;
 }
 
-/// Lowers the file-size limit for the scope, so that writes past it fail with EFBIG.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &saved_);
-    previousHandler_ = ::signal(SIGXFSZ, SIG_IGN);
-    rlimit lowered = saved_;
-    lowered.rlim_cur = bytes;
-    ::setrlimit(RLIMIT_FSIZE, &lowered);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &saved_);
-    ::signal(SIGXFSZ, previousHandler_);
-  }
-
- private:
-  rlimit saved_{};
-  sighandler_t previousHandler_{};
-};
-
 TEST(AtomicFile, CreatesMissingFoldersPrivatelyAndWritesAtomically) {
   testing::TemporaryDirectory folder;
   const auto previousMask = ::umask(022);
@@ -73,11 +53,16 @@ TEST(AtomicFile, FailedWriteLeavesTheOldFileAndNoLeftovers) {
   testing::TemporaryDirectory folder;
   const auto file = folder / "share.json";
   AtomicFile::write(file, "old content", 0600);
-  {
-    FileSizeLimit limit(16);
-    EXPECT_EQ(testing::errnoOf([&] { AtomicFile::write(file, std::string(4096, 'n'), 0600); }),
-              EFBIG);
-  }
+  rlimit saved{};  // a file-size limit makes the write fail with EFBIG
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  const auto previousHandler = ::signal(SIGXFSZ, SIG_IGN);
+  const rlimit lowered{16, saved.rlim_max};
+  ::setrlimit(RLIMIT_FSIZE, &lowered);
+  const auto error =
+      testing::errnoOf([&] { AtomicFile::write(file, std::string(4096, 'n'), 0600); });
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, previousHandler);
+  EXPECT_EQ(error, EFBIG);
   EXPECT_EQ(AtomicFile::read(file), "old content");
   EXPECT_EQ(entryCount(folder.path()), 1u);
   // What stands in the way is refused and left as it was.

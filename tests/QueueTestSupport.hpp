@@ -19,16 +19,11 @@ inline StagedShare makeStagedShare(const std::string& id, std::int64_t createdAt
   share.payload.text = "text of " + id;
   share.displayTitle = "title " + id;
   for (std::size_t index = 0; index < attachmentSizes.size(); ++index) {
-    share.attachments.push_back(StagedAttachment{"item-" + std::to_string(index),
-                                                 "0" + std::to_string(index) + "-file.bin",
-                                                 "file",
-                                                 "application/octet-stream",
-                                                 std::nullopt,
-                                                 attachmentSizes[index],
-                                                 "00",
-                                                 {},
-                                                 {},
-                                                 {}});
+    const auto name = "0" + std::to_string(index) + "-file.bin";
+    const auto itemId = "item-" + std::to_string(index);
+    const auto size = attachmentSizes[index];
+    share.attachments.push_back(
+        {itemId, name, "file", "application/octet-stream", std::nullopt, size, "00", {}, {}, {}});
     share.totalBytes += attachmentSizes[index];
   }
   return share;

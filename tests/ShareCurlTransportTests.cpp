@@ -9,7 +9,6 @@
 
 #include <fstream>
 #include <future>
-#include <random>
 #include <set>
 
 #include "LumoShare.hpp"

@@ -2,7 +2,6 @@
 
 #include <unicode/timezone.h>
 
-#include <limits>
 
 #include "LumoShare.hpp"
 
@@ -26,16 +25,8 @@ Url url(std::string_view text) {
 
 StagedAttachment attachment(std::string type, std::optional<std::string> originalName = "a.bin",
                             std::int64_t size = 1) {
-  return StagedAttachment{"i",
-                          "01-a.bin",
-                          std::move(type),
-                          "application/octet-stream",
-                          std::move(originalName),
-                          size,
-                          "00",
-                          {},
-                          {},
-                          {}};
+  return StagedAttachment{
+      "i", "01-a.bin", type, "application/octet-stream", originalName, size, "00", {}, {}, {}};
 }
 
 ShareSource source() {

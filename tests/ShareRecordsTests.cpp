@@ -98,14 +98,10 @@ TEST(ShareRecordsJSON, AttachmentAndWatermarkGoldenForms) {
 }
 
 TEST(ShareRecordsJSON, StagedShareWritesPayloadLast) {
-  StagedShare share{"id-1",
-                    1700000000123,
-                    textPayload(),
-                    {photo()},
-                    "Grüße",
-                    "preview",
-                    10,
-                    ShareOptions::defaultValue()};
+  const auto payload = textPayload();
+  const auto options = ShareOptions::defaultValue();
+  const std::vector<StagedAttachment> attachments = {photo()};
+  StagedShare share{"id-1", 1700000000123, payload, attachments, "Grüße", "preview", 10, options};
   const auto json = encode(share);
   EXPECT_EQ(json.rfind(R"({"clientShareId":"id-1","createdAt":1700000000123,"attachments":[{)", 0),
             0u);

@@ -47,16 +47,8 @@ class ShareServiceTest : public ::testing::Test {
     StagedShare staged;
     staged.clientShareId = name;
     staged.payload.kind = "file";
-    staged.attachments.push_back(StagedAttachment{"i1",
-                                                  name,
-                                                  "file",
-                                                  "text/plain",
-                                                  name,
-                                                  static_cast<std::int64_t>(content.size()),
-                                                  "",
-                                                  {},
-                                                  {},
-                                                  {}});
+    const auto size = static_cast<std::int64_t>(content.size());
+    staged.attachments.push_back({"i1", name, "file", "text/plain", name, size, "", {}, {}, {}});
     return staged;
   }
   StagedShare link(const std::string& url) {

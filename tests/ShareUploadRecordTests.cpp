@@ -31,19 +31,11 @@ TEST(ShareUploadRecordJSON, WritesTheCurrentLayoutInOrder) {
 TEST(ShareUploadRecordJSON, LegacyLayoutsFallBack) {
   const auto shareIdOnly =
       decodeRecord(R"({"shareId":"xyz","shortUrl":"https://old.example/s/xyz"})");
-  EXPECT_EQ(shareIdOnly, (ShareUploadRecord{"xyz",
-                                            "doc",
-                                            "xyz",
-                                            "https://old.example/s/xyz",
-                                            "",
-                                            0,
-                                            86400000,
-                                            false,
-                                            {},
-                                            {},
-                                            {},
-                                            std::string(ShareApple::consoleDocsURL),
-                                            "unbound"}));
+  const std::string docs(ShareApple::consoleDocsURL);
+  const ShareUploadRecord expected{
+      "xyz", "doc", "xyz",    "https://old.example/s/xyz", "", 0, 86400000, false, {}, {},
+      {},    docs,  "unbound"};
+  EXPECT_EQ(shareIdOnly, expected);
 
   const auto urlOnly = decodeRecord(R"({"kind":"link","shortUrl":"https://old.example/s/k9%20z"})");
   EXPECT_EQ(urlOnly.slug, "k9 z");
