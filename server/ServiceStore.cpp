@@ -1,5 +1,6 @@
 #include "ServiceStore.hpp"
 
+#include <atomic>
 #include <map>
 #include <memory>
 
@@ -21,9 +22,11 @@ CREATE INDEX IF NOT EXISTS shares_owner ON shares (owner, kind, expires_at);
 CREATE INDEX IF NOT EXISTS shares_anonymous ON shares (anonymous_client, expires_at);
 )sql";
 
-/// The connections this thread opened, closed when the thread ends.
+/// The connections this thread opened, by store, closed when the thread ends. Stores are told
+/// apart by a number that is never reused, so a new store at the path of an old one never gets
+/// the old one's connection.
 struct ThreadConnections {
-  std::map<std::string, sqlite3*> open;
+  std::map<std::uint64_t, sqlite3*> open;
   ~ThreadConnections() {
     for (auto& [path, connection] : open) sqlite3_close_v2(connection);
   }
@@ -117,8 +120,10 @@ StoredShare readShare(const Statement& row) {
 
 }  // namespace
 
+std::atomic<std::uint64_t> ServiceStore::nextInstance_{1};
+
 ServiceStore::ServiceStore(fs::path dataDirectory)
-    : path_(std::move(dataDirectory) / "service.db") {
+    : path_(std::move(dataDirectory) / "service.db"), instance_(nextInstance_++) {
   auto* db = connection();
   Statement version(db, "PRAGMA user_version");
   version.step();
@@ -140,7 +145,7 @@ ServiceStore::ServiceStore(fs::path dataDirectory)
 
 sqlite3* ServiceStore::connection() const {
   auto& open = threadConnections.open;
-  if (const auto found = open.find(path_.string()); found != open.end()) return found->second;
+  if (const auto found = open.find(instance_); found != open.end()) return found->second;
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(path_.c_str(), &db,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
@@ -153,7 +158,7 @@ sqlite3* ServiceStore::connection() const {
   execute(db, "PRAGMA journal_mode = WAL");
   execute(db, "PRAGMA synchronous = NORMAL");
   execute(db, "PRAGMA foreign_keys = ON");
-  open.emplace(path_.string(), db);
+  open.emplace(instance_, db);
   return db;
 }
 

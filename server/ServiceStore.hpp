@@ -2,10 +2,12 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <variant>
 #include <vector>
@@ -78,7 +80,9 @@ class ServiceStore {
  private:
   sqlite3* connection() const;
 
+  static std::atomic<std::uint64_t> nextInstance_;
   std::filesystem::path path_;
+  std::uint64_t instance_;
 };
 
 }  // namespace lumo::service
