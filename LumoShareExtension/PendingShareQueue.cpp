@@ -111,7 +111,7 @@ std::optional<QueuedShare> PendingShareQueue::entry(const std::string& clientSha
 }
 
 std::vector<QueuedShare> PendingShareQueue::all() const {
-  reclaimAbandoned();
+  reclaimIfDue();
   std::lock_guard lock(mutex_);
   auto shares = readAll();
   sortOldestFirst(shares);
@@ -120,7 +120,7 @@ std::vector<QueuedShare> PendingShareQueue::all() const {
 
 std::vector<QueuedShare> PendingShareQueue::nextBatch(std::int64_t limit,
                                                       bool includeExhausted) const {
-  reclaimAbandoned();
+  reclaimIfDue();
   std::lock_guard lock(mutex_);
   const auto moment = now();
   std::vector<QueuedShare> due;
@@ -395,6 +395,16 @@ std::int64_t PendingShareQueue::reclaimAbandoned() const {
     if (isOld(doomed.path())) fs::remove_all(doomed.path(), ignored);
   }
   return reclaimed;
+}
+
+void PendingShareQueue::reclaimIfDue() const {
+  {
+    std::lock_guard lock(mutex_);
+    const auto moment = now();
+    if (lastReclaimMs_ && moment - *lastReclaimMs_ < reclaimIntervalMs) return;
+    lastReclaimMs_ = moment;
+  }
+  reclaimAbandoned();
 }
 
 bool PendingShareQueue::reclaimIfAbandoned(const fs::path& directory) const {

@@ -70,8 +70,13 @@ class PendingShareQueue {
   void remove(const std::string& clientShareId);
   void clearAll();
   ShareQueueStats stats() const;
+  /// Listings reclaim at most this often, so that a tight polling loop does not walk every
+  /// share folder each time.
+  static constexpr std::int64_t reclaimIntervalMs = 60000;
+
   /// Deletes abandoned staging folders, leftover temporaries and removed shares (see above);
-  /// `all` and `nextBatch` call it. Answers how many share folders were reclaimed.
+  /// `all` and `nextBatch` call it at most once per `reclaimIntervalMs`. Answers how many share
+  /// folders were reclaimed.
   std::int64_t reclaimAbandoned() const;
 
   /// Newest first, at most `limit`.
@@ -92,6 +97,7 @@ class PendingShareQueue {
   void write(const QueuedShare& share) const;
   void removeDirectory(const std::string& clientShareId);
   void removeTree(const std::filesystem::path& directory) const;
+  void reclaimIfDue() const;
   bool reclaimIfAbandoned(const std::filesystem::path& directory) const;
   void sweepTemporaries(const std::filesystem::path& folder) const;
   bool isOld(const std::filesystem::path& path) const;
@@ -102,6 +108,7 @@ class PendingShareQueue {
 
   mutable std::mutex mutex_;
   std::map<std::string, FileDescriptor> stagingLocks_;
+  mutable std::optional<std::int64_t> lastReclaimMs_;
   ShareStorage storage_;
   ShareClock nowMs_;
   ShareRandom random_;

@@ -47,11 +47,6 @@ std::int64_t expiryMs(std::int64_t ctimeSeconds, std::int64_t days) {
   return milliseconds;
 }
 
-/// The display name of a staged file: the trimmed original name, else the staged name.
-std::string displayNameOf(const StagedAttachment& attachment) {
-  return attachment.uploadFileName();
-}
-
 /// Asks for transparent huge pages under a large buffer: faulting in 100 MiB page by page costs
 /// more than reading the file into it.
 void adviseHugePages(char* start, std::size_t size) {
@@ -63,12 +58,11 @@ void adviseHugePages(char* start, std::size_t size) {
 
 /// A staged file's bytes, with room for the multipart framing around them.
 std::string readStagedFile(const fs::path& location, const std::string& name) {
-  std::error_code missing;
-  if (!fs::exists(location, missing)) throw ShareUploadError::transport("本地文件丢失：" + name);
   const auto fail = [&name](int error) {
     return ShareUploadError::transport("读取本地文件失败（" + name + "）：" + std::strerror(error));
   };
   const FileDescriptor fd(::open(location.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.valid() && errno == ENOENT) throw ShareUploadError::transport("本地文件丢失：" + name);
   struct stat info {};
   if (!fd.valid() || ::fstat(fd.get(), &info) != 0) throw fail(errno);
   if (!S_ISREG(info.st_mode)) throw fail(EINVAL);
@@ -194,7 +188,7 @@ ShareUploadClient::DocumentPlan ShareUploadClient::singleFilePlan(const StagedSh
                                                                   const fs::path& directory) const {
   const auto& attachment = staged.attachments.front();
   const auto location = staged.url(attachment, directory);
-  const auto name = displayNameOf(attachment);
+  const auto name = attachment.uploadFileName();
   checkUploadSize(fileSize(location), name);
   auto data = readStagedFile(location, name);
   checkUploadSize(static_cast<std::int64_t>(data.size()), name);  // it may have grown
@@ -220,7 +214,7 @@ ShareUploadClient::DocumentPlan ShareUploadClient::bundlePlan(
   const auto count = staged.attachments.size();
   for (std::size_t index = 0; index < count; ++index) {
     const auto& attachment = staged.attachments[index];
-    const auto name = displayNameOf(attachment);
+    const auto name = attachment.uploadFileName();
     const auto location = staged.url(attachment, directory);
     const auto size = fileSize(location);
     checkUploadSize(size, name);
@@ -308,24 +302,15 @@ ShareUploadOutcome ShareUploadClient::publishDoc(ShareMultipartFile file,
   request.setValue(length, "Content-Length");
   const auto reply = withRetry([&] { return perform(request, stop); }, stop);
 
-  const auto anonymous = isAnonymous();
-  DocShare doc;
-  std::optional<std::string> claimToken;
-  if (anonymous) {
-    auto decoded = ShareHTTP::decode<AnonDocCreateResponse>(reply);
-    doc = std::move(decoded.result.doc);
-    if (!decoded.result.claim_token.empty()) claimToken = std::move(decoded.result.claim_token);
-  } else {
-    doc = ShareHTTP::decode<DocCreateResponse>(reply).result.doc;
+  if (isAnonymous()) {
+    const auto decoded = ShareHTTP::decode<AnonDocCreateResponse>(reply);
+    const auto& doc = decoded.result.doc;
+    return outcome("doc", doc.slug, doc.comment.value_or(doc.filename), doc.ctime, doc.exp_days,
+                   decoded.result.claim_token);
   }
-  return ShareUploadOutcome{"doc",
-                            doc.slug,
-                            environment_.sharePageBase + doc.slug,
-                            doc.comment ? doc.comment : std::optional(doc.filename),
-                            anonymous,
-                            expiryMs(doc.ctime, doc.exp_days),
-                            std::move(claimToken),
-                            environment_.nowMs()};
+  const auto doc = ShareHTTP::decode<DocCreateResponse>(reply).result.doc;
+  return outcome("doc", doc.slug, doc.comment.value_or(doc.filename), doc.ctime, doc.exp_days,
+                 std::nullopt);
 }
 
 ShareUploadOutcome ShareUploadClient::publishLink(const std::string& url, const StagedShare&,
@@ -334,20 +319,25 @@ ShareUploadOutcome ShareUploadClient::publishLink(const std::string& url, const 
   const auto request = postRequest("links", ShareJSON::encoder().encode(linkRequest(url, options)),
                                    "application/json");
   const auto reply = withRetry([&] { return perform(request, stop); }, stop);
-  auto decoded = ShareHTTP::decode<LinkCreateResponse>(reply);
-  const auto anonymous = isAnonymous();
-  auto& link = decoded.link;
-  std::optional<std::string> claimToken;
-  if (anonymous && decoded.claim_token && !decoded.claim_token->empty()) {
-    claimToken = std::move(decoded.claim_token);
-  }
-  return ShareUploadOutcome{"link",
-                            link.slug,
-                            environment_.sharePageBase + link.slug,
-                            link.title ? link.title : std::optional(link.url),
-                            anonymous,
-                            expiryMs(link.ctime, link.exp_days),
-                            std::move(claimToken),
+  const auto decoded = ShareHTTP::decode<LinkCreateResponse>(reply);
+  const auto& link = decoded.link;
+  return outcome("link", link.slug, link.title.value_or(link.url), link.ctime, link.exp_days,
+                 isAnonymous() ? decoded.claim_token : std::nullopt);
+}
+
+ShareUploadOutcome ShareUploadClient::outcome(const std::string& kind, const std::string& slug,
+                                              const std::string& title, std::int64_t ctimeSeconds,
+                                              std::int64_t days,
+                                              const std::optional<std::string>& claimToken) const {
+  // An empty claim token binds nothing: it is no token.
+  const auto claim = claimToken && !claimToken->empty() ? claimToken : std::nullopt;
+  return ShareUploadOutcome{kind,
+                            slug,
+                            environment_.sharePageBase + slug,
+                            title,
+                            isAnonymous(),
+                            expiryMs(ctimeSeconds, days),
+                            claim,
                             environment_.nowMs()};
 }
 

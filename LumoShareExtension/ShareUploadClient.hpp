@@ -123,6 +123,11 @@ class ShareUploadClient {
   ShareHTTPRequest postRequest(const std::string& path, std::string body,
                                const std::string& contentType) const;
   std::int64_t expDays(const ShareOptions& options) const;
+  /// What a publish answers: the short link on the share-page base, the expiry from the reply's
+  /// creation time and lifetime, and the claim token of an anonymous upload.
+  ShareUploadOutcome outcome(const std::string& kind, const std::string& slug,
+                             const std::string& title, std::int64_t ctimeSeconds, std::int64_t days,
+                             const std::optional<std::string>& claimToken) const;
 
   Url apiBase_;
   std::optional<std::string> token_;

@@ -102,6 +102,9 @@ struct ShareService::Caller {
   std::string address;
 
   bool anonymous() const { return !account.has_value(); }
+  std::optional<std::string> owner() const {
+    return account ? std::optional(account->id) : std::nullopt;
+  }
   std::int64_t maxBytes() const { return plan ? plan->maxDocumentBytes : anonymousMaxBytes; }
 };
 
@@ -241,6 +244,58 @@ Decision decide(const std::optional<PlanRules>& plan, std::optional<std::int64_t
   return decision;
 }
 
+/// Why a new share of `kind` is refused because the caller used up their quota, if it is.
+std::optional<std::pair<const char*, const char*>> quotaRefusal(
+    const ServiceStore& store, const std::optional<std::string>& owner, const std::string& address,
+    const std::optional<PlanRules>& plan, const std::string& kind, std::int64_t moment) {
+  if (!plan) {
+    if (store.activeShares(std::nullopt, address, std::nullopt, moment) <
+        ShareService::anonymousActiveLimit) {
+      return std::nullopt;
+    }
+    return std::pair(Codes::anonQuotaExceeded, "too many anonymous shares");
+  }
+  const bool isDocument = kind == "doc";
+  if (store.activeShares(owner, std::nullopt, kind, moment) <
+      (isDocument ? plan->maxDocuments : plan->maxLinks)) {
+    return std::nullopt;
+  }
+  if (isDocument) return std::pair(Codes::docShareLimitReached, "the plan's documents are used up");
+  return std::pair(Codes::linkLimitReached, "the plan's links are used up");
+}
+
+/// Fills in what every new share has: its owner or anonymous client, the claim of an anonymous
+/// one, the password and the times. Answers the claim token to hand out ("" when signed in).
+std::string startShare(StoredShare& share, const std::string& kind,
+                       const std::optional<std::string>& owner, const std::string& address,
+                       const Decision& decision, std::int64_t moment) {
+  share.kind = kind;
+  share.owner = owner;
+  std::string claimToken;
+  if (!owner) {
+    share.anonymousClient = address;
+    claimToken = ServiceSecrets::newClaimToken();
+    share.claimHash = ServiceSecrets::claimHash(claimToken);
+  }
+  if (decision.password) share.passwordHash = ServiceSecrets::hashPassword(*decision.password);
+  share.ctime = moment;
+  share.expDays = decision.days;
+  share.expiresAt = moment + decision.days * 86400;
+  return claimToken;
+}
+
+/// Stores the share under the requested slug, or under a fresh random one; false when the
+/// requested slug is taken (or, unlikely, every random one tried).
+bool insertWithSlug(ServiceStore& store, StoredShare& share,
+                    const std::optional<std::string>& slug) {
+  for (int attempt = 0; attempt <= 8; ++attempt) {
+    share.slug = slug.value_or(randomSlug());
+    if (store.insertShare(share)) return true;
+    if (slug) return false;
+  }
+  return false;
+}
+
 }  // namespace
 
 void ShareService::publishDocument(const httplib::Request& request, httplib::Response& response,
@@ -250,14 +305,9 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
   auto caller = anonymous ? Caller{{}, {}, request.remote_addr} : signedIn(request, response);
   if (!caller) return;
   const auto moment = now();
-  if (caller->anonymous()) {
-    if (store_.activeShares(std::nullopt, caller->address, std::nullopt, moment) >=
-        anonymousActiveLimit) {
-      return fail(response, 403, Codes::anonQuotaExceeded, "too many anonymous shares");
-    }
-  } else if (store_.activeShares(caller->account->id, std::nullopt, "doc", moment) >=
-             caller->plan->maxDocuments) {
-    return fail(response, 403, Codes::docShareLimitReached, "the plan's documents are used up");
+  if (const auto refusal =
+          quotaRefusal(store_, caller->owner(), caller->address, caller->plan, "doc", moment)) {
+    return fail(response, 403, refusal->first, refusal->second);
   }
   const auto limit = caller->maxBytes();
   const auto declared = request.get_header_value<std::uint64_t>("Content-Length");
@@ -306,34 +356,23 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
 
   StoredShare share;
   share.id = id;
-  share.kind = "doc";
-  share.owner = caller->anonymous() ? std::nullopt : std::optional(caller->account->id);
-  share.anonymousClient = caller->anonymous() ? std::optional(caller->address) : std::nullopt;
-  const auto claimToken = caller->anonymous() ? ServiceSecrets::newClaimToken() : std::string();
-  if (caller->anonymous()) share.claimHash = ServiceSecrets::claimHash(claimToken);
+  const auto claimToken =
+      startShare(share, "doc", caller->owner(), caller->address, decision, moment);
   share.filename = filename.empty() ? "file" : filename;
   share.contentType = contentType.empty() ? "application/octet-stream" : contentType;
   share.size = static_cast<std::int64_t>(blob->size());
   share.blob = id;
   share.comment = meta.comment;
-  if (decision.password) share.passwordHash = ServiceSecrets::hashPassword(*decision.password);
   share.maxDownloads = meta.maxDownloads.value_or(0);
   share.disableDownload = meta.disableDownload.value_or(false);
   share.burnAfterReading = meta.burnAfterReading.value_or(false);
   if (meta.watermark) share.watermark = ShareJSON::encoder().encode(*meta.watermark);
-  share.ctime = moment;
-  share.expDays = decision.days;
-  share.expiresAt = moment + decision.days * 86400;
 
   // The blob is complete on disk before its row exists: a crash leaves no row without content.
   blob->commit();
-  for (int attempt = 0;; ++attempt) {
-    share.slug = decision.slug.value_or(randomSlug());
-    if (store_.insertShare(share)) break;
-    if (decision.slug || attempt >= 8) {
-      blobs_.remove(id);
-      return fail(response, 409, Generic::conflict, "the slug is taken");
-    }
+  if (!insertWithSlug(store_, share, decision.slug)) {
+    blobs_.remove(id);
+    return fail(response, 409, Generic::conflict, "the slug is taken");
   }
   const DocShare doc{caller->anonymous() ? "anonymous" : caller->account->id,
                      share.id,
@@ -364,14 +403,9 @@ void ShareService::publishLink(const httplib::Request& request, const std::strin
   auto caller = anonymous ? Caller{{}, {}, request.remote_addr} : signedIn(request, response);
   if (!caller) return;
   const auto moment = now();
-  if (caller->anonymous()) {
-    if (store_.activeShares(std::nullopt, caller->address, std::nullopt, moment) >=
-        anonymousActiveLimit) {
-      return fail(response, 403, Codes::anonQuotaExceeded, "too many anonymous shares");
-    }
-  } else if (store_.activeShares(caller->account->id, std::nullopt, "link", moment) >=
-             caller->plan->maxLinks) {
-    return fail(response, 403, Codes::linkLimitReached, "the plan's links are used up");
+  if (const auto refusal =
+          quotaRefusal(store_, caller->owner(), caller->address, caller->plan, "link", moment)) {
+    return fail(response, 403, refusal->first, refusal->second);
   }
   LinkCreateRequest body;
   try {
@@ -389,20 +423,11 @@ void ShareService::publishLink(const httplib::Request& request, const std::strin
 
   StoredShare share;
   share.id = makeLowercaseUUID();
-  share.kind = "link";
-  share.owner = caller->anonymous() ? std::nullopt : std::optional(caller->account->id);
-  share.anonymousClient = caller->anonymous() ? std::optional(caller->address) : std::nullopt;
-  const auto claimToken = caller->anonymous() ? ServiceSecrets::newClaimToken() : std::string();
-  if (caller->anonymous()) share.claimHash = ServiceSecrets::claimHash(claimToken);
   share.url = body.url;
-  if (decision.password) share.passwordHash = ServiceSecrets::hashPassword(*decision.password);
-  share.ctime = moment;
-  share.expDays = decision.days;
-  share.expiresAt = moment + decision.days * 86400;
-  for (int attempt = 0;; ++attempt) {
-    share.slug = decision.slug.value_or(randomSlug());
-    if (store_.insertShare(share)) break;
-    if (decision.slug || attempt >= 8) return fail(response, 409, Generic::conflict, "taken");
+  const auto claimToken =
+      startShare(share, "link", caller->owner(), caller->address, decision, moment);
+  if (!insertWithSlug(store_, share, decision.slug)) {
+    return fail(response, 409, Generic::conflict, "the slug is taken");
   }
   LinkRecord link;
   link.uid = caller->anonymous() ? "anonymous" : caller->account->id;
