@@ -131,6 +131,23 @@ JSONValue HealthResponse::encode() const {
   return JSONObjectWriter().set("ok", ok).set("service", service).set("v", v).take();
 }
 
+DeviceMeResult DeviceMeResult::decode(const JSONObjectReader& reader) {
+  return DeviceMeResult{reader.required<DeviceInfo>("device")};
+}
+
+JSONValue DeviceMeResult::encode() const {
+  return JSONObjectWriter().set("device", device).take();
+}
+
+DeviceMeResponse DeviceMeResponse::decode(const JSONObjectReader& reader) {
+  return DeviceMeResponse{reader.required<bool>("success"),
+                          reader.required<DeviceMeResult>("result")};
+}
+
+JSONValue DeviceMeResponse::encode() const {
+  return JSONObjectWriter().set("success", success).set("result", result).take();
+}
+
 OkResponse OkResponse::decode(const JSONObjectReader& reader) {
   return OkResponse{reader.required<bool>("success")};
 }

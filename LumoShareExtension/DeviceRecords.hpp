@@ -129,6 +129,25 @@ struct DeleteDeviceResponse {
   bool operator==(const DeleteDeviceResponse&) const = default;
 };
 
+/// The calling device's own record.
+struct DeviceMeResult {
+  DeviceInfo device;
+
+  static DeviceMeResult decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const DeviceMeResult&) const = default;
+};
+
+/// The reply to a device's "me" request.
+struct DeviceMeResponse {
+  bool success = false;
+  DeviceMeResult result;
+
+  static DeviceMeResponse decode(const JSONObjectReader& reader);
+  JSONValue encode() const;
+  bool operator==(const DeviceMeResponse&) const = default;
+};
+
 /// The service's health probe: `{"ok":true,"service":…,"v":1}`.
 struct HealthResponse {
   bool ok = false;

@@ -61,10 +61,10 @@ void BlobStore::remove(const std::string& id) const {
   fs::remove(path(id), ignored);
 }
 
-void BlobStore::sweepTemporaries() const {
+void BlobStore::sweep(const std::set<std::string>& referenced) const {
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(folder_, error)) {
-    if (entry.path().filename().string().rfind(temporaryPrefix, 0) != 0) continue;
+    if (referenced.count(entry.path().filename().string()) != 0) continue;
     std::error_code ignored;
     fs::remove(entry.path(), ignored);
   }

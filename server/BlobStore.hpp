@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -39,8 +40,10 @@ class BlobStore {
 
   std::filesystem::path path(const std::string& id) const { return folder_ / id; }
   void remove(const std::string& id) const;
-  /// Deletes temporaries a crash left behind; called at start-up, before any upload.
-  void sweepTemporaries() const;
+  /// Deletes every file but the `referenced` blobs: the temporaries of uploads a crash cut
+  /// short, and blobs whose row never came (a crash between the two) or was removed. Only safe
+  /// while nothing uploads, that is at start-up.
+  void sweep(const std::set<std::string>& referenced) const;
 
  private:
   std::filesystem::path folder_;

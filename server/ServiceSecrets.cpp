@@ -89,12 +89,20 @@ std::optional<std::string> ServiceSecrets::verifyToken(const std::string& token,
   return std::string(subject);
 }
 
-std::string ServiceSecrets::newClaimToken() {
+std::string ServiceSecrets::newSecretToken() {
   return randomHex(32);
 }
 
-std::string ServiceSecrets::claimHash(const std::string& claimToken) {
-  return FileDigest::sha256Hex(std::string_view(claimToken));
+std::string ServiceSecrets::secretHash(const std::string& secret) {
+  return FileDigest::sha256Hex(std::string_view(secret));
+}
+
+std::string ServiceSecrets::randomCode(std::string_view alphabet, std::size_t length) {
+  requireSodium();
+  std::string code(length, ' ');
+  for (auto& c : code)
+    c = alphabet[randombytes_uniform(static_cast<std::uint32_t>(alphabet.size()))];
+  return code;
 }
 
 std::string ServiceSecrets::hashPassword(const std::string& password) {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace lumo::service {
 
@@ -22,10 +23,12 @@ class ServiceSecrets {
   /// The account a token names, when its signature, algorithm and expiry hold at `nowSeconds`.
   std::optional<std::string> verifyToken(const std::string& token, std::int64_t nowSeconds) const;
 
-  /// A fresh claim token: 256 random bits, hex.
-  static std::string newClaimToken();
-  /// What is stored of a claim token: its SHA-256, hex.
-  static std::string claimHash(const std::string& claimToken);
+  /// A fresh bearer secret (a claim token, a device token): 256 random bits, hex.
+  static std::string newSecretToken();
+  /// What is stored of such a secret: its SHA-256, hex.
+  static std::string secretHash(const std::string& secret);
+  /// `length` characters drawn uniformly from `alphabet`.
+  static std::string randomCode(std::string_view alphabet, std::size_t length);
   /// An Argon2id hash of a share password.
   static std::string hashPassword(const std::string& password);
   static bool passwordMatches(const std::string& hash, const std::string& password);

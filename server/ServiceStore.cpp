@@ -1,11 +1,18 @@
 #include "ServiceStore.hpp"
 
+#include <sodium.h>
+
 #include <atomic>
 #include <map>
 #include <memory>
 
+#include "SqliteStatement.hpp"
+
 namespace lumo::service {
 namespace fs = std::filesystem;
+using sqlite::execute;
+using sqlite::Statement;
+using sqlite::Transaction;
 namespace {
 
 constexpr const char* schema = R"sql(
@@ -20,6 +27,19 @@ CREATE TABLE IF NOT EXISTS shares (
   title TEXT, ctime INTEGER NOT NULL, exp_days INTEGER NOT NULL, expires_at INTEGER NOT NULL);
 CREATE INDEX IF NOT EXISTS shares_owner ON shares (owner, kind, expires_at);
 CREATE INDEX IF NOT EXISTS shares_anonymous ON shares (anonymous_client, expires_at);
+CREATE TABLE IF NOT EXISTS pairings (
+  code TEXT PRIMARY KEY, account TEXT NOT NULL, expires_at INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS devices (
+  id TEXT PRIMARY KEY, account TEXT NOT NULL, name TEXT NOT NULL, platform TEXT NOT NULL,
+  capabilities TEXT, token_hash TEXT NOT NULL UNIQUE, created_at INTEGER NOT NULL,
+  last_seen_at INTEGER);
+CREATE INDEX IF NOT EXISTS devices_account ON devices (account);
+CREATE TABLE IF NOT EXISTS notices (
+  sequence INTEGER PRIMARY KEY AUTOINCREMENT, id TEXT NOT NULL UNIQUE,
+  device TEXT NOT NULL REFERENCES devices (id) ON DELETE CASCADE, type TEXT NOT NULL,
+  kind TEXT NOT NULL, title TEXT, slug TEXT NOT NULL, short_url TEXT NOT NULL,
+  created_at INTEGER NOT NULL, expires_at INTEGER NOT NULL, ack_status TEXT);
+CREATE INDEX IF NOT EXISTS notices_device ON notices (device, sequence);
 )sql";
 
 /// The connections this thread opened, by store, closed when the thread ends. Stores are told
@@ -32,76 +52,6 @@ struct ThreadConnections {
   }
 };
 thread_local ThreadConnections threadConnections;
-
-[[noreturn]] void fail(sqlite3* connection, const std::string& what) {
-  throw StoreError(what + ": " + (connection ? sqlite3_errmsg(connection) : "no connection"));
-}
-
-void execute(sqlite3* connection, const char* sql) {
-  char* message = nullptr;
-  if (sqlite3_exec(connection, sql, nullptr, nullptr, &message) != SQLITE_OK) {
-    const std::string text = message ? message : "unknown";
-    sqlite3_free(message);
-    throw StoreError(text);
-  }
-}
-
-/// One prepared statement: bind by position (from 1), step, read columns.
-class Statement {
- public:
-  Statement(sqlite3* connection, const char* sql) : connection_(connection) {
-    if (sqlite3_prepare_v2(connection, sql, -1, &statement_, nullptr) != SQLITE_OK) {
-      fail(connection, "prepare");
-    }
-  }
-  ~Statement() { sqlite3_finalize(statement_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  Statement& bind(int index, const std::string& text) {
-    sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
-                      SQLITE_TRANSIENT);
-    return *this;
-  }
-  Statement& bind(int index, const std::optional<std::string>& text) {
-    if (text) return bind(index, *text);
-    sqlite3_bind_null(statement_, index);
-    return *this;
-  }
-  Statement& bind(int index, std::int64_t number) {
-    sqlite3_bind_int64(statement_, index, number);
-    return *this;
-  }
-  /// True while rows come; throws on errors. A constraint violation answers false with
-  /// `constraintFailed` set.
-  bool step() {
-    const int result = sqlite3_step(statement_);
-    if (result == SQLITE_ROW) return true;
-    if (result == SQLITE_DONE) return false;
-    if ((result & 0xff) == SQLITE_CONSTRAINT) {
-      constraintFailed = true;
-      return false;
-    }
-    fail(connection_, "step");
-  }
-  std::string text(int column) const {
-    const auto* value = sqlite3_column_text(statement_, column);
-    return value ? std::string(reinterpret_cast<const char*>(value),
-                               static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)))
-                 : std::string();
-  }
-  std::optional<std::string> optionalText(int column) const {
-    if (sqlite3_column_type(statement_, column) == SQLITE_NULL) return std::nullopt;
-    return text(column);
-  }
-  std::int64_t integer(int column) const { return sqlite3_column_int64(statement_, column); }
-
-  bool constraintFailed = false;
-
- private:
-  sqlite3* connection_;
-  sqlite3_stmt* statement_ = nullptr;
-};
 
 constexpr const char* shareColumns =
     "id, kind, slug, owner, anonymous_client, claim_hash, url, filename, content_type, size, "
@@ -132,15 +82,12 @@ ServiceStore::ServiceStore(fs::path dataDirectory)
     throw StoreError("the database was written by a newer server (schema " +
                      std::to_string(current) + ")");
   }
-  execute(db, "BEGIN IMMEDIATE");
-  try {
-    execute(db, schema);
-    execute(db, ("PRAGMA user_version = " + std::to_string(schemaVersion)).c_str());
-    execute(db, "COMMIT");
-  } catch (...) {
-    execute(db, "ROLLBACK");
-    throw;
-  }
+  // Version 1 lacked pairings, devices and notices; every statement of the schema is
+  // idempotent, so running it whole migrates any older database.
+  Transaction migration(db);
+  execute(db, schema);
+  execute(db, ("PRAGMA user_version = " + std::to_string(schemaVersion)).c_str());
+  migration.commit();
 }
 
 sqlite3* ServiceStore::connection() const {
@@ -220,20 +167,51 @@ std::int64_t ServiceStore::activeShares(const std::optional<std::string>& owner,
 std::vector<std::string> ServiceStore::purgeExpired(std::int64_t now) {
   auto* db = connection();
   std::vector<std::string> blobs;
-  execute(db, "BEGIN IMMEDIATE");
-  try {
-    Statement expired(db, "SELECT blob FROM shares WHERE expires_at <= ? AND blob IS NOT NULL");
-    expired.bind(1, now);
-    while (expired.step()) blobs.push_back(expired.text(0));
-    Statement remove(db, "DELETE FROM shares WHERE expires_at <= ?");
-    remove.bind(1, now);
-    remove.step();
-    execute(db, "COMMIT");
-  } catch (...) {
-    execute(db, "ROLLBACK");
-    throw;
+  Transaction purge(db);
+  Statement expired(db, "SELECT blob FROM shares WHERE expires_at <= ? AND blob IS NOT NULL");
+  expired.bind(1, now);
+  while (expired.step()) blobs.push_back(expired.text(0));
+  // Pairing codes stay a day past their expiry, so a late claim hears "expired", not "unknown".
+  for (const auto* sql :
+       {"DELETE FROM shares WHERE expires_at <= ?1", "DELETE FROM notices WHERE expires_at <= ?1",
+        "DELETE FROM pairings WHERE expires_at <= ?1 - 86400"}) {
+    Statement remove(db, sql);
+    remove.bind(1, now).step();
   }
+  purge.commit();
   return blobs;
+}
+
+std::vector<std::string> ServiceStore::blobIds() const {
+  Statement query(connection(), "SELECT blob FROM shares WHERE blob IS NOT NULL");
+  std::vector<std::string> ids;
+  while (query.step()) ids.push_back(query.text(0));
+  return ids;
+}
+
+ServiceStore::BindOutcome ServiceStore::bindAnonymous(const std::string& slug,
+                                                      const std::string& kind,
+                                                      const std::string& claimHash,
+                                                      const std::string& account,
+                                                      std::int64_t now) {
+  auto* db = connection();
+  Transaction bind(db);
+  Statement query(db, "SELECT kind, claim_hash, expires_at FROM shares WHERE slug = ?");
+  query.bind(1, slug);
+  if (!query.step() || query.text(0) != kind) return BindOutcome::invalid;
+  const auto stored = query.optionalText(1);
+  // Both are hex digests of one length; the comparison takes the same time wherever they differ.
+  if (!stored || stored->size() != claimHash.size() ||
+      sodium_memcmp(stored->data(), claimHash.data(), claimHash.size()) != 0) {
+    return BindOutcome::invalid;
+  }
+  if (query.integer(2) <= now) return BindOutcome::expired;
+  Statement move(db,
+                 "UPDATE shares SET owner = ?, anonymous_client = NULL, claim_hash = NULL "
+                 "WHERE slug = ?");
+  move.bind(1, account).bind(2, slug).step();
+  bind.commit();
+  return BindOutcome::bound;
 }
 
 bool ServiceStore::isIntact() const {

@@ -12,6 +12,8 @@
 #include <variant>
 #include <vector>
 
+#include "DeviceRecords.hpp"
+
 namespace lumo::service {
 
 /// A failure of the database itself; the service answers it with 500 "internal".
@@ -57,7 +59,7 @@ struct StoredShare {
 /// versioned with PRAGMA user_version. Every operation is one statement or one transaction.
 class ServiceStore {
  public:
-  static constexpr int schemaVersion = 1;
+  static constexpr int schemaVersion = 2;
 
   /// Opens (creating and migrating) "service.db" in `dataDirectory`. Throws StoreError.
   explicit ServiceStore(std::filesystem::path dataDirectory);
@@ -72,8 +74,45 @@ class ServiceStore {
   std::int64_t activeShares(const std::optional<std::string>& owner,
                             const std::optional<std::string>& anonymousClient,
                             const std::optional<std::string>& kind, std::int64_t now) const;
-  /// Removes expired shares and answers their blobs, for the caller to delete.
+  /// Removes expired shares, notices and pairing codes; answers the shares' blobs, for the
+  /// caller to delete.
   std::vector<std::string> purgeExpired(std::int64_t now);
+  /// The blobs that shares refer to.
+  std::vector<std::string> blobIds() const;
+
+  enum class BindOutcome { bound, invalid, expired };
+  /// Moves the anonymous share `slug` to `account` when its kind and claim match; an expired
+  /// share is not moved.
+  BindOutcome bindAnonymous(const std::string& slug, const std::string& kind,
+                            const std::string& claimHash, const std::string& account,
+                            std::int64_t now);
+
+  /// Stores a pairing code of `account`, valid until `expiresAt`; false when the code is in use.
+  bool addPairing(const std::string& code, const std::string& account, std::int64_t expiresAt);
+  struct PairingClaim {
+    enum Outcome { claimed, unknown, expired } outcome = unknown;
+    std::string account;
+  };
+  /// Uses up a pairing code: on success `device` (with the hash of its bearer token) becomes a
+  /// device of the code's account. A code serves once.
+  PairingClaim claimPairing(const std::string& code, const DeviceInfo& device,
+                            const std::string& tokenHash, std::int64_t now);
+  /// The device whose bearer token hashes to `tokenHash`, with its account; its last-seen time
+  /// becomes `now`.
+  std::optional<std::pair<std::string, DeviceInfo>> signInDevice(const std::string& tokenHash,
+                                                                 std::int64_t now);
+  std::vector<DeviceInfo> devices(const std::string& account) const;
+  /// Removes a device of `account` and its notices; false when it has no such device.
+  bool deleteDevice(const std::string& account, const std::string& id);
+
+  /// Gives every device of `account` a copy of `notice`, each with an id of its own.
+  void addNotices(const std::string& account, const DeviceNotice& notice);
+  /// The device's notices after the cursor `since`, oldest first, at most `limit`.
+  DeviceNoticeListResult notices(const std::string& device, std::int64_t since,
+                                 std::int64_t limit) const;
+  /// Records the device's acknowledgement; false when it has no such notice.
+  bool acknowledge(const std::string& device, const std::string& noticeId,
+                   const std::string& status);
   /// "PRAGMA integrity_check" says "ok".
   bool isIntact() const;
 

@@ -5,17 +5,22 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <fstream>
+#include <mutex>
 
 #include "DeviceRecords.hpp"
 #include "DocShare.hpp"
 #include "LinkRecord.hpp"
 #include "MeResponse.hpp"
+#include "ServiceReplies.hpp"
+#include "ServiceRequests.hpp"
 #include "ShareJSON.hpp"
 #include "ShareMultipart.hpp"
 #include "ShareServerErrorCodes.hpp"
 #include "ShareUUID.hpp"
+#include "ShareVocabularies.hpp"
 #include "UnicodeText.hpp"
 #include "Url.hpp"
 
@@ -25,48 +30,28 @@ namespace {
 
 constexpr std::int64_t mebibyte = 1048576;
 constexpr std::int64_t defaultDays = 7;
-constexpr std::size_t maxMetadataBytes = 65536;
-constexpr std::size_t maxSlugLength = 64;
-constexpr std::int64_t multipartAllowance = 2 * maxMetadataBytes;
-
-/// An error reply: {"error": code, "message": text}.
-void fail(httplib::Response& response, int status, const std::string& code,
-          const std::string& message) {
-  response.status = status;
-  response.set_content(ShareJSONEncoder::dump(JSONValue{{"error", code}, {"message", message}}),
-                       "application/json");
-}
-
-template <class Record>
-void reply(httplib::Response& response, const Record& record) {
-  response.status = 200;
-  response.set_content(ShareJSON::encoder().encode(record), "application/json");
-}
-
-std::optional<std::string> bearerToken(const httplib::Request& request) {
-  const auto header = request.get_header_value("Authorization");
-  constexpr std::string_view scheme = "Bearer ";
-  if (header.size() <= scheme.size() || header.compare(0, scheme.size(), scheme) != 0) {
-    return std::nullopt;
-  }
-  return header.substr(scheme.size());
-}
-
-/// Letters, digits, "-" and "_", within the plan's length bounds.
-bool isValidSlug(const std::string& slug, std::int64_t minLength) {
-  const auto isAllowed = [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '_';
-  };
-  return static_cast<std::int64_t>(slug.size()) >= minLength && slug.size() <= maxSlugLength &&
-         std::all_of(slug.begin(), slug.end(), isAllowed);
-}
+constexpr std::size_t maxJSONBodyBytes = 65536;  ///< a link request, a document's metadata
+constexpr std::int64_t multipartAllowance = 2 * maxJSONBodyBytes;
+namespace Codes = ShareServerErrorCodes;
+namespace Generic = ErrorCodeValues;
 
 std::string randomSlug() {
-  static constexpr char alphabet[] = "abcdefghijkmnpqrstuvwxyzABCDEFGHJKLMNPQRSTUVWXYZ23456789";
-  std::string slug(8, 'a');
-  for (auto& c : slug) c = alphabet[randombytes_uniform(sizeof alphabet - 1)];
-  return slug;
+  return ServiceSecrets::randomCode("abcdefghijkmnpqrstuvwxyzABCDEFGHJKLMNPQRSTUVWXYZ23456789", 8);
+}
+
+bool isUploadRoute(const std::string& path) {
+  return path == "/api/v1/docs" || path == "/api/v1/anon/docs";
+}
+
+/// The kind a notice names for a stored share: "link", or the document's kind by its type.
+std::string noticeKind(const StoredShare& share) {
+  if (share.kind == "link") return ShareKindValues::link;
+  const auto type = share.contentType.value_or("");
+  for (const char* kind :
+       {ShareKindValues::image, ShareKindValues::audio, ShareKindValues::video}) {
+    if (type.rfind(std::string(kind) + "/", 0) == 0) return kind;
+  }
+  return ShareKindValues::file;
 }
 
 std::int64_t systemSeconds() {
@@ -95,29 +80,56 @@ std::optional<PlanRules> PlanRules::named(const std::string& key) {
   return std::nullopt;
 }
 
-/// Who is calling: an account with its plan, or an anonymous client address.
-struct ShareService::Caller {
-  std::optional<Account> account;
-  std::optional<PlanRules> plan;
-  std::string address;
+namespace {
 
-  bool anonymous() const { return !account.has_value(); }
-  std::optional<std::string> owner() const {
-    return account ? std::optional(account->id) : std::nullopt;
+std::unique_ptr<httplib::Server> makeServer(const ShareService::Options& options) {
+  if (options.tlsCertificate.empty() && options.tlsKey.empty()) {
+    return std::make_unique<httplib::Server>();
   }
-  std::int64_t maxBytes() const { return plan ? plan->maxDocumentBytes : anonymousMaxBytes; }
-};
+  auto server =
+      std::make_unique<httplib::SSLServer>(options.tlsCertificate.c_str(), options.tlsKey.c_str());
+  if (!server->is_valid()) {
+    throw std::runtime_error("cannot use the certificate " + options.tlsCertificate.string() +
+                             " with the key " + options.tlsKey.string());
+  }
+  return server;
+}
+
+}  // namespace
 
 ShareService::ShareService(Options options)
     : options_(std::move(options)),
       store_(options_.dataDirectory),
       secrets_(options_.dataDirectory),
       blobs_(options_.dataDirectory),
-      server_(std::make_unique<httplib::Server>()) {
+      rateLimiter_(options_.rateBurst, options_.ratePerSecond),
+      server_(makeServer(options_)) {
   if (!options_.nowSeconds) options_.nowSeconds = systemSeconds;
   if (options_.publicBase.empty() || options_.publicBase.back() != '/') options_.publicBase += '/';
-  blobs_.sweepTemporaries();
+  purgeExpired();
+  const auto referenced = store_.blobIds();
+  blobs_.sweep({referenced.begin(), referenced.end()});
   routes();
+  sweeper_ = std::jthread([this](std::stop_token stop) { sweepEvery(stop); });
+}
+
+void ShareService::purgeExpired() {
+  for (const auto& blob : store_.purgeExpired(now())) blobs_.remove(blob);
+}
+
+void ShareService::sweepEvery(std::stop_token stop) {
+  std::mutex mutex;
+  std::condition_variable_any wake;
+  std::unique_lock lock(mutex);
+  while (true) {
+    wake.wait_for(lock, stop, options_.sweepInterval, [] { return false; });
+    if (stop.stop_requested()) return;
+    try {
+      purgeExpired();
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "expiry sweep failed: %s\n", error.what());
+    }
+  }
 }
 
 ShareService::~ShareService() {
@@ -141,11 +153,52 @@ std::int64_t ShareService::now() const {
   return options_.nowSeconds();
 }
 
-void ShareService::routes() {
-  server_->set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
-    requestStart = std::chrono::steady_clock::now();
-    return httplib::Server::HandlerResponse::Unhandled;
+bool ShareService::admit(const httplib::Request& request, httplib::Response& response) {
+  // Only uploads may be large: any other body is read into memory whole.
+  const bool chunked = request.get_header_value("Transfer-Encoding") == "chunked";
+  const auto declared = request.get_header_value<std::uint64_t>("Content-Length");
+  if (!isUploadRoute(request.path) && (chunked || declared > maxJSONBodyBytes)) {
+    response.set_header("Connection", "close");
+    fail(response, 413, Generic::payloadTooLarge, "the request is too large");
+    return false;
+  }
+  const auto token = bearerToken(request);
+  if (const auto wait = rateLimiter_.admit(token ? "token " + *token : request.remote_addr)) {
+    response.set_header("Connection", "close");
+    response.set_header("Retry-After", std::to_string(*wait));
+    fail(response, 429, Generic::rateLimited, "too many requests; try again later");
+    return false;
+  }
+  return true;
+}
+
+void ShareService::postJSON(const std::string& pattern, JSONHandler handler) {
+  server_->Post(pattern, [handler = std::move(handler)](const httplib::Request& request,
+                                                        httplib::Response& response,
+                                                        const httplib::ContentReader& reader) {
+    std::string body;
+    const bool read = reader([&](const char* data, std::size_t length) {
+      // Stops one byte past the bound: enough to tell a body that is too large.
+      body.append(data, std::min(length, maxJSONBodyBytes + 1 - body.size()));
+      return body.size() <= maxJSONBodyBytes;
+    });
+    if (!read || body.size() > maxJSONBodyBytes) {
+      response.set_header("Connection", "close");
+      return fail(response, 413, Generic::payloadTooLarge, "the request is too large");
+    }
+    handler(request, body, response);
   });
+}
+
+void ShareService::routes() {
+  server_->set_payload_max_length(
+      static_cast<std::size_t>(PlanRules::named("pro")->maxDocumentBytes + multipartAllowance));
+  server_->set_pre_routing_handler(
+      [this](const httplib::Request& request, httplib::Response& response) {
+        requestStart = std::chrono::steady_clock::now();
+        return admit(request, response) ? httplib::Server::HandlerResponse::Unhandled
+                                        : httplib::Server::HandlerResponse::Handled;
+      });
   if (options_.accessLog) server_->set_logger(logAccess);
   server_->set_error_handler([](const httplib::Request&, httplib::Response& response) {
     if (response.status == 404 && response.body.empty()) {
@@ -168,22 +221,12 @@ void ShareService::routes() {
                                     const httplib::ContentReader& reader) {
                     publishDocument(request, response, reader, anonymous);
                   });
-    server_->Post(prefix + "links", [this, anonymous](const httplib::Request& request,
-                                                      httplib::Response& response,
-                                                      const httplib::ContentReader& reader) {
-      std::string body;
-      const bool read = reader([&](const char* data, std::size_t length) {
-        // Stops one byte past the bound: enough to tell a body that is too large.
-        body.append(data, std::min(length, maxMetadataBytes + 1 - body.size()));
-        return body.size() <= maxMetadataBytes;
-      });
-      if (!read || body.size() > maxMetadataBytes) {
-        response.set_header("Connection", "close");
-        return fail(response, 413, ErrorCodeValues::payloadTooLarge, "the request is too large");
-      }
-      publishLink(request, body, response, anonymous);
-    });
+    postJSON(prefix + "links",
+             [this, anonymous](const auto& request, const auto& body, auto& response) {
+               publishLink(request, body, response, anonymous);
+             });
   }
+  deviceRoutes();
   server_->Get(R"(/s/([A-Za-z0-9_-]+))",
                [this](const auto& request, auto& response) { serveContent(request, response); });
 }
@@ -202,9 +245,6 @@ std::optional<ShareService::Caller> ShareService::signedIn(const httplib::Reques
 }
 
 namespace {
-
-namespace Codes = ShareServerErrorCodes;
-namespace Generic = ErrorCodeValues;
 
 /// The share's lifetime, slug and password as the caller's plan allows them, or the error to
 /// answer (status, code, message).
@@ -274,8 +314,8 @@ std::string startShare(StoredShare& share, const std::string& kind,
   std::string claimToken;
   if (!owner) {
     share.anonymousClient = address;
-    claimToken = ServiceSecrets::newClaimToken();
-    share.claimHash = ServiceSecrets::claimHash(claimToken);
+    claimToken = ServiceSecrets::newSecretToken();
+    share.claimHash = ServiceSecrets::secretHash(claimToken);
   }
   if (decision.password) share.passwordHash = ServiceSecrets::hashPassword(*decision.password);
   share.ctime = moment;
@@ -334,7 +374,7 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
       },
       [&](const char* data, std::size_t length) {
         if (part == "metadata") {
-          tooLarge = metadata.size() + length > maxMetadataBytes;
+          tooLarge = metadata.size() + length > maxJSONBodyBytes;
           if (!tooLarge) metadata.append(data, length);
           return !tooLarge;
         }
@@ -345,12 +385,12 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
   if (tooLarge) return fail(response, 413, Codes::fileSizeExceeded, "the file is too large");
   if (!read || !blob) return fail(response, 400, Generic::invalidRequest, "no file part");
 
-  DocMetadata meta;
-  try {
-    if (!metadata.empty()) meta = ShareJSON::decoder().decode<DocMetadata>(metadata);
-  } catch (const std::exception&) {
+  const auto parsed =
+      metadata.empty() ? std::optional(DocMetadata{}) : parseBody<DocMetadata>(metadata);
+  if (!parsed) {
     return fail(response, 400, Generic::invalidRequest, "the metadata is no valid JSON record");
   }
+  const auto& meta = *parsed;
   const auto decision = decide(caller->plan, meta.expDays, meta.slug, meta.password);
   if (decision.status != 0) return fail(response, decision.status, decision.code, decision.message);
 
@@ -374,6 +414,7 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
     blobs_.remove(id);
     return fail(response, 409, Generic::conflict, "the slug is taken");
   }
+  announce(share);
   const DocShare doc{caller->anonymous() ? "anonymous" : caller->account->id,
                      share.id,
                      share.slug,
@@ -407,12 +448,10 @@ void ShareService::publishLink(const httplib::Request& request, const std::strin
           quotaRefusal(store_, caller->owner(), caller->address, caller->plan, "link", moment)) {
     return fail(response, 403, refusal->first, refusal->second);
   }
-  LinkCreateRequest body;
-  try {
-    body = ShareJSON::decoder().decode<LinkCreateRequest>(requestBody);
-  } catch (const std::exception&) {
+  const auto parsed = parseBody<LinkCreateRequest>(requestBody);
+  if (!parsed)
     return fail(response, 400, Generic::invalidRequest, "the body is no valid link request");
-  }
+  const auto& body = *parsed;
   const auto target = Url::parse(body.url);
   const auto scheme = target ? UnicodeText::lowercased(target->scheme()) : std::string();
   if (!target || !target->host() || (scheme != "http" && scheme != "https")) {
@@ -429,6 +468,7 @@ void ShareService::publishLink(const httplib::Request& request, const std::strin
   if (!insertWithSlug(store_, share, decision.slug)) {
     return fail(response, 409, Generic::conflict, "the slug is taken");
   }
+  announce(share);
   LinkRecord link;
   link.uid = caller->anonymous() ? "anonymous" : caller->account->id;
   link.id = share.id;
@@ -439,6 +479,21 @@ void ShareService::publishLink(const httplib::Request& request, const std::strin
   link.exp_days = share.expDays;
   reply(response, LinkCreateResponse{
                       true, link, caller->anonymous() ? std::optional(claimToken) : std::nullopt});
+}
+
+void ShareService::announce(const StoredShare& share) {
+  if (!share.owner) return;
+  const auto title = share.comment ? share.comment : share.filename;
+  store_.addNotices(*share.owner, DeviceNotice{{},
+                                               NoticeTypeValues::shareNew,
+                                               noticeKind(share),
+                                               title,
+                                               share.slug,
+                                               shortUrl(share.slug),
+                                               std::nullopt,
+                                               std::nullopt,
+                                               share.ctime,
+                                               share.expiresAt});
 }
 
 void ShareService::me(const httplib::Request& request, httplib::Response& response) {

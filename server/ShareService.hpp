@@ -1,13 +1,16 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "BlobStore.hpp"
+#include "RateLimiter.hpp"
 #include "ServiceSecrets.hpp"
 #include "ServiceStore.hpp"
 
@@ -35,9 +38,10 @@ struct PlanRules {
   static std::optional<PlanRules> named(const std::string& key);
 };
 
-/// The reference LumoShare service: the publishing API under "/api/v1" ("docs", "anon/docs",
-/// "links", "anon/links", "me", "health") over SQLite and a blob folder, and the published
-/// content under "/s/<slug>". One object serves many threads; its state is on disk.
+/// The reference LumoShare service: the API under "/api/v1" (publishing, claim binding, the
+/// account's plan, device pairing, devices and their notices, health) over SQLite and a blob
+/// folder, and the published content under "/s/<slug>". One object serves many threads; its
+/// state is on disk. A thread of its own purges expired shares.
 class ShareService {
  public:
   struct Options {
@@ -45,12 +49,20 @@ class ShareService {
     std::string publicBase = "http://127.0.0.1:8787/";  ///< origin of the share pages, "/" last
     std::function<std::int64_t()> nowSeconds;           ///< the clock; the system's by default
     bool accessLog = true;                              ///< one line per request on stderr
+    double rateBurst = 120;                  ///< requests a caller may make at once; 0: no limit
+    double ratePerSecond = 2;                ///< how fast a caller's allowance refills
+    std::chrono::seconds sweepInterval{60};  ///< how often expired shares are purged
+    std::filesystem::path tlsCertificate;    ///< with `tlsKey`: serve HTTPS
+    std::filesystem::path tlsKey;
   };
 
   static constexpr std::int64_t anonymousMaxBytes = 10485760;
   static constexpr std::int64_t anonymousDays = 1;
   static constexpr std::int64_t anonymousActiveLimit = 5;
+  static constexpr std::int64_t pairingSeconds = 600;
 
+  /// Opens the data folder, removes what a crash left in it and starts the sweeper. Throws
+  /// StoreError, std::runtime_error (secrets, TLS files) or std::filesystem::filesystem_error.
   explicit ShareService(Options options);
   ~ShareService();
   ShareService(const ShareService&) = delete;
@@ -62,26 +74,63 @@ class ShareService {
   void listen();
   void stop();
 
+  /// Removes expired shares with their blobs, expired notices and old pairing codes.
+  void purgeExpired();
+
   ServiceStore& store() { return store_; }
   const ServiceSecrets& secrets() const { return secrets_; }
 
  private:
-  struct Caller;
+  /// Who is calling: an account with its plan, or an anonymous client address.
+  struct Caller {
+    std::optional<Account> account;
+    std::optional<PlanRules> plan;
+    std::string address;
+
+    bool anonymous() const { return !account.has_value(); }
+    std::optional<std::string> owner() const {
+      return account ? std::optional(account->id) : std::nullopt;
+    }
+    std::int64_t maxBytes() const { return plan ? plan->maxDocumentBytes : anonymousMaxBytes; }
+  };
+  using JSONHandler =
+      std::function<void(const httplib::Request&, const std::string& body, httplib::Response&)>;
   void routes();
+  void deviceRoutes();
+  void postJSON(const std::string& pattern, JSONHandler handler);
+  bool admit(const httplib::Request& request, httplib::Response& response);
   std::optional<Caller> signedIn(const httplib::Request& request, httplib::Response& response);
+  std::optional<std::pair<std::string, DeviceInfo>> deviceSignedIn(const httplib::Request& request,
+                                                                   httplib::Response& response);
+  void announce(const StoredShare& share);
   void publishDocument(const httplib::Request& request, httplib::Response& response,
                        const httplib::ContentReader& reader, bool anonymous);
   void publishLink(const httplib::Request& request, const std::string& requestBody,
                    httplib::Response& response, bool anonymous);
   void me(const httplib::Request& request, httplib::Response& response);
   void serveContent(const httplib::Request& request, httplib::Response& response);
+  void bindAnonymous(const httplib::Request& request, const std::string& body,
+                     httplib::Response& response);
+  void pairStart(const httplib::Request& request, const std::string& body,
+                 httplib::Response& response);
+  void pairClaim(const std::string& body, httplib::Response& response);
+  void listDevices(const httplib::Request& request, httplib::Response& response);
+  void deleteDevice(const httplib::Request& request, httplib::Response& response);
+  void deviceMe(const httplib::Request& request, httplib::Response& response);
+  void listNotices(const httplib::Request& request, httplib::Response& response);
+  void acknowledgeNotice(const httplib::Request& request, const std::string& body,
+                         httplib::Response& response);
+  std::string shortUrl(const std::string& slug) const { return options_.publicBase + slug; }
   std::int64_t now() const;
+  void sweepEvery(std::stop_token stop);
 
   Options options_;
   ServiceStore store_;
   ServiceSecrets secrets_;
   BlobStore blobs_;
+  RateLimiter rateLimiter_;
   std::unique_ptr<httplib::Server> server_;
+  std::jthread sweeper_;  ///< last: stops before what it uses is destroyed
 };
 
 }  // namespace lumo::service

@@ -34,20 +34,21 @@ std::int64_t nowSeconds() {
 
 ShareService* running = nullptr;
 
-int serve(const std::string& data, const std::string& listen, const std::string& publicBase) {
+int serve(const ShareService::Options& options, const std::string& listen) {
   const auto colon = listen.rfind(':');
   if (colon == std::string::npos) {
     std::cerr << "lumo-share-server: --listen takes HOST:PORT\n";
     return 2;
   }
-  ShareService service({data, publicBase, {}, true});
+  ShareService service(options);
   const auto port = service.bind(listen.substr(0, colon), std::atoi(listen.c_str() + colon + 1));
   if (port < 0) {
     std::cerr << "lumo-share-server: cannot listen on " << listen << "\n";
     return 1;
   }
-  std::printf("listening on %s:%d, data in %s\n", listen.substr(0, colon).c_str(), port,
-              data.c_str());
+  std::printf("listening on %s://%s:%d, data in %s\n",
+              options.tlsCertificate.empty() ? "http" : "https", listen.substr(0, colon).c_str(),
+              port, options.dataDirectory.c_str());
   std::fflush(stdout);
   running = &service;
   std::signal(SIGINT, [](int) { running->stop(); });
@@ -95,13 +96,27 @@ int main(int argc, char** argv) {
 
   auto* serveCommand = app.add_subcommand("serve", "Answer the service API");
   std::string listen = "127.0.0.1:8787";
-  std::string publicBase = "http://127.0.0.1:8787/";
+  ShareService::Options options;
+  double perMinute = 120;
   serveCommand->add_option("--listen", listen, "HOST:PORT to listen on (loopback by default)");
-  serveCommand->add_option("--public-base", publicBase, "Origin of the share pages, ending in /");
+  serveCommand->add_option("--public-base", options.publicBase,
+                           "Origin of the share pages, ending in /");
   serveCommand->add_option("--data", data, "Data folder");
+  serveCommand->add_option("--tls-cert", options.tlsCertificate, "PEM certificate: serve HTTPS")
+      ->check(CLI::ExistingFile);
+  serveCommand->add_option("--tls-key", options.tlsKey, "PEM private key of the certificate")
+      ->check(CLI::ExistingFile);
+  serveCommand->add_option("--rate-limit", perMinute,
+                           "Requests per minute per token or address (0: no limit)");
   serveCommand->callback([&] {
+    if (options.tlsCertificate.empty() != options.tlsKey.empty()) {
+      throw CLI::ValidationError("--tls-cert and --tls-key go together");
+    }
     lumo::AtomicFile::createDirectories(data);
-    exitCode = serve(data, listen, publicBase);
+    options.dataDirectory = data;
+    options.rateBurst = perMinute;
+    options.ratePerSecond = perMinute / 60;
+    exitCode = serve(options, listen);
   });
 
   auto* user = app.add_subcommand("user", "Manage accounts");

@@ -19,20 +19,44 @@ namespace {
 namespace fs = std::filesystem;
 using service::ShareService;
 
+std::int64_t systemNow() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+ShareService::Options serviceOptions(const fs::path& data, std::function<std::int64_t()> clock) {
+  ShareService::Options options;
+  options.dataDirectory = data;
+  options.publicBase = "http://127.0.0.1/";
+  options.nowSeconds = std::move(clock);
+  options.accessLog = false;
+  return options;
+}
+
+/// A running service on an ephemeral loopback port; stops with the object.
+struct RunningService {
+  explicit RunningService(const ShareService::Options& options) : service(options) {
+    port = service.bind("127.0.0.1", 0);
+    thread = std::thread([this] { service.listen(); });
+  }
+  ~RunningService() {
+    service.stop();
+    thread.join();
+  }
+  ShareService service;
+  int port = 0;
+  std::thread thread;
+};
+
 class ShareServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    port_ = service_.bind("127.0.0.1", 0);
     ASSERT_GT(port_, 0);
-    thread_ = std::thread([this] { service_.listen(); });
     for (const auto* plan : {"hobby", "pro"}) {
       service_.store().addAccount({std::string(plan) + "-id", plan, plan, now_});
       tokens_[plan] = service_.secrets().issueToken(std::string(plan) + "-id", now_, 30);
     }
-  }
-  void TearDown() override {
-    service_.stop();
-    thread_.join();
   }
 
   Url apiBase() const {
@@ -70,16 +94,33 @@ class ShareServiceTest : public ::testing::Test {
                                "GET", std::nullopt, std::nullopt, std::nullopt, headers);
     return transport_->data(request);
   }
+  /// An API call as the clients make it: `endpoint` under the API base, a bearer token, a JSON
+  /// body.
+  ShareHTTPReply call(const std::string& method, const std::string& endpoint,
+                      const std::string& token = "", std::optional<std::string> body = {}) {
+    const auto url = *Url::parse(apiBase().absoluteString() + "/" + endpoint);
+    const auto contentType = body ? std::optional<std::string>("application/json") : std::nullopt;
+    return transport_->data(
+        ShareHTTP::makeRequest(url, method, token, std::move(body), contentType));
+  }
+  template <class Record>
+  Record decoded(const ShareHTTPReply& reply) {
+    EXPECT_EQ(reply.response.status, 200) << reply.body;
+    return ShareHTTP::decode<Record>(reply.body);
+  }
+  /// The status and error code of a refusal.
+  static std::pair<int, std::string> refusal(const ShareHTTPReply& reply) {
+    const auto error = ShareHTTP::apiError(reply.body, reply.response.status);
+    return {reply.response.status, error ? error->code : "(no error body) " + reply.body};
+  }
 
-  const std::int64_t now_ = std::chrono::duration_cast<std::chrono::seconds>(
-                                std::chrono::system_clock::now().time_since_epoch())
-                                .count();
+  const std::int64_t now_ = systemNow();
+  std::atomic<std::int64_t> clock_ = now_;
   testing::TemporaryDirectory data_;
   testing::TemporaryDirectory folder_;
-  ShareService service_{ShareService::Options{data_.path(), "http://127.0.0.1/",
-                                              [now = now_] { return now; }, false}};
-  std::thread thread_;
-  int port_ = 0;
+  RunningService running_{serviceOptions(data_.path(), [this] { return clock_.load(); })};
+  ShareService& service_ = running_.service;
+  const int port_ = running_.port;
   std::map<std::string, std::string> tokens_;
   std::shared_ptr<ShareHTTPTransport> transport_ =
       std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>());
@@ -162,6 +203,186 @@ TEST_F(ShareServiceTest, EveryRefusalHasItsStatusAndCode) {
   EXPECT_TRUE(service_.store().isIntact());
 }
 
+TEST_F(ShareServiceTest, PairedDevicesHearOfTheAccountsNewSharesOnce) {
+  const auto pro = tokens_["pro"];
+  const auto start = decoded<PairStartResponse>(
+      call("POST", "devices/pair/start", pro, R"({"name":"Laptop","platform":"linux"})"));
+  EXPECT_EQ(start.result.expires_at, now_ + 600);
+  auto typed = start.result.code;  // as a person types it: lower case, a dash in the middle
+  std::transform(typed.begin(), typed.end(), typed.begin(), ::tolower);
+  typed.insert(4, "-");
+  const PairClaimRequest claimRequest{typed, "Pixel", "android", std::vector<std::string>{"push"}};
+  const auto claim = ShareJSON::encoder().encode(claimRequest);
+  const auto paired = decoded<PairClaimResponse>(call("POST", "devices/pair/claim", "", claim));
+  EXPECT_EQ(std::tuple(paired.result.uid, paired.result.device.name),
+            std::tuple("pro-id", "Pixel"));
+  EXPECT_EQ(refusal(call("POST", "devices/pair/claim", "", claim)),
+            std::pair(404, std::string("PAIR_CODE_NOT_FOUND")))
+      << "a code pairs one device";
+  const auto device = paired.result.device_token;
+  EXPECT_EQ(decoded<DeviceListResponse>(call("GET", "devices", pro)).result.devices,
+            std::vector{paired.result.device});
+  EXPECT_EQ(decoded<DeviceMeResponse>(call("GET", "devices/me", device)).result.device.last_seen_at,
+            now_);
+
+  ShareOptions options;
+  options.title = "Quarterly report";
+  client("pro").upload(file("q.pdf", "%PDF"), folder_.path(), options);
+  client("hobby").upload(link("https://example.org/other-account"), folder_.path(), {});
+  const auto first =
+      decoded<DeviceNoticeListResponse>(call("GET", "devices/notices?limit=5", device));
+  ASSERT_EQ(first.result.notices.size(), 1u) << "only the device's own account's share";
+  const auto& notice = first.result.notices[0];
+  EXPECT_EQ(std::tuple(notice.type, notice.kind, notice.title, notice.short_url),
+            std::tuple("share.new", "file", std::optional<std::string>("Quarterly report"),
+                       "http://127.0.0.1/" + notice.slug));
+  const auto since = "devices/notices?limit=5&since=" + std::to_string(first.result.cursor);
+  const auto later = decoded<DeviceNoticeListResponse>(call("GET", since, device)).result;
+  EXPECT_EQ(std::tuple(later.notices.size(), later.cursor), std::tuple(0u, first.result.cursor));
+  const auto ack = R"({"status":"shown"})";
+  EXPECT_TRUE(
+      decoded<OkResponse>(call("POST", "devices/notices/" + notice.id + "/ack", device, ack))
+          .success);
+
+  const auto& id = paired.result.device.id;
+  EXPECT_EQ(decoded<DeleteDeviceResponse>(call("DELETE", "devices/" + id, pro)).result.deleted, id);
+  EXPECT_EQ(refusal(call("GET", "devices/me", device)),
+            std::pair(401, std::string("DEVICE_AUTH_REQUIRED")))
+      << "a removed device's token is dead";
+
+  const auto late = decoded<PairStartResponse>(call("POST", "devices/pair/start", pro)).result;
+  clock_ = late.expires_at;
+  const PairClaimRequest lateClaim{late.code, "Old phone", "ios", std::nullopt};
+  EXPECT_EQ(refusal(call("POST", "devices/pair/claim", "", ShareJSON::encoder().encode(lateClaim))),
+            std::pair(410, std::string("PAIR_CODE_EXPIRED")));
+}
+
+TEST_F(ShareServiceTest, AnonymousSharesBindToTheAccountThatHoldsTheirClaims) {
+  const auto document = client(std::nullopt).upload(file("a.txt", "anon"), folder_.path(), {});
+  const auto shortLink =
+      client(std::nullopt).upload(link("https://example.org"), folder_.path(), {});
+  const auto expiring = client(std::nullopt).upload(file("e.txt", "old"), folder_.path(), {});
+  const BindRequest request{{{"doc", document.slug, *document.claimToken},
+                             {"link", shortLink.slug, *shortLink.claimToken},
+                             {"doc", shortLink.slug, *shortLink.claimToken},
+                             {"doc", expiring.slug, *document.claimToken}}};
+  const auto bind = [&](const BindRequest& body) {
+    return decoded<BindResponse>(
+               call("POST", "anon/bind", tokens_["hobby"], ShareJSON::encoder().encode(body)))
+        .result;
+  };
+  const auto result = bind(request);
+  EXPECT_EQ(result.bound, (std::vector<BoundItem>{
+                              {"doc", document.slug, "http://127.0.0.1/" + document.slug},
+                              {"link", shortLink.slug, "http://127.0.0.1/" + shortLink.slug}}));
+  EXPECT_EQ(result.failed, (std::vector<FailedItem>{{"doc", shortLink.slug, "CLAIM_INVALID"},
+                                                    {"doc", expiring.slug, "CLAIM_INVALID"}}))
+      << "a claim binds only its own share, of its own kind";
+  EXPECT_EQ(bind(request).bound, std::vector<BoundItem>{}) << "a claim serves once";
+  const auto me = decoded<MeResponse>(call("GET", "me", tokens_["hobby"]));
+  EXPECT_EQ(std::tuple(me.usage->at("docs").used, me.usage->at("links").used), std::tuple(1, 1));
+
+  clock_ = now_ + 86400;
+  EXPECT_EQ(bind(BindRequest{{{"doc", expiring.slug, *expiring.claimToken}}}).failed,
+            (std::vector<FailedItem>{{"doc", expiring.slug, "CLAIM_EXPIRED"}}));
+  EXPECT_EQ(get("/s/" + expiring.slug).response.status, 404) << "expired: no longer served";
+  service_.purgeExpired();
+  EXPECT_FALSE(service_.store().share(expiring.slug));
+  std::size_t blobs = 0;
+  for (const auto& entry : fs::directory_iterator(data_ / "blobs"))
+    blobs += entry.is_regular_file();
+  EXPECT_EQ(blobs, 0u) << "every document here was anonymous, so all expired with their blobs";
+}
+
+TEST_F(ShareServiceTest, AccountAndDeviceRoutesRefuseWithTheirCodes) {
+  const auto device = [&] {
+    const auto code =
+        decoded<PairStartResponse>(call("POST", "devices/pair/start", tokens_["pro"])).result.code;
+    const PairClaimRequest claim{code, "Desk", "linux", std::nullopt};
+    return decoded<PairClaimResponse>(
+               call("POST", "devices/pair/claim", "", ShareJSON::encoder().encode(claim)))
+        .result.device_token;
+  }();
+  BindRequest tooMany;
+  tooMany.items.assign(21, BindItem{"doc", "slug", "claim"});
+  const auto pro = tokens_["pro"];
+  const std::string valid = R"({"code":"ABCD2345","name":"N","platform":"linux"})";
+  struct Case {
+    std::string method, endpoint, token;
+    std::optional<std::string> body;
+    std::pair<int, std::string> expected;
+  };
+  const std::vector<Case> cases{
+      {"GET", "devices", "", {}, {401, "AUTH_REQUIRED"}},
+      {"POST", "devices/pair/start", device, "{}", {401, "AUTH_REQUIRED"}},
+      {"POST", "anon/bind", "", "{\"items\":[]}", {401, "AUTH_REQUIRED"}},
+      {"POST", "anon/bind", pro, ShareJSON::encoder().encode(tooMany), {400, "VALIDATION_ERROR"}},
+      {"POST", "anon/bind", pro, "{\"items\":{}}", {400, "invalid_request"}},
+      {"GET", "devices/me", "", {}, {401, "DEVICE_AUTH_REQUIRED"}},
+      {"GET", "devices/me", pro, {}, {401, "DEVICE_AUTH_REQUIRED"}},
+      {"DELETE", "devices/no-such-device", pro, {}, {404, "DEVICE_NOT_FOUND"}},
+      {"POST", "devices/pair/claim", "", "{\"code\":", {400, "invalid_request"}},
+      {"POST", "devices/pair/claim", "", valid, {404, "PAIR_CODE_NOT_FOUND"}},
+      {"POST",
+       "devices/pair/claim",
+       "",
+       R"({"code":"ABCD2345","name":"N","platform":"amiga"})",
+       {400, "VALIDATION_ERROR"}},
+      {"GET", "devices/notices?limit=many", device, {}, {400, "VALIDATION_ERROR"}},
+      {"GET", "devices/notices?since=-1", device, {}, {400, "VALIDATION_ERROR"}},
+      {"POST", "devices/notices/n1/ack", device, R"({"status":"read"})", {400, "VALIDATION_ERROR"}},
+      {"POST", "devices/notices/n1/ack", device, R"({"status":"shown"})", {404, "not_found"}},
+      {"POST", "devices/pair/claim", "", std::string(70000, ' '), {413, "payload_too_large"}},
+      {"GET", "no/such/route", pro, {}, {404, "not_found"}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(refusal(call(c.method, c.endpoint, c.token, c.body)), c.expected)
+        << c.method << " " << c.endpoint;
+  }
+  const auto health = decoded<HealthResponse>(call("GET", "health"));
+  EXPECT_EQ(health, (HealthResponse{true, "lumo-share-server", 1}));
+}
+
+TEST(ShareServiceLimits, ACallerOverTheRateWaitsAsTheRetryAfterSays) {
+  testing::TemporaryDirectory data;
+  auto options = serviceOptions(data.path(), systemNow);
+  options.rateBurst = 3;
+  options.ratePerSecond = 0.01;
+  RunningService running(options);
+  URLSessionTransport transport(std::make_shared<ShareCurlSession>());
+  const auto health = [&](const std::optional<std::string>& token) {
+    const auto url = "http://127.0.0.1:" + std::to_string(running.port) + "/api/v1/health";
+    return transport.data(ShareHTTP::makeRequest(*Url::parse(url), "GET", token)).response;
+  };
+  for (int index = 0; index < 3; ++index) EXPECT_EQ(health(std::nullopt).status, 200);
+  const auto refused = health(std::nullopt);
+  EXPECT_EQ(std::tuple(refused.status, refused.value("Retry-After")),
+            std::tuple(429, std::optional<std::string>("100")));
+  EXPECT_EQ(health("some-token").status, 200) << "a token has its own allowance";
+}
+
+TEST(ShareServiceTLS, ServesHTTPSWithTheGivenCertificate) {
+  testing::TemporaryDirectory data;
+  const auto cert = data / "cert.pem", key = data / "key.pem";
+  ASSERT_EQ(testing::runCommand("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 "
+                                "-nodes -days 1 -subj /CN=127.0.0.1 -addext "
+                                "subjectAltName=IP:127.0.0.1 -keyout " +
+                                testing::shellQuoted(key) + " -out " + testing::shellQuoted(cert) +
+                                " 2>/dev/null")
+                .status,
+            0);
+  auto options = serviceOptions(data.path(), systemNow);
+  options.tlsCertificate = cert;
+  options.tlsKey = key;
+  RunningService running(options);
+  const auto health =
+      testing::runCommand("curl -sf --cacert " + testing::shellQuoted(cert) +
+                          " https://127.0.0.1:" + std::to_string(running.port) + "/api/v1/health");
+  EXPECT_EQ(health.output, R"({"ok":true,"service":"lumo-share-server","v":1})");
+  options.tlsKey = data / "missing.pem";
+  EXPECT_TRUE(testing::thrown<std::runtime_error>([&] { ShareService broken(options); }));
+}
+
 TEST(ShareServiceRestart, AServerKilledDuringAnUploadLeavesNoPartialBlobOrRow) {
   testing::TemporaryDirectory data;
   testing::TemporaryDirectory folder;
@@ -198,8 +419,9 @@ TEST(ShareServiceRestart, AServerKilledDuringAnUploadLeavesNoPartialBlobOrRow) {
     partial += entry.is_regular_file();
   EXPECT_EQ(partial, 1u) << "the upload was under way when the server died";
 
-  ShareService restarted{ShareService::Options{data.path(), "", {}, false}};
-  EXPECT_TRUE(fs::is_empty(data / "blobs")) << "the partial upload was swept at start-up";
+  std::ofstream(data / "blobs" / "orphan") << "a blob whose row never came";
+  ShareService restarted{serviceOptions(data.path(), systemNow)};
+  EXPECT_TRUE(fs::is_empty(data / "blobs")) << "the partial upload and the orphan were swept";
   EXPECT_TRUE(restarted.store().isIntact());
   EXPECT_EQ(restarted.store().activeShares(std::nullopt, std::nullopt, std::nullopt, 0), 0);
 }

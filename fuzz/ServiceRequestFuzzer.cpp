@@ -1,0 +1,42 @@
+// Feeds arbitrary bytes to what the reference service reads from requests itself: the JSON
+// bodies of every route, slugs, pairing codes and the notice query. Nothing may crash or throw;
+// what parses must keep the bounds the service relies on.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "DocShare.hpp"
+#include "LinkRecord.hpp"
+#include "ServiceRequests.hpp"
+
+namespace {
+
+void require(bool condition) {
+  if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace lumo::service;
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  lumo::service::parseBody<lumo::DocMetadata>(input);
+  lumo::service::parseBody<lumo::LinkCreateRequest>(input);
+  lumo::service::parseBody<lumo::PairStartRequest>(input);
+  lumo::service::parseBody<lumo::NoticeAck>(input);
+  if (const auto bind = parseBody<lumo::BindRequest>(input)) {
+    require(bindRequestProblem(*bind).has_value() == (bind->items.size() > maxBindItems));
+  }
+  if (const auto claim = parseBody<lumo::PairClaimRequest>(input);
+      claim && !pairClaimProblem(*claim)) {
+    require(!claim->name.empty() && claim->name.size() <= 100);
+    require(normalizedPairingCode(claim->code).size() <= 64);
+  }
+  if (isValidSlug(input, 4)) require(input.size() >= 4 && input.size() <= 64);
+  const auto half = input.substr(0, size / 2);
+  const auto query = parseNoticeQuery(std::string(half), std::string(input.substr(size / 2)));
+  if (query) require(query->limit >= 1 && query->limit <= 200 && query->since >= 0);
+  return 0;
+}
