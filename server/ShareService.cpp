@@ -68,7 +68,10 @@ void logAccess(const httplib::Request& request, const httplib::Response& respons
                       std::chrono::steady_clock::now() - requestStart)
                       .count();
   // The path alone: query strings and headers may carry secrets.
-  std::fprintf(stderr, "%s %s %d %zu %lldms\n", request.method.c_str(), request.path.c_str(),
+  // A request line that did not parse (such as the rest of a refused body on a connection the
+  // client should have closed) has neither method nor path.
+  const auto shown = [](const std::string& text) { return text.empty() ? "-" : text.c_str(); };
+  std::fprintf(stderr, "%s %s %d %zu %lldms\n", shown(request.method), shown(request.path),
                response.status, response.body.size(), static_cast<long long>(ms));
 }
 
