@@ -22,6 +22,7 @@
 #include "ShareAPIError.hpp"
 #include "ShareApple.hpp"
 #include "ShareAppleBundle.hpp"
+#include "ShareByteCount.hpp"
 #include "ShareArchive.hpp"
 #include "ShareArchiveError.hpp"
 #include "ShareBackgroundSession.hpp"

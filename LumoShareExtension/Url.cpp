@@ -52,14 +52,6 @@ class ParsedUri {
   bool ok_ = false;
 };
 
-std::string percentEncoded(std::string_view text) {
-  std::string encoded(text.size() * 3 + 1, '\0');
-  const char* end =
-      uriEscapeExA(text.data(), text.data() + text.size(), encoded.data(), URI_FALSE, URI_FALSE);
-  encoded.resize(static_cast<std::size_t>(end - encoded.data()));
-  return encoded;
-}
-
 std::string percentDecoded(std::string text) {
   text.push_back('\0');
   const char* end = uriUnescapeInPlaceExA(text.data(), URI_FALSE, URI_BR_DONT_TOUCH);
@@ -71,8 +63,8 @@ std::string composedQuery(const std::vector<Url::QueryItem>& items) {
   std::string query;
   for (const auto& item : items) {
     if (!query.empty()) query += '&';
-    query += percentEncoded(item.name);
-    if (item.value) query += '=' + percentEncoded(*item.value);
+    query += Url::percentEncoded(item.name);
+    if (item.value) query += '=' + Url::percentEncoded(*item.value);
   }
   return query;
 }
@@ -166,6 +158,14 @@ std::optional<std::filesystem::path> Url::filePath() const {
   if (uriUriStringToUnixFilenameA(text_.c_str(), file.data()) != URI_SUCCESS) return std::nullopt;
   file.resize(std::strlen(file.c_str()));
   return std::filesystem::path(file);
+}
+
+std::string Url::percentEncoded(std::string_view text) {
+  std::string encoded(text.size() * 3 + 1, '\0');
+  const char* end =
+      uriEscapeExA(text.data(), text.data() + text.size(), encoded.data(), URI_FALSE, URI_FALSE);
+  encoded.resize(static_cast<std::size_t>(end - encoded.data()));
+  return encoded;
 }
 
 Url Url::appendingPathComponent(std::string_view component) const {

@@ -45,6 +45,10 @@ class Url {
   /// The path as a file-system path, for "file:" Urls; nothing for other schemes.
   std::optional<std::filesystem::path> filePath() const;
 
+  /// `text` with every byte but the unreserved characters (letters, digits, "-", ".", "_", "~")
+  /// percent-encoded: safe in any URI component and as an RFC 5987 header value.
+  static std::string percentEncoded(std::string_view text);
+
   /// This Url with `component` added as one more path segment. Everything but unreserved
   /// characters is percent-encoded, so a "/" or "?" in `component` cannot change the structure;
   /// neither can "." or "..", whose dots are encoded too.

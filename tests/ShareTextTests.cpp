@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "ShareByteCount.hpp"
 #include "ShareText.hpp"
 #include "UnicodeText.hpp"
 
@@ -125,6 +126,28 @@ TEST(ShareTextChat, RecognisesTranscriptsAndClampCuts) {
   EXPECT_TRUE(ShareText::looksLikeChatTranscript("[10:01] Ana: hi\n[10:02] Bo: yo"));
   EXPECT_FALSE(ShareText::looksLikeChatTranscript("Dear Ana,\nhow are you?"));
   EXPECT_EQ(ShareText::clamp("e\u0301xyz", 2), "e\u0301x");
+}
+
+TEST(ShareByteCountTest, WritesSizesTheWayFileManagersDo) {
+  const std::vector<std::pair<std::int64_t, std::string>> cases{
+      {-5, "0 B"},
+      {0, "0 B"},
+      {1, "1 KB"},
+      {741, "1 KB"},
+      {1499, "1 KB"},
+      {1500, "2 KB"},
+      {999499, "999 KB"},
+      {999500, "1 MB"},
+      {1500000, "1.5 MB"},
+      {2000000, "2 MB"},
+      {999949999, "999.9 MB"},
+      {999950000, "1 GB"},
+      {1234567890, "1.23 GB"},
+      {1500000000, "1.5 GB"},
+      {2000000000000, "2000 GB"},
+  };
+  for (const auto& [bytes, text] : cases)
+    EXPECT_EQ(ShareByteCount::fileStyle(bytes), text) << bytes;
 }
 
 }  // namespace
