@@ -1,6 +1,7 @@
-// Feeds arbitrary bytes to what the reference service reads from requests itself: the JSON
-// bodies of every route, slugs, pairing codes and the notice query. Nothing may crash or throw;
-// what parses must keep the bounds the service relies on.
+// Feeds arbitrary bytes to what the reference service reads from requests itself (the JSON
+// bodies of every route, slugs, pairing codes, the notice query) and to what its share pages
+// make of file names and Markdown. Nothing may crash or throw; what parses must keep the bounds
+// the service relies on; no name splits a header; no Markdown yields a script element.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include "DocShare.hpp"
 #include "LinkRecord.hpp"
 #include "ServiceRequests.hpp"
+#include "SharePages.hpp"
 
 namespace {
 
@@ -38,5 +40,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto half = input.substr(0, size / 2);
   const auto query = parseNoticeQuery(std::string(half), std::string(input.substr(size / 2)));
   if (query) require(query->limit >= 1 && query->limit <= 200 && query->since >= 0);
+  // A file name becomes a header value: it must never split the header.
+  const auto disposition = SharePages::contentDisposition("attachment", std::string(input));
+  require(disposition.find_first_of("\r\n") == std::string::npos);
+  const auto html = SharePages::markdownHtml(input);
+  require(html.find("<script") == std::string::npos);
+  SharePages::previewOf(std::string(half), std::string(input));
   return 0;
 }

@@ -4,6 +4,7 @@
 #include <jwt.h>
 #include <sodium.h>
 #include <unistd.h>
+#include <charconv>
 
 #include <cerrno>
 #include <cstdlib>
@@ -95,6 +96,41 @@ std::string ServiceSecrets::newSecretToken() {
 
 std::string ServiceSecrets::secretHash(const std::string& secret) {
   return FileDigest::sha256Hex(std::string_view(secret));
+}
+
+namespace {
+
+std::string unlockMac(const std::string& key, const std::string& slug,
+                      const std::string& passwordHash, std::int64_t expiresAt) {
+  unsigned char macKey[crypto_auth_KEYBYTES];
+  const std::string context = "share-unlock:" + key;
+  crypto_generichash(macKey, sizeof macKey, reinterpret_cast<const unsigned char*>(context.data()),
+                     context.size(), nullptr, 0);
+  const auto message = slug + "\n" + std::to_string(expiresAt) + "\n" + passwordHash;
+  unsigned char mac[crypto_auth_BYTES];
+  crypto_auth(mac, reinterpret_cast<const unsigned char*>(message.data()), message.size(), macKey);
+  char hex[2 * crypto_auth_BYTES + 1];
+  sodium_bin2hex(hex, sizeof hex, mac, sizeof mac);
+  return hex;
+}
+
+}  // namespace
+
+std::string ServiceSecrets::unlockCookie(const std::string& slug, const std::string& passwordHash,
+                                         std::int64_t expiresAt) const {
+  return std::to_string(expiresAt) + "." + unlockMac(key_, slug, passwordHash, expiresAt);
+}
+
+bool ServiceSecrets::unlocks(const std::string& cookie, const std::string& slug,
+                             const std::string& passwordHash, std::int64_t nowSeconds) const {
+  const auto dot = cookie.find('.');
+  if (dot == std::string::npos) return false;
+  std::int64_t expiresAt = 0;
+  const auto [stop, error] = std::from_chars(cookie.data(), cookie.data() + dot, expiresAt);
+  if (error != std::errc() || stop != cookie.data() + dot || expiresAt <= nowSeconds) return false;
+  const auto expected = unlockCookie(slug, passwordHash, expiresAt);
+  return cookie.size() == expected.size() &&
+         sodium_memcmp(cookie.data(), expected.data(), expected.size()) == 0;
 }
 
 std::string ServiceSecrets::randomCode(std::string_view alphabet, std::size_t length) {

@@ -27,6 +27,14 @@ class ServiceSecrets {
   static std::string newSecretToken();
   /// What is stored of such a secret: its SHA-256, hex.
   static std::string secretHash(const std::string& secret);
+  /// The value of the cookie that unlocks the protected share `slug` until `expiresAt`: the
+  /// expiry and a MAC over slug, expiry and the share's password hash, so it dies with a
+  /// changed password and cannot be moved to another share.
+  std::string unlockCookie(const std::string& slug, const std::string& passwordHash,
+                           std::int64_t expiresAt) const;
+  bool unlocks(const std::string& cookie, const std::string& slug, const std::string& passwordHash,
+               std::int64_t nowSeconds) const;
+
   /// `length` characters drawn uniformly from `alphabet`.
   static std::string randomCode(std::string_view alphabet, std::size_t length);
   /// An Argon2id hash of a share password.

@@ -24,7 +24,8 @@ CREATE TABLE IF NOT EXISTS shares (
   size INTEGER NOT NULL, blob TEXT, comment TEXT, password_hash TEXT,
   max_downloads INTEGER NOT NULL, download_count INTEGER NOT NULL,
   disable_download INTEGER NOT NULL, burn_after_reading INTEGER NOT NULL, watermark TEXT,
-  title TEXT, ctime INTEGER NOT NULL, exp_days INTEGER NOT NULL, expires_at INTEGER NOT NULL);
+  title TEXT, ctime INTEGER NOT NULL, exp_days INTEGER NOT NULL, expires_at INTEGER NOT NULL,
+  view_count INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX IF NOT EXISTS shares_owner ON shares (owner, kind, expires_at);
 CREATE INDEX IF NOT EXISTS shares_anonymous ON shares (anonymous_client, expires_at);
 CREATE TABLE IF NOT EXISTS pairings (
@@ -40,6 +41,7 @@ CREATE TABLE IF NOT EXISTS notices (
   kind TEXT NOT NULL, title TEXT, slug TEXT NOT NULL, short_url TEXT NOT NULL,
   created_at INTEGER NOT NULL, expires_at INTEGER NOT NULL, ack_status TEXT);
 CREATE INDEX IF NOT EXISTS notices_device ON notices (device, sequence);
+CREATE TABLE IF NOT EXISTS gone (slug TEXT PRIMARY KEY, reason TEXT NOT NULL, at INTEGER NOT NULL);
 )sql";
 
 /// The connections this thread opened, by store, closed when the thread ends. Stores are told
@@ -56,7 +58,7 @@ thread_local ThreadConnections threadConnections;
 constexpr const char* shareColumns =
     "id, kind, slug, owner, anonymous_client, claim_hash, url, filename, content_type, size, "
     "blob, comment, password_hash, max_downloads, download_count, disable_download, "
-    "burn_after_reading, watermark, title, ctime, exp_days, expires_at";
+    "burn_after_reading, watermark, title, ctime, exp_days, expires_at, view_count";
 
 StoredShare readShare(const Statement& row) {
   return StoredShare{
@@ -65,7 +67,7 @@ StoredShare readShare(const Statement& row) {
       row.optionalText(8),  row.integer(9),       row.optionalText(10), row.optionalText(11),
       row.optionalText(12), row.integer(13),      row.integer(14),      row.integer(15) != 0,
       row.integer(16) != 0, row.optionalText(17), row.optionalText(18), row.integer(19),
-      row.integer(20),      row.integer(21)};
+      row.integer(20),      row.integer(21),      row.integer(22)};
 }
 
 }  // namespace
@@ -82,9 +84,13 @@ ServiceStore::ServiceStore(fs::path dataDirectory)
     throw StoreError("the database was written by a newer server (schema " +
                      std::to_string(current) + ")");
   }
-  // Version 1 lacked pairings, devices and notices; every statement of the schema is
-  // idempotent, so running it whole migrates any older database.
+  // Version 1 lacked pairings, devices and notices, version 2 view counts and the record of
+  // shares that are gone. The schema's statements are idempotent, so running them whole adds
+  // missing tables; a column needs its own statement.
   Transaction migration(db);
+  if (current == 1 || current == 2) {
+    execute(db, "ALTER TABLE shares ADD COLUMN view_count INTEGER NOT NULL DEFAULT 0");
+  }
   execute(db, schema);
   execute(db, ("PRAGMA user_version = " + std::to_string(schemaVersion)).c_str());
   migration.commit();
@@ -127,7 +133,7 @@ std::optional<Account> ServiceStore::account(const std::string& idOrName) const 
 
 bool ServiceStore::insertShare(const StoredShare& share) {
   const auto sql = std::string("INSERT INTO shares (") + shareColumns +
-                   ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+                   ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
   Statement insert(connection(), sql.c_str());
   insert.bind(1, share.id).bind(2, share.kind).bind(3, share.slug).bind(4, share.owner);
   insert.bind(5, share.anonymousClient).bind(6, share.claimHash).bind(7, share.url);
@@ -137,9 +143,12 @@ bool ServiceStore::insertShare(const StoredShare& share) {
   insert.bind(16, std::int64_t{share.disableDownload})
       .bind(17, std::int64_t{share.burnAfterReading});
   insert.bind(18, share.watermark).bind(19, share.title).bind(20, share.ctime);
-  insert.bind(21, share.expDays).bind(22, share.expiresAt);
+  insert.bind(21, share.expDays).bind(22, share.expiresAt).bind(23, share.viewCount);
   insert.step();
-  return !insert.constraintFailed;
+  if (insert.constraintFailed) return false;
+  Statement reuse(connection(), "DELETE FROM gone WHERE slug = ?");
+  reuse.bind(1, share.slug).step();
+  return true;
 }
 
 std::optional<StoredShare> ServiceStore::share(const std::string& slug) const {
@@ -212,6 +221,50 @@ ServiceStore::BindOutcome ServiceStore::bindAnonymous(const std::string& slug,
   move.bind(1, account).bind(2, slug).step();
   bind.commit();
   return BindOutcome::bound;
+}
+
+void ServiceStore::countView(const std::string& slug) {
+  Statement count(connection(), "UPDATE shares SET view_count = view_count + 1 WHERE slug = ?");
+  count.bind(1, slug).step();
+}
+
+bool ServiceStore::reserveDownload(const std::string& slug) {
+  auto* db = connection();
+  Statement reserve(db,
+                    "UPDATE shares SET download_count = download_count + 1 WHERE slug = ? AND "
+                    "(max_downloads <= 0 OR download_count < max_downloads)");
+  reserve.bind(1, slug).step();
+  return sqlite3_changes(db) > 0;
+}
+
+void ServiceStore::releaseDownload(const std::string& slug) {
+  Statement release(connection(),
+                    "UPDATE shares SET download_count = download_count - 1 "
+                    "WHERE slug = ? AND download_count > 0");
+  release.bind(1, slug).step();
+}
+
+std::optional<std::string> ServiceStore::remove(const std::string& slug, const std::string& reason,
+                                                std::int64_t now) {
+  auto* db = connection();
+  Transaction removal(db);
+  Statement query(db, "SELECT blob FROM shares WHERE slug = ?");
+  query.bind(1, slug);
+  if (!query.step()) return std::nullopt;
+  const auto blob = query.optionalText(0).value_or("");
+  Statement remove(db, "DELETE FROM shares WHERE slug = ?");
+  remove.bind(1, slug).step();
+  Statement gone(db, "INSERT OR REPLACE INTO gone (slug, reason, at) VALUES (?, ?, ?)");
+  gone.bind(1, slug).bind(2, reason).bind(3, now).step();
+  removal.commit();
+  return blob;
+}
+
+std::optional<std::string> ServiceStore::goneReason(const std::string& slug) const {
+  Statement query(connection(), "SELECT reason FROM gone WHERE slug = ?");
+  query.bind(1, slug);
+  if (!query.step()) return std::nullopt;
+  return query.text(0);
 }
 
 bool ServiceStore::isIntact() const {

@@ -53,13 +53,14 @@ struct StoredShare {
   std::int64_t ctime = 0;
   std::int64_t expDays = 0;
   std::int64_t expiresAt = 0;
+  std::int64_t viewCount = 0;
 };
 
 /// The service's records in SQLite: WAL mode, one connection per thread that uses it, the schema
 /// versioned with PRAGMA user_version. Every operation is one statement or one transaction.
 class ServiceStore {
  public:
-  static constexpr int schemaVersion = 2;
+  static constexpr int schemaVersion = 3;
 
   /// Opens (creating and migrating) "service.db" in `dataDirectory`. Throws StoreError.
   explicit ServiceStore(std::filesystem::path dataDirectory);
@@ -113,6 +114,18 @@ class ServiceStore {
   /// Records the device's acknowledgement; false when it has no such notice.
   bool acknowledge(const std::string& device, const std::string& noticeId,
                    const std::string& status);
+  /// One more view of a share's page.
+  void countView(const std::string& slug);
+  /// Counts a download unless the share's limit is reached; false then. Counting first means
+  /// parallel downloads can never pass the limit; `releaseDownload` gives back one that failed.
+  bool reserveDownload(const std::string& slug);
+  void releaseDownload(const std::string& slug);
+  /// Deletes a share, remembering for 30 days that it is gone and why ("burned", "expired").
+  /// Answers its blob ("" for a link), or nothing when there was no such share.
+  std::optional<std::string> remove(const std::string& slug, const std::string& reason,
+                                    std::int64_t now);
+  /// Why a share that no longer exists is gone, if it existed lately.
+  std::optional<std::string> goneReason(const std::string& slug) const;
   /// "PRAGMA integrity_check" says "ok".
   bool isIntact() const;
 

@@ -85,6 +85,23 @@ std::optional<PlanRules> PlanRules::named(const std::string& key) {
 
 namespace {
 
+/// The path of the public base, "/" last, as a route pattern may hold it.
+std::string pagePath(const std::string& publicBase) {
+  const auto url = Url::parse(publicBase);
+  auto path = url ? url->path() : std::string();
+  const bool plain = std::all_of(path.begin(), path.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '/' || c == '-' || c == '_';
+  });
+  if (!url || !url->host() || path.empty() || path[0] != '/' || !plain) {
+    throw std::runtime_error(
+        "the public base must be an http(s) URL whose path has only "
+        "letters, digits, '-', '_' and '/': " +
+        publicBase);
+  }
+  if (path.back() != '/') path += '/';
+  return path;
+}
+
 std::unique_ptr<httplib::Server> makeServer(const ShareService::Options& options) {
   if (options.tlsCertificate.empty() && options.tlsKey.empty()) {
     return std::make_unique<httplib::Server>();
@@ -109,6 +126,7 @@ ShareService::ShareService(Options options)
       server_(makeServer(options_)) {
   if (!options_.nowSeconds) options_.nowSeconds = systemSeconds;
   if (options_.publicBase.empty() || options_.publicBase.back() != '/') options_.publicBase += '/';
+  pagePath_ = pagePath(options_.publicBase);
   purgeExpired();
   const auto referenced = store_.blobIds();
   blobs_.sweep({referenced.begin(), referenced.end()});
@@ -230,8 +248,7 @@ void ShareService::routes() {
              });
   }
   deviceRoutes();
-  server_->Get(R"(/s/([A-Za-z0-9_-]+))",
-               [this](const auto& request, auto& response) { serveContent(request, response); });
+  pageRoutes();
 }
 
 std::optional<ShareService::Caller> ShareService::signedIn(const httplib::Request& request,
@@ -516,35 +533,6 @@ void ShareService::me(const httplib::Request& request, httplib::Response& respon
                              std::map<std::string, PlanUsage>{
                                  {"docs", PlanUsage{used("doc"), plan.maxDocuments}},
                                  {"links", PlanUsage{used("link"), plan.maxLinks}}}});
-}
-
-void ShareService::serveContent(const httplib::Request& request, httplib::Response& response) {
-  const auto share = store_.share(request.matches[1]);
-  if (!share || share->expiresAt <= now()) {
-    return fail(response, 404, Generic::notFound, "no such share, or it expired");
-  }
-  if (share->passwordHash) {
-    const auto given = request.get_header_value("X-Share-Password");
-    if (!ServiceSecrets::passwordMatches(*share->passwordHash, given)) {
-      return fail(response, 401, Generic::unauthorized, "this share needs its password");
-    }
-  }
-  if (share->kind == "link") return response.set_redirect(*share->url);
-  if (share->disableDownload) return fail(response, 403, Generic::forbidden, "download disabled");
-  const auto file = blobs_.path(*share->blob);
-  auto in = std::make_shared<std::ifstream>(file, std::ios::binary);
-  if (!*in) return fail(response, 404, Generic::notFound, "the content is gone");
-  response.set_header(
-      "Content-Disposition",
-      "attachment; filename=\"" + ShareMultipart::safeFileName(*share->filename) + "\"");
-  response.set_content_provider(
-      static_cast<std::size_t>(share->size), *share->contentType,
-      [in](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-        std::string chunk(std::min<std::size_t>(length, 65536), '\0');
-        in->seekg(static_cast<std::streamoff>(offset));
-        in->read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        return in->gcount() > 0 && sink.write(chunk.data(), static_cast<std::size_t>(in->gcount()));
-      });
 }
 
 }  // namespace lumo::service

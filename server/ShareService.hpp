@@ -40,7 +40,7 @@ struct PlanRules {
 
 /// The reference LumoShare service: the API under "/api/v1" (publishing, claim binding, the
 /// account's plan, device pairing, devices and their notices, health) over SQLite and a blob
-/// folder, and the published content under "/s/<slug>". One object serves many threads; its
+/// folder, and the share pages at the public base. One object serves many threads; its
 /// state is on disk. A thread of its own purges expired shares.
 class ShareService {
  public:
@@ -108,7 +108,14 @@ class ShareService {
   void publishLink(const httplib::Request& request, const std::string& requestBody,
                    httplib::Response& response, bool anonymous);
   void me(const httplib::Request& request, httplib::Response& response);
-  void serveContent(const httplib::Request& request, httplib::Response& response);
+  void pageRoutes();
+  /// The share a page route names, when it exists, has not expired and is unlocked; else the
+  /// page that says why is the response.
+  std::optional<StoredShare> openShare(const httplib::Request& request,
+                                       httplib::Response& response);
+  void sharePage(const httplib::Request& request, httplib::Response& response);
+  void unlock(const httplib::Request& request, httplib::Response& response);
+  void serveFile(const httplib::Request& request, httplib::Response& response, bool attachment);
   void bindAnonymous(const httplib::Request& request, const std::string& body,
                      httplib::Response& response);
   void pairStart(const httplib::Request& request, const std::string& body,
@@ -128,7 +135,9 @@ class ShareService {
   ServiceStore store_;
   ServiceSecrets secrets_;
   BlobStore blobs_;
+  std::string pagePath_;  ///< the public base's path, "/" last: where share pages live
   RateLimiter rateLimiter_;
+  RateLimiter passwordLimiter_{5, 5.0 / 60};  ///< password tries per address and share
   std::unique_ptr<httplib::Server> server_;
   std::jthread sweeper_;  ///< last: stops before what it uses is destroyed
 };

@@ -136,7 +136,7 @@ TEST_F(ShareServiceTest, PublishesDocumentsAndLinksAnonymousAndSignedIn) {
   EXPECT_EQ(signedIn.title, "Report");
   EXPECT_EQ(signedIn.expiresAtMs, (now_ + 40 * 86400) * 1000);
   EXPECT_EQ(signedIn.claimToken, std::nullopt);
-  EXPECT_EQ(get("/s/my-report").body, "report body");
+  EXPECT_EQ(get("/my-report/file").body, "report body");
 
   const auto anonymous =
       client(std::nullopt).upload(file("a.txt", "anonymous"), folder_.path(), options);
@@ -285,7 +285,7 @@ TEST_F(ShareServiceTest, AnonymousSharesBindToTheAccountThatHoldsTheirClaims) {
   clock_ = now_ + 86400;
   EXPECT_EQ(bind(BindRequest{{{"doc", expiring.slug, *expiring.claimToken}}}).failed,
             (std::vector<FailedItem>{{"doc", expiring.slug, "CLAIM_EXPIRED"}}));
-  EXPECT_EQ(get("/s/" + expiring.slug).response.status, 404) << "expired: no longer served";
+  EXPECT_EQ(get("/" + expiring.slug).response.status, 410) << "expired: no longer served";
   service_.purgeExpired();
   EXPECT_FALSE(service_.store().share(expiring.slug));
   std::size_t blobs = 0;
