@@ -73,6 +73,28 @@ TEST_F(StoresTest, TokenMirrorIsPrivateAndClearable) {
   EXPECT_FALSE(fs::exists(storage.tokenMirrorURL()));
 }
 
+TEST_F(StoresTest, ATokenWithinAMinuteOfItsExpiryCountsAsExpired) {
+  const ShareUploadSession session{nullptr, ShareTokenStore(storage), ShareSettingsStore{storage},
+                                   nullptr, RetryPolicy::defaultValue()};
+  using State = ShareUploadSession::TokenState;
+  const auto stateAt = [&](std::int64_t nowMs) {
+    const auto resolution = session.resolveToken(nowMs);
+    return resolution.token     ? State::signedIn
+           : resolution.expired ? State::expired
+                                : State::signedOut;
+  };
+  EXPECT_EQ(stateAt(0), State::signedOut);
+  ShareTokenStore(storage).save(token);  // expires at 2000 ms
+  EXPECT_EQ(stateAt(2000 - 60001), State::signedIn);
+  EXPECT_EQ(stateAt(2000 - 60000), State::expired) << "the margin includes its edge";
+  writeFile(storage.tokenMirrorURL(), "{not json");
+  EXPECT_EQ(stateAt(0), State::signedOut);
+  EXPECT_EQ(session.tokenState(), State::signedOut);
+  EXPECT_TRUE(session.isAnonymous());
+  EXPECT_EQ(ShareUploadSession::tokenState("expired"), State::expired);
+  EXPECT_EQ(ShareUploadSession::tokenState("Expired"), std::nullopt);
+}
+
 TEST_F(StoresTest, DamagedFilesReadAsAbsentOrDefaults) {
   const ShareTokenStore tokens(storage);
   const ShareSettingsStore settings{storage};
