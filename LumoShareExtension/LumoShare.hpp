@@ -75,6 +75,7 @@
 #include "ShareUploadError.hpp"
 #include "ShareUploadOutcome.hpp"
 #include "ShareUploadRecord.hpp"
+#include "ShareUploadReport.hpp"
 #include "ShareUploadSession.hpp"
 #include "ShareVocabularies.hpp"
 #include "ShareZip.hpp"

@@ -1,7 +1,9 @@
 #include "ShareUploadSession.hpp"
 
 #include "ShareAppleBundle.hpp"
+#include "ShareLogMessages.hpp"
 #include "ShareTime.hpp"
+#include "ShareUploadClient.hpp"
 
 namespace lumo {
 
@@ -48,6 +50,141 @@ ShareUploadSession::TokenState ShareUploadSession::tokenState() const {
 
 bool ShareUploadSession::isAnonymous() const {
   return !resolveToken(currentTimeMs()).token;
+}
+
+namespace {
+
+ShareSettings readSettings(const ShareSettingsStore& store) {
+  try {
+    return store.load();
+  } catch (const std::exception&) {
+    return ShareSettings::defaultValue();
+  }
+}
+
+/// A failure that is no ShareUploadError (a queue write, an archive): its description.
+struct OtherFailure {
+  std::string description;
+};
+using Attempted = std::variant<ShareUploadOutcome, ShareUploadError, OtherFailure>;
+
+/// Runs `attempt`; a failure is recorded in the queue (a failure to record it is ignored) and
+/// answered.
+template <class Attempt>
+Attempted recorded(PendingShareQueue& queue, const QueuedShare& share, Attempt&& attempt) {
+  const auto fail = [&](const std::string& text) {
+    try {
+      queue.markFailed(share, text);
+    } catch (const std::exception&) {
+      // The failure is reported all the same; the entry keeps its last state.
+    }
+  };
+  try {
+    return attempt();
+  } catch (const ShareUploadError& error) {
+    fail(queueErrorText(error));
+    return error;
+  } catch (const std::exception& error) {
+    fail(error.what());
+    return OtherFailure{error.what()};
+  }
+}
+
+}  // namespace
+
+ShareUploadOutcome ShareUploadSession::publish(const QueuedShare& share,
+                                               const ShareSettings& settings,
+                                               const std::optional<std::string>& token,
+                                               std::stop_token stop) const {
+  const auto options = share.staged().options.value_or(settings.options());
+  const ShareUploadClient client(ShareSettings::apiBaseURL(), token, transport, retry);
+  return client.upload(share.staged(), share.directoryURL, options, stop);
+}
+
+template <class OnRejected>
+ShareUploadOutcome ShareUploadSession::publishWithFallback(const QueuedShare& share,
+                                                           const ShareSettings& settings,
+                                                           const std::optional<std::string>& token,
+                                                           std::stop_token stop,
+                                                           OnRejected onRejected) const {
+  try {
+    return publish(share, settings, token, stop);
+  } catch (const ShareUploadError& error) {
+    if (error.kind() != ShareUploadError::Kind::unauthorized || !token || token->empty()) throw;
+    onRejected();
+    return publish(share, settings, std::nullopt, stop);
+  }
+}
+
+ShareUploadSession::UploadResult ShareUploadSession::uploadNow(
+    const std::string& clientShareId, const std::optional<ShareOptions>& options,
+    std::stop_token stop) const {
+  auto share = queue->entry(clientShareId);
+  if (!share) return ShareUploadError::transport("队列条目丢失：" + clientShareId);
+  if (options && share->staged().options != options) {
+    auto staged = share->staged();
+    staged.options = options;
+    std::optional<QueuedShare> stored;
+    try {
+      stored = queue->updateStaged(staged, clientShareId);
+    } catch (const std::exception&) {
+      // Not stored: this attempt still uses the new options.
+    }
+    if (stored) {
+      share = std::move(stored);
+    } else {
+      share->entry.staged = std::move(staged);
+    }
+  }
+  const auto settings = readSettings(settingsStore);
+  auto result = recorded(*queue, *share, [&] {
+    queue->markUploading(*share);
+    const auto token = resolveToken(currentTimeMs()).token;
+    const auto outcome = publishWithFallback(
+        *share, settings, token ? std::optional(token->accessToken) : std::nullopt, stop,
+        [] { ShareLogMessages::uploadTokenRejected(); });
+    queue->markSucceeded(*share, outcome);
+    return outcome;
+  });
+  if (auto* outcome = std::get_if<ShareUploadOutcome>(&result)) return std::move(*outcome);
+  if (auto* error = std::get_if<ShareUploadError>(&result)) return std::move(*error);
+  return ShareUploadError::transport(std::get<OtherFailure>(result).description);
+}
+
+ShareUploadReport ShareUploadSession::drain(std::int64_t limit, bool includeExhausted,
+                                            std::stop_token stop) const {
+  const auto batch = queue->nextBatch(limit, includeExhausted);
+  ShareUploadReport report;
+  if (batch.empty()) return report;
+  const auto resolved = resolveToken(currentTimeMs()).token;
+  bool anonymous = !resolved;
+  const auto settings = readSettings(settingsStore);
+  for (const auto& share : batch) {
+    const auto result = recorded(*queue, share, [&] {
+      queue->markUploading(share);
+      const auto token = anonymous ? std::nullopt : std::optional(resolved->accessToken);
+      const auto outcome = publishWithFallback(share, settings, token, stop, [&] {
+        ShareLogMessages::drainTokenRejected();
+        anonymous = true;
+      });
+      queue->markSucceeded(share, outcome);
+      return outcome;
+    });
+    const auto& id = share.staged().clientShareId;
+    if (const auto* outcome = std::get_if<ShareUploadOutcome>(&result)) {
+      report.uploaded.push_back(*outcome);
+    } else if (const auto* error = std::get_if<ShareUploadError>(&result)) {
+      report.failures.push_back(
+          {id, error->message(), error->isRetryable(), error->requiresLogin()});
+    } else {
+      report.failures.push_back({id, std::get<OtherFailure>(result).description, true, false});
+    }
+  }
+  const auto stats = queue->stats();
+  report.skipped = std::max<std::int64_t>(
+      0, stats.queued + stats.failed - static_cast<std::int64_t>(batch.size()));
+  report.anonymous = anonymous;
+  return report;
 }
 
 }  // namespace lumo

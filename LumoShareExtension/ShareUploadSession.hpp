@@ -3,7 +3,10 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <stop_token>
+#include <string>
 #include <string_view>
+#include <variant>
 
 #include "PendingShareQueue.hpp"
 #include "RetryPolicy.hpp"
@@ -11,13 +14,18 @@
 #include "ShareSettings.hpp"
 #include "ShareToken.hpp"
 #include "ShareTokenStore.hpp"
+#include "ShareUploadError.hpp"
+#include "ShareUploadOutcome.hpp"
+#include "ShareUploadReport.hpp"
 
 namespace lumo {
 
-/// Publishes staged shares for the panel, the command-line tool and the background drain. This
-/// part decides, at any moment, whether the user's account can be used: it reads the stored
-/// token on every call (so a sign-in elsewhere counts at once), with a one-minute expiry margin.
-/// An immutable value; copies share the queue.
+/// Publishes staged shares for the panel, the command-line tool and the background drain, and
+/// keeps the queue in step: every attempt is marked uploading, then succeeded (an upload record)
+/// or failed (with its error text). It decides at every call whether the user's account can be
+/// used: it reads the stored token each time (so a sign-in elsewhere counts at once), with a
+/// one-minute expiry margin; a token the service rejects makes the share go out anonymously.
+/// An immutable value; copies share the queue. Nothing here throws: results carry failures.
 struct ShareUploadSession {
   /// Within this much of its expiry a token counts as expired: it must not die in flight.
   static constexpr std::int64_t expiryMarginMs = 60000;
@@ -49,6 +57,26 @@ struct ShareUploadSession {
   TokenState tokenState() const;
   /// No usable token (an expired one makes the session anonymous).
   bool isAnonymous() const;
+
+  using UploadResult = std::variant<ShareUploadOutcome, ShareUploadError>;
+  /// Publishes the queued share `clientShareId` now, with `options` when given (stored with the
+  /// share when they differ). `stop` cancels the transfer or a retry wait.
+  UploadResult uploadNow(const std::string& clientShareId,
+                         const std::optional<ShareOptions>& options = std::nullopt,
+                         std::stop_token stop = {}) const;
+  /// Publishes the due shares of the queue, oldest first, at most `limit`, one after another.
+  ShareUploadReport drain(std::int64_t limit, bool includeExhausted = false,
+                          std::stop_token stop = {}) const;
+
+ private:
+  ShareUploadOutcome publish(const QueuedShare& share, const ShareSettings& settings,
+                             const std::optional<std::string>& token, std::stop_token stop) const;
+  /// Publishes with `token`, and again without it when the service rejects it; `onRejected`
+  /// is told when that happens.
+  template <class OnRejected>
+  ShareUploadOutcome publishWithFallback(const QueuedShare& share, const ShareSettings& settings,
+                                         const std::optional<std::string>& token,
+                                         std::stop_token stop, OnRejected onRejected) const;
 };
 
 }  // namespace lumo

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "LumoShare.hpp"
-#include "ShareService.hpp"
+#include "ServiceFixture.hpp"
 #include "TemporaryDirectory.hpp"
 #include "TestCommand.hpp"
 
@@ -19,35 +19,9 @@ namespace {
 namespace fs = std::filesystem;
 using service::ShareService;
 
-std::int64_t systemNow() {
-  return std::chrono::duration_cast<std::chrono::seconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
-ShareService::Options serviceOptions(const fs::path& data, std::function<std::int64_t()> clock) {
-  ShareService::Options options;
-  options.dataDirectory = data;
-  options.publicBase = "http://127.0.0.1/";
-  options.nowSeconds = std::move(clock);
-  options.accessLog = false;
-  return options;
-}
-
-/// A running service on an ephemeral loopback port; stops with the object.
-struct RunningService {
-  explicit RunningService(const ShareService::Options& options) : service(options) {
-    port = service.bind("127.0.0.1", 0);
-    thread = std::thread([this] { service.listen(); });
-  }
-  ~RunningService() {
-    service.stop();
-    thread.join();
-  }
-  ShareService service;
-  int port = 0;
-  std::thread thread;
-};
+using testing::RunningService;
+using testing::serviceOptions;
+using testing::systemNow;
 
 class ShareServiceTest : public ::testing::Test {
  protected:

@@ -1,0 +1,47 @@
+#pragma once
+// The reference service for tests: started in-process on an ephemeral loopback port over a data
+// folder, stopped with the object.
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "ShareService.hpp"
+
+namespace lumo::testing {
+
+inline std::int64_t systemNow() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+inline service::ShareService::Options serviceOptions(const std::filesystem::path& data,
+                                                     std::function<std::int64_t()> clock) {
+  service::ShareService::Options options;
+  options.dataDirectory = data;
+  options.publicBase = "http://127.0.0.1/";
+  options.nowSeconds = std::move(clock);
+  options.accessLog = false;
+  return options;
+}
+
+struct RunningService {
+  /// Listens on `port`, or on any free port when it is 0.
+  explicit RunningService(const service::ShareService::Options& options, int port = 0)
+      : service(options) {
+    this->port = service.bind("127.0.0.1", port);
+    thread = std::thread([this] { service.listen(); });
+  }
+  ~RunningService() {
+    service.stop();
+    thread.join();
+  }
+  std::string apiBase() const { return "http://127.0.0.1:" + std::to_string(port) + "/api/v1"; }
+
+  service::ShareService service;
+  int port = 0;
+  std::thread thread;
+};
+
+}  // namespace lumo::testing
