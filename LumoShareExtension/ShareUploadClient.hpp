@@ -121,7 +121,7 @@ class ShareUploadClient {
   DocumentPlan bundlePlan(const StagedShare& staged, const std::filesystem::path& directory,
                           const std::optional<std::string>& markdown) const;
   ShareHTTPRequest postRequest(const std::string& path, std::string body,
-                               const std::string& contentType) const;
+                               const std::string& contentType, const StagedShare& staged) const;
   std::int64_t expDays(const ShareOptions& options) const;
   /// What a publish answers: the short link on the share-page base, the expiry from the reply's
   /// creation time and lifetime, and the claim token of an anonymous upload.

@@ -42,6 +42,9 @@ CREATE TABLE IF NOT EXISTS notices (
   created_at INTEGER NOT NULL, expires_at INTEGER NOT NULL, ack_status TEXT);
 CREATE INDEX IF NOT EXISTS notices_device ON notices (device, sequence);
 CREATE TABLE IF NOT EXISTS gone (slug TEXT PRIMARY KEY, reason TEXT NOT NULL, at INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS idempotency (
+  scope TEXT NOT NULL, key TEXT NOT NULL, slug TEXT, created_at INTEGER NOT NULL,
+  PRIMARY KEY (scope, key));
 )sql";
 
 /// The connections this thread opened, by store, closed when the thread ends. Stores are told
@@ -265,6 +268,41 @@ std::optional<std::string> ServiceStore::goneReason(const std::string& slug) con
   query.bind(1, slug);
   if (!query.step()) return std::nullopt;
   return query.text(0);
+}
+
+ServiceStore::KeyUse ServiceStore::useIdempotencyKey(const std::string& scope,
+                                                     const std::string& key, std::int64_t now) {
+  auto* db = connection();
+  Transaction use(db);
+  Statement query(db, "SELECT slug, created_at FROM idempotency WHERE scope = ? AND key = ?");
+  query.bind(1, scope).bind(2, key);
+  if (query.step() && query.integer(1) > now - 86400) {
+    if (query.isNull(0)) return {KeyUse::inProgress, {}};
+    return {KeyUse::done, query.text(0)};
+  }
+  Statement reserve(db,
+                    "INSERT OR REPLACE INTO idempotency (scope, key, slug, created_at) "
+                    "VALUES (?, ?, NULL, ?)");
+  reserve.bind(1, scope).bind(2, key).bind(3, now).step();
+  use.commit();
+  return {KeyUse::fresh, {}};
+}
+
+void ServiceStore::finishIdempotencyKey(const std::string& scope, const std::string& key,
+                                        const std::optional<std::string>& slug) {
+  if (slug) {
+    Statement done(connection(), "UPDATE idempotency SET slug = ? WHERE scope = ? AND key = ?");
+    done.bind(1, *slug).bind(2, scope).bind(3, key).step();
+    return;
+  }
+  Statement release(connection(), "DELETE FROM idempotency WHERE scope = ? AND key = ?");
+  release.bind(1, scope).bind(2, key).step();
+}
+
+void ServiceStore::replaceClaim(const std::string& slug, const std::string& claimHash) {
+  Statement replace(connection(),
+                    "UPDATE shares SET claim_hash = ? WHERE slug = ? AND claim_hash IS NOT NULL");
+  replace.bind(1, claimHash).bind(2, slug).step();
 }
 
 bool ServiceStore::isIntact() const {

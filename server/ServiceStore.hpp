@@ -126,6 +126,19 @@ class ServiceStore {
                                     std::int64_t now);
   /// Why a share that no longer exists is gone, if it existed lately.
   std::optional<std::string> goneReason(const std::string& slug) const;
+  /// A publish request's Idempotency-Key within `scope` (an account, or an anonymous client):
+  /// new (now reserved for this request), still in progress, or done with the share it made.
+  /// Keys are kept 24 hours.
+  struct KeyUse {
+    enum Outcome { fresh, inProgress, done } outcome = fresh;
+    std::string slug;
+  };
+  KeyUse useIdempotencyKey(const std::string& scope, const std::string& key, std::int64_t now);
+  /// Records the share a reserved key made, or with nothing, gives the key up.
+  void finishIdempotencyKey(const std::string& scope, const std::string& key,
+                            const std::optional<std::string>& slug);
+  /// Gives a still anonymous share a new claim (its hash); bound shares keep none.
+  void replaceClaim(const std::string& slug, const std::string& claimHash);
   /// "PRAGMA integrity_check" says "ok".
   bool isIntact() const;
 

@@ -358,6 +358,46 @@ bool insertWithSlug(ServiceStore& store, StoredShare& share,
 
 }  // namespace
 
+ShareService::IdempotencyKey::IdempotencyKey(ServiceStore& store, const Caller& caller,
+                                             const httplib::Request& request, std::int64_t now)
+    : store_(store), caller_(caller), key_(request.get_header_value("Idempotency-Key")) {
+  const bool usable =
+      !key_.empty() && key_.size() <= 200 &&
+      std::all_of(key_.begin(), key_.end(), [](char c) { return c > ' ' && c < 127; });
+  if (!usable) return;
+  scope_ = caller.anonymous() ? "anonymous " + caller.address : caller.account->id;
+  use_ = store_.useIdempotencyKey(scope_, key_, now);
+  reserved_ = use_.outcome == ServiceStore::KeyUse::fresh;
+}
+
+ShareService::IdempotencyKey::~IdempotencyKey() {
+  if (!reserved_) return;
+  try {
+    store_.finishIdempotencyKey(scope_, key_, std::nullopt);
+  } catch (const std::exception&) {
+    // The reservation lapses after a day.
+  }
+}
+
+bool ShareService::IdempotencyKey::answered(ShareService& service, httplib::Response& response) {
+  if (scope_.empty()) return false;
+  if (use_.outcome == ServiceStore::KeyUse::done) {
+    service.replayPublished(response, use_.slug, caller_);
+    return true;
+  }
+  if (use_.outcome == ServiceStore::KeyUse::inProgress) {
+    fail(response, 409, Generic::conflict, "the same request is still being handled");
+    return true;
+  }
+  return false;
+}
+
+void ShareService::IdempotencyKey::finish(const std::string& slug) {
+  if (!reserved_) return;
+  store_.finishIdempotencyKey(scope_, key_, slug);
+  reserved_ = false;
+}
+
 void ShareService::publishDocument(const httplib::Request& request, httplib::Response& response,
                                    const httplib::ContentReader& reader, bool anonymous) {
   // A refusal may leave the body unread: the connection must not carry it into a next request.
@@ -365,6 +405,8 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
   auto caller = anonymous ? Caller{{}, {}, request.remote_addr} : signedIn(request, response);
   if (!caller) return;
   const auto moment = now();
+  IdempotencyKey idempotency(store_, *caller, request, moment);
+  if (idempotency.answered(*this, response)) return;
   if (const auto refusal =
           quotaRefusal(store_, caller->owner(), caller->address, caller->plan, "doc", moment)) {
     return fail(response, 403, refusal->first, refusal->second);
@@ -435,28 +477,9 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
     return fail(response, 409, Generic::conflict, "the slug is taken");
   }
   announce(share);
-  const DocShare doc{caller->anonymous() ? "anonymous" : caller->account->id,
-                     share.id,
-                     share.slug,
-                     *share.filename,
-                     "blobs/" + id,
-                     *share.contentType,
-                     share.size,
-                     share.comment,
-                     share.ctime,
-                     share.ctime,
-                     share.expDays,
-                     std::nullopt,
-                     share.maxDownloads,
-                     0,
-                     share.disableDownload,
-                     share.burnAfterReading,
-                     meta.watermark,
-                     std::nullopt,
-                     0};
   response.headers.erase("Connection");  // the body was read whole: the connection may stay
-  if (caller->anonymous()) return reply(response, AnonDocCreateResponse{true, {doc, claimToken}});
-  reply(response, DocCreateResponse{true, {doc}});
+  answerPublished(response, share, *caller, claimToken);
+  idempotency.finish(share.slug);
 }
 
 void ShareService::publishLink(const httplib::Request& request, const std::string& requestBody,
@@ -464,6 +487,8 @@ void ShareService::publishLink(const httplib::Request& request, const std::strin
   auto caller = anonymous ? Caller{{}, {}, request.remote_addr} : signedIn(request, response);
   if (!caller) return;
   const auto moment = now();
+  IdempotencyKey idempotency(store_, *caller, request, moment);
+  if (idempotency.answered(*this, response)) return;
   if (const auto refusal =
           quotaRefusal(store_, caller->owner(), caller->address, caller->plan, "link", moment)) {
     return fail(response, 403, refusal->first, refusal->second);
@@ -489,16 +514,66 @@ void ShareService::publishLink(const httplib::Request& request, const std::strin
     return fail(response, 409, Generic::conflict, "the slug is taken");
   }
   announce(share);
-  LinkRecord link;
-  link.uid = caller->anonymous() ? "anonymous" : caller->account->id;
-  link.id = share.id;
-  link.url = body.url;
-  link.slug = share.slug;
-  link.ctime = share.ctime;
-  link.mtime = share.ctime;
-  link.exp_days = share.expDays;
-  reply(response, LinkCreateResponse{
-                      true, link, caller->anonymous() ? std::optional(claimToken) : std::nullopt});
+  answerPublished(response, share, *caller, claimToken);
+  idempotency.finish(share.slug);
+}
+
+/// The reply to a publish: the share as the service describes it, with the claim token of an
+/// anonymous one.
+void ShareService::answerPublished(httplib::Response& response, const StoredShare& share,
+                                   const Caller& caller, const std::string& claimToken) {
+  const auto uid = caller.anonymous() ? std::string("anonymous") : caller.account->id;
+  if (share.kind == "link") {
+    LinkRecord link;
+    link.uid = uid;
+    link.id = share.id;
+    link.url = share.url.value_or("");
+    link.slug = share.slug;
+    link.ctime = share.ctime;
+    link.mtime = share.ctime;
+    link.exp_days = share.expDays;
+    return reply(response,
+                 LinkCreateResponse{true, link,
+                                    caller.anonymous() ? std::optional(claimToken) : std::nullopt});
+  }
+  std::optional<WatermarkSettings> watermark;
+  if (share.watermark) watermark = ShareJSON::decoder().decode<WatermarkSettings>(*share.watermark);
+  const DocShare doc{uid,
+                     share.id,
+                     share.slug,
+                     share.filename.value_or("file"),
+                     "blobs/" + share.blob.value_or(""),
+                     share.contentType.value_or(""),
+                     share.size,
+                     share.comment,
+                     share.ctime,
+                     share.ctime,
+                     share.expDays,
+                     std::nullopt,
+                     share.maxDownloads,
+                     share.downloadCount,
+                     share.disableDownload,
+                     share.burnAfterReading,
+                     watermark,
+                     std::nullopt,
+                     0};
+  if (caller.anonymous()) return reply(response, AnonDocCreateResponse{true, {doc, claimToken}});
+  reply(response, DocCreateResponse{true, {doc}});
+}
+
+/// Answers a repeated publish (same Idempotency-Key, same caller) with the share the first one
+/// made. An anonymous caller gets a new claim token for it: the first reply never arrived, and
+/// only the claim's hash is kept.
+void ShareService::replayPublished(httplib::Response& response, const std::string& slug,
+                                   const Caller& caller) {
+  const auto share = store_.share(slug);
+  if (!share) return fail(response, 410, Generic::expired, "the share of this request is gone");
+  std::string claimToken;
+  if (caller.anonymous()) {
+    claimToken = ServiceSecrets::newSecretToken();
+    store_.replaceClaim(slug, ServiceSecrets::secretHash(claimToken));
+  }
+  answerPublished(response, *share, caller, claimToken);
 }
 
 void ShareService::announce(const StoredShare& share) {

@@ -103,6 +103,31 @@ class ShareService {
   std::optional<std::pair<std::string, DeviceInfo>> deviceSignedIn(const httplib::Request& request,
                                                                    httplib::Response& response);
   void announce(const StoredShare& share);
+  void answerPublished(httplib::Response& response, const StoredShare& share, const Caller& caller,
+                       const std::string& claimToken);
+  void replayPublished(httplib::Response& response, const std::string& slug, const Caller& caller);
+
+  /// A publish request's "Idempotency-Key": reserved while the request runs, then bound to the
+  /// share it made, or given up when it made none. A repeat is answered with the first share.
+  class IdempotencyKey {
+   public:
+    IdempotencyKey(ServiceStore& store, const Caller& caller, const httplib::Request& request,
+                   std::int64_t now);
+    ~IdempotencyKey();
+    IdempotencyKey(const IdempotencyKey&) = delete;
+    IdempotencyKey& operator=(const IdempotencyKey&) = delete;
+    /// True when the request is answered already: a replay, or a repeat still running.
+    bool answered(ShareService& service, httplib::Response& response);
+    void finish(const std::string& slug);
+
+   private:
+    ServiceStore& store_;
+    const Caller& caller_;
+    std::string key_;
+    std::string scope_;  ///< empty: the request has no usable key
+    ServiceStore::KeyUse use_;
+    bool reserved_ = false;
+  };
   void publishDocument(const httplib::Request& request, httplib::Response& response,
                        const httplib::ContentReader& reader, bool anonymous);
   void publishLink(const httplib::Request& request, const std::string& requestBody,

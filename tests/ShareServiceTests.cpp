@@ -112,8 +112,17 @@ TEST_F(ShareServiceTest, PublishesDocumentsAndLinksAnonymousAndSignedIn) {
   EXPECT_EQ(signedIn.claimToken, std::nullopt);
   EXPECT_EQ(get("/my-report/file").body, "report body");
 
+  // A repeat of the same share (its reply was lost, say) is the same share, not a second one.
+  const auto again = client("pro").upload(file("r.txt", "report body"), folder_.path(), options);
+  EXPECT_EQ(again.slug, "my-report");
+
   const auto anonymous =
       client(std::nullopt).upload(file("a.txt", "anonymous"), folder_.path(), options);
+  const auto anonymousAgain =
+      client(std::nullopt).upload(file("a.txt", "anonymous"), folder_.path(), options);
+  EXPECT_EQ(anonymousAgain.slug, anonymous.slug);
+  EXPECT_NE(anonymousAgain.claimToken, anonymous.claimToken) << "only the last claim is known";
+  EXPECT_EQ(service_.store().activeShares(std::nullopt, std::nullopt, std::nullopt, 0), 1);
   EXPECT_NE(anonymous.slug, "my-report") << "anonymous shares get no slug of their own";
   EXPECT_EQ(anonymous.expiresAtMs, (now_ + 86400) * 1000) << "anonymous shares live one day";
   ASSERT_TRUE(anonymous.claimToken);
