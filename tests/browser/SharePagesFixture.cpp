@@ -46,7 +46,7 @@ class Fixture {
   }
   std::string publishLink(const std::string& url, ShareOptions options) {
     StagedShare share;
-    share.clientShareId = url;
+    share.clientShareId = url + " " + std::to_string(++links_);  // each its own share
     share.payload.kind = "link";
     share.payload.url = url;
     return client().upload(share, folder_, options).slug;
@@ -61,6 +61,7 @@ class Fixture {
   std::shared_ptr<ShareHTTPTransport> transport_;
   Url apiBase_;
   std::string token_;
+  int links_ = 0;
 };
 
 std::string fileContent(const fs::path& path) {
