@@ -42,8 +42,7 @@ JSONValue readObject(const std::filesystem::path& file) {
   }
 }
 
-/// The person's own Info.json: $XDG_CONFIG_HOME/lumo-share, else ~/.config/lumo-share.
-std::optional<std::filesystem::path> userInfoFile() {
+std::optional<std::filesystem::path> personalInfoFile() {
   const char* config = std::getenv("XDG_CONFIG_HOME");
   if (config != nullptr && config[0] == '/') {
     return std::filesystem::path(config) / "lumo-share" / infoFileName;
@@ -57,7 +56,7 @@ std::optional<std::filesystem::path> userInfoFile() {
 JSONValue readInfoDictionary() {
   const auto installed = ShareAppleBundle::locateInfoFile();
   auto info = installed ? readObject(*installed) : JSONValue::object();
-  if (const auto file = userInfoFile()) {
+  if (const auto file = personalInfoFile()) {
     const auto own = readObject(*file);
     for (const auto& [key, value] : own.items()) info[key] = value;
   }
@@ -93,6 +92,11 @@ std::string printableASCII(const std::string& text) {
 
 ShareAppleBundle::ShareAppleBundle(JSONValue info)
     : info_(info.is_object() ? std::move(info) : JSONValue::object()) {}
+
+std::optional<std::string> ShareAppleBundle::userInfoFile() {
+  const auto file = personalInfoFile();
+  return file ? std::optional(file->string()) : std::nullopt;
+}
 
 std::shared_ptr<const ShareAppleBundle> ShareAppleBundle::main() {
   auto& slot = mainSlot();

@@ -21,6 +21,9 @@ class ShareAppleBundle {
   static std::shared_ptr<const ShareAppleBundle> main();
   /// Replaces the program's bundle (tests, and tools that bring their own dictionary).
   static void setMain(std::shared_ptr<const ShareAppleBundle> bundle);
+  /// The person's own "Info.json", which overrides the installed one key by key:
+  /// $XDG_CONFIG_HOME/lumo-share/Info.json, else ~/.config/lumo-share/Info.json.
+  static std::optional<std::string> userInfoFile();
   /// Where `main()` looks for "Info.json", first match wins.
   static std::optional<std::string> locateInfoFile();
 

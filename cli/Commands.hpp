@@ -2,11 +2,49 @@
 
 #include <CLI/CLI.hpp>
 
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ShareItemProvider.hpp"
+#include "ShareStorage.hpp"
+#include "StandardInput.hpp"
+
 namespace lumo::cli {
+
+/// Exit codes of the tool.
+enum ExitCode : int {
+  published = 0,
+  keptInQueue = 1,
+  usageError = 2,
+  nothingToShare = 3,
+  notKept = 4,
+};
+
+/// What to stage: text (or "-" for standard input) and items (paths, http(s) links, "-").
+struct StageRequest {
+  std::optional<std::string> text;
+  std::vector<std::string> items;
+  bool json = false;
+};
+
+/// The item providers of a request; "-" as an item spools standard input to a file.
+struct StageInputs {
+  std::vector<std::shared_ptr<ShareItemProvider>> providers;
+  std::unique_ptr<StandardInputSpool> spool;
+};
+StageInputs inputsFor(const StageRequest& request, const ShareStorage& storage);
+/// Why a request cannot be staged at all, if it cannot.
+std::optional<std::string> stageRequestProblem(const StageRequest& request);
 
 /// Adds "stage" to the tool; the callback sets `exitCode`.
 void addStageCommand(CLI::App& app, int& exitCode);
 /// Adds "queue" (list) and "queue remove ID".
 void addQueueCommand(CLI::App& app, int& exitCode);
+/// Adds "share" (stage and publish), the default command.
+CLI::App* addShareCommand(CLI::App& app, int& exitCode);
+/// Adds the host application's commands: status, login, logout, drain, recent, config.
+void addAccountCommands(CLI::App& app, int& exitCode);
 
 }  // namespace lumo::cli

@@ -14,12 +14,6 @@
 namespace lumo::cli {
 namespace {
 
-struct StageRequest {
-  std::optional<std::string> text;
-  std::vector<std::string> items;
-  bool json = false;
-};
-
 /// Text beyond this many bytes of standard input cannot reach a share: the share keeps
 /// `maxTextBytes` after trimming, and the margin leaves room for the white space trimmed off.
 constexpr std::size_t standardInputTextLimit = 2 * ShareApple::maxTextBytes;
@@ -35,13 +29,8 @@ std::string readStandardInputText() {
   return std::move(input.text);
 }
 
-/// Files, folders and links named on the command line; "-" is standard input as a file.
-struct StageInputs {
-  std::vector<std::shared_ptr<ShareItemProvider>> providers;
-  std::unique_ptr<StandardInputSpool> spool;
-};
+}  // namespace
 
-/// A web link when the argument is one http(s) link, otherwise a path.
 StageInputs inputsFor(const StageRequest& request, const ShareStorage& storage) {
   StageInputs inputs;
   auto& providers = inputs.providers;
@@ -63,6 +52,19 @@ StageInputs inputsFor(const StageRequest& request, const ShareStorage& storage) 
   return inputs;
 }
 
+std::optional<std::string> stageRequestProblem(const StageRequest& request) {
+  if (!request.text && request.items.empty()) {
+    return "nothing to share (give a path, a link or --text)";
+  }
+  if (request.text == "-" &&
+      std::find(request.items.begin(), request.items.end(), "-") != request.items.end()) {
+    return "standard input can be the text or a file, not both";
+  }
+  return std::nullopt;
+}
+
+namespace {
+
 void printSummary(const StagedShare& staged) {
   fmt::print("staged {}\n", staged.clientShareId);
   fmt::print("  kind:        {}\n", staged.payload.kind);
@@ -72,13 +74,8 @@ void printSummary(const StagedShare& staged) {
 }
 
 int runStage(const StageRequest& request) {
-  if (!request.text && request.items.empty()) {
-    std::cerr << "lumo-share: nothing to stage (give a path, a link or --text)\n";
-    return 2;
-  }
-  if (request.text == "-" &&
-      std::find(request.items.begin(), request.items.end(), "-") != request.items.end()) {
-    std::cerr << "lumo-share: standard input can be the text or a file, not both\n";
+  if (const auto problem = stageRequestProblem(request)) {
+    std::cerr << "lumo-share: " << *problem << "\n";
     return 2;
   }
   try {

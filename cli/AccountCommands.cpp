@@ -1,0 +1,178 @@
+// The tool as the host application: sign-in, state, the queue's drain, recent uploads and the
+// service it talks to.
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include <iostream>
+#include <iterator>
+
+#include "Commands.hpp"
+#include "LumoShare.hpp"
+
+namespace lumo::cli {
+namespace {
+
+ShareUploadSession defaultSession() {
+  return ShareUploadSession::makeDefault(
+      std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>()));
+}
+
+int status() {
+  const auto session = defaultSession();
+  const auto storage = session.queue->storage();
+  const auto plan = SharePlanStore{storage}.load(currentTimeMs());
+  const auto stats = session.queue->stats();
+  fmt::print("sign-in:  {}\n", ShareUploadSession::rawValue(session.tokenState()));
+  fmt::print("plan:     {}\n", plan ? plan->planName.value_or(plan->plan) : "(not known yet)");
+  fmt::print("server:   {}\n", ShareSettings::apiBaseURL().absoluteString());
+  fmt::print("pages:    {}\n", ShareAppleBundle::main()->sharePageBase());
+  fmt::print("queue:    {} queued, {} uploading, {} failed; {} recent uploads\n", stats.queued,
+             stats.uploading, stats.failed, stats.recent);
+  return 0;
+}
+
+int login(const std::string& given) {
+  std::string text = given;
+  if (given == "-" || given.empty()) {
+    text.assign(std::istreambuf_iterator<char>(std::cin), {});
+  }
+  const auto trimmed = std::string(UnicodeText::trimmed(text));
+  auto token = trimmed.rfind("lumoshare://", 0) == 0 ? TokenImport::token(trimmed)
+                                                     : TokenImport::parse(trimmed);
+  if (!token) {
+    std::cerr << "lumo-share: that is no sign-in token (a JSON Web Token, the JSON object of "
+                 "`lumo-share-server token`, or a lumoshare://auth link); nothing was changed\n";
+    return usageError;
+  }
+  defaultSession().tokenStore.save(*token);
+  fmt::print("signed in{}\n", token->userId ? " as " + *token->userId : "");
+  return 0;
+}
+
+int logout() {
+  defaultSession().tokenStore.clear();
+  std::cout << "signed out\n";
+  return 0;
+}
+
+JSONValue reportJSON(const ShareUploadReport& report) {
+  auto failures = JSONValue::array();
+  for (const auto& failure : report.failures) {
+    failures.push_back(JSONValue{{"clientShareId", failure.clientShareId},
+                                 {"message", failure.message},
+                                 {"retryable", failure.retryable},
+                                 {"requiresLogin", failure.requiresLogin}});
+  }
+  auto uploaded = JSONValue::array();
+  for (const auto& outcome : report.uploaded) uploaded.push_back(outcome.encode());
+  JSONValue json{{"uploaded", uploaded}, {"failures", failures}, {"skipped", report.skipped}};
+  if (report.anonymous) json["anonymous"] = *report.anonymous;
+  return json;
+}
+
+int drain(std::int64_t limit, bool all, bool json) {
+  const auto report = defaultSession().drain(limit, all);
+  if (json) {
+    std::cout << ShareJSONEncoder::dump(reportJSON(report)) << "\n";
+  } else {
+    for (const auto& outcome : report.uploaded) fmt::print("published {}\n", outcome.shortUrl);
+    for (const auto& failure : report.failures) {
+      fmt::print(stderr, "lumo-share: {}: {}\n", failure.clientShareId, failure.message);
+    }
+    fmt::print("{} published, {} failed, {} waiting\n", report.uploaded.size(),
+               report.failures.size(), report.skipped);
+  }
+  return report.succeeded() ? published : keptInQueue;
+}
+
+int recent(bool json) {
+  const auto records = defaultSession().queue->recentUploads(50);
+  if (json) {
+    std::cout << ShareJSON::encoder().encode(records) << "\n";
+    return 0;
+  }
+  for (const auto& record : records) {
+    fmt::print("{}  {}  expires {}  {}{}\n", record.shortUrl, record.title,
+               ShareDateFormat::localTime(record.expiresAtMs, "yyyy-MM-dd HH:mm"),
+               record.anonymous ? "anonymous, claim " : "",
+               record.anonymous ? record.claimState : "");
+  }
+  return 0;
+}
+
+/// Points the tool at a service: writes the person's own Info.json, keeping its other keys.
+int configServer(const std::string& apiBase, const std::optional<std::string>& pageBase) {
+  const auto file = ShareAppleBundle::userInfoFile();
+  const auto api = Url::parse(apiBase);
+  if (!file || !api || !api->host() || (api->scheme() != "http" && api->scheme() != "https")) {
+    std::cerr << "lumo-share: the server is an http(s) API base such as "
+                 "http://127.0.0.1:8787/api/v1\n";
+    return usageError;
+  }
+  auto info = JSONValue::object();
+  try {
+    info = ShareJSONDecoder::parse(AtomicFile::read(*file));
+  } catch (const std::exception&) {
+    // none yet, or unreadable: start afresh
+  }
+  info["LumoShareAPIBase"] = apiBase;
+  // By default the pages live at the service's origin: the API base up to its path.
+  const auto pathStart = apiBase.find('/', apiBase.find("://") + 3);
+  auto pages = pageBase.value_or(apiBase.substr(0, pathStart) + "/");
+  if (pages.back() != '/') pages += '/';
+  info["LumoShareSharePageBase"] = pages;
+  AtomicFile::createDirectories(std::filesystem::path(*file).parent_path());
+  AtomicFile::write(*file, ShareJSONEncoder::dump(info) + "\n", 0644);
+  fmt::print("server {} with share pages at {} (in {})\n", apiBase, pages, *file);
+  return 0;
+}
+
+}  // namespace
+
+void addAccountCommands(CLI::App& app, int& exitCode) {
+  app.add_subcommand("status", "Sign-in state, plan, server and queue counts")->callback([&] {
+    exitCode = status();
+  });
+
+  auto token = std::make_shared<std::string>();
+  auto* loginCommand = app.add_subcommand(
+      "login",
+      "Sign in with a token (JWT, JSON object or lumoshare:// link; \"-\" or none: stdin)");
+  loginCommand->add_option("TOKEN", *token, "The token, or - for standard input");
+  loginCommand->callback([&exitCode, token] { exitCode = login(*token); });
+
+  app.add_subcommand("logout", "Forget the stored sign-in token")->callback([&] {
+    exitCode = logout();
+  });
+
+  struct DrainRequest {
+    std::int64_t limit = 20;
+    bool all = false, json = false;
+  };
+  auto drainRequest = std::make_shared<DrainRequest>();
+  auto* drainCommand = app.add_subcommand("drain", "Publish the queued shares that are due");
+  drainCommand->add_option("--limit", drainRequest->limit, "At most this many shares");
+  drainCommand->add_flag("--all", drainRequest->all, "Also shares that used up their attempts");
+  drainCommand->add_flag("--json", drainRequest->json, "Print the report as JSON");
+  drainCommand->callback([&exitCode, drainRequest] {
+    exitCode = drain(drainRequest->limit, drainRequest->all, drainRequest->json);
+  });
+
+  auto recentJson = std::make_shared<bool>(false);
+  auto* recentCommand = app.add_subcommand("recent", "Recent uploads with their links");
+  recentCommand->add_flag("--json", *recentJson, "Print the upload records as JSON");
+  recentCommand->callback([&exitCode, recentJson] { exitCode = recent(*recentJson); });
+
+  auto* config = app.add_subcommand("config", "Configure the tool");
+  config->require_subcommand(1);
+  auto apiBase = std::make_shared<std::string>();
+  auto pageBase = std::make_shared<std::optional<std::string>>();
+  auto* server = config->add_subcommand("server", "Point the tool at a LumoShare service");
+  server->add_option("API_BASE", *apiBase, "The service's API base, ending in /api/v1")->required();
+  server->add_option("--page-base", *pageBase, "Origin of its share pages (default: its origin)");
+  server->callback(
+      [&exitCode, apiBase, pageBase] { exitCode = configServer(*apiBase, *pageBase); });
+}
+
+}  // namespace lumo::cli

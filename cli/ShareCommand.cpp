@@ -1,0 +1,220 @@
+// "lumo-share share": stages items and publishes them in one go, with the compose options of the
+// share panel, validated the same way and reported in the same words.
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include <iostream>
+
+#include "Commands.hpp"
+#include "LumoShare.hpp"
+
+namespace lumo::cli {
+namespace {
+
+using ShareL10n::tr;
+
+/// The compose options as typed on the command line.
+struct ShareRequest {
+  StageRequest stage;
+  std::optional<std::string> title, note, expires, slug, maxDownloads, watermark;
+  std::string watermarkPosition = "center";
+  std::optional<std::int64_t> watermarkOpacity;
+  bool askPassword = false;
+  std::optional<std::string> passwordFile;
+  bool noDownload = false, burn = false;
+};
+
+/// Reads a password from the terminal without echo.
+std::optional<std::string> promptPassword() {
+  const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
+  if (tty < 0) return std::nullopt;
+  termios saved{};
+  ::tcgetattr(tty, &saved);
+  termios quiet = saved;
+  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  ::tcsetattr(tty, TCSAFLUSH, &quiet);
+  const std::string prompt = tr(SharePanelText::passwordTitle) + ": ";
+  [[maybe_unused]] auto written = ::write(tty, prompt.data(), prompt.size());
+  std::string password;
+  for (char c; ::read(tty, &c, 1) == 1 && c != '\n';) password += c;
+  ::tcsetattr(tty, TCSAFLUSH, &saved);
+  written = ::write(tty, "\n", 1);
+  ::close(tty);
+  return password;
+}
+
+std::optional<std::int64_t> retentionSeconds(const std::string& text) {
+  if (text == "1d") return 86400;
+  if (text == "7d") return 604800;
+  if (text == "30d") return 2592000;
+  return std::nullopt;
+}
+
+/// The panel's form, filled from the command line over the draft the settings give.
+ShareComposeDraft composeDraft(const ShareRequest& request, ShareComposeDraft draft,
+                               const std::optional<std::string>& password) {
+  if (request.title) draft.title = *request.title;
+  if (request.note) draft.note = *request.note;
+  if (request.expires) draft.expiresInSeconds = *retentionSeconds(*request.expires);
+  if (password) {
+    draft.passwordEnabled = true;
+    draft.password = *password;
+  }
+  if (request.slug) draft.slug = *request.slug;
+  if (request.maxDownloads) draft.maxDownloadsText = *request.maxDownloads;
+  draft.disableDownload = request.noDownload;
+  draft.burnAfterReading = request.burn;
+  if (request.watermark) {
+    draft.watermarkEnabled = true;
+    draft.watermarkText = *request.watermark;
+  }
+  draft.watermarkPosition = ShareComposeWatermarkPosition::fromWireValue(request.watermarkPosition);
+  if (request.watermarkOpacity) draft.watermarkOpacityPercent = *request.watermarkOpacity;
+  return draft;
+}
+
+/// The panel's compose hint for what this share cannot carry, when the request asks for it.
+std::optional<std::string> composeHint(const ShareRequest& request, bool linkOnly, bool anonymous,
+                                       ShareUploadSession::TokenState state,
+                                       const std::optional<SharePlan>& plan, bool hasPassword) {
+  namespace Text = SharePanelText;
+  const bool documentOptions = request.title || request.note || request.maxDownloads ||
+                               request.noDownload || request.burn || request.watermark;
+  const bool accountOptions = request.slug || hasPassword || request.expires;
+  if (anonymous && (accountOptions || documentOptions)) {
+    if (linkOnly) return tr(Text::hintAnonymousLink);
+    if (!accountOptions) return std::nullopt;
+    return tr(state == ShareUploadSession::TokenState::expired ? Text::hintLoginExpired
+                                                               : Text::hintAnonymous);
+  }
+  if (linkOnly && documentOptions) return tr(Text::hintSignedInLink);
+  if (hasPassword && plan && plan->isFreePlan()) {
+    return tr(Text::hintFreePlan, plan->planName.value_or(plan->plan));
+  }
+  return std::nullopt;
+}
+
+void printSuccess(const ShareUploadOutcome& outcome, const StagedShare& staged, bool json) {
+  if (json) {
+    std::cout << ShareJSON::encoder().encode(outcome) << std::endl;
+    return;
+  }
+  std::cout << outcome.shortUrl << std::endl;
+  fmt::print(stderr, "{}\n", SharePanelText::resultMetaText(outcome, staged, currentTimeMs()));
+  if (::isatty(STDERR_FILENO) == 1) {
+    if (const auto code = qrImage(outcome.shortUrl, 132))
+      fmt::print(stderr, "{}", code->terminalText());
+  }
+}
+
+int reportFailure(const ShareUploadError& error, ShareUploadSession::TokenState state,
+                  const PendingShareQueue& queue, const std::string& clientShareId) {
+  fmt::print(stderr, "lumo-share: {}\n", SharePanelText::failureGuidance(error, state));
+  if (queue.entry(clientShareId)) {
+    fmt::print(stderr, "lumo-share: kept in the queue as {}; `lumo-share drain` retries it\n",
+               clientShareId);
+    return keptInQueue;
+  }
+  fmt::print(stderr, "lumo-share: not kept: the share could not be stored for a retry\n");
+  return notKept;
+}
+
+int runShare(const ShareRequest& request) {
+  if (const auto problem = stageRequestProblem(request.stage)) {
+    std::cerr << "lumo-share: " << *problem << "\n";
+    return request.stage.items.empty() && !request.stage.text ? nothingToShare : usageError;
+  }
+  if (request.expires && !retentionSeconds(*request.expires)) {
+    std::cerr << "lumo-share: --expires takes 1d, 7d or 30d\n";
+    return usageError;
+  }
+  auto password = request.passwordFile
+                      ? std::optional(AtomicFile::read(*request.passwordFile, 4096))
+                  : request.askPassword ? promptPassword()
+                                        : std::nullopt;
+  if (password && !password->empty() && password->back() == '\n') password->pop_back();
+
+  const auto session = ShareUploadSession::makeDefault(
+      std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>()));
+  const auto ingest = ShareIngest::makeDefault();
+  const auto inputs = inputsFor(request.stage, ingest.storage());
+  const auto staged = ingest.ingest(inputs.providers, makeLowercaseUUID());
+
+  const auto state = session.tokenState();
+  const bool anonymous = state != ShareUploadSession::TokenState::signedIn;
+  const bool linkOnly = ShareCompose::isLinkOnly(staged);
+  const auto plan = SharePlanStore{ingest.storage()}.load(currentTimeMs());
+  const auto settings = ShareSettingsStore{ingest.storage()}.load();
+  const auto draft = composeDraft(
+      request, ShareComposeDraft::make(settings, anonymous, linkOnly, staged.displayTitle, plan),
+      password);
+  if (const auto issues = draft.issues(linkOnly, anonymous); !issues.empty()) {
+    for (const auto issue : issues) {
+      fmt::print(stderr, "lumo-share: {}\n", SharePanelText::message(issue));
+    }
+    session.queue->remove(staged.clientShareId);  // nothing was sent; nothing is kept
+    return usageError;
+  }
+  if (const auto hint =
+          composeHint(request, linkOnly, anonymous, state, plan, password.has_value())) {
+    fmt::print(stderr, "lumo-share: {}\n", *hint);
+  }
+  const bool allowsPassword = !plan || plan->allowsPassword();
+  const auto result = session.uploadNow(staged.clientShareId,
+                                        draft.makeOptions(linkOnly, anonymous, allowsPassword));
+  if (const auto* outcome = std::get_if<ShareUploadOutcome>(&result)) {
+    printSuccess(*outcome, staged, request.stage.json);
+    return published;
+  }
+  return reportFailure(std::get<ShareUploadError>(result), state, *session.queue,
+                       staged.clientShareId);
+}
+
+int runShareSafely(const ShareRequest& request) {
+  try {
+    return runShare(request);
+  } catch (const ShareIngestError& error) {
+    std::cerr << "lumo-share: " << SharePanelText::readableMessage(error) << "\n";
+    return error.kind() == ShareIngestError::Kind::emptyPayload ? nothingToShare : notKept;
+  } catch (const std::exception& error) {
+    std::cerr << "lumo-share: " << error.what() << "\n";
+    return notKept;
+  }
+}
+
+}  // namespace
+
+CLI::App* addShareCommand(CLI::App& app, int& exitCode) {
+  auto request = std::make_shared<ShareRequest>();
+  auto* command = app.add_subcommand(
+      "share", "Stage files, folders, links or text and publish them behind a short link");
+  command->add_option("items", request->stage.items,
+                      "Files, folders or http(s) links; \"-\" shares standard input as a file");
+  command->add_option("--text", request->stage.text, "Text to share; \"-\" reads standard input");
+  command->add_option("--title", request->title, "Title of the share");
+  command->add_option("--note", request->note, "A note shown with the share");
+  command->add_option("--expires", request->expires, "How long it stays: 1d, 7d or 30d");
+  command->add_flag("--password", request->askPassword,
+                    "Protect it with a password, asked on the terminal without echo");
+  command->add_option("--password-file", request->passwordFile,
+                      "Protect it with the password in this file (its first line)");
+  command->add_option("--slug", request->slug, "Custom short-link path (4-32 letters, digits, -)");
+  command->add_option("--max-downloads", request->maxDownloads, "Download limit (0: none)");
+  command->add_flag("--no-download", request->noDownload, "View only: no download");
+  command->add_flag("--burn", request->burn, "Delete the share after its first view");
+  command->add_option("--watermark", request->watermark, "Draw this text over the preview");
+  command->add_option("--watermark-position", request->watermarkPosition, "center or diagonal")
+      ->check(CLI::IsMember({"center", "diagonal"}));
+  command->add_option("--watermark-opacity", request->watermarkOpacity, "Opacity in percent");
+  command->add_flag("--json", request->stage.json, "Print the outcome record as JSON");
+  command->footer(
+      "Exit codes: 0 published; 1 not published, kept in the queue; 2 usage error; 3 nothing to "
+      "share; 4 not published and not kept.");
+  command->callback([request, &exitCode] { exitCode = runShareSafely(*request); });
+  return command;
+}
+
+}  // namespace lumo::cli
