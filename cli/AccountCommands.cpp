@@ -122,6 +122,11 @@ int configServer(const std::string& apiBase, const std::optional<std::string>& p
   auto pages = pageBase.value_or(apiBase.substr(0, pathStart) + "/");
   if (pages.back() != '/') pages += '/';
   info["LumoShareSharePageBase"] = pages;
+  if (ShareAppleBundle(info).sharePageBase() != pages) {
+    std::cerr << "lumo-share: the share pages must be at an http(s) origin such as "
+                 "http://127.0.0.1:8787/ (no path)\n";
+    return usageError;
+  }
   AtomicFile::createDirectories(std::filesystem::path(*file).parent_path());
   AtomicFile::write(*file, ShareJSONEncoder::dump(info) + "\n", 0644);
   fmt::print("server {} with share pages at {} (in {})\n", apiBase, pages, *file);
