@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "LumoShare.hpp"
+#include "ServiceFixture.hpp"
 #include "TemporaryDirectory.hpp"
 #include "TestCommand.hpp"
 
@@ -22,9 +23,10 @@ class CommandLineTest : public ::testing::Test {
   /// Runs the tool with the output of the shell command `feeder` as standard input.
   testing::CommandResult runFed(const std::string& arguments, const std::string& feeder) {
     const auto command = "cd " + shellQuoted(folder.path()) +
-                         " && export XDG_DATA_HOME=" + shellQuoted(folder / "data") + " && " +
-                         feeder + " | " + shellQuoted(LUMO_SHARE_EXECUTABLE) + " " + arguments +
-                         " 2>" + shellQuoted(folder / "stderr");
+                         " && export XDG_DATA_HOME=" + shellQuoted(folder / "data") +
+                         " XDG_CONFIG_HOME=" + shellQuoted(folder / "config") + " && " + feeder +
+                         " | " + shellQuoted(LUMO_SHARE_EXECUTABLE) + " " + arguments + " 2>" +
+                         shellQuoted(folder / "stderr");
     auto result = testing::runCommand(command);
     std::ifstream errors(folder / "stderr");
     stderrText.assign(std::istreambuf_iterator<char>(errors), {});
@@ -102,6 +104,41 @@ TEST_F(CommandLineTest, NothingUsableReportsWhy) {
   EXPECT_TRUE(queued().empty());
   EXPECT_NE(run("stage").status, 0);
   EXPECT_EQ(run("--help").status, 0);
+}
+
+TEST_F(CommandLineTest, SharesPrintTheLinkAloneAndExitAsDocumented) {
+  testing::TemporaryDirectory data;
+  auto service = std::make_unique<testing::RunningService>(
+      testing::serviceOptions(data.path(), testing::systemNow));
+  const auto origin = "http://127.0.0.1:" + std::to_string(service->port);
+  ASSERT_EQ(run("config server " + origin + "/api/v1").status, 0) << stderrText;
+  std::ofstream(folder / "notes.txt") << "notes";
+
+  const auto anonymous = run("notes.txt");  // "share" is the default command
+  EXPECT_EQ(anonymous.status, 0) << stderrText;
+  EXPECT_EQ(anonymous.output.rfind(origin + "/", 0), 0u) << anonymous.output;
+  EXPECT_EQ(anonymous.output.find('\n'), anonymous.output.size() - 1) << "the link alone";
+  EXPECT_NE(stderrText.find("匿名发布，登录后可认领"), std::string::npos) << stderrText;
+
+  const auto json = run("share --json https://example.org/page");
+  EXPECT_EQ(ShareJSON::decoder().decode<ShareUploadOutcome>(json.output).kind, "link");
+
+  service->service.store().addAccount({"ana-id", "ana", "hobby", testing::systemNow()});
+  const auto token = service->service.secrets().issueToken("ana-id", testing::systemNow(), 1);
+  EXPECT_EQ(run("login -", token).status, 0) << stderrText;
+  EXPECT_EQ(run("login", "not a token").status, 2);
+  EXPECT_NE(run("status").output.find("signedIn"), std::string::npos)
+      << "a refused token kept none";
+
+  EXPECT_EQ(run("share --slug no notes.txt").status, 2);
+  EXPECT_NE(stderrText.find("短链需 4–32 位字母、数字或连字符"), std::string::npos) << stderrText;
+  EXPECT_EQ(run("share --text ' '").status, 3);
+  EXPECT_NE(run("").output.find("Usage"), std::string::npos) << "no arguments: the help";
+
+  service.reset();  // the service is gone: the share is kept for a retry
+  EXPECT_EQ(run("notes.txt").status, 1);
+  EXPECT_NE(stderrText.find("lumo-share drain"), std::string::npos) << stderrText;
+  EXPECT_EQ(queued().size(), 1u);
 }
 
 }  // namespace
