@@ -53,6 +53,35 @@ int runRemove(const std::string& id) {
   return 0;
 }
 
+/// Publishes one queued share now, or every failed one when `id` is empty.
+int runRetry(const std::string& id) {
+  const auto session = ShareUploadSession::makeDefault(
+      std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>()));
+  if (id.empty()) {
+    session.queue->requeueAll(true);
+    const auto due = static_cast<std::int64_t>(session.queue->all().size());
+    const auto report = session.drain(std::max<std::int64_t>(due, 1), true);
+    for (const auto& outcome : report.uploaded) fmt::print("{}\n", outcome.shortUrl);
+    for (const auto& failure : report.failures) {
+      fmt::print(stderr, "lumo-share: {}: {}\n", failure.clientShareId, failure.message);
+    }
+    return report.succeeded() ? published : keptInQueue;
+  }
+  if (!session.queue->entry(id)) {
+    std::cerr << "lumo-share: no queued share " << id << "\n";
+    return usageError;
+  }
+  const auto result = session.uploadNow(id);
+  if (const auto* outcome = std::get_if<ShareUploadOutcome>(&result)) {
+    fmt::print("{}\n", outcome->shortUrl);
+    return published;
+  }
+  fmt::print(
+      stderr, "lumo-share: {}\n",
+      SharePanelText::failureGuidance(std::get<ShareUploadError>(result), session.tokenState()));
+  return keptInQueue;
+}
+
 }  // namespace
 
 void addQueueCommand(CLI::App& app, int& exitCode) {
@@ -65,8 +94,22 @@ void addQueueCommand(CLI::App& app, int& exitCode) {
       queue->add_subcommand("remove", "Remove a share and its staged files from the queue");
   remove->add_option("id", *id, "The share's identifier")->required();
   remove->callback([id, &exitCode] { exitCode = runRemove(*id); });
-  queue->callback([remove, json, &exitCode] {
-    if (remove->parsed()) return;
+  auto retryId = std::make_shared<std::string>();
+  auto retryAll = std::make_shared<bool>(false);
+  auto* retry =
+      queue->add_subcommand("retry", "Publish a queued share now (--all: every failed one)");
+  retry->add_option("id", *retryId, "The share's identifier");
+  retry->add_flag("--all", *retryAll, "Every failed share");
+  retry->callback([retryId, retryAll, &exitCode] {
+    if (retryId->empty() != *retryAll) {
+      std::cerr << "lumo-share: queue retry takes an identifier or --all\n";
+      exitCode = usageError;
+      return;
+    }
+    exitCode = runRetry(*retryId);
+  });
+  queue->callback([remove, retry, json, &exitCode] {
+    if (remove->parsed() || retry->parsed()) return;
     exitCode = runList(*json);
   });
 }

@@ -135,10 +135,18 @@ TEST_F(CommandLineTest, SharesPrintTheLinkAloneAndExitAsDocumented) {
   EXPECT_EQ(run("share --text ' '").status, 3);
   EXPECT_NE(run("").output.find("Usage"), std::string::npos) << "no arguments: the help";
 
+  const auto port = service->port;
   service.reset();  // the service is gone: the share is kept for a retry
   EXPECT_EQ(run("notes.txt").status, 1);
   EXPECT_NE(stderrText.find("lumo-share drain"), std::string::npos) << stderrText;
   EXPECT_EQ(queued().size(), 1u);
+  service = std::make_unique<testing::RunningService>(
+      testing::serviceOptions(data.path(), testing::systemNow), port);
+  EXPECT_EQ(run("queue retry").status, 2) << "an identifier or --all";
+  const auto retried = run("queue retry --all");
+  EXPECT_EQ(retried.status, 0) << stderrText;
+  EXPECT_EQ(retried.output.rfind(origin + "/", 0), 0u) << retried.output;
+  EXPECT_TRUE(queued().empty());
 }
 
 }  // namespace
