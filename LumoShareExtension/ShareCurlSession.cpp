@@ -358,7 +358,8 @@ struct ShareCurlSession::Shared {
   };
   void configure(CURL* easy, const ShareHTTPRequest& request, BodyReader* reader,
                  ReplyCollector& collector, curl_slist* headers, char* errorBuffer) const;
-  CURLcode run(Slot& slot, std::chrono::milliseconds timeout, std::stop_token stop) const;
+  CURLcode run(Slot& slot, std::chrono::milliseconds timeout, std::stop_token stop,
+               const ShareUploadProgress& progress) const;
 };
 
 namespace {
@@ -446,7 +447,8 @@ void ShareCurlSession::Shared::configure(CURL* easy, const ShareHTTPRequest& req
 /// Drives the transfer until it ends, it stops moving for `timeout`, or `stop` is requested.
 /// The stop callback wakes the poll at once, so cancelling never waits for the network.
 CURLcode ShareCurlSession::Shared::run(Slot& slot, std::chrono::milliseconds timeout,
-                                       std::stop_token stop) const {
+                                       std::stop_token stop,
+                                       const ShareUploadProgress& progress) const {
   CURLM* multi = slot.multi.get();
   CURL* easy = slot.easy.get();
   Attachment attachment(slot);
@@ -468,6 +470,11 @@ CURLcode ShareCurlSession::Shared::run(Slot& slot, std::chrono::milliseconds tim
     curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &received);
     curl_easy_getinfo(easy, CURLINFO_HEADER_SIZE, &headers);
     const auto now = Clock::now();
+    if (sent != lastSent) {
+      curl_off_t total = -1;
+      curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_UPLOAD_T, &total);
+      progress(sent, total);
+    }
     if (sent != lastSent || received != lastReceived || headers != lastHeaders) {
       lastProgress = now;
       lastSent = sent;
@@ -526,7 +533,7 @@ ShareHTTPReply ShareCurlSession::perform(const ShareHTTPRequest& request,
     Shared::Lease slot(*shared_);
     shared_->configure(slot->easy.get(), request, reader.get(), collector, headers.list,
                        errorBuffer.data());
-    result = shared_->run(*slot, timeoutOf(request), stop);
+    result = shared_->run(*slot, timeoutOf(request), stop, request.uploadProgress);
     curl_easy_getinfo(slot->easy.get(), CURLINFO_RESPONSE_CODE, &status);
     char* peer = nullptr;
     curl_easy_getinfo(slot->easy.get(), CURLINFO_PRIMARY_IP, &peer);

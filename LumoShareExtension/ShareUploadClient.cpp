@@ -305,6 +305,7 @@ ShareUploadOutcome ShareUploadClient::publishDoc(ShareMultipartFile file,
       ShareMultipart::body({{"metadata", meta}}, std::move(file), "lumo-" + makeLowercaseUUID());
   const auto length = std::to_string(body.data.size());
   auto request = postRequest("docs", std::move(body.data), body.contentType, staged);
+  request.uploadProgress = progress_;
   request.setValue(length, "Content-Length");
   const auto reply = withRetry([&] { return perform(request, stop); }, stop);
 

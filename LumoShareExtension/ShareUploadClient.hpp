@@ -69,6 +69,8 @@ class ShareUploadClient {
 
   /// No token, or an empty one.
   bool isAnonymous() const;
+  /// Who is told how a document's upload advances.
+  void setUploadProgress(ShareUploadProgress progress) { progress_ = std::move(progress); }
 
   /// Plans and publishes `staged`, whose files lie in `directory`. `stop` ends a transfer or a
   /// retry wait at once with `cancelled`.
@@ -133,6 +135,7 @@ class ShareUploadClient {
   std::optional<std::string> token_;
   std::shared_ptr<ShareHTTPTransport> transport_;
   RetryPolicy retry_;
+  ShareUploadProgress progress_;
   Environment environment_;
 };
 

@@ -95,30 +95,31 @@ Attempted recorded(PendingShareQueue& queue, const QueuedShare& share, Attempt&&
 ShareUploadOutcome ShareUploadSession::publish(const QueuedShare& share,
                                                const ShareSettings& settings,
                                                const std::optional<std::string>& token,
-                                               std::stop_token stop) const {
+                                               std::stop_token stop,
+                                               const ShareUploadProgress& progress) const {
   const auto options = share.staged().options.value_or(settings.options());
-  const ShareUploadClient client(ShareSettings::apiBaseURL(), token, transport, retry);
+  ShareUploadClient client(ShareSettings::apiBaseURL(), token, transport, retry);
+  client.setUploadProgress(progress);
   return client.upload(share.staged(), share.directoryURL, options, stop);
 }
 
 template <class OnRejected>
-ShareUploadOutcome ShareUploadSession::publishWithFallback(const QueuedShare& share,
-                                                           const ShareSettings& settings,
-                                                           const std::optional<std::string>& token,
-                                                           std::stop_token stop,
-                                                           OnRejected onRejected) const {
+ShareUploadOutcome ShareUploadSession::publishWithFallback(
+    const QueuedShare& share, const ShareSettings& settings,
+    const std::optional<std::string>& token, std::stop_token stop, OnRejected onRejected,
+    const ShareUploadProgress& progress) const {
   try {
-    return publish(share, settings, token, stop);
+    return publish(share, settings, token, stop, progress);
   } catch (const ShareUploadError& error) {
     if (error.kind() != ShareUploadError::Kind::unauthorized || !token || token->empty()) throw;
     onRejected();
-    return publish(share, settings, std::nullopt, stop);
+    return publish(share, settings, std::nullopt, stop, progress);
   }
 }
 
 ShareUploadSession::UploadResult ShareUploadSession::uploadNow(
     const std::string& clientShareId, const std::optional<ShareOptions>& options,
-    std::stop_token stop) const {
+    std::stop_token stop, ShareUploadProgress progress) const {
   auto share = queue->entry(clientShareId);
   if (!share) return ShareUploadError::transport("队列条目丢失：" + clientShareId);
   if (options && share->staged().options != options) {
@@ -142,7 +143,7 @@ ShareUploadSession::UploadResult ShareUploadSession::uploadNow(
     const auto token = resolveToken(currentTimeMs()).token;
     const auto outcome = publishWithFallback(
         *share, settings, token ? std::optional(token->accessToken) : std::nullopt, stop,
-        [] { ShareLogMessages::uploadTokenRejected(); });
+        [] { ShareLogMessages::uploadTokenRejected(); }, progress);
     queue->markSucceeded(*share, outcome);
     return outcome;
   });

@@ -60,23 +60,26 @@ struct ShareUploadSession {
 
   using UploadResult = std::variant<ShareUploadOutcome, ShareUploadError>;
   /// Publishes the queued share `clientShareId` now, with `options` when given (stored with the
-  /// share when they differ). `stop` cancels the transfer or a retry wait.
+  /// share when they differ). `stop` cancels the transfer or a retry wait; `progress` hears how
+  /// a document's upload advances.
   UploadResult uploadNow(const std::string& clientShareId,
                          const std::optional<ShareOptions>& options = std::nullopt,
-                         std::stop_token stop = {}) const;
+                         std::stop_token stop = {}, ShareUploadProgress progress = {}) const;
   /// Publishes the due shares of the queue, oldest first, at most `limit`, one after another.
   ShareUploadReport drain(std::int64_t limit, bool includeExhausted = false,
                           std::stop_token stop = {}) const;
 
  private:
   ShareUploadOutcome publish(const QueuedShare& share, const ShareSettings& settings,
-                             const std::optional<std::string>& token, std::stop_token stop) const;
+                             const std::optional<std::string>& token, std::stop_token stop,
+                             const ShareUploadProgress& progress = {}) const;
   /// Publishes with `token`, and again without it when the service rejects it; `onRejected`
   /// is told when that happens.
   template <class OnRejected>
   ShareUploadOutcome publishWithFallback(const QueuedShare& share, const ShareSettings& settings,
                                          const std::optional<std::string>& token,
-                                         std::stop_token stop, OnRejected onRejected) const;
+                                         std::stop_token stop, OnRejected onRejected,
+                                         const ShareUploadProgress& progress = {}) const;
 };
 
 }  // namespace lumo

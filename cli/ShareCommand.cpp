@@ -10,6 +10,7 @@
 
 #include "Commands.hpp"
 #include "LumoShare.hpp"
+#include "ProgressBar.hpp"
 
 namespace lumo::cli {
 namespace {
@@ -163,8 +164,11 @@ int runShare(const ShareRequest& request) {
     fmt::print(stderr, "lumo-share: {}\n", *hint);
   }
   const bool allowsPassword = !plan || plan->allowsPassword();
-  const auto result = session.uploadNow(staged.clientShareId,
-                                        draft.makeOptions(linkOnly, anonymous, allowsPassword));
+  ProgressBar bar;
+  const auto result = session.uploadNow(
+      staged.clientShareId, draft.makeOptions(linkOnly, anonymous, allowsPassword), {},
+      ShareUploadProgress{[&bar](auto sent, auto total) { bar(sent, total); }});
+  bar.finish();
   if (const auto* outcome = std::get_if<ShareUploadOutcome>(&result)) {
     printSuccess(*outcome, staged, request.stage.json);
     return published;

@@ -120,6 +120,15 @@ TEST_F(CommandLineTest, SharesPrintTheLinkAloneAndExitAsDocumented) {
   EXPECT_EQ(anonymous.output.find('\n'), anonymous.output.size() - 1) << "the link alone";
   EXPECT_NE(stderrText.find("匿名发布，登录后可认领"), std::string::npos) << stderrText;
 
+  EXPECT_EQ(stderrText.find("\x1b["), std::string::npos) << "no bar, no QR code off a terminal";
+  // On a terminal (a pseudo-terminal here) the upload shows its progress and the link its code.
+  const auto pty = testing::runCommand(
+      "cd " + shellQuoted(folder.path()) + " && XDG_DATA_HOME=" + shellQuoted(folder / "data") +
+      " XDG_CONFIG_HOME=" + shellQuoted(folder / "config") + " script -q -c " +
+      shellQuoted(shellQuoted(LUMO_SHARE_EXECUTABLE) + " share notes.txt") + " /dev/null");
+  EXPECT_NE(pty.output.find("\x1b[K[########################]"), std::string::npos) << pty.output;
+  EXPECT_NE(pty.output.find("\x1b[30;47m"), std::string::npos) << "the QR code";
+
   const auto json = run("share --json https://example.org/page");
   EXPECT_EQ(ShareJSON::decoder().decode<ShareUploadOutcome>(json.output).kind, "link");
 
