@@ -35,6 +35,11 @@ struct StageInputs {
   std::unique_ptr<StandardInputSpool> spool;
 };
 StageInputs inputsFor(const StageRequest& request, const ShareStorage& storage);
+/// The named files and folders that cannot be read, each as "ITEM: reason".
+std::vector<std::string> unusableItems(const StageRequest& request);
+/// Reports the unusable items in plain words; the exit code when there are any (nothing to
+/// share when no item is usable, a usage error when only some are).
+std::optional<int> reportUnusableItems(const StageRequest& request);
 /// Why a request cannot be staged at all, if it cannot.
 std::optional<std::string> stageRequestProblem(const StageRequest& request);
 

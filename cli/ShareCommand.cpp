@@ -128,6 +128,7 @@ int runShare(const ShareRequest& request) {
     std::cerr << "lumo-share: " << *problem << "\n";
     return request.stage.items.empty() && !request.stage.text ? nothingToShare : usageError;
   }
+  if (const auto code = reportUnusableItems(request.stage)) return *code;
   if (request.expires && !retentionSeconds(*request.expires)) {
     std::cerr << "lumo-share: --expires takes 1d, 7d or 30d\n";
     return usageError;

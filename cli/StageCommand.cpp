@@ -52,6 +52,22 @@ StageInputs inputsFor(const StageRequest& request, const ShareStorage& storage) 
   return inputs;
 }
 
+std::vector<std::string> unusableItems(const StageRequest& request) {
+  std::vector<std::string> problems;
+  for (const auto& item : request.items) {
+    if (item == "-" || ShareText::singleURL(item)) continue;
+    std::error_code error;
+    const auto status = std::filesystem::status(item, error);
+    if (!std::filesystem::exists(status)) {
+      problems.push_back(item + ": no such file or folder");
+    } else if (::access(item.c_str(), R_OK) != 0 ||
+               (std::filesystem::is_directory(status) && ::access(item.c_str(), X_OK) != 0)) {
+      problems.push_back(item + ": permission denied");
+    }
+  }
+  return problems;
+}
+
 std::optional<std::string> stageRequestProblem(const StageRequest& request) {
   if (!request.text && request.items.empty()) {
     return "nothing to share (give a path, a link or --text)";
@@ -61,6 +77,14 @@ std::optional<std::string> stageRequestProblem(const StageRequest& request) {
     return "standard input can be the text or a file, not both";
   }
   return std::nullopt;
+}
+
+std::optional<int> reportUnusableItems(const StageRequest& request) {
+  const auto problems = unusableItems(request);
+  for (const auto& problem : problems) std::cerr << "lumo-share: " << problem << "\n";
+  if (problems.empty()) return std::nullopt;
+  const bool nothingElse = problems.size() == request.items.size() && !request.text;
+  return nothingElse ? nothingToShare : usageError;
 }
 
 namespace {
@@ -76,8 +100,9 @@ void printSummary(const StagedShare& staged) {
 int runStage(const StageRequest& request) {
   if (const auto problem = stageRequestProblem(request)) {
     std::cerr << "lumo-share: " << *problem << "\n";
-    return 2;
+    return usageError;
   }
+  if (const auto code = reportUnusableItems(request)) return *code;
   try {
     const auto ingest = ShareIngest::makeDefault();
     const auto inputs = inputsFor(request, ingest.storage());

@@ -2,6 +2,8 @@
 // data folder.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <fstream>
 
 #include "LumoShare.hpp"
@@ -97,10 +99,17 @@ TEST_F(CommandLineTest, StandardInputIsBoundedTextOrAFileOfAnySize) {
 }
 
 TEST_F(CommandLineTest, NothingUsableReportsWhy) {
-  const auto missing = run("stage missing.txt");
-  EXPECT_NE(missing.status, 0);
-  EXPECT_NE(stderrText.find("file_missing:missing.txt"), std::string::npos) << stderrText;
-  EXPECT_NE(stderrText.find("没有读到可分享的内容"), std::string::npos) << stderrText;
+  fs::create_directories(folder / "locked");
+  std::ofstream(folder / "present.txt") << "here";
+  EXPECT_EQ(run("stage missing.txt").status, 3);
+  EXPECT_EQ(stderrText, "lumo-share: missing.txt: no such file or folder\n");
+  EXPECT_EQ(run("share present.txt missing.txt").status, 2) << "no partial share";
+  if (::geteuid() != 0) {  // root reads everything
+    fs::permissions(folder / "locked", fs::perms::none);
+    EXPECT_EQ(run("stage locked").status, 3);
+    EXPECT_EQ(stderrText, "lumo-share: locked: permission denied\n");
+    fs::permissions(folder / "locked", fs::perms::owner_all);
+  }
   EXPECT_TRUE(queued().empty());
   EXPECT_NE(run("stage").status, 0);
   EXPECT_EQ(run("--help").status, 0);
