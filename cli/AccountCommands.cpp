@@ -6,6 +6,7 @@
 
 #include <iostream>
 #include <iterator>
+#include <map>
 
 #include "Commands.hpp"
 #include "LumoShare.hpp"
@@ -101,6 +102,52 @@ int recent(bool json) {
   return 0;
 }
 
+int settings(const std::string& key, const std::optional<std::string>& value) {
+  const auto session = defaultSession();
+  auto current = session.settingsStore.load();
+  const auto retention = current.expiresInSeconds.value_or(ShareOptions::defaultExpiresInSeconds);
+  if (key.empty()) {
+    fmt::print("retention    {}d\n", retention / 86400);
+    fmt::print("password     {}\n", current.password ? "set" : "none");
+    fmt::print("auto-upload  {}\n", current.autoUpload ? "on" : "off");
+    return 0;
+  }
+  if (key == "retention") {
+    const std::map<std::string, std::int64_t> presets{
+        {"1d", 86400}, {"7d", 604800}, {"30d", 2592000}};
+    if (!value) return fmt::print("{}d\n", retention / 86400), 0;
+    if (!presets.count(*value)) {
+      std::cerr << "lumo-share: the retention is 1d, 7d or 30d\n";
+      return usageError;
+    }
+    current.expiresInSeconds = presets.at(*value);
+  } else if (key == "password") {
+    // Never from the command line: it would land in the shell's history and the process list.
+    if (value) {
+      std::cerr << "lumo-share: give no value; the password is asked without echo (empty: none)\n";
+      return usageError;
+    }
+    const auto typed = promptPassword();
+    if (!typed) {
+      std::cerr << "lumo-share: a password needs a terminal\n";
+      return usageError;
+    }
+    current.password = typed->empty() ? std::nullopt : typed;
+  } else if (key == "auto-upload") {
+    if (!value) return fmt::print("{}\n", current.autoUpload ? "on" : "off"), 0;
+    if (*value != "on" && *value != "off") {
+      std::cerr << "lumo-share: auto-upload is on or off\n";
+      return usageError;
+    }
+    current.autoUpload = *value == "on";
+  } else {
+    std::cerr << "lumo-share: the settings are retention, password and auto-upload\n";
+    return usageError;
+  }
+  session.settingsStore.save(current);
+  return 0;
+}
+
 /// Points the tool at a service: writes the person's own Info.json, keeping its other keys.
 int configServer(const std::string& apiBase, const std::optional<std::string>& pageBase) {
   const auto file = ShareAppleBundle::userInfoFile();
@@ -168,6 +215,15 @@ void addAccountCommands(CLI::App& app, int& exitCode) {
   auto* recentCommand = app.add_subcommand("recent", "Recent uploads with their links");
   recentCommand->add_flag("--json", *recentJson, "Print the upload records as JSON");
   recentCommand->callback([&exitCode, recentJson] { exitCode = recent(*recentJson); });
+
+  auto settingKey = std::make_shared<std::string>();
+  auto settingValue = std::make_shared<std::optional<std::string>>();
+  auto* settingsCommand = app.add_subcommand(
+      "settings", "Show or change the defaults: retention (1d|7d|30d), password, auto-upload");
+  settingsCommand->add_option("KEY", *settingKey, "retention, password or auto-upload");
+  settingsCommand->add_option("VALUE", *settingValue, "The new value (none: show it)");
+  settingsCommand->callback(
+      [&exitCode, settingKey, settingValue] { exitCode = settings(*settingKey, *settingValue); });
 
   auto* config = app.add_subcommand("config", "Configure the tool");
   config->require_subcommand(1);

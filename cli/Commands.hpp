@@ -43,6 +43,9 @@ std::optional<int> reportUnusableItems(const StageRequest& request);
 /// Why a request cannot be staged at all, if it cannot.
 std::optional<std::string> stageRequestProblem(const StageRequest& request);
 
+/// A password read from the terminal without echo; nothing without a terminal.
+std::optional<std::string> promptPassword();
+
 /// Adds "stage" to the tool; the callback sets `exitCode`.
 void addStageCommand(CLI::App& app, int& exitCode);
 /// Adds "queue" (list) and "queue remove ID".

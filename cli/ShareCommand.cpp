@@ -28,25 +28,6 @@ struct ShareRequest {
   bool noDownload = false, burn = false;
 };
 
-/// Reads a password from the terminal without echo.
-std::optional<std::string> promptPassword() {
-  const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
-  if (tty < 0) return std::nullopt;
-  termios saved{};
-  ::tcgetattr(tty, &saved);
-  termios quiet = saved;
-  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-  ::tcsetattr(tty, TCSAFLUSH, &quiet);
-  const std::string prompt = tr(SharePanelText::passwordTitle) + ": ";
-  [[maybe_unused]] auto written = ::write(tty, prompt.data(), prompt.size());
-  std::string password;
-  for (char c; ::read(tty, &c, 1) == 1 && c != '\n';) password += c;
-  ::tcsetattr(tty, TCSAFLUSH, &saved);
-  written = ::write(tty, "\n", 1);
-  ::close(tty);
-  return password;
-}
-
 std::optional<std::int64_t> retentionSeconds(const std::string& text) {
   if (text == "1d") return 86400;
   if (text == "7d") return 604800;
@@ -191,6 +172,24 @@ int runShareSafely(const ShareRequest& request) {
 }
 
 }  // namespace
+
+std::optional<std::string> promptPassword() {
+  const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
+  if (tty < 0) return std::nullopt;
+  termios saved{};
+  ::tcgetattr(tty, &saved);
+  termios quiet = saved;
+  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  ::tcsetattr(tty, TCSAFLUSH, &quiet);
+  const std::string prompt = tr(SharePanelText::passwordTitle) + ": ";
+  [[maybe_unused]] auto written = ::write(tty, prompt.data(), prompt.size());
+  std::string password;
+  for (char c; ::read(tty, &c, 1) == 1 && c != '\n';) password += c;
+  ::tcsetattr(tty, TCSAFLUSH, &saved);
+  written = ::write(tty, "\n", 1);
+  ::close(tty);
+  return password;
+}
 
 CLI::App* addShareCommand(CLI::App& app, int& exitCode) {
   auto request = std::make_shared<ShareRequest>();
