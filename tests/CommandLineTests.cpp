@@ -148,9 +148,9 @@ TEST_F(CommandLineTest, SharesPrintTheLinkAloneAndExitAsDocumented) {
   EXPECT_NE(run("status").output.find("signedIn"), std::string::npos)
       << "a refused token kept none";
 
-  EXPECT_EQ(std::tuple(run("settings retention 30d").status, run("settings retention 2d").status,
-                       run("settings retention").output),
-            std::tuple(0, 2, "30d\n"));
+  EXPECT_EQ(run("settings retention 30d").status, 0);
+  EXPECT_EQ(run("settings retention 2d").status, 2);
+  EXPECT_EQ(run("settings retention").output, "30d\n");
   EXPECT_EQ(run("share --slug no notes.txt").status, 2);
   EXPECT_NE(stderrText.find("短链需 4–32 位字母、数字或连字符"), std::string::npos) << stderrText;
   EXPECT_EQ(run("share --text ' '").status, 3);
