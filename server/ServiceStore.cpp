@@ -134,10 +134,12 @@ std::optional<Account> ServiceStore::account(const std::string& idOrName) const 
   return Account{query.text(0), query.text(1), query.text(2), query.integer(3)};
 }
 
-bool ServiceStore::insertShare(const StoredShare& share) {
+bool ServiceStore::insertShare(const StoredShare& share, const std::optional<KeyScope>& key) {
+  auto* db = connection();
+  Transaction insertion(db);
   const auto sql = std::string("INSERT INTO shares (") + shareColumns +
                    ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
-  Statement insert(connection(), sql.c_str());
+  Statement insert(db, sql.c_str());
   insert.bind(1, share.id).bind(2, share.kind).bind(3, share.slug).bind(4, share.owner);
   insert.bind(5, share.anonymousClient).bind(6, share.claimHash).bind(7, share.url);
   insert.bind(8, share.filename).bind(9, share.contentType).bind(10, share.size);
@@ -149,8 +151,13 @@ bool ServiceStore::insertShare(const StoredShare& share) {
   insert.bind(21, share.expDays).bind(22, share.expiresAt).bind(23, share.viewCount);
   insert.step();
   if (insert.constraintFailed) return false;
-  Statement reuse(connection(), "DELETE FROM gone WHERE slug = ?");
+  Statement reuse(db, "DELETE FROM gone WHERE slug = ?");
   reuse.bind(1, share.slug).step();
+  if (key) {  // in the same transaction: a crash leaves both or neither
+    Statement done(db, "UPDATE idempotency SET slug = ? WHERE scope = ? AND key = ?");
+    done.bind(1, share.slug).bind(2, key->scope).bind(3, key->key).step();
+  }
+  insertion.commit();
   return true;
 }
 
@@ -288,15 +295,15 @@ ServiceStore::KeyUse ServiceStore::useIdempotencyKey(const std::string& scope,
   return {KeyUse::fresh, {}};
 }
 
-void ServiceStore::finishIdempotencyKey(const std::string& scope, const std::string& key,
-                                        const std::optional<std::string>& slug) {
-  if (slug) {
-    Statement done(connection(), "UPDATE idempotency SET slug = ? WHERE scope = ? AND key = ?");
-    done.bind(1, *slug).bind(2, scope).bind(3, key).step();
-    return;
-  }
-  Statement release(connection(), "DELETE FROM idempotency WHERE scope = ? AND key = ?");
-  release.bind(1, scope).bind(2, key).step();
+void ServiceStore::releaseIdempotencyKey(const KeyScope& key) {
+  Statement release(connection(),
+                    "DELETE FROM idempotency WHERE scope = ? AND key = ? AND slug IS NULL");
+  release.bind(1, key.scope).bind(2, key.key).step();
+}
+
+void ServiceStore::releaseUnfinishedKeys() {
+  Statement release(connection(), "DELETE FROM idempotency WHERE slug IS NULL");
+  release.step();
 }
 
 void ServiceStore::replaceClaim(const std::string& slug, const std::string& claimHash) {

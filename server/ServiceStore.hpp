@@ -68,8 +68,14 @@ class ServiceStore {
   void addAccount(const Account& account);
   std::optional<Account> account(const std::string& idOrName) const;
 
-  /// Inserts a share; false when its slug is taken.
-  bool insertShare(const StoredShare& share);
+  /// A publish request's Idempotency-Key within its caller's scope.
+  struct KeyScope {
+    std::string scope;
+    std::string key;
+  };
+  /// Inserts a share, and binds `key` (reserved before) to it in the same transaction; false
+  /// when its slug is taken.
+  bool insertShare(const StoredShare& share, const std::optional<KeyScope>& key = std::nullopt);
   std::optional<StoredShare> share(const std::string& slug) const;
   /// Active (unexpired at `now`) shares of one kind of an account, or of an anonymous client.
   std::int64_t activeShares(const std::optional<std::string>& owner,
@@ -134,9 +140,10 @@ class ServiceStore {
     std::string slug;
   };
   KeyUse useIdempotencyKey(const std::string& scope, const std::string& key, std::int64_t now);
-  /// Records the share a reserved key made, or with nothing, gives the key up.
-  void finishIdempotencyKey(const std::string& scope, const std::string& key,
-                            const std::optional<std::string>& slug);
+  /// Gives up a reserved key whose request made no share.
+  void releaseIdempotencyKey(const KeyScope& key);
+  /// Gives up every reservation: at start-up, when no request can still be running.
+  void releaseUnfinishedKeys();
   /// Gives a still anonymous share a new claim (its hash); bound shares keep none.
   void replaceClaim(const std::string& slug, const std::string& claimHash);
   /// "PRAGMA integrity_check" says "ok".

@@ -128,6 +128,7 @@ ShareService::ShareService(Options options)
   if (options_.publicBase.empty() || options_.publicBase.back() != '/') options_.publicBase += '/';
   pagePath_ = pagePath(options_.publicBase);
   purgeExpired();
+  store_.releaseUnfinishedKeys();
   const auto referenced = store_.blobIds();
   blobs_.sweep({referenced.begin(), referenced.end()});
   routes();
@@ -346,11 +347,11 @@ std::string startShare(StoredShare& share, const std::string& kind,
 
 /// Stores the share under the requested slug, or under a fresh random one; false when the
 /// requested slug is taken (or, unlikely, every random one tried).
-bool insertWithSlug(ServiceStore& store, StoredShare& share,
-                    const std::optional<std::string>& slug) {
+bool insertWithSlug(ServiceStore& store, StoredShare& share, const std::optional<std::string>& slug,
+                    const std::optional<ServiceStore::KeyScope>& key) {
   for (int attempt = 0; attempt <= 8; ++attempt) {
     share.slug = slug.value_or(randomSlug());
-    if (store.insertShare(share)) return true;
+    if (store.insertShare(share, key)) return true;
     if (slug) return false;
   }
   return false;
@@ -360,27 +361,34 @@ bool insertWithSlug(ServiceStore& store, StoredShare& share,
 
 ShareService::IdempotencyKey::IdempotencyKey(ServiceStore& store, const Caller& caller,
                                              const httplib::Request& request, std::int64_t now)
-    : store_(store), caller_(caller), key_(request.get_header_value("Idempotency-Key")) {
+    : store_(store), caller_(caller) {
+  const auto key = request.get_header_value("Idempotency-Key");
   const bool usable =
-      !key_.empty() && key_.size() <= 200 &&
-      std::all_of(key_.begin(), key_.end(), [](char c) { return c > ' ' && c < 127; });
+      !key.empty() && key.size() <= 200 &&
+      std::all_of(key.begin(), key.end(), [](char c) { return c > ' ' && c < 127; });
   if (!usable) return;
-  scope_ = caller.anonymous() ? "anonymous " + caller.address : caller.account->id;
-  use_ = store_.useIdempotencyKey(scope_, key_, now);
+  key_ = ServiceStore::KeyScope{
+      caller.anonymous() ? "anonymous " + caller.address : caller.account->id, key};
+  use_ = store_.useIdempotencyKey(key_->scope, key_->key, now);
   reserved_ = use_.outcome == ServiceStore::KeyUse::fresh;
 }
 
 ShareService::IdempotencyKey::~IdempotencyKey() {
   if (!reserved_) return;
   try {
-    store_.finishIdempotencyKey(scope_, key_, std::nullopt);
+    store_.releaseIdempotencyKey(*key_);
   } catch (const std::exception&) {
-    // The reservation lapses after a day.
+    // Start-up releases what is left.
   }
 }
 
+std::optional<ServiceStore::KeyScope> ShareService::IdempotencyKey::scope() const {
+  if (!reserved_) return std::nullopt;
+  return key_;
+}
+
 bool ShareService::IdempotencyKey::answered(ShareService& service, httplib::Response& response) {
-  if (scope_.empty()) return false;
+  if (!key_) return false;
   if (use_.outcome == ServiceStore::KeyUse::done) {
     service.replayPublished(response, use_.slug, caller_);
     return true;
@@ -392,9 +400,7 @@ bool ShareService::IdempotencyKey::answered(ShareService& service, httplib::Resp
   return false;
 }
 
-void ShareService::IdempotencyKey::finish(const std::string& slug) {
-  if (!reserved_) return;
-  store_.finishIdempotencyKey(scope_, key_, slug);
+void ShareService::IdempotencyKey::used() {
   reserved_ = false;
 }
 
@@ -472,14 +478,14 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
 
   // The blob is complete on disk before its row exists: a crash leaves no row without content.
   blob->commit();
-  if (!insertWithSlug(store_, share, decision.slug)) {
+  if (!insertWithSlug(store_, share, decision.slug, idempotency.scope())) {
     blobs_.remove(id);
     return fail(response, 409, Generic::conflict, "the slug is taken");
   }
   announce(share);
   response.headers.erase("Connection");  // the body was read whole: the connection may stay
+  idempotency.used();
   answerPublished(response, share, *caller, claimToken);
-  idempotency.finish(share.slug);
 }
 
 void ShareService::publishLink(const httplib::Request& request, const std::string& requestBody,
@@ -510,12 +516,12 @@ void ShareService::publishLink(const httplib::Request& request, const std::strin
   share.url = body.url;
   const auto claimToken =
       startShare(share, "link", caller->owner(), caller->address, decision, moment);
-  if (!insertWithSlug(store_, share, decision.slug)) {
+  if (!insertWithSlug(store_, share, decision.slug, idempotency.scope())) {
     return fail(response, 409, Generic::conflict, "the slug is taken");
   }
   announce(share);
+  idempotency.used();
   answerPublished(response, share, *caller, claimToken);
-  idempotency.finish(share.slug);
 }
 
 /// The reply to a publish: the share as the service describes it, with the claim token of an

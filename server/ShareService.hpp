@@ -107,8 +107,9 @@ class ShareService {
                        const std::string& claimToken);
   void replayPublished(httplib::Response& response, const std::string& slug, const Caller& caller);
 
-  /// A publish request's "Idempotency-Key": reserved while the request runs, then bound to the
-  /// share it made, or given up when it made none. A repeat is answered with the first share.
+  /// A publish request's "Idempotency-Key": reserved while the request runs, bound to the share
+  /// it makes in the share's own insert, or given up when it makes none. A repeat is answered
+  /// with the first share.
   class IdempotencyKey {
    public:
     IdempotencyKey(ServiceStore& store, const Caller& caller, const httplib::Request& request,
@@ -118,13 +119,15 @@ class ShareService {
     IdempotencyKey& operator=(const IdempotencyKey&) = delete;
     /// True when the request is answered already: a replay, or a repeat still running.
     bool answered(ShareService& service, httplib::Response& response);
-    void finish(const std::string& slug);
+    /// The reserved key, for the share's insert to bind; nothing when there is none.
+    std::optional<ServiceStore::KeyScope> scope() const;
+    /// The share was inserted with the key: it is no longer to be given up.
+    void used();
 
    private:
     ServiceStore& store_;
     const Caller& caller_;
-    std::string key_;
-    std::string scope_;  ///< empty: the request has no usable key
+    std::optional<ServiceStore::KeyScope> key_;  ///< absent: the request has no usable key
     ServiceStore::KeyUse use_;
     bool reserved_ = false;
   };
