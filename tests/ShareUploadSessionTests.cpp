@@ -54,8 +54,8 @@ class ShareUploadSessionTest : public ::testing::Test {
       testing::serviceOptions(data_.path(), testing::systemNow));
   ShareStorage storage_{root_ / "root", ShareStorageLocation::injected};
   std::int64_t laterMs_ = 0;  ///< how far the queue's clock runs ahead
-  std::shared_ptr<PendingShareQueue> queue_ = std::make_shared<PendingShareQueue>(
-      storage_, [this] { return currentTimeMs() + laterMs_; });
+  std::shared_ptr<PendingShareQueue> queue_ =
+      std::make_shared<PendingShareQueue>(storage_, [this] { return currentTimeMs() + laterMs_; });
   ShareUploadSession session_{
       queue_, ShareTokenStore(storage_), ShareSettingsStore{storage_},
       std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>()),
@@ -84,6 +84,33 @@ TEST_F(ShareUploadSessionTest, PublishesNowAndFallsBackToAnonymousWhenTheTokenIs
   EXPECT_TRUE(fallback.anonymous);
   EXPECT_TRUE(fallback.claimToken);
   EXPECT_EQ(logged(), std::vector<std::string>{"分享 token 已失效（401），改走匿名上传"});
+}
+
+TEST_F(ShareUploadSessionTest, EveryComposeOptionReachesTheService) {
+  signIn(validToken());
+  enqueue("options");
+  ShareComposeDraft draft;
+  draft.title = "Quarterly";
+  draft.expiresInSeconds = 2592000;
+  draft.passwordEnabled = true;
+  draft.password = "open sesame";
+  draft.slug = "q-report";
+  draft.maxDownloadsText = "3";
+  draft.disableDownload = true;
+  draft.burnAfterReading = true;
+  draft.watermarkEnabled = true;
+  draft.watermarkText = "Ana only";
+  draft.watermarkPosition = ShareComposeWatermarkPosition::diagonal;
+  const auto outcome = std::get<ShareUploadOutcome>(
+      session_.uploadNow("options", draft.makeOptions(false, false, true)));
+  const auto stored = running_->service.store().share(outcome.slug);
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(std::tuple(stored->slug, stored->comment, stored->expDays, stored->maxDownloads,
+                       stored->disableDownload, stored->burnAfterReading),
+            std::tuple("q-report", "Quarterly", 30, 3, true, true));
+  EXPECT_TRUE(service::ServiceSecrets::passwordMatches(*stored->passwordHash, "open sesame"));
+  EXPECT_EQ(ShareJSON::decoder().decode<WatermarkSettings>(*stored->watermark),
+            (WatermarkSettings{true, "Ana only", "diagonal", 0.35, "#ffffff", 48, -30, true}));
 }
 
 TEST_F(ShareUploadSessionTest, ADrainSwitchesToAnonymousOnceAndCountsWhatItLeft) {
