@@ -3,7 +3,6 @@
 #include <libintl.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 
@@ -13,9 +12,6 @@ namespace {
 namespace fs = std::filesystem;
 
 fs::path catalogueFolder() {
-  if (const char* folder = std::getenv("LUMO_SHARE_LOCALEDIR"); folder && folder[0] == '/') {
-    return folder;
-  }
   std::error_code error;
   const auto program = fs::read_symlink("/proc/self/exe", error);
   if (!error) {

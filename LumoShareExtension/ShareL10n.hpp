@@ -16,8 +16,8 @@ constexpr const char* marked(const char* chinese) {
 }
 
 /// `chinese` in the language of LC_MESSAGES; itself when no catalogue has it. The catalogues are
-/// looked for in $LUMO_SHARE_LOCALEDIR, then in "share/locale" beside the program's folder (the
-/// build tree and any install prefix alike), then in the configured install folder.
+/// looked for in "share/locale" beside the program's folder (the build tree and any install
+/// prefix alike), else in the configured install folder.
 std::string tr(const char* chinese);
 /// The same, with its "%@" replaced by `text`.
 std::string tr(const char* chinese, std::string_view text);
