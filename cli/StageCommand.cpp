@@ -114,8 +114,8 @@ int runStage(const StageRequest& request) {
     }
     return 0;
   } catch (const ShareIngestError& error) {
-    std::cerr << error.description() << "\n";
-    return 1;
+    std::cerr << "lumo-share: " << SharePanelText::readableMessage(error) << "\n";
+    return error.kind() == ShareIngestError::Kind::emptyPayload ? nothingToShare : notKept;
   } catch (const std::filesystem::filesystem_error& error) {
     if (error.code() == std::errc::file_too_large) {
       fmt::print(stderr, "lumo-share: standard input is larger than the {} byte upload limit\n",

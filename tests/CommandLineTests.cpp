@@ -2,6 +2,7 @@
 // data folder.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -104,6 +105,12 @@ TEST_F(CommandLineTest, NothingUsableReportsWhy) {
   EXPECT_EQ(run("stage missing.txt").status, 3);
   EXPECT_EQ(stderrText, "lumo-share: missing.txt: no such file or folder\n");
   EXPECT_EQ(run("share present.txt missing.txt").status, 2) << "no partial share";
+  ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
+  EXPECT_EQ(run("stage pipe").status, 3);
+  EXPECT_EQ(stderrText,
+            "lumo-share: skipped pipe: could not be copied for sharing\n"
+            "lumo-share: 没有读到可分享的内容。\n")
+      << "the loader's reasons in plain words";
   if (::geteuid() != 0) {  // root reads everything
     fs::permissions(folder / "locked", fs::perms::none);
     EXPECT_EQ(run("stage locked").status, 3);
