@@ -25,6 +25,7 @@
 #include "ShareArchive.hpp"
 #include "ShareArchiveError.hpp"
 #include "ShareBackgroundSession.hpp"
+#include "BoundedText.hpp"
 #include "ShareByteCount.hpp"
 #include "ShareCompose.hpp"
 #include "ShareComposeDraft.hpp"

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "AtomicFile.hpp"
+#include "BoundedText.hpp"
 #include "ShareUTType.hpp"
 #include "ShareUUID.hpp"
 #include "UnicodeText.hpp"
@@ -47,6 +48,18 @@ std::vector<std::string> ShareTextItemProvider::registeredTypeIdentifiers() cons
 
 ShareItemValue ShareTextItemProvider::loadItem(const std::string&) {
   return ShareItemBytes{text_};  // decoded by the loader, which refuses ill-formed UTF-8
+}
+
+ShareStreamTextItemProvider::ShareStreamTextItemProvider(int fd, std::size_t limit)
+    : fd_(fd), limit_(limit) {}
+
+std::vector<std::string> ShareStreamTextItemProvider::registeredTypeIdentifiers() const {
+  return {ShareUTType::utf8PlainText, ShareUTType::plainText};
+}
+
+ShareItemValue ShareStreamTextItemProvider::loadItem(const std::string&) {
+  if (!text_) text_ = BoundedText::read(fd_, limit_).text;
+  return ShareItemBytes{*text_};  // decoded by the loader, which refuses ill-formed UTF-8
 }
 
 ShareURLItemProvider::ShareURLItemProvider(Url url) : url_(std::move(url)) {}

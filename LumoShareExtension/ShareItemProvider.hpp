@@ -76,6 +76,22 @@ class ShareTextItemProvider final : public ShareItemProvider {
   std::string text_;
 };
 
+/// Text that arrives on a stream (a pipe into the panel), read when the loader asks for it, so
+/// the window is up while a slow writer is still writing. At most `limit` bytes are kept.
+class ShareStreamTextItemProvider final : public ShareItemProvider {
+ public:
+  ShareStreamTextItemProvider(int fd, std::size_t limit);
+  std::vector<std::string> registeredTypeIdentifiers() const override;
+  ShareItemValue loadItem(const std::string& typeIdentifier) override;
+  void loadFileRepresentation(const std::string&, const FileHandler&) override {}
+  std::optional<std::string> suggestedName() const override { return std::nullopt; }
+
+ private:
+  int fd_;
+  std::size_t limit_;
+  std::optional<std::string> text_;
+};
+
 /// A web link.
 class ShareURLItemProvider final : public ShareItemProvider {
  public:

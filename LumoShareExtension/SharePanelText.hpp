@@ -57,6 +57,12 @@ inline constexpr const char* hostAppMissing =
     marked("未找到宿主 App（%@），请先安装 Lumo Share App");
 inline constexpr const char* hostAppFailed = marked("打开宿主 App 失败：%@");
 
+// Reading failures.
+inline constexpr const char* nothingProvided = marked("分享面板没有传来可读取的文本、链接或文件。");
+inline constexpr const char* emptyPayload = marked(
+    "没有读到可分享的内容。系统没有提供文本/链接/图片/文件；如果是文件夹或应用包，压缩失败也会这样"
+    "。");
+
 // Ready summary lines.
 inline constexpr const char* summaryKind = marked("类型：%@");
 inline constexpr const char* summaryAttachments = marked("%d 个附件");
@@ -77,6 +83,31 @@ inline constexpr const char* hintFreePlan =
 // Password checkbox titles.
 inline constexpr const char* passwordTitle = marked("口令");
 inline constexpr const char* passwordTitleFreePlan = marked("口令（Pro）");
+
+// The compose form's row labels, menu items and placeholders.
+namespace Form {
+inline constexpr const char* title = marked("标题");
+inline constexpr const char* titlePlaceholder = marked("分享标题（可选）");
+inline constexpr const char* note = marked("备注");
+inline constexpr const char* retention = marked("保留期");
+/// The retention menu, one item per retention preset, in the presets' order.
+inline constexpr const char* retentionItems[] = {marked("1 天"), marked("7 天"), marked("30 天")};
+inline constexpr const char* passwordPlaceholder = marked("至少 4 位");
+inline constexpr const char* slug = marked("自定义短链");
+inline constexpr const char* slugPlaceholder = marked("例如 lumo-2026");
+inline constexpr const char* securityHeading = marked("文档安全");
+inline constexpr const char* disableDownload = marked("禁止下载");
+inline constexpr const char* burnAfterReading = marked("阅后即焚");
+inline constexpr const char* maxDownloads = marked("下载次数上限");
+inline constexpr const char* maxDownloadsPlaceholder = marked("0 表示不限");
+inline constexpr const char* watermark = marked("添加水印");
+inline constexpr const char* watermarkText = marked("水印文字");
+inline constexpr const char* watermarkTextPlaceholder = "Lumo Share";
+inline constexpr const char* watermarkPosition = marked("位置");
+/// The position menu, in the order of ShareComposeWatermarkPosition::allCases().
+inline constexpr const char* watermarkPositionItems[] = {marked("居中"), marked("对角线")};
+inline constexpr const char* watermarkOpacity = marked("不透明度");
+}  // namespace Form
 
 /// The label of a payload kind ("text" → "文本", …); another kind text comes back unchanged.
 std::string kindLabel(const std::string& kind);

@@ -19,7 +19,7 @@ namespace {
 constexpr std::size_t standardInputTextLimit = 2 * ShareApple::maxTextBytes;
 
 std::string readStandardInputText() {
-  auto input = readBoundedText(STDIN_FILENO, standardInputTextLimit);
+  auto input = BoundedText::read(STDIN_FILENO, standardInputTextLimit);
   if (input.truncated) {
     fmt::print(stderr,
                "lumo-share: standard input holds more text than a share keeps; only the first {} "

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 
 #include "FileDescriptor.hpp"
 
@@ -32,21 +31,6 @@ std::string spoolName(const fs::path& file) {
 }
 
 }  // namespace
-
-BoundedText readBoundedText(int fd, std::size_t limit) {
-  BoundedText result;
-  result.text.resize(limit + 1);
-  std::size_t filled = 0;
-  while (filled < result.text.size()) {
-    const auto count = ::read(fd, result.text.data() + filled, result.text.size() - filled);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) break;
-    filled += static_cast<std::size_t>(count);
-  }
-  result.truncated = filled > limit;
-  result.text.resize(std::min(filled, limit));
-  return result;
-}
 
 StandardInputSpool::StandardInputSpool(const ShareStorage& storage, int fd, std::uint64_t maxBytes)
     : queue_(storage), id_("stdin-" + makeLowercaseUUID()) {

@@ -9,16 +9,6 @@
 
 namespace lumo::cli {
 
-/// Text read from standard input, bounded: a share keeps at most `ShareApple::maxTextBytes` of
-/// text, so reading stops a margin past that instead of filling memory with an endless stream.
-struct BoundedText {
-  std::string text;
-  bool truncated = false;  ///< more input was there than was read
-};
-
-/// Reads at most `limit` bytes of `fd`, and notes whether more followed.
-BoundedText readBoundedText(int fd, std::size_t limit);
-
 /// Standard input streamed to disk as one file, named "stdin" with the extension its content
 /// suggests, so that piped output of any size can be shared as a file. The file lies in a
 /// staging folder of the queue that is locked while it exists and removed when the spool goes;

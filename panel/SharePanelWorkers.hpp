@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QPointer>
+
+#include <functional>
+#include <mutex>
+#include <stop_token>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace lumo {
+
+/// The worker threads that read and publish for the panel, so the window never waits on a disk
+/// or the network. A task's result comes back on the UI thread, and only while the object that
+/// asked for it still exists: a closed panel drops what its tasks bring. Destroying the workers
+/// asks every task to stop (an upload in flight is cancelled and stays queued) and waits for
+/// them; create them after the application object so that they go first.
+class SharePanelWorkers {
+ public:
+  SharePanelWorkers() = default;
+  ~SharePanelWorkers();
+  SharePanelWorkers(const SharePanelWorkers&) = delete;
+  SharePanelWorkers& operator=(const SharePanelWorkers&) = delete;
+
+  /// Runs `work(stop)` on a worker thread, then `done(result)` on the UI thread if `owner` still
+  /// exists. `owner` is only ever looked at on the UI thread.
+  template <class Work, class Done>
+  void run(QObject* owner, Work work, Done done) {
+    start([owner = QPointer<QObject>(owner), work = std::move(work),
+           done = std::move(done)](std::stop_token stop) mutable {
+      auto result = work(stop);
+      QMetaObject::invokeMethod(
+          QCoreApplication::instance(),
+          [owner, done = std::move(done), result = std::move(result)]() mutable {
+            if (owner) done(std::move(result));
+          },
+          Qt::QueuedConnection);
+    });
+  }
+
+  /// Runs `step` on the UI thread if `owner` still exists; callable from any thread.
+  static void post(const QPointer<QObject>& owner, std::function<void()> step);
+
+ private:
+  void start(std::function<void(std::stop_token)> task);
+
+  std::mutex mutex_;
+  std::vector<std::jthread> threads_;
+};
+
+}  // namespace lumo

@@ -1,0 +1,488 @@
+// The share panel driven through its real widgets (offscreen), against the reference service on a
+// loopback port and a private storage root. Delayed steps run on a clock the tests move by hand.
+// With LUMO_SCREENSHOTS set, each phase is also saved as a PNG of the window as the screen shows
+// it (scripts/panel-screenshots runs these tests under Xvfb for that).
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QWindow>
+#include <QtTest>
+
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+
+#include "LumoShare.hpp"
+#include "QRCodeView.hpp"
+#include "ServiceFixture.hpp"
+#include "ShareLinkField.hpp"
+#include "ShareViewController.hpp"
+#include "TemporaryDirectory.hpp"
+
+namespace lumo {
+namespace {
+
+using namespace std::chrono_literals;
+using Phase = SharePanelPhase;
+using Ending = ShareExtensionContext::Ending;
+namespace Text = SharePanelText;
+
+/// Delayed steps on a clock that only moves when a test says so.
+class ManualSteps final : public ShareDelayedSteps {
+ public:
+  void after(std::chrono::milliseconds delay, QObject* owner, std::function<void()> step) override {
+    steps_.push_back({nowMs_ + delay.count(), owner, std::move(step)});
+  }
+  /// Moves the clock, running each step that falls due on the way, in time order.
+  void advance(std::chrono::milliseconds by) {
+    const auto target = nowMs_ + by.count();
+    for (;;) {
+      const auto next = std::min_element(
+          steps_.begin(), steps_.end(), [](const auto& a, const auto& b) { return a.due < b.due; });
+      if (next == steps_.end() || next->due > target) break;
+      auto step = std::move(*next);
+      steps_.erase(next);
+      nowMs_ = step.due;
+      if (step.owner) step.run();
+    }
+    nowMs_ = target;
+  }
+  std::size_t pending() const { return steps_.size(); }
+
+ private:
+  struct Step {
+    std::int64_t due;
+    QPointer<QObject> owner;
+    std::function<void()> run;
+  };
+  std::int64_t nowMs_ = 0;
+  std::vector<Step> steps_;
+};
+
+/// Holds worker threads until a test lets them go.
+class Gate {
+ public:
+  void wait() {
+    std::unique_lock lock(mutex_);
+    opened_.wait(lock, [this] { return open_; });
+  }
+  void open() {
+    const std::lock_guard lock(mutex_);
+    open_ = true;
+    opened_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable opened_;
+  bool open_ = false;
+};
+
+/// A text whose reading takes as long as the test wants.
+class SlowTextProvider final : public ShareItemProvider {
+ public:
+  explicit SlowTextProvider(std::shared_ptr<Gate> gate) : gate_(std::move(gate)) {}
+  std::vector<std::string> registeredTypeIdentifiers() const override {
+    return {ShareUTType::plainText};
+  }
+  ShareItemValue loadItem(const std::string&) override {
+    gate_->wait();
+    return ShareItemText{"Slow words"};
+  }
+  void loadFileRepresentation(const std::string&, const FileHandler&) override {}
+  std::optional<std::string> suggestedName() const override { return std::nullopt; }
+
+ private:
+  std::shared_ptr<Gate> gate_;
+};
+
+/// The real transport, held at the gate before each request.
+class GatedTransport final : public ShareHTTPTransport {
+ public:
+  GatedTransport(std::shared_ptr<ShareHTTPTransport> inner, std::shared_ptr<Gate> gate)
+      : inner_(std::move(inner)), gate_(std::move(gate)) {}
+  ShareHTTPReply data(const ShareHTTPRequest& request, std::stop_token stop) override {
+    gate_->wait();
+    return inner_->data(request, stop);
+  }
+  ShareHTTPReply upload(const ShareHTTPRequest& request, std::string_view body,
+                        std::stop_token stop) override {
+    gate_->wait();
+    return inner_->upload(request, body, stop);
+  }
+  ShareHTTPReply uploadFile(const ShareHTTPRequest& request, const std::filesystem::path& file,
+                            std::stop_token stop) override {
+    gate_->wait();
+    return inner_->uploadFile(request, file, stop);
+  }
+
+ private:
+  std::shared_ptr<ShareHTTPTransport> inner_;
+  std::shared_ptr<Gate> gate_;
+};
+
+/// Catches what the panel hands to the desktop's browser.
+class BrowserSpy : public QObject {
+  Q_OBJECT
+ public:
+  QList<QUrl> opened;
+ public Q_SLOTS:
+  void open(const QUrl& url) { opened << url; }
+};
+
+}  // namespace
+
+class ShareViewControllerTest : public QObject {
+  Q_OBJECT
+
+ private:
+  testing::TemporaryDirectory root_;
+  std::unique_ptr<testing::TemporaryDirectory> data_;
+  std::unique_ptr<testing::RunningService> service_;
+  ShareStorage storage_;
+  ShareTokenStore tokens_{storage_};
+  std::shared_ptr<ManualSteps> steps_;
+  std::shared_ptr<Gate> uploadGate_;
+  std::unique_ptr<ShareExtensionContext> context_;
+  std::shared_ptr<SharePanelWorkers> workers_;
+  std::unique_ptr<ShareViewController> panel_;
+
+  void configure(JSONValue info = JSONValue::object()) {
+    info["LumoShareAPIBase"] = service_->apiBase();
+    ShareAppleBundle::setMain(std::make_shared<ShareAppleBundle>(std::move(info)));
+  }
+  void signIn(const char* plan = nullptr) {
+    const auto token = service_->service.secrets().issueToken("ana-id", testing::systemNow(), 1);
+    tokens_.save(ShareToken{token, std::nullopt, std::nullopt, "ana-id", 0});
+    if (plan) SharePlanStore{storage_}.save(SharePlan{plan, "Hobby ", 50, 7, currentTimeMs()});
+  }
+  /// Opens the panel over `items`, publishing through a transport held at `uploadGate_`.
+  void open(ShareExtensionContext::Providers items) {
+    auto queue = std::make_shared<PendingShareQueue>(storage_);
+    auto transport = std::make_shared<GatedTransport>(
+        std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>()), uploadGate_);
+    ShareViewEnvironment environment{
+        ShareIngest(queue, storage_, ShareSettingsStore{storage_}),
+        ShareUploadSession{queue, tokens_, ShareSettingsStore{storage_}, transport,
+                           RetryPolicy{1, 1, 1, 0}},
+        steps_, workers_, currentTimeMs};
+    context_ = std::make_unique<ShareExtensionContext>(std::move(items));
+    panel_ = std::make_unique<ShareViewController>(*context_, std::move(environment));
+    panel_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(panel_.get()));
+  }
+  std::shared_ptr<ShareItemProvider> file(const char* name, const std::string& content) {
+    const auto path = root_ / name;
+    std::ofstream(path) << content;
+    return std::make_shared<SharePathItemProvider>(path);
+  }
+  template <class Widget = QWidget>
+  Widget* view(const char* name) {
+    auto* widget = panel_->findChild<Widget*>(QString::fromLatin1(name));
+    if (!widget) qFatal("no view %s", name);
+    return widget;
+  }
+  bool shows(const char* name) { return view(name)->isVisibleTo(panel_.get()); }
+  QString textOf(const char* name) {
+    if (auto* label = panel_->findChild<QLabel*>(QString::fromLatin1(name))) return label->text();
+    return view<QAbstractButton>(name)->text();
+  }
+  static QString qs(const std::string& text) { return QString::fromStdString(text); }
+  bool reaches(Phase phase) {
+    return QTest::qWaitFor([&] { return panel_->phase() == phase; }, 20000);
+  }
+  /// Saves the window as the screen shows it, when screenshots are asked for.
+  void screenshot(const char* name) {
+    const auto folder = qgetenv("LUMO_SCREENSHOTS");
+    if (folder.isEmpty()) return;
+    QDir().mkpath(QString::fromUtf8(folder));
+    QTest::qWait(200);  // let the window system finish drawing
+    const auto picture = panel_->screen()->grabWindow(panel_->winId());
+    QVERIFY(picture.save(QString::fromUtf8(folder) + "/panel-" + name + ".png"));
+  }
+
+ private Q_SLOTS:
+  void initTestCase() {
+    // The offscreen platform says at every window that it cannot pass size hints on: noise.
+    static QtMessageHandler testHandler = nullptr;
+    testHandler = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext& where, const QString& text) {
+          if (!text.contains(QLatin1String("propagateSizeHints"))) testHandler(type, where, text);
+        });
+  }
+  void init() {
+    data_ = std::make_unique<testing::TemporaryDirectory>();
+    service_ = std::make_unique<testing::RunningService>(
+        testing::serviceOptions(data_->path(), testing::systemNow));
+    service_->service.store().addAccount({"ana-id", "ana", "hobby", testing::systemNow()});
+    storage_ =
+        ShareStorage{root_ / ("root-" + makeLowercaseUUID()), ShareStorageLocation::injected};
+    tokens_ = ShareTokenStore(storage_);
+    steps_ = std::make_shared<ManualSteps>();
+    uploadGate_ = std::make_shared<Gate>();
+    uploadGate_->open();
+    workers_ = std::make_shared<SharePanelWorkers>();
+    configure();
+  }
+  void cleanup() {
+    panel_.reset();
+    workers_.reset();  // joins what still runs
+    context_.reset();
+    service_.reset();
+    ShareAppleBundle::setMain(nullptr);
+  }
+
+  void nothingSharedFailsWithoutRetryAndAutoSubmitCloses() {
+    configure({{"LumoShareAutoSubmit", true}});
+    open({});
+    QCOMPARE(panel_->phase(), Phase::failure);
+    QCOMPARE(textOf("errorDetail"), qs(ShareL10n::tr(Text::nothingProvided)));
+    QVERIFY(!shows("retryButton"));
+    QVERIFY(shows("openHostButton"));
+    steps_->advance(799ms);
+    QCOMPARE(context_->ending(), Ending::open);
+    steps_->advance(1ms);
+    QCOMPARE(context_->ending(), Ending::completed);
+  }
+
+  void longReadingSaysSoOnceAndShortReadingDoesNot() {
+    auto gate = std::make_shared<Gate>();
+    open({std::make_shared<SlowTextProvider>(gate)});
+    QCOMPARE(textOf("statusLabel"), qs(ShareL10n::tr(Text::readingStatus)));
+    QVERIFY(shows("spinner") && shows("cancelButton") && !shows("primaryButton"));
+    screenshot("reading");
+    steps_->advance(29999ms);
+    QCOMPARE(textOf("statusLabel"), qs(ShareL10n::tr(Text::readingStatus)));
+    steps_->advance(1ms);
+    QCOMPARE(textOf("statusLabel"), qs(ShareL10n::tr(Text::stillReading)));
+    gate->open();
+    QVERIFY(reaches(Phase::ready));
+
+    open({file("early.txt", "done in time")});
+    QVERIFY(reaches(Phase::ready));
+    steps_->advance(30s);
+    QCOMPARE(textOf("statusLabel"), qs(ShareL10n::tr("准备发布")));
+  }
+
+  void aClosedPanelDropsWhatItsTasksBring() {
+    auto gate = std::make_shared<Gate>();
+    open({std::make_shared<SlowTextProvider>(gate)});
+    panel_.reset();
+    gate->open();
+    workers_.reset();  // the ingest finishes; its result has nobody to go to
+    QCoreApplication::processEvents();
+    steps_->advance(31s);
+    QCOMPARE(context_->ending(), Ending::open);
+  }
+
+  void theFormFollowsAccountPlanAndKind_data() {
+    QTest::addColumn<QString>("account");  // "anonymous", "hobby", "pro"
+    QTest::addColumn<bool>("link");
+    QTest::addColumn<QString>("hint");
+    QTest::newRow("anonymous document")
+        << "anonymous" << false << qs(ShareL10n::tr(Text::hintAnonymous));
+    QTest::newRow("anonymous link")
+        << "anonymous" << true << qs(ShareL10n::tr(Text::hintAnonymousLink));
+    QTest::newRow("free plan document")
+        << "hobby" << false << qs(ShareL10n::tr(Text::hintFreePlan, "Hobby"));
+    QTest::newRow("signed-in link") << "pro" << true << qs(ShareL10n::tr(Text::hintSignedInLink));
+    QTest::newRow("pro document") << "pro" << false << QString();
+  }
+  void theFormFollowsAccountPlanAndKind() {
+    QFETCH(QString, account);
+    QFETCH(bool, link);
+    QFETCH(QString, hint);
+    if (account != "anonymous") signIn(account == "hobby" ? "hobby" : "pro");
+    open({link ? std::shared_ptr<ShareItemProvider>(std::make_shared<ShareURLItemProvider>(
+                     *Url::parse("https://example.com/read")))
+               : file("report.txt", "quarterly numbers")});
+    QVERIFY(reaches(Phase::ready));
+    const bool anonymous = account == "anonymous";
+    QCOMPARE(shows("slugField"), !anonymous);
+    QCOMPARE(shows("passwordCheckbox"), !anonymous);
+    QCOMPARE(view("expiryPopup")->isEnabled(), !anonymous);
+    for (const auto* docOnly : {"titleField", "noteTextView", "burnCheckbox", "maxDownloadsField",
+                                "watermarkCheckbox", "watermarkSlider"}) {
+      QCOMPARE(shows(docOnly), !link);
+    }
+    QCOMPARE(shows("composeHintLabel"), !hint.isEmpty());
+    QCOMPARE(textOf("composeHintLabel"), hint);
+    const bool free = account == "hobby";
+    QCOMPARE(view("passwordCheckbox")->isEnabled(), !free);
+    QCOMPARE(textOf("passwordCheckbox"),
+             qs(ShareL10n::tr(free ? Text::passwordTitleFreePlan : Text::passwordTitle)));
+    QVERIFY(!view("passwordField")->isEnabled());  // on only with its checkbox
+    QVERIFY(!view("watermarkTextField")->isEnabled());
+    if (anonymous && link) screenshot("ready-anonymous-link");
+  }
+
+  void anInvalidSlugHoldsThePublishButton() {
+    signIn();
+    open({file("notes.txt", "slug test")});
+    QVERIFY(reaches(Phase::ready));
+    QTest::keyClicks(view("slugField"), "no spaces");
+    QVERIFY(!view("primaryButton")->isEnabled());
+    QVERIFY(shows("validationLabel"));
+    QCOMPARE(textOf("validationLabel"), qs(Text::message(ShareComposeIssue::invalidSlug)));
+    QTest::keyClick(view("slugField"), Qt::Key_Return);
+    QCOMPARE(panel_->phase(), Phase::ready);
+    view<QLineEdit>("slugField")->clear();
+    QVERIFY(view("primaryButton")->isEnabled());
+    QVERIFY(!shows("validationLabel"));
+  }
+
+  void publishingShowsTheLinkWithItsCode() {
+    signIn("pro");
+    open({file("report.txt", "quarterly numbers")});
+    QVERIFY(reaches(Phase::ready));
+    QCOMPARE(textOf("readyDetail").split('\n').first(),
+             qs(ShareL10n::tr(Text::summaryKind, Text::kindLabel("file"))));
+    view<QLineEdit>("titleField")->clear();
+    QTest::keyClicks(view("titleField"), "Q3 numbers");
+    QTest::keyClicks(view("slugField"), "q3-numbers");
+    view<QCheckBox>("watermarkCheckbox")->click();
+    QVERIFY(view("watermarkTextField")->isEnabled());
+    view<QComboBox>("expiryPopup")->setCurrentIndex(2);
+    screenshot("ready-file-signed-in");
+    QTest::keyClick(view("titleField"), Qt::Key_Return);
+    QVERIFY(reaches(Phase::success));
+    const auto stored = service_->service.store().share("q3-numbers");
+    QVERIFY(stored);
+    QCOMPARE(stored->comment, std::optional<std::string>("Q3 numbers"));
+    QCOMPARE(stored->expDays, 30);
+    QVERIFY(stored->watermark);
+    const auto link = view<ShareLinkField>("resultURLLabel")->link();
+    QCOMPARE(link, qs(panel_->currentShortURL()));
+    QVERIFY(link.endsWith("/q3-numbers"));
+    QVERIFY(textOf("resultMeta").contains(qs(Text::kindLabel("file"))));
+    QVERIFY(shows("qrView") && !shows("cancelButton") && !shows("formScrollView"));
+    QCOMPARE(view<QRCodeView>("qrView")->image()->dark, qrImage(link.toStdString(), 132)->dark);
+    QCOMPARE(textOf("primaryButton"), qs(ShareL10n::tr("完成")));
+    screenshot("success");
+    view<QPushButton>("primaryButton")->click();
+    QCOMPARE(context_->ending(), Ending::completed);
+  }
+
+  void aFailedUploadOffersRetryAndGuidance() {
+    open({file("retry.txt", "try again")});
+    QVERIFY(reaches(Phase::ready));
+    const auto port = service_->port;
+    service_.reset();  // the service is down
+    view<QPushButton>("primaryButton")->click();
+    QVERIFY(reaches(Phase::failure));
+    QVERIFY(shows("retryButton") && shows("openHostButton") && !shows("cancelButton"));
+    const auto detail = textOf("errorDetail");
+    QVERIFY2(detail.count('\n') == 1, qPrintable(detail));  // the message, then what to do
+    screenshot("failure");
+    service_ = std::make_unique<testing::RunningService>(
+        testing::serviceOptions(data_->path(), testing::systemNow), port);
+    uploadGate_ = std::make_shared<Gate>();
+    open({file("slow.txt", "held")});  // a second panel whose upload is held at the gate
+    QVERIFY(reaches(Phase::ready));
+    view<QPushButton>("primaryButton")->click();
+    QVERIFY(reaches(Phase::uploading));
+    QVERIFY(!view("primaryButton")->isEnabled() && !shows("cancelButton"));
+    QCOMPARE(textOf("primaryButton"), qs(ShareL10n::tr("上传中…")));
+    screenshot("uploading");
+    uploadGate_->open();
+    QVERIFY(reaches(Phase::success));
+  }
+
+  void retryAfterAFailurePublishes() {
+    open({file("retry.txt", "try again")});
+    QVERIFY(reaches(Phase::ready));
+    const auto port = service_->port;
+    service_.reset();
+    view<QPushButton>("primaryButton")->click();
+    QVERIFY(reaches(Phase::failure));
+    service_ = std::make_unique<testing::RunningService>(
+        testing::serviceOptions(data_->path(), testing::systemNow), port);
+    view<QPushButton>("retryButton")->click();
+    QVERIFY(reaches(Phase::success));
+    QVERIFY(service_->service.store().share(
+        view<ShareLinkField>("resultURLLabel")->link().section('/', -1).toStdString()));
+  }
+
+  void withoutASharedContainerNothingIsKeptForLater() {
+    storage_.location = ShareStorageLocation::unavailable;
+    open({file("once.txt", "only now")});
+    QVERIFY(reaches(Phase::ready));
+    QCOMPARE(textOf("hintLabel"),
+             qs(ShareL10n::tr(Text::phaseTexts(Phase::ready).hintWithoutContainer)));
+    service_.reset();
+    view<QPushButton>("primaryButton")->click();
+    QVERIFY(reaches(Phase::failure));
+    QVERIFY(!shows("retryButton") && !shows("openHostButton"));
+  }
+
+  void everyCopyResetsItsOwnTitle() {
+    open({file("copy.txt", "copy me")});
+    QVERIFY(reaches(Phase::ready));
+    view<QPushButton>("primaryButton")->click();
+    QVERIFY(reaches(Phase::success));
+    steps_->advance(31s);  // the long-reading note, long moot
+    QCOMPARE(steps_->pending(), 0u);
+    const auto copied = qs(ShareL10n::tr(Text::copiedButton));
+    const auto copy = qs(ShareL10n::tr(Text::copyButton));
+    view<QPushButton>("copyButton")->click();
+    QCOMPARE(QGuiApplication::clipboard()->text(), qs(panel_->currentShortURL()));
+    steps_->advance(1000ms);
+    view<QPushButton>("copyButton")->click();
+    QCOMPARE(textOf("copyButton"), copied);
+    QCOMPARE(steps_->pending(), 2u);
+    steps_->advance(500ms);
+    QCOMPARE(textOf("copyButton"), copy);  // the first reset is not postponed
+    QCOMPARE(steps_->pending(), 1u);
+    steps_->advance(1000ms);
+    QCOMPARE(steps_->pending(), 0u);
+
+    BrowserSpy browser;
+    QDesktopServices::setUrlHandler("https", &browser, "open");
+    view<QPushButton>("browseButton")->click();
+    QDesktopServices::unsetUrlHandler("https");
+    QCOMPARE(browser.opened, QList<QUrl>{QUrl(qs(panel_->currentShortURL()))});
+  }
+
+  void theHostAppIsStartedByItsDesktopEntry() {
+    configure({{"LumoShareHostBundleID", "lumo.share.absent"}});
+    open({});
+    view<QPushButton>("openHostButton")->click();
+    QCOMPARE(textOf("statusLabel"), qs(ShareL10n::tr(Text::hostAppMissing, "lumo.share.absent")));
+    QCOMPARE(context_->ending(), Ending::open);
+
+    const auto marker = root_ / "host-started";
+    const auto applications =
+        std::filesystem::path(qgetenv("XDG_DATA_HOME").toStdString()) / "applications";
+    std::ofstream(applications / "lumo.share.test.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Host\nExec=/bin/sh -c \"echo up > "
+        << marker.string() << "\"\n";
+    configure({{"LumoShareHostBundleID", "lumo.share.test"}});
+    open({});
+    view<QPushButton>("openHostButton")->click();
+    QCOMPARE(context_->ending(), Ending::completed);
+    QVERIFY(QTest::qWaitFor([&] { return std::filesystem::exists(marker); }, 10000));
+  }
+};
+
+}  // namespace lumo
+
+int main(int argc, char** argv) {
+  // The desktop's folders are this run's own: the host application is looked up there.
+  lumo::testing::TemporaryDirectory desktop;
+  std::filesystem::create_directories(desktop / "data" / "applications");
+  ::setenv("XDG_DATA_HOME", (desktop / "data").c_str(), 1);
+  ::setenv("XDG_DATA_DIRS", (desktop / "system").c_str(), 1);
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+
+  QApplication application(argc, argv);
+  lumo::ShareLog::setSink(std::make_shared<lumo::ShareLogCaptureSink>());
+  lumo::ShareViewControllerTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "ShareViewControllerTests.moc"
