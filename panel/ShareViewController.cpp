@@ -71,6 +71,15 @@ QWidget* formRow(QWidget* label, QWidget* control) {
   if (control) layout->addWidget(control, 1);
   return row;
 }
+/// A control in the label column, right-aligned like the texts there.
+QWidget* formRowWithControl(QWidget* label, QWidget* control) {
+  auto* column = new QWidget;
+  auto* layout = new QHBoxLayout(column);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addStretch(1);
+  layout->addWidget(label);
+  return formRow(column, control);
+}
 QWidget* formRow(const char* label, QWidget* control) {
   auto* text = new QLabel(trq(label));
   text->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -243,7 +252,7 @@ QWidget* ShareViewController::buildForm() {
   auto* titleRow = formRow(Form::title, titleField_);
   auto* noteRow = formRow(Form::note, noteTextView_);
   auto* expiryRow = formRow(Form::retention, expiryPopup_);
-  auto* passwordRow = formRow(passwordCheckbox_, passwordField_);
+  auto* passwordRow = formRowWithControl(passwordCheckbox_, passwordField_);
   auto* slugRow = formRow(Form::slug, slugField_);
   auto* switchRow = formRow(new QWidget, switches);
   auto* limitRow = formRow(Form::maxDownloads, maxDownloadsField_);
