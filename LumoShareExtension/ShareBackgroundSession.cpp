@@ -8,6 +8,26 @@
 #include "ShareURLError.hpp"
 
 namespace lumo {
+namespace {
+
+/// Tells the delegate how a transfer ended, and that the session is idle when it is.
+void report(ShareBackgroundSessionDelegate& delegate, std::int64_t taskNumber,
+            const std::exception_ptr& failure, bool idle) {
+  if (failure) {
+    try {
+      std::rethrow_exception(failure);
+    } catch (const ShareURLError& error) {
+      delegate.didCompleteWithError(taskNumber, error.localizedDescription());
+    } catch (const std::exception& error) {
+      delegate.didCompleteWithError(taskNumber, error.what());
+    } catch (...) {
+      delegate.didCompleteWithError(taskNumber, "unknown error");
+    }
+  }
+  if (idle) delegate.didFinishEvents();
+}
+
+}  // namespace
 
 /// One handed-over transfer. The caller keeps the request and body alive until `done`, because
 /// it waits for that before it returns, even after a stop.
@@ -47,6 +67,11 @@ ShareHTTPReply ShareBackgroundSession::perform(const ShareHTTPRequest& request,
   return std::move(*task->reply);
 }
 
+void ShareBackgroundSession::setDelegate(std::weak_ptr<ShareBackgroundSessionDelegate> delegate) {
+  const std::lock_guard lock(mutex_);
+  delegate_ = std::move(delegate);
+}
+
 void ShareBackgroundSession::cancel(const std::shared_ptr<Task>& task) {
   task->cancel.request_stop();  // reaches the transfer if it is already running
   std::lock_guard lock(mutex_);
@@ -66,6 +91,7 @@ void ShareBackgroundSession::work(std::stop_token stop) {
     if (tasks_.empty()) return;  // stopping with nothing left to fail
     auto task = std::move(tasks_.front());
     tasks_.pop_front();
+    const auto taskNumber = ++taskCount_;
     lock.unlock();
     std::stop_callback cancelOnShutdown(stop, [&task] { task->cancel.request_stop(); });
     try {
@@ -73,9 +99,15 @@ void ShareBackgroundSession::work(std::stop_token stop) {
     } catch (...) {
       task->failure = std::current_exception();
     }
+    const auto failure = task->failure;
     lock.lock();
     task->done = true;
+    const bool idle = tasks_.empty();
+    const auto delegate = delegate_.lock();
     wake_.notify_all();
+    lock.unlock();
+    if (delegate) report(*delegate, taskNumber, failure, idle);
+    lock.lock();
   }
 }
 
