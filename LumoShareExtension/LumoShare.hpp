@@ -65,6 +65,7 @@
 #include "ShareQueueError.hpp"
 #include "ShareRetry.hpp"
 #include "ShareServerErrorCodes.hpp"
+#include "ShareSecretKeychain.hpp"
 #include "ShareSettings.hpp"
 #include "ShareSource.hpp"
 #include "ShareStorage.hpp"

@@ -308,10 +308,10 @@ Decision decide(const std::optional<PlanRules>& plan, std::optional<std::int64_t
 /// Why a new share of `kind` is refused because the caller used up their quota, if it is.
 std::optional<std::pair<const char*, const char*>> quotaRefusal(
     const ServiceStore& store, const std::optional<std::string>& owner, const std::string& address,
-    const std::optional<PlanRules>& plan, const std::string& kind, std::int64_t moment) {
+    const std::optional<PlanRules>& plan, const std::string& kind, std::int64_t moment,
+    std::int64_t anonymousLimit) {
   if (!plan) {
-    if (store.activeShares(std::nullopt, address, std::nullopt, moment) <
-        ShareService::anonymousActiveLimit) {
+    if (store.activeShares(std::nullopt, address, std::nullopt, moment) < anonymousLimit) {
       return std::nullopt;
     }
     return std::pair(Codes::anonQuotaExceeded, "too many anonymous shares");
@@ -413,8 +413,8 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
   const auto moment = now();
   IdempotencyKey idempotency(store_, *caller, request, moment);
   if (idempotency.answered(*this, response)) return;
-  if (const auto refusal =
-          quotaRefusal(store_, caller->owner(), caller->address, caller->plan, "doc", moment)) {
+  if (const auto refusal = quotaRefusal(store_, caller->owner(), caller->address, caller->plan,
+                                        "doc", moment, options_.anonymousActiveLimit)) {
     return fail(response, 403, refusal->first, refusal->second);
   }
   const auto limit = caller->maxBytes();
@@ -495,8 +495,8 @@ void ShareService::publishLink(const httplib::Request& request, const std::strin
   const auto moment = now();
   IdempotencyKey idempotency(store_, *caller, request, moment);
   if (idempotency.answered(*this, response)) return;
-  if (const auto refusal =
-          quotaRefusal(store_, caller->owner(), caller->address, caller->plan, "link", moment)) {
+  if (const auto refusal = quotaRefusal(store_, caller->owner(), caller->address, caller->plan,
+                                        "link", moment, options_.anonymousActiveLimit)) {
     return fail(response, 403, refusal->first, refusal->second);
   }
   const auto parsed = parseBody<LinkCreateRequest>(requestBody);

@@ -54,11 +54,12 @@ class ShareService {
     std::chrono::seconds sweepInterval{60};  ///< how often expired shares are purged
     std::filesystem::path tlsCertificate;    ///< with `tlsKey`: serve HTTPS
     std::filesystem::path tlsKey;
+    /// Unexpired anonymous shares one address may hold at once.
+    std::int64_t anonymousActiveLimit = 5;
   };
 
   static constexpr std::int64_t anonymousMaxBytes = 10485760;
   static constexpr std::int64_t anonymousDays = 1;
-  static constexpr std::int64_t anonymousActiveLimit = 5;
   static constexpr std::int64_t pairingSeconds = 600;
 
   /// Opens the data folder, removes what a crash left in it and starts the sweeper. Throws

@@ -1,0 +1,264 @@
+// The host side's service calls: devices, notices, health and the plan against the reference
+// service; the claim-binding pass against the service and against scripted replies; the
+// background uploader's completion handler and its drain.
+#include <gtest/gtest.h>
+
+#include <fmt/format.h>
+
+#include <mutex>
+
+#include "LumoShare.hpp"
+#include "QueueTestSupport.hpp"
+#include "ServiceFixture.hpp"
+#include "TemporaryDirectory.hpp"
+
+namespace lumo {
+namespace {
+
+/// Records every request; answers it through `inner`, or from `script` (status, body) in turn.
+class RecordingTransport final : public ShareHTTPTransport {
+ public:
+  explicit RecordingTransport(std::shared_ptr<ShareHTTPTransport> inner = nullptr)
+      : inner_(std::move(inner)) {}
+  ShareHTTPReply data(const ShareHTTPRequest& request, std::stop_token stop) override {
+    {
+      const std::lock_guard lock(mutex_);
+      requests.push_back(request);
+      if (!inner_) {
+        auto [status, body] = script.at(requests.size() - 1);
+        return {body, ShareHTTPResponse{status, {}}};
+      }
+    }
+    return inner_->data(request, stop);
+  }
+  ShareHTTPReply upload(const ShareHTTPRequest& request, std::string_view body,
+                        std::stop_token stop) override {
+    return inner_->upload(request, body, stop);
+  }
+  ShareHTTPReply uploadFile(const ShareHTTPRequest& request, const std::filesystem::path& file,
+                            std::stop_token stop) override {
+    return inner_->uploadFile(request, file, stop);
+  }
+  std::vector<std::string> paths() const {
+    std::vector<std::string> result;
+    for (const auto& request : requests) result.push_back(request.url.absoluteString());
+    return result;
+  }
+
+  std::vector<std::pair<int, std::string>> script;
+  std::vector<ShareHTTPRequest> requests;
+
+ private:
+  std::shared_ptr<ShareHTTPTransport> inner_;
+  std::mutex mutex_;
+};
+
+std::shared_ptr<ShareHTTPTransport> curlTransport() {
+  return std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>());
+}
+
+class ShareAccountTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    running_->service.store().addAccount({"ana-id", "ana", "pro", testing::systemNow()});
+    token_ = running_->service.secrets().issueToken("ana-id", testing::systemNow(), 1);
+  }
+  Url apiBase() const { return *Url::parse(running_->apiBase()); }
+  /// `count` anonymous shares published for real, each leaving a record with its claim.
+  void publishAnonymously(int count) {
+    ShareUploadSession session{queue_, ShareTokenStore(storage_), ShareSettingsStore{storage_},
+                               curlTransport(), RetryPolicy{1, 1, 1, 0}};
+    ShareAppleBundle::setMain(
+        std::make_shared<ShareAppleBundle>(JSONValue{{"LumoShareAPIBase", running_->apiBase()}}));
+    for (int index = 0; index < count; ++index) {
+      const auto id = "anon-" + std::to_string(index);
+      queue_->enqueue(testing::makeStagedShare(id, index));
+      ASSERT_TRUE(std::holds_alternative<ShareUploadOutcome>(session.uploadNow(id)));
+    }
+    ShareAppleBundle::setMain(nullptr);
+  }
+
+  testing::TemporaryDirectory data_, root_;
+  std::unique_ptr<testing::RunningService> running_ =
+      std::make_unique<testing::RunningService>([this] {
+        auto options = testing::serviceOptions(data_.path(), testing::systemNow);
+        options.anonymousActiveLimit = 50;  // the binding test holds 45 at once
+        return options;
+      }());
+  std::string token_;
+  ShareStorage storage_{root_ / "root", ShareStorageLocation::injected};
+  std::int64_t nowMs_ = 1'700'000'000'000;
+  std::shared_ptr<PendingShareQueue> queue_ =
+      std::make_shared<PendingShareQueue>(storage_, [this] { return nowMs_; });
+};
+
+TEST_F(ShareAccountTest, APairedDeviceSeesTheAccountsSharesAndIsRemovedOnce) {
+  auto transport = std::make_shared<RecordingTransport>(curlTransport());
+  const ShareAPIClient account{apiBase(), token_, transport};
+  EXPECT_EQ(account.health().service, "lumo-share-server");
+
+  const auto code = account.pairStart("laptop", "linux").code;
+  const auto claim =
+      ShareAPIClient::pairClaim(apiBase(), {code, "laptop", "linux", std::nullopt}, *transport);
+  EXPECT_FALSE(transport->requests.back().value("Authorization"))
+      << "a claim carries no account token";
+  const ShareDeviceClient device{apiBase(), claim.device_token, transport};
+  EXPECT_EQ(device.me().id, claim.device.id);
+  EXPECT_EQ(account.listDevices().size(), 1u);
+
+  ShareUploadClient(apiBase(), token_, curlTransport())
+      .upload(testing::makeStagedShare("noticed", 1), root_.path(), ShareOptions{});
+  const auto feed = device.notices(std::nullopt, 50);
+  ASSERT_EQ(feed.notices.size(), 1u);
+  EXPECT_EQ(feed.notices[0].type, NoticeTypeValues::shareNew);
+  device.ack(feed.notices[0].id, AckStatusValues::shown);
+  EXPECT_TRUE(device.notices(feed.cursor, 50).notices.empty());
+  EXPECT_TRUE(transport->paths().back().ends_with("/devices/notices?limit=50&since=" +
+                                                  std::to_string(feed.cursor)))
+      << "limit first, then since";
+
+  EXPECT_EQ(account.deleteDevice(claim.device.id), claim.device.id);
+  try {
+    account.deleteDevice(claim.device.id);
+    FAIL() << "a removed device is gone";
+  } catch (const ShareAPIError& error) {
+    EXPECT_EQ(std::tuple(error.status(), error.code()), std::tuple(404, "DEVICE_NOT_FOUND"));
+  }
+  EXPECT_THROW(device.me(), ShareAPIError) << "its token died with it";
+}
+
+TEST_F(ShareAccountTest, RepliesThatAreNotTheRecordOrNotThereAreTypedErrors) {
+  auto scripted = std::make_shared<RecordingTransport>();
+  scripted->script = {{200, "<html>"}, {404, ""}, {429, ""}, {503, R"({"error":"MAINTENANCE"})"}};
+  const ShareAPIClient client{apiBase(), token_, scripted};
+  const auto apiError = [](auto call) {
+    try {
+      call();
+    } catch (const ShareAPIError& error) {
+      return std::tuple(error.status(), error.code(), error.message());
+    }
+    return std::tuple(-1, std::string(), std::string());
+  };
+  EXPECT_EQ(std::get<1>(apiError([&] { client.listDevices(); })), "decoding");
+  EXPECT_EQ(apiError([&] { client.deleteDevice("x"); }), std::tuple(404, "http_404", "HTTP 404"));
+  const ShareEntitlementsClient plan{apiBase(), token_, scripted};
+  for (const auto status : {429, 503}) {
+    try {
+      plan.fetch();
+      FAIL();
+    } catch (const ShareUploadError& error) {
+      ASSERT_TRUE(error.as<ShareUploadError::Http>());
+      EXPECT_EQ(std::tuple(error.as<ShareUploadError::Http>()->status, error.isRetryable()),
+                std::tuple(status, true));
+    }
+  }
+  const ShareAPIClient down{*Url::parse("http://127.0.0.1:1/api/v1"), token_, curlTransport()};
+  EXPECT_EQ(std::get<1>(apiError([&] { down.health(); })), "transport");
+  EXPECT_EQ(ShareEntitlementsClient(apiBase(), token_, curlTransport()).fetch().plan, "pro");
+}
+
+TEST_F(ShareAccountTest, FortyFiveClaimsBindInThreeBatchesAndTheSharesBecomeTheAccounts) {
+  publishAnonymously(45);
+  auto transport = std::make_shared<RecordingTransport>(curlTransport());
+  nowMs_ += 5000;
+  const auto report = ShareBindCoordinator(queue_, apiBase(), token_, transport).bindPending();
+  EXPECT_EQ(report, (ShareBindReport{45, 45, 0, 0, std::nullopt}));
+  EXPECT_EQ(transport->requests.size(), 3u) << "20, 20 and 5; the fourth batch is empty";
+  for (const auto& record : queue_->recentUploads(100)) {
+    EXPECT_EQ(record.boundAtMs, nowMs_) << "bound at the queue's time";
+    EXPECT_EQ(running_->service.store().share(record.slug)->owner, "ana-id");
+  }
+  EXPECT_EQ(ShareBindCoordinator(queue_, apiBase(), token_, transport).bindPending(),
+            ShareBindReport{});
+}
+
+TEST_F(ShareAccountTest, ScriptedAnswersSettleCountAndStopThePass) {
+  for (int index = 0; index < 25; ++index) {
+    const auto id = "s" + std::to_string(index);
+    queue_->enqueue(testing::makeStagedShare(id, index));
+    queue_->markSucceeded(*queue_->entry(id),
+                          ShareUploadOutcome{"doc", id, "https://x/" + id, std::nullopt, true,
+                                             nowMs_ + 86'400'000, "claim-" + id, nowMs_});
+  }
+  const auto bound = [](int from, int to) {
+    std::string items;
+    for (int index = from; index < to; ++index) {
+      items += (items.empty() ? "" : ",") +
+               fmt::format(R"({{"kind":"doc","slug":"s{}","short_url":"u"}})", index);
+    }
+    return items;
+  };
+  struct Case {
+    const char* name;
+    std::vector<std::pair<int, std::string>> script;
+    ShareBindReport report;
+  };
+  const std::vector<Case> cases{
+      {"401 in the second batch",
+       {{200, R"({"success":true,"result":{"bound":[)" + bound(0, 20) + R"(],"failed":[]}})"},
+        {401, R"({"error":"AUTH_REQUIRED"})"}},
+       {25, 20, 0, 0, "401|AUTH_REQUIRED"}},
+      {"a partial answer with one slug failed twice",
+       {{200, R"({"success":true,"result":{"bound":[)" + bound(20, 22) +
+                  R"(],"failed":[{"kind":"doc","slug":"s22","error":"first"},)"
+                  R"({"kind":"doc","slug":"s22","error":"CLAIM_EXPIRED"}]}})"}},
+       {5, 2, 1, 2, std::nullopt}},
+  };
+  for (const auto& test : cases) {
+    auto transport = std::make_shared<RecordingTransport>();
+    transport->script = test.script;
+    EXPECT_EQ(ShareBindCoordinator(queue_, apiBase(), token_, transport, 0 + 20).bindPending(),
+              test.report)
+        << test.name;
+  }
+  const auto settled = queue_->recentUploads(100);
+  const auto s22 = std::find_if(settled.begin(), settled.end(),
+                                [](const auto& record) { return record.slug == "s22"; });
+  EXPECT_EQ(s22->bindError, "CLAIM_EXPIRED") << "the later text is the one kept";
+  EXPECT_EQ(queue_->pendingBinds(100).size(), 2u) << "the unanswered two wait for a later pass";
+
+  auto untouched = std::make_shared<RecordingTransport>();
+  std::vector<BindItem> tooMany(21, BindItem{"doc", "s", "c"});
+  try {
+    ShareAPIClient{apiBase(), token_, untouched}.bindAnonymous(tooMany);
+    FAIL();
+  } catch (const ShareAPIError& error) {
+    EXPECT_EQ(std::tuple(error.status(), error.code(), error.message()),
+              std::tuple(0, "batch_too_large", "单次最多 20 条（实际 21）"));
+  }
+  EXPECT_TRUE(untouched->requests.empty());
+  EXPECT_EQ(ShareBindCoordinator(queue_, apiBase(), token_, untouched, -3).batchSize(), 1);
+  EXPECT_EQ(ShareBindCoordinator(queue_, apiBase(), token_, untouched, 99).batchSize(), 20);
+}
+
+TEST(ShareBackgroundUploaderTest, KeepsOnlyTheLatestHandlerAndCallsItWhenTheEventsAreDone) {
+  const auto uploader = ShareBackgroundUploader::make();
+  int foreign = 0, first = 0, second = 0;
+  uploader->handleBackgroundEvents("someone.else", [&] { ++foreign; });
+  EXPECT_EQ(foreign, 1) << "called at once";
+  uploader->didFinishEvents();  // nothing stored: nothing happens
+  uploader->handleBackgroundEvents(ShareBackgroundUploader::sessionIdentifier, [&] { ++first; });
+  uploader->handleBackgroundEvents(ShareBackgroundUploader::sessionIdentifier, [&] { ++second; });
+  uploader->didFinishEvents();
+  uploader->didFinishEvents();
+  EXPECT_EQ(std::tuple(first, second), std::tuple(0, 1));
+}
+
+TEST_F(ShareAccountTest, ABackgroundWakeUpDrainsDueShares) {
+  testing::ScopedEnvironment environment("XDG_DATA_HOME", (root_ / "data").string());
+  ShareAppleBundle::setMain(
+      std::make_shared<ShareAppleBundle>(JSONValue{{"LumoShareAPIBase", running_->apiBase()}}));
+  const auto storage = ShareStorage::resolve();
+  PendingShareQueue(storage).enqueue(testing::makeStagedShare("woken", 1));
+  const auto uploader = ShareBackgroundUploader::make();  // the drain holds it only weakly
+  uploader->handleBackgroundEvents(ShareBackgroundUploader::sessionIdentifier, [] {});
+  for (int wait = 0; wait < 400 && PendingShareQueue(storage).entry("woken"); ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_FALSE(PendingShareQueue(storage).entry("woken"));
+  EXPECT_EQ(PendingShareQueue(storage).recentUploads(5).size(), 1u);
+  ShareAppleBundle::setMain(nullptr);
+}
+
+}  // namespace
+}  // namespace lumo
