@@ -39,6 +39,7 @@
 #include "ShareDateFormat.hpp"
 #include "ShareFileLock.hpp"
 #include "ShareHTTP.hpp"
+#include "ShareHostSession.hpp"
 #include "ShareHTTPRequest.hpp"
 #include "ShareHTTPResponse.hpp"
 #include "ShareHTTPTransport.hpp"

@@ -46,8 +46,11 @@ int login(const std::string& given) {
                  "`lumo-share-server token`, or a lumoshare://auth link); nothing was changed\n";
     return usageError;
   }
-  defaultSession().tokenStore.save(*token);
+  const auto host = ShareHostSession::makeDefault(
+      std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>()));
+  host.uploads.tokenStore.save(*token);
   fmt::print("signed in{}\n", token->userId ? " as " + *token->userId : "");
+  refreshAccount(host);
   return 0;
 }
 
@@ -72,8 +75,14 @@ JSONValue reportJSON(const ShareUploadReport& report) {
   return json;
 }
 
+/// A drain, as the background timer runs it: the plan and the claims first, then the due shares
+/// over the background uploader (uploads on its background session).
 int drain(std::int64_t limit, bool all, bool json) {
-  const auto report = defaultSession().drain(limit, all);
+  const auto uploader = ShareBackgroundUploader::shared();
+  refreshAccount(ShareHostSession::makeDefault(uploader->transport()));
+  const auto report =
+      all ? ShareUploadSession::makeDefault(uploader->transport()).drain(limit, true)
+          : uploader->drain(limit);
   if (json) {
     std::cout << ShareJSONEncoder::dump(reportJSON(report)) << "\n";
   } else {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ShareHostSession.hpp"
 #include "ShareItemProvider.hpp"
 #include "ShareStorage.hpp"
 #include "StandardInput.hpp"
@@ -54,5 +55,12 @@ void addQueueCommand(CLI::App& app, int& exitCode);
 CLI::App* addShareCommand(CLI::App& app, int& exitCode);
 /// Adds the host application's commands: status, login, logout, drain, recent, config.
 void addAccountCommands(CLI::App& app, int& exitCode);
+
+/// Adds the account side of the host application: plan, bind, devices, notices, health and
+/// background.
+void addHostCommands(CLI::App& app, int& exitCode);
+/// After a sign-in and before a drain: refresh the cached plan and bind pending claims, telling
+/// what went wrong on standard error without stopping the caller.
+void refreshAccount(const ShareHostSession& host);
 
 }  // namespace lumo::cli

@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
   lumo::cli::addStageCommand(app, exitCode);
   lumo::cli::addQueueCommand(app, exitCode);
   lumo::cli::addAccountCommands(app, exitCode);
+  lumo::cli::addHostCommands(app, exitCode);
   auto* share = lumo::cli::addShareCommand(app, exitCode);
   app.footer(
       "With no command, the arguments are shared: lumo-share ITEM... is lumo-share share "

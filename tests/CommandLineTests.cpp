@@ -151,6 +151,14 @@ TEST_F(CommandLineTest, SharesPrintTheLinkAloneAndExitAsDocumented) {
   service->service.store().addAccount({"ana-id", "ana", "hobby", testing::systemNow()});
   const auto token = service->service.secrets().issueToken("ana-id", testing::systemNow(), 1);
   EXPECT_EQ(run("login -", token).status, 0) << stderrText;
+  EXPECT_NE(stderrText.find("claims: 3 sent, 3 bound"), std::string::npos) << stderrText;
+  const auto slug =
+      anonymous.output.substr(origin.size() + 1, anonymous.output.size() - origin.size() - 2);
+  EXPECT_EQ(service->service.store().share(slug)->owner, "ana-id") << "signing in bound it";
+  EXPECT_NE(run("recent").output.find("claim bound"), std::string::npos);
+  EXPECT_NE(run("plan").output.find("(hobby)"), std::string::npos) << stderrText;
+  EXPECT_NE(run("bind --json").output.find(R"("attempted":0)"), std::string::npos);
+  EXPECT_EQ(run("health").status, 0) << stderrText;
   EXPECT_EQ(run("login", "not a token").status, 2);
   EXPECT_NE(run("status").output.find("signedIn"), std::string::npos)
       << "a refused token kept none";

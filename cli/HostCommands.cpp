@@ -1,0 +1,281 @@
+// The tool as the host application's account side: the plan, claim binding, paired devices and
+// their notices, the service's health, and the background drain's systemd timer.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include <iostream>
+
+#include "Commands.hpp"
+#include "LumoShare.hpp"
+
+extern char** environ;
+
+namespace lumo::cli {
+namespace {
+
+constexpr int failedCall = 1;
+
+std::shared_ptr<ShareHTTPTransport> liveTransport() {
+  return std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>());
+}
+
+/// Runs `call`, reporting a failure of the service call in plain words; the exit code.
+template <class Call>
+int guarded(Call call) {
+  try {
+    return call();
+  } catch (const ShareAPIError& error) {
+    fmt::print(stderr, "lumo-share: the service refused: {} (HTTP {})\n", error.errorDescription(),
+               error.status());
+  } catch (const ShareUploadError& error) {
+    fmt::print(stderr, "lumo-share: {}\n", error.message());
+  } catch (const std::exception& error) {
+    fmt::print(stderr, "lumo-share: {}\n", error.what());
+  }
+  return failedCall;
+}
+
+int notSignedIn() {
+  fmt::print(stderr, "lumo-share: not signed in; sign in first with `lumo-share login`\n");
+  return usageError;
+}
+
+void printBindReport(const ShareBindReport& report, bool json) {
+  if (json) {
+    std::cout << ShareJSONEncoder::dump(report.encode()) << "\n";
+    return;
+  }
+  fmt::print("claims: {} sent, {} bound, {} refused, {} to retry later\n", report.attempted,
+             report.bound, report.failed, report.retryLater);
+  if (report.failure) fmt::print(stderr, "lumo-share: binding stopped: {}\n", *report.failure);
+}
+
+// MARK: - plan and bind
+
+int plan(bool json) {
+  return guarded([&] {
+    const auto plan = ShareHostSession::makeDefault(liveTransport()).refreshPlan();
+    if (!plan) return notSignedIn();
+    if (json) {
+      std::cout << ShareJSONEncoder::dump(plan->encode()) << "\n";
+    } else {
+      fmt::print("plan: {} ({})\n", plan->displayName(), plan->plan);
+      if (plan->docFileSizeMB) fmt::print("largest document: {} MB\n", *plan->docFileSizeMB);
+      if (plan->docMaxExpDays) fmt::print("longest retention: {} days\n", *plan->docMaxExpDays);
+      fmt::print("passwords: {}\n", plan->allowsPassword() ? "yes" : "no (Pro)");
+    }
+    return 0;
+  });
+}
+
+int bind(bool json) {
+  const auto report = ShareHostSession::makeDefault(liveTransport()).bindPending();
+  if (!report) return notSignedIn();
+  printBindReport(*report, json);
+  return report->failure ? failedCall : 0;
+}
+
+// MARK: - devices and notices
+
+/// This machine as a paired device: the claim's reply, kept 0600 under the storage root.
+std::filesystem::path deviceFile() {
+  return ShareStorage::resolve().rootURL / "device.json";
+}
+
+std::optional<PairClaimResult> pairedDevice() {
+  try {
+    return ShareJSON::decoder().decode<PairClaimResult>(AtomicFile::read(deviceFile(), 65536));
+  } catch (const std::exception&) {
+    return std::nullopt;  // not paired, or a damaged file: pair again
+  }
+}
+
+std::string deviceName() {
+  char name[256] = {};
+  return ::gethostname(name, sizeof name - 1) == 0 && name[0] ? name : "Linux";
+}
+
+int devices(const std::string& action, const std::string& argument, bool json) {
+  auto host = ShareHostSession::makeDefault(liveTransport());
+  if (action == "claim") {
+    return guarded([&] {
+      const auto claim = ShareAPIClient::pairClaim(
+          host.apiBase, {argument, deviceName(), PlatformValues::linux, std::nullopt},
+          *host.uploads.transport);
+      ShareStorage::resolve().ensureDirectories();
+      AtomicFile::write(deviceFile(), ShareJSON::encoder().encode(claim), 0600);
+      fmt::print("this machine is paired as \"{}\" ({})\n", claim.device.name, claim.device.id);
+      return 0;
+    });
+  }
+  const auto token = host.accountToken();
+  if (!token) return notSignedIn();
+  const ShareAPIClient client{host.apiBase, *token, host.uploads.transport};
+  return guarded([&] {
+    if (action == "pair") {
+      const auto start = client.pairStart(deviceName(), PlatformValues::linux);
+      if (json) return std::cout << ShareJSON::encoder().encode(start) << "\n", 0;
+      fmt::print(
+          "pairing code: {}\nclaim it on the other machine with `lumo-share devices claim "
+          "{}`\n",
+          start.code, start.code);
+      return 0;
+    }
+    if (action == "remove") {
+      fmt::print("removed {}\n", client.deleteDevice(argument));
+      return 0;
+    }
+    const auto list = client.listDevices();
+    if (json) return std::cout << ShareJSON::encoder().encode(list) << "\n", 0;
+    for (const auto& device : list) {
+      fmt::print("{}  {}  {}\n", device.id, device.platform, device.name);
+    }
+    if (list.empty()) fmt::print("no paired devices\n");
+    return 0;
+  });
+}
+
+struct NoticeRequest {
+  std::optional<std::int64_t> since;
+  std::int64_t limit = 50;
+  std::vector<std::string> ack;  ///< ID STATUS
+  bool json = false;
+};
+
+int notices(const NoticeRequest& request) {
+  const auto device = pairedDevice();
+  if (!device) {
+    fmt::print(stderr, "lumo-share: this machine is not paired; `lumo-share devices claim CODE`\n");
+    return usageError;
+  }
+  const auto host = ShareHostSession::makeDefault(liveTransport());
+  const ShareDeviceClient client{host.apiBase, device->device_token, host.uploads.transport};
+  return guarded([&] {
+    if (!request.ack.empty()) {
+      client.ack(request.ack[0], request.ack[1]);
+      fmt::print("acknowledged {} as {}\n", request.ack[0], request.ack[1]);
+      return 0;
+    }
+    const auto feed = client.notices(request.since, request.limit);
+    if (request.json) return std::cout << ShareJSON::encoder().encode(feed) << "\n", 0;
+    for (const auto& notice : feed.notices) {
+      fmt::print("{}  {}  {}  {}\n", notice.id, notice.type, notice.short_url,
+                 notice.title.value_or(""));
+    }
+    fmt::print("cursor {} (pass it as --since for newer notices only)\n", feed.cursor);
+    return 0;
+  });
+}
+
+int health() {
+  const auto host = ShareHostSession::makeDefault(liveTransport());
+  return guarded([&] {
+    const auto reply = ShareAPIClient{host.apiBase, "", host.uploads.transport}.health();
+    fmt::print("{} {} (version {}) at {}\n", reply.ok ? "up:" : "not ok:", reply.service, reply.v,
+               host.apiBase.absoluteString());
+    return reply.ok ? 0 : failedCall;
+  });
+}
+
+// MARK: - the background drain
+
+/// Runs a program with arguments, standard streams inherited; its exit status.
+int run(std::vector<std::string> arguments) {
+  std::vector<char*> argv;
+  for (auto& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  pid_t child = 0;
+  if (::posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+    fmt::print(stderr, "lumo-share: cannot run {}\n", arguments[0]);
+    return failedCall;
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : failedCall;
+}
+
+int background(const std::string& action) {
+  constexpr const char* timer = "lumo-share-drain.timer";
+  if (action == "enable") return run({"systemctl", "--user", "enable", "--now", timer});
+  if (action == "disable") return run({"systemctl", "--user", "disable", "--now", timer});
+  run({"systemctl", "--user", "--no-pager", "status", timer, "lumo-share-drain.service"});
+  return 0;  // status explains itself; an inactive timer is no error of this command
+}
+
+}  // namespace
+
+void refreshAccount(const ShareHostSession& host) {
+  if (!host.accountToken()) return;
+  try {
+    host.refreshPlan();
+  } catch (const std::exception& error) {
+    fmt::print(stderr, "lumo-share: the plan could not be refreshed: {}\n",
+               dynamic_cast<const ShareUploadError*>(&error)
+                   ? dynamic_cast<const ShareUploadError&>(error).message()
+                   : error.what());
+  }
+  if (const auto report = host.bindPending(); report && report->didChange()) {
+    fmt::print(stderr, "lumo-share: claims: {} sent, {} bound, {} refused, {} to retry later{}\n",
+               report->attempted, report->bound, report->failed, report->retryLater,
+               report->failure ? "; binding stopped: " + *report->failure : "");
+  }
+}
+
+void addHostCommands(CLI::App& app, int& exitCode) {
+  auto json = std::make_shared<bool>(false);
+  auto* planCommand = app.add_subcommand("plan", "Fetch the account's plan and cache it");
+  planCommand->add_flag("--json", *json, "Print it as JSON");
+  planCommand->callback([&exitCode, json] { exitCode = plan(*json); });
+
+  auto* bindCommand =
+      app.add_subcommand("bind", "Bind the claims of anonymous uploads to the signed-in account");
+  bindCommand->add_flag("--json", *json, "Print the report as JSON");
+  bindCommand->callback([&exitCode, json] { exitCode = bind(*json); });
+
+  auto action = std::make_shared<std::string>("list");
+  auto argument = std::make_shared<std::string>();
+  auto* devicesCommand = app.add_subcommand(
+      "devices", "Paired devices: list, pair (a code for another machine), claim CODE, remove ID");
+  devicesCommand->add_option("ACTION", *action, "list, pair, claim or remove")
+      ->check(CLI::IsMember({"list", "pair", "claim", "remove"}));
+  devicesCommand->add_option("ARGUMENT", *argument, "the code to claim, or the device to remove");
+  devicesCommand->add_flag("--json", *json, "Print JSON");
+  devicesCommand->callback([&exitCode, action, argument, json] {
+    if ((*action == "claim" || *action == "remove") && argument->empty()) {
+      fmt::print(stderr, "lumo-share: devices {} needs its {}\n", *action,
+                 *action == "claim" ? "CODE" : "ID");
+      exitCode = usageError;
+      return;
+    }
+    exitCode = devices(*action, *argument, *json);
+  });
+
+  auto noticeRequest = std::make_shared<NoticeRequest>();
+  auto* noticesCommand =
+      app.add_subcommand("notices", "This paired machine's notices, or --ack ID STATUS");
+  noticesCommand->add_option("--since", noticeRequest->since, "Only notices after this cursor");
+  noticesCommand->add_option("--limit", noticeRequest->limit, "At most this many (1-200)")
+      ->check(CLI::Range(1, 200));
+  noticesCommand->add_option("--ack", noticeRequest->ack, "Acknowledge notice ID with STATUS")
+      ->expected(2);
+  noticesCommand->add_flag("--json", noticeRequest->json, "Print JSON");
+  noticesCommand->callback([&exitCode, noticeRequest] { exitCode = notices(*noticeRequest); });
+
+  app.add_subcommand("health", "Ask the service whether it is up")->callback([&exitCode] {
+    exitCode = health();
+  });
+
+  auto backgroundAction = std::make_shared<std::string>("status");
+  auto* backgroundCommand = app.add_subcommand(
+      "background", "The background drain every 15 minutes: enable, disable or status");
+  backgroundCommand->add_option("ACTION", *backgroundAction, "enable, disable or status")
+      ->check(CLI::IsMember({"enable", "disable", "status"}));
+  backgroundCommand->callback(
+      [&exitCode, backgroundAction] { exitCode = background(*backgroundAction); });
+}
+
+}  // namespace lumo::cli
