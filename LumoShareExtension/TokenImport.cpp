@@ -155,4 +155,9 @@ std::optional<ShareToken> token(std::string_view fromCallbackURL, const ShareClo
                    std::nullopt, now);
 }
 
+std::optional<ShareToken> anyForm(std::string_view text, const ShareClock& now) {
+  const auto trimmed = UnicodeText::trimmed(text);
+  return trimmed.rfind("lumoshare://", 0) == 0 ? token(trimmed, now) : parse(trimmed, now);
+}
+
 }  // namespace lumo::TokenImport

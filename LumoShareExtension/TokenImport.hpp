@@ -22,6 +22,10 @@ std::optional<ShareToken> parse(std::string_view text, const ShareClock& now = s
 std::optional<ShareToken> token(std::string_view fromCallbackURL,
                                 const ShareClock& now = systemClock());
 
+/// A token however it was pasted: the callback link, or text `parse` reads; white space around
+/// it is ignored.
+std::optional<ShareToken> anyForm(std::string_view text, const ShareClock& now = systemClock());
+
 /// The claims of a JSON Web Token's payload; an empty object when it has none that decode.
 JSONValue jwtClaims(std::string_view token);
 

@@ -38,9 +38,7 @@ int login(const std::string& given) {
   if (given == "-" || given.empty()) {
     text.assign(std::istreambuf_iterator<char>(std::cin), {});
   }
-  const auto trimmed = std::string(UnicodeText::trimmed(text));
-  auto token = trimmed.rfind("lumoshare://", 0) == 0 ? TokenImport::token(trimmed)
-                                                     : TokenImport::parse(trimmed);
+  const auto token = TokenImport::anyForm(text);
   if (!token) {
     std::cerr << "lumo-share: that is no sign-in token (a JSON Web Token, the JSON object of "
                  "`lumo-share-server token`, or a lumoshare://auth link); nothing was changed\n";

@@ -18,6 +18,7 @@
 #include <mutex>
 
 #include "LumoShare.hpp"
+#include "PanelTestSupport.hpp"
 #include "QRCodeView.hpp"
 #include "ServiceFixture.hpp"
 #include "ShareLinkField.hpp"
@@ -198,12 +199,7 @@ class ShareViewControllerTest : public QObject {
   }
   /// Saves the window as the screen shows it, when screenshots are asked for.
   void screenshot(const char* name) {
-    const auto folder = qgetenv("LUMO_SCREENSHOTS");
-    if (folder.isEmpty()) return;
-    QDir().mkpath(QString::fromUtf8(folder));
-    QTest::qWait(200);  // let the window system finish drawing
-    const auto picture = panel_->screen()->grabWindow(panel_->winId());
-    QVERIFY(picture.save(QString::fromUtf8(folder) + "/panel-" + name + ".png"));
+    QVERIFY(testing::screenshot(*panel_, QStringLiteral("panel-") + name));
   }
 
  private Q_SLOTS:
@@ -471,18 +467,8 @@ class ShareViewControllerTest : public QObject {
 
 }  // namespace lumo
 
-int main(int argc, char** argv) {
-  // The desktop's folders are this run's own: the host application is looked up there.
-  lumo::testing::TemporaryDirectory desktop;
-  std::filesystem::create_directories(desktop / "data" / "applications");
-  ::setenv("XDG_DATA_HOME", (desktop / "data").c_str(), 1);
-  ::setenv("XDG_DATA_DIRS", (desktop / "system").c_str(), 1);
-  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-
-  QApplication application(argc, argv);
-  lumo::ShareLog::setSink(std::make_shared<lumo::ShareLogCaptureSink>());
-  lumo::ShareViewControllerTest test;
-  return QTest::qExec(&test, argc, argv);
+QObject* makeShareViewControllerTest() {
+  return new lumo::ShareViewControllerTest;
 }
 
 #include "ShareViewControllerTests.moc"

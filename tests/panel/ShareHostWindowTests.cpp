@@ -1,0 +1,122 @@
+// The host window against the reference service: opening it publishes the queue and binds the
+// anonymous uploads; retry and remove act on the queue.
+#include <QPushButton>
+#include <QTableWidget>
+#include <QtTest>
+
+#include "LumoShare.hpp"
+#include "PanelTestSupport.hpp"
+#include "QueueTestSupport.hpp"
+#include "ServiceFixture.hpp"
+#include "ShareHostWindow.hpp"
+#include "TemporaryDirectory.hpp"
+
+namespace lumo {
+
+class ShareHostWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<testing::TemporaryDirectory> data_, root_;
+  std::unique_ptr<testing::RunningService> service_;
+  std::shared_ptr<PendingShareQueue> queue_;
+  std::optional<ShareHostSession> host_;
+  std::shared_ptr<SharePanelWorkers> workers_;
+  std::unique_ptr<ShareHostWindow> window_;
+
+  void startService(int port = 0) {
+    service_ = std::make_unique<testing::RunningService>(
+        testing::serviceOptions(data_->path(), testing::systemNow), port);
+  }
+  void open() {
+    window_ = std::make_unique<ShareHostWindow>(*host_, workers_);
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+  }
+  void synchroniseAndWait() {
+    window_->synchronise();
+    QVERIFY(QTest::qWaitFor([&] { return !window_->isBusy(); }, 30000));
+  }
+  QTableWidget* table(const char* name) {
+    return window_->findChild<QTableWidget*>(QString::fromLatin1(name));
+  }
+  void click(const char* name) {
+    window_->findChild<QPushButton*>(QString::fromLatin1(name))->click();
+  }
+
+ private Q_SLOTS:
+  void initTestCase() { testing::quietOffscreenWarnings(); }
+  void init() {
+    data_ = std::make_unique<testing::TemporaryDirectory>();
+    root_ = std::make_unique<testing::TemporaryDirectory>();
+    startService();
+    service_->service.store().addAccount({"ana-id", "ana", "pro", testing::systemNow()});
+    const ShareStorage storage{root_->path() / "root", ShareStorageLocation::injected};
+    queue_ = std::make_shared<PendingShareQueue>(storage);
+    host_ = ShareHostSession{
+        ShareUploadSession{
+            queue_, ShareTokenStore(storage), ShareSettingsStore{storage},
+            std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>()),
+            RetryPolicy{1, 1, 1, 0}},
+        *Url::parse(service_->apiBase())};
+    ShareAppleBundle::setMain(
+        std::make_shared<ShareAppleBundle>(JSONValue{{"LumoShareAPIBase", service_->apiBase()}}));
+    workers_ = std::make_shared<SharePanelWorkers>();
+  }
+  void cleanup() {
+    window_.reset();
+    workers_.reset();
+    service_.reset();
+    ShareAppleBundle::setMain(nullptr);
+  }
+
+  void openingPublishesTheQueueAndBindsAnonymousUploads() {
+    queue_->enqueue(testing::makeStagedShare("anonymous", 1));
+    QVERIFY(std::holds_alternative<ShareUploadOutcome>(host_->uploads.uploadNow("anonymous")));
+    host_->uploads.tokenStore.save(
+        ShareToken{service_->service.secrets().issueToken("ana-id", testing::systemNow(), 1),
+                   std::nullopt, std::nullopt, "ana-id", 0});
+    queue_->enqueue(testing::makeStagedShare("waiting", 2));
+    open();
+    QCOMPARE(table("queueTable")->rowCount(), 1);
+    synchroniseAndWait();
+    QCOMPARE(table("queueTable")->rowCount(), 0);
+    QCOMPARE(table("recentTable")->rowCount(), 2);
+    for (const auto& record : queue_->recentUploads(5)) {
+      QCOMPARE(service_->service.store().share(record.slug)->owner,
+               std::optional<std::string>("ana-id"));
+    }
+    QVERIFY(table("recentTable")->findItems("bound", Qt::MatchExactly).size() == 1);
+    QVERIFY(testing::screenshot(*window_, "host-window"));
+  }
+
+  void retryAndRemoveActOnTheQueue() {
+    const auto port = service_->port;
+    service_.reset();
+    queue_->enqueue(testing::makeStagedShare("first", 1));
+    queue_->enqueue(testing::makeStagedShare("second", 2));
+    open();
+    synchroniseAndWait();
+    auto* queue = table("queueTable");
+    QCOMPARE(queue->rowCount(), 2);
+    QVERIFY(!queue->item(0, 4)->text().isEmpty());  // the last error is shown
+    queue->setCurrentCell(0, 0);
+    click("removeButton");
+    QCOMPARE(queue->rowCount(), 1);
+    QCOMPARE(queue_->all().size(), 1u);
+    startService(port);
+    queue->setCurrentCell(0, 0);
+    click("retryButton");
+    QVERIFY(QTest::qWaitFor([&] { return !window_->isBusy(); }, 30000));
+    QCOMPARE(queue->rowCount(), 0);
+    QCOMPARE(table("recentTable")->rowCount(), 1);
+  }
+};
+
+}  // namespace lumo
+
+QObject* makeShareHostWindowTest() {
+  return new lumo::ShareHostWindowTest;
+}
+
+#include "ShareHostWindowTests.moc"
