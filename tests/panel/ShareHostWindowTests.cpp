@@ -66,6 +66,7 @@ class ShareHostWindowTest : public QObject {
   void cleanup() {
     window_.reset();
     workers_.reset();
+    host_.reset();  // its connections first: the service waits for open ones as it stops
     service_.reset();
     ShareAppleBundle::setMain(nullptr);
   }
