@@ -159,6 +159,15 @@ TEST_F(CommandLineTest, SharesPrintTheLinkAloneAndExitAsDocumented) {
   EXPECT_NE(run("plan").output.find("(hobby)"), std::string::npos) << stderrText;
   EXPECT_NE(run("bind --json").output.find(R"("attempted":0)"), std::string::npos);
   EXPECT_EQ(run("health").status, 0) << stderrText;
+  // This machine paired to the account hears of the account's new shares.
+  const auto code = ShareJSON::decoder().decode<PairStartResult>(run("devices pair --json").output);
+  EXPECT_EQ(run("devices claim " + code.code).status, 0) << stderrText;
+  EXPECT_NE(run("devices").output.find("linux"), std::string::npos);
+  EXPECT_EQ(run("share --text 'for the paired machine'").status, 0) << stderrText;
+  const auto feed =
+      ShareJSON::decoder().decode<DeviceNoticeListResult>(run("notices --json").output);
+  ASSERT_EQ(feed.notices.size(), 1u) << stderrText;
+  EXPECT_EQ(run("notices --ack " + feed.notices[0].id + " shown").status, 0) << stderrText;
   EXPECT_EQ(run("login", "not a token").status, 2);
   EXPECT_NE(run("status").output.find("signedIn"), std::string::npos)
       << "a refused token kept none";
