@@ -202,8 +202,9 @@ int background(const std::string& action) {
   constexpr const char* timer = "lumo-share-drain.timer";
   if (action == "enable") return run({"systemctl", "--user", "enable", "--now", timer});
   if (action == "disable") return run({"systemctl", "--user", "disable", "--now", timer});
-  run({"systemctl", "--user", "--no-pager", "status", timer, "lumo-share-drain.service"});
-  return 0;  // status explains itself; an inactive timer is no error of this command
+  const int status =
+      run({"systemctl", "--user", "--no-pager", "status", timer, "lumo-share-drain.service"});
+  return status == 3 ? 0 : status;  // 3: inactive, which the output says; no error of this command
 }
 
 }  // namespace
