@@ -129,7 +129,7 @@ TEST_F(ShareAccountTest, APairedDeviceSeesTheAccountsSharesAndIsRemovedOnce) {
 
 TEST_F(ShareAccountTest, RepliesThatAreNotTheRecordOrNotThereAreTypedErrors) {
   auto scripted = std::make_shared<RecordingTransport>();
-  scripted->script = {{200, "<html>"}, {404, ""}, {429, ""}, {503, R"({"error":"MAINTENANCE"})"}};
+  scripted->script = {{200, "<html>"}, {404, ""}};
   const ShareAPIClient client{apiBase(), token_, scripted};
   const auto apiError = [](auto call) {
     try {
@@ -141,16 +141,24 @@ TEST_F(ShareAccountTest, RepliesThatAreNotTheRecordOrNotThereAreTypedErrors) {
   };
   EXPECT_EQ(std::get<1>(apiError([&] { client.listDevices(); })), "decoding");
   EXPECT_EQ(apiError([&] { client.deleteDevice("x"); }), std::tuple(404, "http_404", "HTTP 404"));
-  const ShareEntitlementsClient plan{apiBase(), token_, scripted};
-  for (const auto status : {429, 503}) {
-    try {
-      plan.fetch();
-      FAIL();
-    } catch (const ShareUploadError& error) {
-      ASSERT_TRUE(error.as<ShareUploadError::Http>());
-      EXPECT_EQ(std::tuple(error.as<ShareUploadError::Http>()->status, error.isRetryable()),
-                std::tuple(status, true));
-    }
+  // The service's own rate limit: one request, then 429 for the plan.
+  std::filesystem::create_directories(data_ / "limited");
+  auto options = testing::serviceOptions(data_ / "limited", testing::systemNow);
+  options.rateBurst = 1;
+  options.ratePerSecond = 0.001;
+  testing::RunningService limited(options);
+  limited.service.store().addAccount({"bo-id", "bo", "pro", testing::systemNow()});
+  const ShareEntitlementsClient plan{
+      *Url::parse(limited.apiBase()),
+      limited.service.secrets().issueToken("bo-id", testing::systemNow(), 1), curlTransport()};
+  EXPECT_EQ(plan.fetch().plan, "pro");
+  try {
+    plan.fetch();
+    FAIL() << "over the limit";
+  } catch (const ShareUploadError& error) {
+    ASSERT_TRUE(error.as<ShareUploadError::Http>()) << error.what();
+    EXPECT_EQ(std::tuple(error.as<ShareUploadError::Http>()->status, error.isRetryable()),
+              std::tuple(429, true));
   }
   const ShareAPIClient down{*Url::parse("http://127.0.0.1:1/api/v1"), token_, curlTransport()};
   EXPECT_EQ(std::get<1>(apiError([&] { down.health(); })), "transport");
