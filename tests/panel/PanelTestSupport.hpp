@@ -5,6 +5,12 @@
 #include <QWidget>
 #include <QtTest>
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+#include "LumoShare.hpp"
+
 namespace lumo::testing {
 
 /// The offscreen platform says at every window that it cannot pass size hints on: noise. Call in
@@ -25,5 +31,50 @@ inline bool screenshot(QWidget& window, const QString& name) {
   QTest::qWait(200);  // let the window system finish drawing
   return window.screen()->grabWindow(window.winId()).save(folder + "/" + name + ".png");
 }
+
+/// The real transport behind a switch: requests can be held until released, or fail at once as
+/// if the network were down. (Stopping the service instead would leave its port free for any
+/// other test process to take.)
+class TestNetwork final : public ShareHTTPTransport {
+ public:
+  explicit TestNetwork(std::shared_ptr<ShareHTTPTransport> inner) : inner_(std::move(inner)) {}
+
+  void hold() { set(held_, true); }
+  void release() { set(held_, false); }
+  void setOffline(bool offline) { set(offline_, offline); }
+
+  ShareHTTPReply data(const ShareHTTPRequest& request, std::stop_token stop) override {
+    pass();
+    return inner_->data(request, stop);
+  }
+  ShareHTTPReply upload(const ShareHTTPRequest& request, std::string_view body,
+                        std::stop_token stop) override {
+    pass();
+    return inner_->upload(request, body, stop);
+  }
+  ShareHTTPReply uploadFile(const ShareHTTPRequest& request, const std::filesystem::path& file,
+                            std::stop_token stop) override {
+    pass();
+    return inner_->uploadFile(request, file, stop);
+  }
+
+ private:
+  void set(bool& flag, bool value) {
+    const std::lock_guard lock(mutex_);
+    flag = value;
+    changed_.notify_all();
+  }
+  void pass() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return !held_; });
+    if (offline_) throw ShareURLError(ShareURLError::Code::cannotConnectToHost, "network off");
+  }
+
+  std::shared_ptr<ShareHTTPTransport> inner_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool held_ = false;
+  bool offline_ = false;
+};
 
 }  // namespace lumo::testing

@@ -21,12 +21,13 @@ class ShareHostWindowTest : public QObject {
   std::unique_ptr<testing::RunningService> service_;
   std::shared_ptr<PendingShareQueue> queue_;
   std::optional<ShareHostSession> host_;
+  std::shared_ptr<testing::TestNetwork> network_;
   std::shared_ptr<SharePanelWorkers> workers_;
   std::unique_ptr<ShareHostWindow> window_;
 
-  void startService(int port = 0) {
+  void startService() {
     service_ = std::make_unique<testing::RunningService>(
-        testing::serviceOptions(data_->path(), testing::systemNow), port);
+        testing::serviceOptions(data_->path(), testing::systemNow));
   }
   void open() {
     window_ = std::make_unique<ShareHostWindow>(*host_, workers_);
@@ -53,11 +54,11 @@ class ShareHostWindowTest : public QObject {
     service_->service.store().addAccount({"ana-id", "ana", "pro", testing::systemNow()});
     const ShareStorage storage{root_->path() / "root", ShareStorageLocation::injected};
     queue_ = std::make_shared<PendingShareQueue>(storage);
+    network_ = std::make_shared<testing::TestNetwork>(
+        std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>()));
     host_ = ShareHostSession{
-        ShareUploadSession{
-            queue_, ShareTokenStore(storage), ShareSettingsStore{storage},
-            std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>()),
-            RetryPolicy{1, 1, 1, 0}},
+        ShareUploadSession{queue_, ShareTokenStore(storage), ShareSettingsStore{storage}, network_,
+                           RetryPolicy{1, 1, 1, 0}},
         *Url::parse(service_->apiBase())};
     ShareAppleBundle::setMain(
         std::make_shared<ShareAppleBundle>(JSONValue{{"LumoShareAPIBase", service_->apiBase()}}));
@@ -67,6 +68,7 @@ class ShareHostWindowTest : public QObject {
     window_.reset();
     workers_.reset();
     host_.reset();  // its connections first: the service waits for open ones as it stops
+    network_.reset();
     service_.reset();
     ShareAppleBundle::setMain(nullptr);
   }
@@ -92,8 +94,7 @@ class ShareHostWindowTest : public QObject {
   }
 
   void retryAndRemoveActOnTheQueue() {
-    const auto port = service_->port;
-    service_.reset();
+    network_->setOffline(true);
     queue_->enqueue(testing::makeStagedShare("first", 1));
     queue_->enqueue(testing::makeStagedShare("second", 2));
     open();
@@ -105,7 +106,7 @@ class ShareHostWindowTest : public QObject {
     click("removeButton");
     QCOMPARE(queue->rowCount(), 1);
     QCOMPARE(queue_->all().size(), 1u);
-    startService(port);
+    network_->setOffline(false);
     queue->setCurrentCell(0, 0);
     click("retryButton");
     QVERIFY(QTest::qWaitFor([&] { return !window_->isBusy(); }, 30000));

@@ -102,31 +102,6 @@ class SlowTextProvider final : public ShareItemProvider {
   std::shared_ptr<Gate> gate_;
 };
 
-/// The real transport, held at the gate before each request.
-class GatedTransport final : public ShareHTTPTransport {
- public:
-  GatedTransport(std::shared_ptr<ShareHTTPTransport> inner, std::shared_ptr<Gate> gate)
-      : inner_(std::move(inner)), gate_(std::move(gate)) {}
-  ShareHTTPReply data(const ShareHTTPRequest& request, std::stop_token stop) override {
-    gate_->wait();
-    return inner_->data(request, stop);
-  }
-  ShareHTTPReply upload(const ShareHTTPRequest& request, std::string_view body,
-                        std::stop_token stop) override {
-    gate_->wait();
-    return inner_->upload(request, body, stop);
-  }
-  ShareHTTPReply uploadFile(const ShareHTTPRequest& request, const std::filesystem::path& file,
-                            std::stop_token stop) override {
-    gate_->wait();
-    return inner_->uploadFile(request, file, stop);
-  }
-
- private:
-  std::shared_ptr<ShareHTTPTransport> inner_;
-  std::shared_ptr<Gate> gate_;
-};
-
 /// Catches what the panel hands to the desktop's browser.
 class BrowserSpy : public QObject {
   Q_OBJECT
@@ -148,7 +123,7 @@ class ShareViewControllerTest : public QObject {
   ShareStorage storage_;
   ShareTokenStore tokens_{storage_};
   std::shared_ptr<ManualSteps> steps_;
-  std::shared_ptr<Gate> uploadGate_;
+  std::shared_ptr<testing::TestNetwork> network_;
   std::unique_ptr<ShareExtensionContext> context_;
   std::shared_ptr<SharePanelWorkers> workers_;
   std::unique_ptr<ShareViewController> panel_;
@@ -162,11 +137,10 @@ class ShareViewControllerTest : public QObject {
     tokens_.save(ShareToken{token, std::nullopt, std::nullopt, "ana-id", 0});
     if (plan) SharePlanStore{storage_}.save(SharePlan{plan, "Hobby ", 50, 7, currentTimeMs()});
   }
-  /// Opens the panel over `items`, publishing through a transport held at `uploadGate_`.
+  /// Opens the panel over `items`, publishing through `network_`.
   void open(ShareExtensionContext::Providers items) {
     auto queue = std::make_shared<PendingShareQueue>(storage_);
-    auto transport = std::make_shared<GatedTransport>(
-        std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>()), uploadGate_);
+    const auto& transport = network_;
     ShareViewEnvironment environment{
         ShareIngest(queue, storage_, ShareSettingsStore{storage_}),
         ShareUploadSession{queue, tokens_, ShareSettingsStore{storage_}, transport,
@@ -220,15 +194,17 @@ class ShareViewControllerTest : public QObject {
         ShareStorage{root_ / ("root-" + makeLowercaseUUID()), ShareStorageLocation::injected};
     tokens_ = ShareTokenStore(storage_);
     steps_ = std::make_shared<ManualSteps>();
-    uploadGate_ = std::make_shared<Gate>();
-    uploadGate_->open();
+    network_ = std::make_shared<testing::TestNetwork>(
+        std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>()));
     workers_ = std::make_shared<SharePanelWorkers>();
     configure();
   }
   void cleanup() {
+    network_->release();
     panel_.reset();
     workers_.reset();  // joins what still runs
     context_.reset();
+    network_.reset();  // its connections first: the service waits for open ones as it stops
     service_.reset();
     ShareAppleBundle::setMain(nullptr);
   }
@@ -367,37 +343,33 @@ class ShareViewControllerTest : public QObject {
   void aFailedUploadOffersRetryAndGuidance() {
     open({file("retry.txt", "try again")});
     QVERIFY(reaches(Phase::ready));
-    const auto port = service_->port;
-    service_.reset();  // the service is down
+    network_->setOffline(true);
     view<QPushButton>("primaryButton")->click();
     QVERIFY(reaches(Phase::failure));
     QVERIFY(shows("retryButton") && shows("openHostButton") && !shows("cancelButton"));
     const auto detail = textOf("errorDetail");
     QVERIFY2(detail.count('\n') == 1, qPrintable(detail));  // the message, then what to do
     screenshot("failure");
-    service_ = std::make_unique<testing::RunningService>(
-        testing::serviceOptions(data_->path(), testing::systemNow), port);
-    uploadGate_ = std::make_shared<Gate>();
-    open({file("slow.txt", "held")});  // a second panel whose upload is held at the gate
+    network_->setOffline(false);
+    network_->hold();
+    open({file("slow.txt", "held")});  // a second panel whose upload is held
     QVERIFY(reaches(Phase::ready));
     view<QPushButton>("primaryButton")->click();
     QVERIFY(reaches(Phase::uploading));
     QVERIFY(!view("primaryButton")->isEnabled() && !shows("cancelButton"));
     QCOMPARE(textOf("primaryButton"), qs(ShareL10n::tr("上传中…")));
     screenshot("uploading");
-    uploadGate_->open();
+    network_->release();
     QVERIFY(reaches(Phase::success));
   }
 
   void retryAfterAFailurePublishes() {
     open({file("retry.txt", "try again")});
     QVERIFY(reaches(Phase::ready));
-    const auto port = service_->port;
-    service_.reset();
+    network_->setOffline(true);
     view<QPushButton>("primaryButton")->click();
     QVERIFY(reaches(Phase::failure));
-    service_ = std::make_unique<testing::RunningService>(
-        testing::serviceOptions(data_->path(), testing::systemNow), port);
+    network_->setOffline(false);
     view<QPushButton>("retryButton")->click();
     QVERIFY(reaches(Phase::success));
     QVERIFY(service_->service.store().share(
@@ -410,7 +382,7 @@ class ShareViewControllerTest : public QObject {
     QVERIFY(reaches(Phase::ready));
     QCOMPARE(textOf("hintLabel"),
              qs(ShareL10n::tr(Text::phaseTexts(Phase::ready).hintWithoutContainer)));
-    service_.reset();
+    network_->setOffline(true);
     view<QPushButton>("primaryButton")->click();
     QVERIFY(reaches(Phase::failure));
     QVERIFY(!shows("retryButton") && !shows("openHostButton"));
