@@ -117,7 +117,10 @@ int devices(const std::string& action, const std::string& argument, bool json) {
   return guarded([&] {
     if (action == "pair") {
       const auto start = client.pairStart(deviceName(), PlatformValues::linux);
-      if (json) return std::cout << ShareJSON::encoder().encode(start) << "\n", 0;
+      if (json) {
+        std::cout << ShareJSON::encoder().encode(start) << "\n";
+        return 0;
+      }
       fmt::print(
           "pairing code: {}\nclaim it on the other machine with `lumo-share devices claim "
           "{}`\n",
@@ -129,7 +132,10 @@ int devices(const std::string& action, const std::string& argument, bool json) {
       return 0;
     }
     const auto list = client.listDevices();
-    if (json) return std::cout << ShareJSON::encoder().encode(list) << "\n", 0;
+    if (json) {
+      std::cout << ShareJSON::encoder().encode(list) << "\n";
+      return 0;
+    }
     for (const auto& device : list) {
       fmt::print("{}  {}  {}\n", device.id, device.platform, device.name);
     }
@@ -160,7 +166,10 @@ int notices(const NoticeRequest& request) {
       return 0;
     }
     const auto feed = client.notices(request.since, request.limit);
-    if (request.json) return std::cout << ShareJSON::encoder().encode(feed) << "\n", 0;
+    if (request.json) {
+      std::cout << ShareJSON::encoder().encode(feed) << "\n";
+      return 0;
+    }
     for (const auto& notice : feed.notices) {
       fmt::print("{}  {}  {}  {}\n", notice.id, notice.type, notice.short_url,
                  notice.title.value_or(""));

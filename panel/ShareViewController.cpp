@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <stdexcept>
 
 #include "CardView.hpp"
 #include "QRCodeView.hpp"
@@ -415,6 +416,10 @@ void ShareViewController::handleIngest(IngestResult result, const std::string& t
   } catch (const std::exception& error) {
     ShareLogMessages::ingestFailed(error.what());
     applyFailure(Text::readableMessage(error), false);
+  } catch (...) {
+    const std::runtime_error unknown("unknown error");
+    ShareLogMessages::ingestFailed(unknown.what());
+    applyFailure(Text::readableMessage(unknown), false);
   }
   // Unattended use must not leave the panel open after any reading failure.
   if (autoSubmit()) later(800ms, [this] { context_.completeRequest(); });
