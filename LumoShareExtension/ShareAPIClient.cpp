@@ -20,7 +20,7 @@ ShareHTTPRequest request(const Url& base, std::string_view path, std::string met
 PairStartResult ShareAPIClient::pairStart(std::optional<std::string> name,
                                           std::optional<std::string> platform) const {
   const auto body =
-      ShareAccountRequest::body(PairStartRequest{std::move(name), std::move(platform)});
+      ShareJSON::encoder().encode(PairStartRequest{std::move(name), std::move(platform)});
   return ShareAccountRequest::send<PairStartResponse>(
              *transport, request(apiBase, "devices/pair/start", "POST", token, body))
       .result;
@@ -28,7 +28,7 @@ PairStartResult ShareAPIClient::pairStart(std::optional<std::string> name,
 
 PairClaimResult ShareAPIClient::pairClaim(const Url& apiBase, const PairClaimRequest& claim,
                                           ShareHTTPTransport& transport) {
-  const auto body = ShareAccountRequest::body(claim);
+  const auto body = ShareJSON::encoder().encode(claim);
   return ShareAccountRequest::send<PairClaimResponse>(
              transport, request(apiBase, "devices/pair/claim", "POST", "", body))
       .result;
@@ -57,7 +57,7 @@ BindResult ShareAPIClient::bindAnonymous(const std::vector<BindItem>& items) con
     throw ShareAPIError(0, "batch_too_large",
                         fmt::format("单次最多 {} 条（实际 {}）", maxBindItems, items.size()));
   }
-  const auto body = ShareAccountRequest::body(BindRequest{items});
+  const auto body = ShareJSON::encoder().encode(BindRequest{items});
   return ShareAccountRequest::send<BindResponse>(*transport,
                                                  request(apiBase, "anon/bind", "POST", token, body))
       .result;

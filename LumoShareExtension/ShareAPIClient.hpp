@@ -6,6 +6,7 @@
 
 #include "BindRecords.hpp"
 #include "DeviceRecords.hpp"
+#include "ShareApple.hpp"
 #include "ShareHTTPTransport.hpp"
 #include "Url.hpp"
 
@@ -16,7 +17,7 @@ namespace lumo {
 /// status 0 "transport" or "decoding", else the account mapping of the service's reply.
 struct ShareAPIClient {
   /// The most claims one bind request may carry.
-  static constexpr std::size_t maxBindItems = 20;
+  static constexpr std::size_t maxBindItems = ShareApple::bindMaxBatchSize;
 
   Url apiBase;
   std::string token;

@@ -34,10 +34,4 @@ Reply send(ShareHTTPTransport& transport, const ShareHTTPRequest& request,
   }
 }
 
-/// `record` as a request body: JSON without "/" escaped.
-template <class Record>
-std::string body(const Record& record) {
-  return ShareJSON::encoder().encode(record);
-}
-
 }  // namespace lumo::ShareAccountRequest

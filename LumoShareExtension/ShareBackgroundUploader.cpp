@@ -32,7 +32,12 @@ ShareBackgroundUploader::~ShareBackgroundUploader() {
 }
 
 ShareUploadReport ShareBackgroundUploader::drain(std::int64_t limit) const {
-  return ShareUploadSession::makeDefault(transport_).drain(limit, false);
+  return drain(transport_, limit);
+}
+
+ShareUploadReport ShareBackgroundUploader::drain(
+    const std::shared_ptr<ShareHTTPTransport>& transport, std::int64_t limit) {
+  return ShareUploadSession::makeDefault(transport).drain(limit, false);
 }
 
 void ShareBackgroundUploader::handleBackgroundEvents(const std::string& identifier,
@@ -46,8 +51,7 @@ void ShareBackgroundUploader::handleBackgroundEvents(const std::string& identifi
   drains_.emplace_back([weak = weak_from_this()] {
     std::shared_ptr<ShareHTTPTransport> transport;
     if (const auto self = weak.lock()) transport = self->transport_;
-    if (!transport) return;  // the uploader went away before the task ran
-    ShareUploadSession::makeDefault(transport).drain(eventsDrainLimit, false);
+    if (transport) drain(transport, eventsDrainLimit);  // else the uploader went away first
   });
 }
 

@@ -50,6 +50,8 @@ class ShareBackgroundUploader final : public ShareBackgroundSessionDelegate,
 
  private:
   explicit ShareBackgroundUploader(ShareCurlSession::Configuration configuration);
+  static ShareUploadReport drain(const std::shared_ptr<ShareHTTPTransport>& transport,
+                                 std::int64_t limit);
 
   std::mutex lock_;
   std::function<void()> storedCompletionHandler_;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "PendingShareQueue.hpp"
+#include "ShareApple.hpp"
 #include "ShareBindReport.hpp"
 #include "ShareHTTPTransport.hpp"
 #include "Url.hpp"
@@ -18,7 +19,7 @@ namespace lumo {
 /// wait for the next pass. An immutable value; a pass never throws.
 class ShareBindCoordinator {
  public:
-  static constexpr std::int64_t maxBatchSize = 20;
+  static constexpr auto maxBatchSize = static_cast<std::int64_t>(ShareApple::bindMaxBatchSize);
   /// Requests per pass at most.
   static constexpr std::int64_t maxRounds = 5;
 

@@ -3,6 +3,7 @@
 #include "ShareAccountRequest.hpp"
 
 namespace lumo {
+
 DeviceInfo ShareDeviceClient::me() const {
   const auto request =
       ShareHTTP::makeRequest(ShareHTTP::endpoint(apiBase, "devices/me"), "GET", deviceToken);
@@ -22,9 +23,8 @@ DeviceNoticeListResult ShareDeviceClient::notices(std::optional<std::int64_t> si
 void ShareDeviceClient::ack(const std::string& noticeId, const std::string& status) const {
   const auto request = ShareHTTP::makeRequest(
       ShareHTTP::endpoint(apiBase, "devices/notices/" + noticeId + "/ack"), "POST", deviceToken,
-      ShareAccountRequest::body(NoticeAck{status}), std::string("application/json"));
-  ShareAccountRequest::send<OkResponse>  // only its shape is checked
-      (*transport, request);
+      ShareJSON::encoder().encode(NoticeAck{status}), std::string("application/json"));
+  ShareAccountRequest::send<OkResponse>(*transport, request);  // only its shape is checked
 }
 
 }  // namespace lumo

@@ -1,6 +1,7 @@
 #include "ShareItemProvider.hpp"
 
 #include <algorithm>
+#include <utility>
 
 #include "AtomicFile.hpp"
 #include "BoundedText.hpp"
@@ -46,20 +47,15 @@ std::vector<std::string> ShareTextItemProvider::registeredTypeIdentifiers() cons
   return {ShareUTType::utf8PlainText, ShareUTType::plainText};
 }
 
+std::shared_ptr<ShareTextItemProvider> ShareTextItemProvider::reading(int fd, std::size_t limit) {
+  auto provider = std::make_shared<ShareTextItemProvider>(std::string());
+  provider->read_ = [fd, limit] { return BoundedText::read(fd, limit).text; };
+  return provider;
+}
+
 ShareItemValue ShareTextItemProvider::loadItem(const std::string&) {
+  if (read_) text_ = std::exchange(read_, nullptr)();
   return ShareItemBytes{text_};  // decoded by the loader, which refuses ill-formed UTF-8
-}
-
-ShareStreamTextItemProvider::ShareStreamTextItemProvider(int fd, std::size_t limit)
-    : fd_(fd), limit_(limit) {}
-
-std::vector<std::string> ShareStreamTextItemProvider::registeredTypeIdentifiers() const {
-  return {ShareUTType::utf8PlainText, ShareUTType::plainText};
-}
-
-ShareItemValue ShareStreamTextItemProvider::loadItem(const std::string&) {
-  if (!text_) text_ = BoundedText::read(fd_, limit_).text;
-  return ShareItemBytes{*text_};  // decoded by the loader, which refuses ill-formed UTF-8
 }
 
 ShareURLItemProvider::ShareURLItemProvider(Url url) : url_(std::move(url)) {}

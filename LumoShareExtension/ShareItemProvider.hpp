@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
@@ -63,33 +64,23 @@ class SharePathItemProvider final : public ShareItemProvider {
   std::filesystem::path path_;
 };
 
-/// A text, as given (an option's value, standard input). Bytes that are not UTF-8 read as no text.
+/// A text, as given (an option's value, standard input), or read from a stream when the loader
+/// first asks for it (a pipe into the panel: the window is up while a slow writer still writes).
+/// Bytes that are not UTF-8 read as no text.
 class ShareTextItemProvider final : public ShareItemProvider {
  public:
   explicit ShareTextItemProvider(std::string text);
+  /// The text of `fd`, at most `limit` bytes, read on first use.
+  static std::shared_ptr<ShareTextItemProvider> reading(int fd, std::size_t limit);
+
   std::vector<std::string> registeredTypeIdentifiers() const override;
   ShareItemValue loadItem(const std::string& typeIdentifier) override;
   void loadFileRepresentation(const std::string&, const FileHandler&) override {}
   std::optional<std::string> suggestedName() const override { return std::nullopt; }
 
  private:
+  std::function<std::string()> read_;  ///< the read still to do, if any
   std::string text_;
-};
-
-/// Text that arrives on a stream (a pipe into the panel), read when the loader asks for it, so
-/// the window is up while a slow writer is still writing. At most `limit` bytes are kept.
-class ShareStreamTextItemProvider final : public ShareItemProvider {
- public:
-  ShareStreamTextItemProvider(int fd, std::size_t limit);
-  std::vector<std::string> registeredTypeIdentifiers() const override;
-  ShareItemValue loadItem(const std::string& typeIdentifier) override;
-  void loadFileRepresentation(const std::string&, const FileHandler&) override {}
-  std::optional<std::string> suggestedName() const override { return std::nullopt; }
-
- private:
-  int fd_;
-  std::size_t limit_;
-  std::optional<std::string> text_;
 };
 
 /// A web link.

@@ -78,6 +78,8 @@ struct ShareStorage {
   std::filesystem::path settingsURL() const { return rootURL / "settings.json"; }
   std::filesystem::path tokenMirrorURL() const { return rootURL / "token.json"; }
   std::filesystem::path planMirrorURL() const { return rootURL / "plan.json"; }
+  /// This machine's claim of a device pairing (its device token), mode 0600.
+  std::filesystem::path deviceClaimURL() const { return rootURL / "device.json"; }
 
   /// The share folders under "pending" (real directories only), sorted by name.
   std::vector<std::filesystem::path> pendingDirectories() const;

@@ -15,6 +15,8 @@
 
 #include <fmt/format.h>
 
+#include "PanelLayout.hpp"
+
 namespace lumo {
 namespace {
 
@@ -24,18 +26,6 @@ QString qs(const std::string& text) {
 
 QString timeText(std::optional<std::int64_t> ms) {
   return ms ? qs(ShareDateFormat::localTime(*ms, "yyyy-MM-dd HH:mm")) : QStringLiteral("now");
-}
-
-const char* stateName(ShareQueueEntry::State state) {
-  switch (state) {
-    case ShareQueueEntry::State::queued:
-      return "queued";
-    case ShareQueueEntry::State::uploading:
-      return "uploading";
-    case ShareQueueEntry::State::failed:
-      return "failed";
-  }
-  return "queued";
 }
 
 QTableWidget* table(const char* name, const QStringList& headers) {
@@ -108,24 +98,16 @@ void ShareHostWindow::buildViews() {
   layout->addWidget(new QLabel(QStringLiteral("<b>Waiting to be published</b>")));
   queueTable_ = table("queueTable", {"Share", "State", "Attempts", "Next attempt", "Last error"});
   layout->addWidget(queueTable_, 1);
-  auto* queueButtons = new QHBoxLayout;
   auto* retry = button("retryButton", "Retry now");
   auto* remove = button("removeButton", "Remove");
-  queueButtons->addStretch(1);
-  queueButtons->addWidget(retry);
-  queueButtons->addWidget(remove);
-  layout->addLayout(queueButtons);
+  layout->addLayout(PanelLayout::row({retry, remove}, Qt::AlignRight));
 
   layout->addWidget(new QLabel(QStringLiteral("<b>Recent uploads</b>")));
   recentTable_ = table("recentTable", {"Link", "Title", "Expires", "Claim"});
   layout->addWidget(recentTable_, 1);
-  auto* recentButtons = new QHBoxLayout;
   auto* copy = button("copyButton", "Copy link");
   auto* open = button("openButton", "Open in browser");
-  recentButtons->addStretch(1);
-  recentButtons->addWidget(copy);
-  recentButtons->addWidget(open);
-  layout->addLayout(recentButtons);
+  layout->addLayout(PanelLayout::row({copy, open}, Qt::AlignRight));
 
   connect(signInButton_, &QPushButton::clicked, this, [this] { signIn(); });
   connect(tokenField_, &QLineEdit::returnPressed, this, [this] { signIn(); });
@@ -143,7 +125,7 @@ void ShareHostWindow::reload() {
   for (int row = 0; row < static_cast<int>(shares.size()); ++row) {
     const auto& entry = shares[static_cast<std::size_t>(row)].entry;
     setRow(queueTable_, row,
-           {qs(entry.staged.displayTitle), QString::fromLatin1(stateName(entry.state)),
+           {qs(entry.staged.displayTitle), QString::fromLatin1(shareQueueStateName(entry.state)),
             QString::number(entry.attempts), timeText(entry.nextAttemptAtMs),
             qs(entry.lastError.value_or(""))},
            entry.staged.clientShareId);

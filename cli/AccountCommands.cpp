@@ -74,13 +74,11 @@ JSONValue reportJSON(const ShareUploadReport& report) {
 }
 
 /// A drain, as the background timer runs it: the plan and the claims first, then the due shares
-/// over the background uploader (uploads on its background session).
+/// over the background uploader's transport (uploads on its background session).
 int drain(std::int64_t limit, bool all, bool json) {
-  const auto uploader = ShareBackgroundUploader::shared();
-  refreshAccount(ShareHostSession::makeDefault(uploader->transport()));
-  const auto report =
-      all ? ShareUploadSession::makeDefault(uploader->transport()).drain(limit, true)
-          : uploader->drain(limit);
+  const auto host = ShareHostSession::makeDefault(ShareBackgroundUploader::shared()->transport());
+  refreshAccount(host);
+  const auto report = host.uploads.drain(limit, all);
   if (json) {
     std::cout << ShareJSONEncoder::dump(reportJSON(report)) << "\n";
   } else {

@@ -22,18 +22,24 @@ std::shared_ptr<ShareHTTPTransport> liveTransport() {
   return std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>());
 }
 
+/// A failed call in plain words.
+std::string errorText(const std::exception& error) {
+  if (const auto* api = dynamic_cast<const ShareAPIError*>(&error)) {
+    return fmt::format("the service refused: {} (HTTP {})", api->errorDescription(), api->status());
+  }
+  if (const auto* upload = dynamic_cast<const ShareUploadError*>(&error)) {
+    return upload->message();
+  }
+  return error.what();
+}
+
 /// Runs `call`, reporting a failure of the service call in plain words; the exit code.
 template <class Call>
 int guarded(Call call) {
   try {
     return call();
-  } catch (const ShareAPIError& error) {
-    fmt::print(stderr, "lumo-share: the service refused: {} (HTTP {})\n", error.errorDescription(),
-               error.status());
-  } catch (const ShareUploadError& error) {
-    fmt::print(stderr, "lumo-share: {}\n", error.message());
   } catch (const std::exception& error) {
-    fmt::print(stderr, "lumo-share: {}\n", error.what());
+    fmt::print(stderr, "lumo-share: {}\n", errorText(error));
   }
   return failedCall;
 }
@@ -43,14 +49,9 @@ int notSignedIn() {
   return usageError;
 }
 
-void printBindReport(const ShareBindReport& report, bool json) {
-  if (json) {
-    std::cout << ShareJSONEncoder::dump(report.encode()) << "\n";
-    return;
-  }
-  fmt::print("claims: {} sent, {} bound, {} refused, {} to retry later\n", report.attempted,
-             report.bound, report.failed, report.retryLater);
-  if (report.failure) fmt::print(stderr, "lumo-share: binding stopped: {}\n", *report.failure);
+std::string bindSummary(const ShareBindReport& report) {
+  return fmt::format("claims: {} sent, {} bound, {} refused, {} to retry later", report.attempted,
+                     report.bound, report.failed, report.retryLater);
 }
 
 // MARK: - plan and bind
@@ -74,20 +75,22 @@ int plan(bool json) {
 int bind(bool json) {
   const auto report = ShareHostSession::makeDefault(liveTransport()).bindPending();
   if (!report) return notSignedIn();
-  printBindReport(*report, json);
+  if (json) {
+    std::cout << ShareJSONEncoder::dump(report->encode()) << "\n";
+  } else {
+    fmt::print("{}\n", bindSummary(*report));
+    if (report->failure) fmt::print(stderr, "lumo-share: binding stopped: {}\n", *report->failure);
+  }
   return report->failure ? failedCall : 0;
 }
 
 // MARK: - devices and notices
 
-/// This machine as a paired device: the claim's reply, kept 0600 under the storage root.
-std::filesystem::path deviceFile() {
-  return ShareStorage::resolve().rootURL / "device.json";
-}
-
-std::optional<PairClaimResult> pairedDevice() {
+/// This machine as a paired device: the claim's reply, as `devices claim` stored it.
+std::optional<PairClaimResult> pairedDevice(const ShareStorage& storage) {
   try {
-    return ShareJSON::decoder().decode<PairClaimResult>(AtomicFile::read(deviceFile(), 65536));
+    return ShareJSON::decoder().decode<PairClaimResult>(
+        AtomicFile::read(storage.deviceClaimURL(), 65536));
   } catch (const std::exception&) {
     return std::nullopt;  // not paired, or a damaged file: pair again
   }
@@ -105,8 +108,9 @@ int devices(const std::string& action, const std::string& argument, bool json) {
       const auto claim = ShareAPIClient::pairClaim(
           host.apiBase, {argument, deviceName(), PlatformValues::linux, std::nullopt},
           *host.uploads.transport);
-      ShareStorage::resolve().ensureDirectories();
-      AtomicFile::write(deviceFile(), ShareJSON::encoder().encode(claim), 0600);
+      const auto& storage = host.uploads.queue->storage();
+      storage.ensureDirectories();
+      AtomicFile::write(storage.deviceClaimURL(), ShareJSON::encoder().encode(claim), 0600);
       fmt::print("this machine is paired as \"{}\" ({})\n", claim.device.name, claim.device.id);
       return 0;
     });
@@ -152,12 +156,12 @@ struct NoticeRequest {
 };
 
 int notices(const NoticeRequest& request) {
-  const auto device = pairedDevice();
+  const auto host = ShareHostSession::makeDefault(liveTransport());
+  const auto device = pairedDevice(host.uploads.queue->storage());
   if (!device) {
     fmt::print(stderr, "lumo-share: this machine is not paired; `lumo-share devices claim CODE`\n");
     return usageError;
   }
-  const auto host = ShareHostSession::makeDefault(liveTransport());
   const ShareDeviceClient client{host.apiBase, device->device_token, host.uploads.transport};
   return guarded([&] {
     if (!request.ack.empty()) {
@@ -219,18 +223,13 @@ int background(const std::string& action) {
 }  // namespace
 
 void refreshAccount(const ShareHostSession& host) {
-  if (!host.accountToken()) return;
   try {
-    host.refreshPlan();
+    host.refreshPlan();  // nothing happens while signed out
   } catch (const std::exception& error) {
-    fmt::print(stderr, "lumo-share: the plan could not be refreshed: {}\n",
-               dynamic_cast<const ShareUploadError*>(&error)
-                   ? dynamic_cast<const ShareUploadError&>(error).message()
-                   : error.what());
+    fmt::print(stderr, "lumo-share: the plan could not be refreshed: {}\n", errorText(error));
   }
   if (const auto report = host.bindPending(); report && report->didChange()) {
-    fmt::print(stderr, "lumo-share: claims: {} sent, {} bound, {} refused, {} to retry later{}\n",
-               report->attempted, report->bound, report->failed, report->retryLater,
+    fmt::print(stderr, "lumo-share: {}{}\n", bindSummary(*report),
                report->failure ? "; binding stopped: " + *report->failure : "");
   }
 }

@@ -25,6 +25,7 @@
 #include <stdexcept>
 
 #include "CardView.hpp"
+#include "PanelLayout.hpp"
 #include "QRCodeView.hpp"
 #include "ShareHostApp.hpp"
 #include "ShareLinkField.hpp"
@@ -143,9 +144,7 @@ void ShareViewController::buildViews() {
   titleFont.setBold(true);
   titleLabel_->setFont(titleFont);
   statusLabel_ = wrappingLabel("statusLabel");
-  QFont statusFont = statusLabel_->font();
-  statusFont.setBold(true);
-  statusLabel_->setFont(statusFont);
+  PanelLayout::setBold(statusLabel_);
   hintLabel_ = wrappingLabel("hintLabel");
   hintLabel_->setForegroundRole(QPalette::PlaceholderText);
   spinner_ = named(new QProgressBar, "spinner");
@@ -161,7 +160,7 @@ void ShareViewController::buildViews() {
   auto* readyLayout = new QVBoxLayout(readyCard_);
   readyLayout->setContentsMargins(14, 10, 14, 10);
   readyTitle_ = named(new QLabel(trq(Text::readyTitle)), "readyTitle");
-  readyTitle_->setFont(statusFont);
+  PanelLayout::setBold(readyTitle_);
   readyDetail_ = wrappingLabel("readyDetail");
   readyLayout->addWidget(readyTitle_);
   readyLayout->addWidget(readyDetail_);
@@ -185,14 +184,10 @@ void ShareViewController::buildViews() {
   layout->addWidget(buildErrorCard());
   layout->addStretch(0);
 
-  auto* buttons = new QHBoxLayout;
   cancelButton_ = named(new QPushButton(trq(Text::cancelButton)), "cancelButton");
   primaryButton_ = named(new QPushButton(trq(Text::publishButton)), "primaryButton");
   primaryButton_->setDefault(true);
-  buttons->addStretch(1);
-  buttons->addWidget(cancelButton_);
-  buttons->addWidget(primaryButton_);
-  layout->addLayout(buttons);
+  layout->addLayout(PanelLayout::row({cancelButton_, primaryButton_}, Qt::AlignRight));
 
   connect(cancelButton_, &QPushButton::clicked, this, [this] { cancelTapped(); });
   connect(primaryButton_, &QPushButton::clicked, this, [this] { primaryTapped(); });
@@ -220,18 +215,13 @@ QWidget* ShareViewController::buildForm() {
   passwordField_->setEchoMode(QLineEdit::Password);
   slugField_ = lineField("slugField", Form::slugPlaceholder);
   auto* security = named(new QLabel(trq(Form::securityHeading)), "securityHeading");
-  QFont headingFont = security->font();
-  headingFont.setBold(true);
-  security->setFont(headingFont);
+  PanelLayout::setBold(security);
   disableDownloadCheckbox_ =
       named(new QCheckBox(trq(Form::disableDownload)), "disableDownloadCheckbox");
   burnCheckbox_ = named(new QCheckBox(trq(Form::burnAfterReading)), "burnCheckbox");
   auto* switches = new QWidget;
-  auto* switchLayout = new QHBoxLayout(switches);
-  switchLayout->setContentsMargins(0, 0, 0, 0);
-  switchLayout->addWidget(disableDownloadCheckbox_);
-  switchLayout->addWidget(burnCheckbox_);
-  switchLayout->addStretch(1);
+  switches->setLayout(PanelLayout::row({disableDownloadCheckbox_, burnCheckbox_}));
+  switches->layout()->setContentsMargins(0, 0, 0, 0);
   maxDownloadsField_ = lineField("maxDownloadsField", Form::maxDownloadsPlaceholder);
   watermarkCheckbox_ = named(new QCheckBox(trq(Form::watermark)), "watermarkCheckbox");
   watermarkTextField_ = named(new QLineEdit, "watermarkTextField");
@@ -295,24 +285,18 @@ QWidget* ShareViewController::buildResultCard() {
   layout->addWidget(qrView_, 0, Qt::AlignTop);
   auto* column = new QVBoxLayout;
   resultTitle_ = named(new QLabel(trq(Text::resultTitle)), "resultTitle");
-  QFont bold = resultTitle_->font();
-  bold.setBold(true);
-  resultTitle_->setFont(bold);
+  PanelLayout::setBold(resultTitle_);
   resultCaption_ = named(new QLabel(trq(Text::resultCaption)), "resultCaption");
   resultCaption_->setForegroundRole(QPalette::PlaceholderText);
   resultURLLabel_ = named(new ShareLinkField, "resultURLLabel");
   resultMeta_ = wrappingLabel("resultMeta");
   copyButton_ = named(new QPushButton(trq(Text::copyButton)), "copyButton");
   browseButton_ = named(new QPushButton(trq(Text::browseButton)), "browseButton");
-  auto* buttons = new QHBoxLayout;
-  buttons->addWidget(copyButton_);
-  buttons->addWidget(browseButton_);
-  buttons->addStretch(1);
   for (auto* widget : std::initializer_list<QWidget*>{resultTitle_, resultCaption_, resultURLLabel_,
                                                       resultMeta_}) {
     column->addWidget(widget);
   }
-  column->addLayout(buttons);
+  column->addLayout(PanelLayout::row({copyButton_, browseButton_}));
   column->addStretch(1);
   layout->addLayout(column, 1);
   return resultCard_;
@@ -327,20 +311,14 @@ QWidget* ShareViewController::buildErrorCard() {
   layout->addWidget(errorIcon_, 0, Qt::AlignTop);
   auto* column = new QVBoxLayout;
   errorTitle_ = named(new QLabel(trq(Text::errorTitle)), "errorTitle");
-  QFont bold = errorTitle_->font();
-  bold.setBold(true);
-  errorTitle_->setFont(bold);
+  PanelLayout::setBold(errorTitle_);
   errorDetail_ = wrappingLabel("errorDetail");
   errorDetail_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   retryButton_ = named(new QPushButton(trq(Text::retryButton)), "retryButton");
   openHostButton_ = named(new QPushButton(trq(Text::openHostButton)), "openHostButton");
-  auto* buttons = new QHBoxLayout;
-  buttons->addWidget(retryButton_);
-  buttons->addWidget(openHostButton_);
-  buttons->addStretch(1);
   column->addWidget(errorTitle_);
   column->addWidget(errorDetail_);
-  column->addLayout(buttons);
+  column->addLayout(PanelLayout::row({retryButton_, openHostButton_}));
   layout->addLayout(column, 1);
   return errorCard_;
 }

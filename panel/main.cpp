@@ -39,7 +39,7 @@ ShareExtensionContext::Providers inputItems(const QStringList& arguments) {
   ShareExtensionContext::Providers providers;
   if (standardInputCarriesText()) {
     // Twice what a share keeps, so the text's own limit (with its ellipsis) decides the cut.
-    providers.push_back(std::make_shared<lumo::ShareStreamTextItemProvider>(
+    providers.push_back(lumo::ShareTextItemProvider::reading(
         STDIN_FILENO, 2 * static_cast<std::size_t>(lumo::ShareApple::maxTextBytes)));
   }
   for (const auto& argument : arguments.mid(1)) providers.push_back(providerFor(argument));
