@@ -1,7 +1,5 @@
 #include "PendingShareQueue.hpp"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -45,20 +43,13 @@ std::vector<QueuedShare> firstOf(std::vector<QueuedShare> shares, std::int64_t l
   return shares;
 }
 
-bool isDue(const ShareQueueEntry& entry, std::int64_t now, bool includeExhausted) {
+bool isDueAt(const ShareQueueEntry& entry, std::int64_t now, bool includeExhausted) {
   if (entry.state == State::uploading) {
     return !entry.lastAttemptAtMs || now - *entry.lastAttemptAtMs > abandonedUploadMs;
   }
   const bool hasAttemptsLeft =
       includeExhausted || entry.attempts < ShareApple::maxAttemptsBeforeManual;
   return hasAttemptsLeft && (!entry.nextAttemptAtMs || *entry.nextAttemptAtMs <= now);
-}
-
-/// Takes the folder's staging lock without waiting; an invalid descriptor when someone holds it.
-FileDescriptor tryLockFolder(const fs::path& directory) {
-  FileDescriptor fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
-  if (fd.valid() && ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) fd.close();
-  return fd;
 }
 
 bool hasEntryFile(const fs::path& directory) {
@@ -79,11 +70,9 @@ fs::path PendingShareQueue::makeStagingDirectory(const std::string& clientShareI
   storage_.ensureDirectories();
   const auto directory = storage_.pendingDirectory(clientShareId);
   AtomicFile::createDirectories(directory);
-  auto stagingLock = tryLockFolder(directory);
-  if (!stagingLock.valid()) {
-    throw ShareQueueError::io("share is being staged elsewhere: " + clientShareId);
-  }
-  stagingLocks_[clientShareId] = std::move(stagingLock);
+  auto lease = ShareLease::tryTake(directory);
+  if (!lease) throw ShareQueueError::io("share is being staged elsewhere: " + clientShareId);
+  stagingLeases_.insert_or_assign(clientShareId, *std::move(lease));
   return directory;
 }
 
@@ -99,9 +88,23 @@ void PendingShareQueue::enqueue(const StagedShare& staged) {
   const auto directory = storage_.pendingDirectory(staged.clientShareId);
   AtomicFile::createDirectories(directory);
   write(QueuedShare{ShareQueueEntry{staged, State::queued, 0, {}, {}, {}, now()}, directory});
-  stagingLocks_.erase(staged.clientShareId);
+  stagingLeases_.erase(staged.clientShareId);
   ShareLogMessages::enqueuedShare(staged.clientShareId,
                                   static_cast<std::int64_t>(staged.attachments.size()));
+}
+
+std::optional<ShareLease> PendingShareQueue::takeStagingLease(const std::string& clientShareId) {
+  std::lock_guard lock(mutex_);
+  const auto held = stagingLeases_.find(clientShareId);
+  if (held == stagingLeases_.end()) return std::nullopt;
+  auto lease = std::move(held->second);
+  stagingLeases_.erase(held);
+  return lease;
+}
+
+std::optional<ShareLease> PendingShareQueue::claim(const std::string& clientShareId) const {
+  if (!ShareStorage::isSafeShareIdentifier(clientShareId)) return std::nullopt;
+  return ShareLease::tryTake(storage_.pendingDirectory(clientShareId));
 }
 
 std::optional<QueuedShare> PendingShareQueue::entry(const std::string& clientShareId) const {
@@ -125,15 +128,19 @@ std::vector<QueuedShare> PendingShareQueue::nextBatch(std::int64_t limit,
   const auto moment = now();
   std::vector<QueuedShare> due;
   for (auto& share : readAll()) {
-    if (isDue(share.entry, moment, includeExhausted)) due.push_back(std::move(share));
+    if (isDueAt(share.entry, moment, includeExhausted)) due.push_back(std::move(share));
   }
   sortOldestFirst(due);
   return firstOf(std::move(due), limit);
 }
 
+bool PendingShareQueue::isDue(const ShareQueueEntry& entry, bool includeExhausted) const {
+  return isDueAt(entry, now(), includeExhausted);
+}
+
 void PendingShareQueue::markUploading(const QueuedShare& share) {
   std::lock_guard lock(mutex_);
-  auto updated = share;
+  auto updated = current(share);
   updated.entry.state = State::uploading;
   updated.entry.attempts = saturatingAdd(updated.entry.attempts, 1);
   updated.entry.lastAttemptAtMs = now();
@@ -145,12 +152,12 @@ void PendingShareQueue::markFailed(const QueuedShare& share, const std::string& 
                                    std::optional<std::int64_t> retryAfterMs) {
   std::lock_guard lock(mutex_);
   const auto moment = now();
-  auto updated = share;
+  auto updated = current(share);
   updated.entry.state = State::failed;
   updated.entry.lastError = error;
   updated.entry.lastAttemptAtMs = moment;
   updated.entry.updatedAtMs = moment;
-  const auto backoff = ShareRetry::backoffMs(std::max<std::int64_t>(share.entry.attempts, 1),
+  const auto backoff = ShareRetry::backoffMs(std::max<std::int64_t>(updated.entry.attempts, 1),
                                              retryBaseMs, retryMaxMs, retryJitter, random_);
   const auto delay = retryAfterMs ? std::max(*retryAfterMs, backoff) : backoff;
   updated.entry.nextAttemptAtMs = saturatingAdd(moment, delay);
@@ -214,6 +221,9 @@ void PendingShareQueue::requeueAll(bool onlyFailed) {
   std::lock_guard lock(mutex_);
   for (auto& share : readAll()) {
     if (onlyFailed && share.entry.state == State::queued) continue;
+    // A share another thread or process is working on is theirs: its attempt decides.
+    const auto lease = ShareLease::tryTake(share.directoryURL);
+    if (!lease) continue;
     share.entry.state = State::queued;
     share.entry.attempts = 0;
     share.entry.nextAttemptAtMs.reset();
@@ -226,7 +236,7 @@ void PendingShareQueue::requeueAll(bool onlyFailed) {
 void PendingShareQueue::discardStaging(const std::string& clientShareId) {
   std::lock_guard lock(mutex_);
   removeDirectory(clientShareId);
-  stagingLocks_.erase(clientShareId);
+  stagingLeases_.erase(clientShareId);
 }
 
 void PendingShareQueue::remove(const std::string& clientShareId) {
@@ -337,6 +347,15 @@ std::vector<QueuedShare> PendingShareQueue::readAll() const {
   return shares;
 }
 
+QueuedShare PendingShareQueue::current(const QueuedShare& share) const {
+  auto stored = read(share.directoryURL);
+  if (!stored) {
+    throw ShareQueueError::io("share is no longer queued: " +
+                              share.directoryURL.filename().string());
+  }
+  return *std::move(stored);
+}
+
 std::optional<QueuedShare> PendingShareQueue::read(const fs::path& directory) const {
   try {
     return QueuedShare{ShareJSON::read<ShareQueueEntry>(directory / entryFileName), directory};
@@ -385,7 +404,7 @@ std::int64_t PendingShareQueue::reclaimAbandoned() const {
   std::lock_guard lock(mutex_);
   std::int64_t reclaimed = 0;
   for (const auto& directory : storage_.pendingDirectories()) {
-    if (stagingLocks_.count(directory.filename().string()) != 0) continue;
+    if (stagingLeases_.count(directory.filename().string()) != 0) continue;
     if (reclaimIfAbandoned(directory)) ++reclaimed;
   }
   sweepTemporaries(storage_.rootURL);
@@ -414,8 +433,8 @@ bool PendingShareQueue::reclaimIfAbandoned(const fs::path& directory) const {
   }
   // The lock tells a folder being staged right now; the age covers the moment between its
   // creation and its lock, and staging by programs that take no lock.
-  const auto folderLock = tryLockFolder(directory);
-  if (!folderLock.valid() || !isOld(directory) || hasEntryFile(directory)) return false;
+  const auto lease = ShareLease::tryTake(directory);
+  if (!lease || !isOld(directory) || hasEntryFile(directory)) return false;
   removeTree(directory);
   ShareLogMessages::reclaimedStaging(directory.filename().string());
   return true;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "FileDescriptor.hpp"
+#include "ShareLease.hpp"
 #include "ShareQueueEntry.hpp"
 #include "ShareQueueError.hpp"
 #include "ShareRetry.hpp"
@@ -26,11 +26,15 @@ namespace lumo {
 /// tool) work on the same files: entries are replaced atomically and an entry that does not
 /// decode is skipped; record changes hold a file lock across their read-modify-write.
 ///
-/// A share folder being staged is locked (flock) by the process that made it until it is
-/// enqueued or discarded. Listing and draining reclaim what a killed process left behind: share
-/// folders without "share.json" that nobody holds and that are older than
-/// `abandonedStagingMs`, and atomic-write temporaries of that age. Removed shares are first
-/// renamed out of "pending" and then deleted, so no writer can bring one back.
+/// Each share has one owner at a time across threads and processes: whoever holds its
+/// `ShareLease`. The stager holds it from `makeStagingDirectory` until `enqueue` or
+/// `discardStaging` (or takes it along with `takeStagingLease`), and every upload attempt holds it
+/// from `markUploading` to `markSucceeded` or `markFailed`; those three act on the entry as it is
+/// on disk, so counts kept by one attempt are never undone by another's stale copy. Listing and
+/// draining reclaim what a killed process left behind: share folders without "share.json" that
+/// nobody holds and that are older than `abandonedStagingMs`, and atomic-write temporaries of that
+/// age. Removed shares are first renamed out of "pending" and then deleted, so no writer can bring
+/// one back.
 ///
 /// A share identifier names a folder: one that is empty, ".", "..", or holds "/" or NUL is
 /// refused by the operations that create or write, and is absent for the others.
@@ -44,20 +48,33 @@ class PendingShareQueue {
   /// A staging folder or temporary younger than this is never reclaimed.
   static constexpr std::int64_t abandonedStagingMs = 600000;
 
-  /// Creates "pending/<id>" (and the tree) and holds its staging lock until `enqueue` or
-  /// `discardStaging` of the same share. Throws filesystem_error, or ShareQueueError::io for an
-  /// unsafe identifier or a folder another process is staging into.
+  /// Creates "pending/<id>" (and the tree) and holds its lease until `enqueue` or
+  /// `discardStaging` of the same share, or until `takeStagingLease` hands it to the caller. Throws
+  /// filesystem_error, or ShareQueueError::io for an unsafe identifier or a folder another process
+  /// is staging into.
   std::filesystem::path makeStagingDirectory(const std::string& clientShareId);
   /// Adds a staged share as a new queued entry. Throws ShareQueueError::full at 100 entries,
   /// ShareQueueError::io when "share.json" cannot be written, filesystem_error for the tree.
   void enqueue(const StagedShare& staged);
+  /// Hands the lease of a share this queue is staging to the caller, who then owns the share;
+  /// nothing when this queue holds none for it.
+  std::optional<ShareLease> takeStagingLease(const std::string& clientShareId);
+  /// Takes the share's lease without waiting: nothing when another thread or process owns it, or
+  /// when there is no such share folder.
+  std::optional<ShareLease> claim(const std::string& clientShareId) const;
   std::optional<QueuedShare> entry(const std::string& clientShareId) const;
   /// Every readable entry, oldest `createdAt` first.
   std::vector<QueuedShare> all() const;
   /// Entries due for an automatic attempt, oldest first, at most `limit`.
   std::vector<QueuedShare> nextBatch(std::int64_t limit, bool includeExhausted) const;
+  /// Whether `entry` is due for an automatic attempt now (the rule of `nextBatch`).
+  bool isDue(const ShareQueueEntry& entry, bool includeExhausted) const;
 
+  /// An attempt of the share's owner starts: state uploading, one more attempt. Throws
+  /// ShareQueueError::io when the share is no longer queued or cannot be written.
   void markUploading(const QueuedShare& share);
+  /// The owner's attempt failed: state failed, the error and the next attempt after a back-off
+  /// that follows the attempts counted on disk. Throws like `markUploading`.
   void markFailed(const QueuedShare& share, const std::string& error,
                   std::optional<std::int64_t> retryAfterMs = std::nullopt);
   /// Records the upload and drops the share from the queue. A failure to write the records is
@@ -74,7 +91,8 @@ class PendingShareQueue {
   /// share folder each time.
   static constexpr std::int64_t reclaimIntervalMs = 60000;
 
-  /// Deletes abandoned staging folders, leftover temporaries and removed shares (see above);
+  /// Deletes abandoned staging folders (among them the held shares of a panel that died before
+  /// they were published), leftover temporaries and removed shares (see above);
   /// `all` and `nextBatch` call it at most once per `reclaimIntervalMs`. Answers how many share
   /// folders were reclaimed.
   std::int64_t reclaimAbandoned() const;
@@ -94,6 +112,8 @@ class PendingShareQueue {
  private:
   std::vector<QueuedShare> readAll() const;
   std::optional<QueuedShare> read(const std::filesystem::path& directory) const;
+  /// The share as it stands on disk now; ShareQueueError::io when it is gone.
+  QueuedShare current(const QueuedShare& share) const;
   void write(const QueuedShare& share) const;
   void removeDirectory(const std::string& clientShareId);
   void removeTree(const std::filesystem::path& directory) const;
@@ -107,7 +127,7 @@ class PendingShareQueue {
   std::int64_t now() const { return nowMs_(); }
 
   mutable std::mutex mutex_;
-  std::map<std::string, FileDescriptor> stagingLocks_;
+  std::map<std::string, ShareLease> stagingLeases_;
   mutable std::optional<std::int64_t> lastReclaimMs_;
   ShareStorage storage_;
   ShareClock nowMs_;

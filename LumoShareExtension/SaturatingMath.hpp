@@ -14,4 +14,12 @@ inline std::int64_t saturatingAdd(std::int64_t value, std::int64_t delta) {
                    : std::numeric_limits<std::int64_t>::min();
 }
 
+/// `value - delta`, held at the int64 limits instead of overflowing.
+inline std::int64_t saturatingSubtract(std::int64_t value, std::int64_t delta) {
+  std::int64_t difference = 0;
+  if (!__builtin_sub_overflow(value, delta, &difference)) return difference;
+  return delta > 0 ? std::numeric_limits<std::int64_t>::min()
+                   : std::numeric_limits<std::int64_t>::max();
+}
+
 }  // namespace lumo

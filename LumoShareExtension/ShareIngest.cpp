@@ -56,6 +56,15 @@ StagedAttachment stageAttachment(const RawAttachment& raw, std::size_t position,
                           raw.durationMs};
 }
 
+void enqueueOrDiscard(PendingShareQueue& queue, const StagedShare& staged) {
+  try {
+    queue.enqueue(staged);
+  } catch (const std::exception& error) {
+    queue.discardStaging(staged.clientShareId);
+    throw ShareIngestError::queueFailed(error.what());
+  }
+}
+
 }  // namespace
 
 ShareIngest::ShareIngest(std::shared_ptr<PendingShareQueue> queue, ShareStorage storage,
@@ -75,6 +84,27 @@ StagedShare ShareIngest::ingest(const std::vector<std::shared_ptr<ShareItemProvi
                                 const std::string& clientShareId,
                                 std::optional<ShareOptions> options,
                                 std::optional<ShareSource> source) const {
+  auto staged = load(providers, clientShareId, std::move(options), std::move(source));
+  enqueueOrDiscard(*queue_, staged);
+  return staged;
+}
+
+std::shared_ptr<HeldShare> ShareIngest::ingestHeld(
+    const std::vector<std::shared_ptr<ShareItemProvider>>& providers,
+    const std::string& clientShareId, std::optional<ShareOptions> options,
+    std::optional<ShareSource> source) const {
+  auto staged = load(providers, clientShareId, std::move(options), std::move(source));
+  auto lease = queue_->takeStagingLease(clientShareId);
+  if (!lease) {
+    queue_->discardStaging(clientShareId);
+    throw ShareIngestError::stagingFailed("share is being staged elsewhere: " + clientShareId);
+  }
+  return std::make_shared<HeldShare>(queue_, std::move(staged), *std::move(lease));
+}
+
+StagedShare ShareIngest::load(const std::vector<std::shared_ptr<ShareItemProvider>>& providers,
+                              const std::string& clientShareId, std::optional<ShareOptions> options,
+                              std::optional<ShareSource> source) const {
   fs::path directory;
   try {
     directory = queue_->makeStagingDirectory(clientShareId);
@@ -91,7 +121,7 @@ StagedShare ShareIngest::ingest(const std::vector<std::shared_ptr<ShareItemProvi
       ShareLogMessages::providerFailures(fmt::format("{}", fmt::join(raw.failures, "；")));
     if (raw.isEmpty()) throw emptyPayloadError(raw.failures);
     if (!options) options = settings_.load().options();
-    return stage(raw, clientShareId, options, directory);
+    return makeStaged(raw, clientShareId, options, directory);
   } catch (const ShareIngestError&) {
     queue_->discardStaging(clientShareId);
     throw;
@@ -114,6 +144,14 @@ std::vector<StagedAttachment> ShareIngest::stageAttachments(const RawSharePayloa
 StagedShare ShareIngest::stage(const RawSharePayload& raw, const std::string& clientShareId,
                                std::optional<ShareOptions> options,
                                const fs::path& directory) const {
+  auto staged = makeStaged(raw, clientShareId, std::move(options), directory);
+  enqueueOrDiscard(*queue_, staged);
+  return staged;
+}
+
+StagedShare ShareIngest::makeStaged(const RawSharePayload& raw, const std::string& clientShareId,
+                                    std::optional<ShareOptions> options,
+                                    const fs::path& directory) const {
   auto attachments = stageAttachments(raw, directory);
   const auto text = SharePayloadFactory::normalizeText(raw.text);
   if (!text && !raw.url && attachments.empty()) throw ShareIngestError::emptyPayload();
@@ -129,12 +167,6 @@ StagedShare ShareIngest::stage(const RawSharePayload& raw, const std::string& cl
   staged.displayTitle = SharePayloadFactory::displayTitle(staged);
   staged.displayPreview = SharePayloadFactory::displayPreview(staged);
   staged.options = std::move(options);
-  try {
-    queue_->enqueue(staged);
-  } catch (const std::exception& error) {
-    queue_->discardStaging(clientShareId);
-    throw ShareIngestError::queueFailed(error.what());
-  }
   return staged;
 }
 

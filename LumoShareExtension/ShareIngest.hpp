@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "HeldShare.hpp"
 #include "PendingShareQueue.hpp"
 #include "RawSharePayload.hpp"
 #include "ShareArchive.hpp"
@@ -36,6 +37,14 @@ class ShareIngest {
                      std::optional<ShareOptions> options = std::nullopt,
                      std::optional<ShareSource> source = std::nullopt) const;
 
+  /// Loads `providers` into a new share `clientShareId` that stays the caller's and is not yet
+  /// queued (see HeldShare): for a publish the person still has to confirm. Throws
+  /// ShareIngestError.
+  std::shared_ptr<HeldShare> ingestHeld(
+      const std::vector<std::shared_ptr<ShareItemProvider>>& providers,
+      const std::string& clientShareId, std::optional<ShareOptions> options = std::nullopt,
+      std::optional<ShareSource> source = std::nullopt) const;
+
   /// Stages a raw payload whose files already lie in `directory` and enqueues it. Throws
   /// ShareIngestError.
   StagedShare stage(const RawSharePayload& raw, const std::string& clientShareId,
@@ -50,6 +59,14 @@ class ShareIngest {
   const ShareStorage& storage() const { return storage_; }
 
  private:
+  /// Loads and stages into the share's folder, which this ingest's queue holds until the caller
+  /// enqueues or takes it; on failure the folder is gone.
+  StagedShare load(const std::vector<std::shared_ptr<ShareItemProvider>>& providers,
+                   const std::string& clientShareId, std::optional<ShareOptions> options,
+                   std::optional<ShareSource> source) const;
+  StagedShare makeStaged(const RawSharePayload& raw, const std::string& clientShareId,
+                         std::optional<ShareOptions> options,
+                         const std::filesystem::path& directory) const;
   std::vector<StagedAttachment> stageAttachments(const RawSharePayload& raw,
                                                  const std::filesystem::path& directory) const;
 

@@ -1,6 +1,8 @@
 #include "ShareUploadSession.hpp"
 
+#include "SaturatingMath.hpp"
 #include "ShareAppleBundle.hpp"
+#include "ShareIngestError.hpp"
 #include "ShareLogMessages.hpp"
 #include "ShareTime.hpp"
 #include "ShareUploadClient.hpp"
@@ -38,7 +40,9 @@ ShareUploadSession ShareUploadSession::makeDefault(std::shared_ptr<ShareHTTPTran
 ShareUploadSession::TokenResolution ShareUploadSession::resolveToken(std::int64_t nowMs) const {
   auto token = tokenStore.load();
   if (!token) return {};
-  if (token->expiresAt && nowMs >= *token->expiresAt - expiryMarginMs) return {std::nullopt, true};
+  if (token->expiresAt && nowMs >= saturatingSubtract(*token->expiresAt, expiryMarginMs)) {
+    return {std::nullopt, true};
+  }
   return {std::move(token), false};
 }
 
@@ -60,6 +64,10 @@ ShareSettings readSettings(const ShareSettingsStore& store) {
   } catch (const std::exception&) {
     return ShareSettings::defaultValue();
   }
+}
+
+ShareUploadError missingEntry(const std::string& clientShareId) {
+  return ShareUploadError::transport("队列条目丢失：" + clientShareId);
 }
 
 /// A failure that is no ShareUploadError (a queue write, an archive): its description.
@@ -120,8 +128,32 @@ ShareUploadOutcome ShareUploadSession::publishWithFallback(
 ShareUploadSession::UploadResult ShareUploadSession::uploadNow(
     const std::string& clientShareId, const std::optional<ShareOptions>& options,
     std::stop_token stop, ShareUploadProgress progress) const {
+  const auto lease = queue->claim(clientShareId);
+  if (!lease) {
+    if (!queue->entry(clientShareId)) return missingEntry(clientShareId);
+    return ShareUploadError::transport(busyText + clientShareId);
+  }
+  return uploadOwned(*lease, options, stop, progress);
+}
+
+ShareUploadSession::UploadResult ShareUploadSession::uploadNow(
+    HeldShare& share, const std::optional<ShareOptions>& options, std::stop_token stop,
+    ShareUploadProgress progress) const {
+  try {
+    share.enqueue(options);
+  } catch (const std::exception& error) {
+    // Nothing queued, nothing sent; the share stays held for a retry.
+    return ShareUploadError::transport(ShareIngestError::queueFailed(error.what()).description());
+  }
+  return uploadOwned(share.lease(), options, stop, progress);
+}
+
+ShareUploadSession::UploadResult ShareUploadSession::uploadOwned(
+    const ShareLease& lease, const std::optional<ShareOptions>& options, std::stop_token stop,
+    const ShareUploadProgress& progress) const {
+  const auto clientShareId = lease.clientShareId();
   auto share = queue->entry(clientShareId);
-  if (!share) return ShareUploadError::transport("队列条目丢失：" + clientShareId);
+  if (!share) return missingEntry(clientShareId);
   if (options && share->staged().options != options) {
     auto staged = share->staged();
     staged.options = options;
@@ -160,18 +192,27 @@ ShareUploadReport ShareUploadSession::drain(std::int64_t limit, bool includeExha
   const auto resolved = resolveToken(currentTimeMs()).token;
   bool anonymous = !resolved;
   const auto settings = readSettings(settingsStore);
-  for (const auto& share : batch) {
-    const auto result = recorded(*queue, share, [&] {
-      queue->markUploading(share);
+  std::int64_t taken = 0;
+  for (const auto& listed : batch) {
+    if (stop.stop_requested()) break;
+    const auto& id = listed.staged().clientShareId;
+    // Another drain, a retry or a panel may have taken the share since the listing; only its
+    // owner sends it, and only while it is still due as it stands on disk now.
+    const auto lease = queue->claim(id);
+    if (!lease) continue;
+    const auto share = queue->entry(id);
+    if (!share || !queue->isDue(share->entry, includeExhausted)) continue;
+    ++taken;
+    const auto result = recorded(*queue, *share, [&] {
+      queue->markUploading(*share);
       const auto token = anonymous ? std::nullopt : std::optional(resolved->accessToken);
-      const auto outcome = publishWithFallback(share, settings, token, stop, [&] {
+      const auto outcome = publishWithFallback(*share, settings, token, stop, [&] {
         ShareLogMessages::drainTokenRejected();
         anonymous = true;
       });
-      queue->markSucceeded(share, outcome);
+      queue->markSucceeded(*share, outcome);
       return outcome;
     });
-    const auto& id = share.staged().clientShareId;
     if (const auto* outcome = std::get_if<ShareUploadOutcome>(&result)) {
       report.uploaded.push_back(*outcome);
     } else if (const auto* error = std::get_if<ShareUploadError>(&result)) {
@@ -182,9 +223,8 @@ ShareUploadReport ShareUploadSession::drain(std::int64_t limit, bool includeExha
     }
   }
   const auto stats = queue->stats();
-  report.skipped = std::max<std::int64_t>(
-      0, stats.queued + stats.failed - static_cast<std::int64_t>(batch.size()));
-  report.anonymous = anonymous;
+  report.skipped = std::max<std::int64_t>(0, stats.queued + stats.failed - taken);
+  if (taken > 0) report.anonymous = anonymous;
   return report;
 }
 

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <variant>
 
+#include "HeldShare.hpp"
 #include "PendingShareQueue.hpp"
 #include "RetryPolicy.hpp"
 #include "ShareHTTPTransport.hpp"
@@ -25,7 +26,10 @@ namespace lumo {
 /// or failed (with its error text). It decides at every call whether the user's account can be
 /// used: it reads the stored token each time (so a sign-in elsewhere counts at once), with a
 /// one-minute expiry margin; a token the service rejects makes the share go out anonymously.
-/// An immutable value; copies share the queue. Nothing here throws: results carry failures.
+/// A share is published only by the owner of its lease (see ShareLease): an upload takes it for
+/// the whole attempt, a drain skips what someone else holds, so however many programs drain at
+/// once, each share is sent once. An immutable value; copies share the queue. Nothing here
+/// throws: results carry failures.
 struct ShareUploadSession {
   /// Within this much of its expiry a token counts as expired: it must not die in flight.
   static constexpr std::int64_t expiryMarginMs = 60000;
@@ -61,15 +65,27 @@ struct ShareUploadSession {
   using UploadResult = std::variant<ShareUploadOutcome, ShareUploadError>;
   /// Publishes the queued share `clientShareId` now, with `options` when given (stored with the
   /// share when they differ). `stop` cancels the transfer or a retry wait; `progress` hears how
-  /// a document's upload advances.
+  /// a document's upload advances. A share another thread or program is working on is left
+  /// alone and answered with `busyText`.
   UploadResult uploadNow(const std::string& clientShareId,
                          const std::optional<ShareOptions>& options = std::nullopt,
                          std::stop_token stop = {}, ShareUploadProgress progress = {}) const;
-  /// Publishes the due shares of the queue, oldest first, at most `limit`, one after another.
+  /// Publishes a share its caller holds: the first call enqueues it with `options` (a share
+  /// that cannot be queued is answered as a failure and stays held), later calls retry it.
+  UploadResult uploadNow(HeldShare& share, const std::optional<ShareOptions>& options,
+                         std::stop_token stop = {}, ShareUploadProgress progress = {}) const;
+  /// Publishes the due shares of the queue, oldest first, at most `limit`, one after another,
+  /// skipping those another owner holds. A stop ends the pass before its next share and leaves
+  /// the shares not yet taken as they were.
   ShareUploadReport drain(std::int64_t limit, bool includeExhausted = false,
                           std::stop_token stop = {}) const;
 
+  /// Why `uploadNow` left a share alone: another thread or program is working on it.
+  static constexpr const char* busyText = "分享正由另一个程序上传：";
+
  private:
+  UploadResult uploadOwned(const ShareLease& lease, const std::optional<ShareOptions>& options,
+                           std::stop_token stop, const ShareUploadProgress& progress) const;
   ShareUploadOutcome publish(const QueuedShare& share, const ShareSettings& settings,
                              const std::optional<std::string>& token, std::stop_token stop,
                              const ShareUploadProgress& progress = {}) const;

@@ -83,14 +83,90 @@ TEST_F(PendingShareQueueTest, FailedBackOffWindows) {
   EXPECT_EQ(failed.lastError, "网络连接失败");
   EXPECT_EQ(failed.attempts, 1);
 
-  share.entry.attempts = 8;
-  EXPECT_EQ(nextAfterFailure(1.0), 3600000);
+  for (int attempt = 2; attempt <= 8; ++attempt) queue.markUploading(share);
+  EXPECT_EQ(nextAfterFailure(1.0), 3600000) << "the back-off follows the attempts on disk";
   EXPECT_EQ(nextAfterFailure(0.5, 7200000), 7200000);
   EXPECT_EQ(nextAfterFailure(0.5, 1000), 3600000);
-  share.entry.attempts = 0;  // counted as one
-  EXPECT_EQ(nextAfterFailure(0.5), 30000);
   EXPECT_EQ(nextAfterFailure(0.5, std::numeric_limits<std::int64_t>::max()),
             std::numeric_limits<std::int64_t>::max() - *clock);
+  share = enqueued("never-tried");  // no attempt yet: counted as one
+  queue.markFailed(share, "offline");
+  EXPECT_EQ(*queue.entry("never-tried")->entry.nextAttemptAtMs - *clock, 30000);
+}
+
+TEST_F(PendingShareQueueTest, AttemptsCountedByEachAttemptStayCounted) {
+  // Each attempt works from the listing it was given, as a drain does; the counts on disk grow
+  // all the same, until the share waits for a manual retry.
+  enqueued("refused");
+  for (int attempt = 1; attempt <= 8; ++attempt) {
+    advance(3600000 * 2);
+    const auto listed = queue.nextBatch(10, false);
+    ASSERT_EQ(ids(listed), (std::vector<std::string>{"refused"})) << "attempt " << attempt;
+    queue.markUploading(listed.front());
+    queue.markFailed(listed.front(), "413");
+    EXPECT_EQ(queue.entry("refused")->entry.attempts, attempt);
+  }
+  advance(3600000 * 2);
+  EXPECT_TRUE(queue.nextBatch(10, false).empty()) << "eight attempts: no more automatic ones";
+}
+
+TEST_F(PendingShareQueueTest, OneOwnerPerShareAcrossQueuesAndThreads) {
+  enqueued("s");
+  PendingShareQueue otherProgram(storage);
+  auto lease = queue.claim("s");
+  ASSERT_TRUE(lease);
+  EXPECT_EQ(lease->clientShareId(), "s");
+  EXPECT_FALSE(queue.claim("s")) << "a second lease in the same queue";
+  EXPECT_FALSE(otherProgram.claim("s")) << "nor in another queue object";
+  std::jthread([&] { EXPECT_FALSE(otherProgram.claim("s")); }).join();
+
+  // A share its owner is uploading is not requeued under it, nor is a staging folder claimable.
+  queue.markUploading(*queue.entry("s"));
+  otherProgram.requeueAll(true);
+  EXPECT_EQ(queue.entry("s")->entry.state, State::uploading);
+  queue.makeStagingDirectory("staging");
+  EXPECT_FALSE(otherProgram.claim("staging"));
+
+  lease.reset();
+  otherProgram.requeueAll(true);
+  EXPECT_EQ(queue.entry("s")->entry.state, State::queued);
+  EXPECT_TRUE(otherProgram.claim("s"));
+  EXPECT_FALSE(otherProgram.claim("missing"));
+  EXPECT_FALSE(otherProgram.claim("../s"));
+
+  // A lease taken on a folder that was removed meanwhile owns nothing.
+  auto stale = queue.claim("s");
+  ASSERT_TRUE(stale);
+  queue.remove("s");
+  enqueued("s");
+  EXPECT_TRUE(otherProgram.claim("s")) << "the new share is not held by the old lease";
+}
+
+TEST_F(PendingShareQueueTest, AHeldShareIsInvisibleUntilEnqueuedAndGoesWhenDropped) {
+  const auto hold = [&](const std::string& id) {
+    queue.makeStagingDirectory(id);
+    std::ofstream(storage.pendingDirectory(id) / "01-a.txt") << "staged";
+    auto lease = queue.takeStagingLease(id);
+    EXPECT_TRUE(lease);
+    return std::make_shared<HeldShare>(std::shared_ptr<PendingShareQueue>(&queue, [](auto*) {}),
+                                       testing::makeStagedShare(id, 1), *std::move(lease));
+  };
+  auto dropped = hold("dropped");
+  auto sent = hold("sent");
+  EXPECT_TRUE(queue.all().empty());
+  EXPECT_FALSE(queue.claim("sent")) << "the holder owns it";
+  dropped.reset();
+  EXPECT_FALSE(fs::exists(storage.pendingDirectory("dropped")));
+
+  ShareOptions options;
+  options.slug = "chosen";
+  sent->enqueue(options);
+  EXPECT_EQ(ids(queue.nextBatch(10, false)), (std::vector<std::string>{"sent"}));
+  EXPECT_EQ(queue.entry("sent")->staged().options, options);
+  EXPECT_FALSE(queue.claim("sent")) << "enqueued, still the holder's";
+  sent.reset();
+  EXPECT_TRUE(queue.entry("sent")) << "an enqueued share stays queued";
+  EXPECT_TRUE(queue.claim("sent"));
 }
 
 TEST(ShareRetryBackoff, JitterBoundsAndNoFloorWithoutJitter) {
@@ -109,7 +185,7 @@ TEST_F(PendingShareQueueTest, NextBatchDueRules) {
   auto uploading = enqueued("uploading", 1);
   queue.markUploading(uploading);
   auto exhausted = enqueued("exhausted", 2);
-  exhausted.entry.attempts = 8;
+  for (int attempt = 1; attempt <= 8; ++attempt) queue.markUploading(exhausted);
   queue.markFailed(exhausted, "boom");
   auto waiting = enqueued("waiting", 3);
   queue.markUploading(waiting);

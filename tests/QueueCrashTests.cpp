@@ -165,6 +165,7 @@ TEST(QueueCrashSafety, KilledStagingLeavesNoOrphanAndLosesNoShare) {
     std::ofstream(folder / "Big Folder" / ("f" + std::to_string(index) + ".bin")) << bytes;
   }
   const ShareStorage storage{folder / "data/group.com.lumo.share", ShareStorageLocation::appGroup};
+  storage.ensureDirectories();  // under load a child may be killed before it makes the tree
   std::uniform_int_distribution<int> delayMs(5, 700);
   for (int round = 0; round < 14; ++round) {
     const auto child = startStaging(folder.path(), folder / "Big Folder");

@@ -2,6 +2,10 @@
 // the queue, the stored token and the service's records checked after each step.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <mutex>
+#include <thread>
+
 #include "LumoShare.hpp"
 #include "QueueTestSupport.hpp"
 #include "ServiceFixture.hpp"
@@ -9,6 +13,45 @@
 
 namespace lumo {
 namespace {
+
+/// The real transport, counting the publish requests of each share (by its idempotency key) and
+/// asking `stopAfterFirst` to stop once the first request has been answered.
+class CountingTransport : public ShareHTTPTransport {
+ public:
+  std::stop_source stopAfterFirst;
+
+  ShareHTTPReply data(const ShareHTTPRequest& request, std::stop_token stop) override {
+    return counted(request, [&] { return real_.data(request, stop); });
+  }
+  ShareHTTPReply upload(const ShareHTTPRequest& request, std::string_view body,
+                        std::stop_token stop) override {
+    return counted(request, [&] { return real_.upload(request, body, stop); });
+  }
+  ShareHTTPReply uploadFile(const ShareHTTPRequest& request, const std::filesystem::path& file,
+                            std::stop_token stop) override {
+    return counted(request, [&] { return real_.uploadFile(request, file, stop); });
+  }
+  std::map<std::string, int> sends() {
+    const std::lock_guard lock(mutex_);
+    return sends_;
+  }
+
+ private:
+  template <class Send>
+  ShareHTTPReply counted(const ShareHTTPRequest& request, Send send) {
+    if (const auto key = request.value("Idempotency-Key")) {
+      const std::lock_guard lock(mutex_);
+      ++sends_[*key];
+    }
+    auto reply = send();
+    stopAfterFirst.request_stop();
+    return reply;
+  }
+
+  URLSessionTransport real_{std::make_shared<ShareCurlSession>()};
+  std::mutex mutex_;
+  std::map<std::string, int> sends_;
+};
 
 class ShareUploadSessionTest : public ::testing::Test {
  protected:
@@ -126,6 +169,84 @@ TEST_F(ShareUploadSessionTest, ADrainSwitchesToAnonymousOnceAndCountsWhatItLeft)
   EXPECT_EQ(storedShares(), 2);
 }
 
+TEST_F(ShareUploadSessionTest, TokensNearTheEndsOfTimeResolveWithoutOverflow) {
+  constexpr auto lowest = std::numeric_limits<std::int64_t>::min();
+  constexpr auto highest = std::numeric_limits<std::int64_t>::max();
+  const struct {
+    std::int64_t expiresAt, nowMs;
+    bool expired;
+  } cases[] = {{lowest, 0, true},
+               {lowest + 1, lowest, true},
+               {highest, highest - 60001, false},
+               {highest, highest - 60000, true},
+               {0, lowest, false}};
+  for (const auto& c : cases) {
+    session_.tokenStore.save(ShareToken{"t", std::nullopt, c.expiresAt, std::nullopt, 0});
+    EXPECT_EQ(session_.resolveToken(c.nowMs).expired, c.expired) << c.expiresAt << " " << c.nowMs;
+  }
+}
+
+TEST_F(ShareUploadSessionTest, OnlyTheOwnerSendsAShare) {
+  signIn(validToken());
+  for (const auto* id : {"a", "held", "b"}) enqueue(id);
+  auto counting = std::make_shared<CountingTransport>();
+  auto session = session_;
+  session.transport = counting;
+  const auto heldElsewhere = PendingShareQueue(storage_).claim("held");
+  ASSERT_TRUE(heldElsewhere);
+
+  const auto busy = std::get<ShareUploadError>(session.uploadNow("held"));
+  EXPECT_EQ(busy, ShareUploadError::transport(std::string(ShareUploadSession::busyText) + "held"));
+  const auto report = session.drain(10);
+  EXPECT_EQ(std::tuple(report.uploaded.size(), report.failures.size()), std::tuple(2u, 0u));
+  const auto untouched = queue_->entry("held")->entry;
+  EXPECT_EQ(std::tuple(untouched.state, untouched.attempts),
+            std::tuple(ShareQueueEntry::State::queued, std::int64_t{0}));
+  EXPECT_EQ(counting->sends(), (std::map<std::string, int>{{"a", 1}, {"b", 1}}));
+
+  // Three drains of their own, at once, over one queue: every share goes out exactly once.
+  for (int index = 0; index < 12; ++index) enqueue("many-" + std::to_string(index));
+  {
+    std::vector<std::jthread> drains;
+    for (int drain = 0; drain < 3; ++drain) {
+      drains.emplace_back([&] {
+        auto own = session;
+        own.queue = std::make_shared<PendingShareQueue>(storage_);
+        own.drain(20);
+      });
+    }
+  }
+  for (const auto& [key, count] : counting->sends()) EXPECT_EQ(count, 1) << key;
+  EXPECT_EQ(counting->sends().size(), 14u);
+  EXPECT_EQ(queue_->all().size(), 1u) << "only the held share is left";
+}
+
+TEST_F(ShareUploadSessionTest, AStoppedDrainLeavesTheSharesItDidNotTakeUntouched) {
+  for (const auto* id : {"first", "second", "third"}) enqueue(id);
+  const auto before = queue_->all();
+  auto counting = std::make_shared<CountingTransport>();
+  auto session = session_;
+  session.transport = counting;
+  const auto report = session.drain(10, false, counting->stopAfterFirst.get_token());
+  EXPECT_EQ(std::tuple(report.uploaded.size(), report.failures.size()), std::tuple(1u, 0u));
+  EXPECT_EQ(queue_->all(), std::vector<QueuedShare>(before.begin() + 1, before.end()));
+}
+
+TEST_F(ShareUploadSessionTest, AHeldShareIsQueuedWithItsOptionsWhenSent) {
+  signIn(validToken());
+  queue_->makeStagingDirectory("held");
+  auto lease = queue_->takeStagingLease("held");
+  ASSERT_TRUE(lease);
+  HeldShare held(queue_, testing::makeStagedShare("held", 1), *std::move(lease));
+  EXPECT_TRUE(session_.drain(10).uploaded.empty()) << "not queued before it is sent";
+  ShareOptions options;
+  options.slug = "held-slug";
+  const auto outcome = std::get<ShareUploadOutcome>(session_.uploadNow(held, options));
+  EXPECT_EQ(outcome.slug, "held-slug");
+  EXPECT_FALSE(queue_->entry("held"));
+  EXPECT_EQ(queue_->recentUploads(10).size(), 1u);
+}
+
 TEST_F(ShareUploadSessionTest, AShareOutlivesAStoppedServerAndIsPublishedOnce) {
   signIn(validToken());
   enqueue("patient");
@@ -136,13 +257,17 @@ TEST_F(ShareUploadSessionTest, AShareOutlivesAStoppedServerAndIsPublishedOnce) {
   EXPECT_EQ(std::get<ShareUploadError>(failed).kind(), ShareUploadError::Kind::transport);
   const auto kept = queue_->entry("patient");
   ASSERT_TRUE(kept);
-  EXPECT_EQ(kept->entry.state, ShareQueueEntry::State::failed);
+  EXPECT_EQ(std::tuple(kept->entry.state, kept->entry.attempts),
+            std::tuple(ShareQueueEntry::State::failed, std::int64_t{1}));
   EXPECT_FALSE(kept->entry.lastError.value_or("").empty());
+  laterMs_ = 3600000;  // past the back-off: a drain tries again, and counts it
+  EXPECT_EQ(session_.drain(5).failures.size(), 1u);
+  EXPECT_EQ(queue_->entry("patient")->entry.attempts, 2);
 
   running_ = std::make_unique<testing::RunningService>(
       testing::serviceOptions(data_.path(), testing::systemNow), port);
   ASSERT_EQ(running_->port, port);
-  laterMs_ = 3600000;  // past the queue's back-off
+  laterMs_ = 2 * 3600000;  // past the queue's back-off
   const auto report = session_.drain(5, true);
   EXPECT_EQ(std::tuple(report.uploaded.size(), report.failures.size(), report.anonymous),
             std::tuple(1u, 0u, std::optional(false)));
