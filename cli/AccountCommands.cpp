@@ -1,11 +1,13 @@
 // The tool as the host application: sign-in, state, the queue's drain, recent uploads and the
 // service it talks to.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <fmt/format.h>
 
+#include <cerrno>
+#include <cstring>
 #include <iostream>
-#include <iterator>
 #include <map>
 
 #include "Commands.hpp"
@@ -33,12 +35,62 @@ int status() {
   return 0;
 }
 
-int login(const std::string& given) {
-  std::string text = given;
-  if (given == "-" || given.empty()) {
-    text.assign(std::istreambuf_iterator<char>(std::cin), {});
+/// Bytes read of a sign-in token: a token, its JSON object or its link, with room to spare.
+constexpr std::size_t maxTokenBytes = 16384;
+
+/// Where `login` reads the token: standard input ("-" or nothing), asked on the terminal when
+/// standard input is one, or a file. Never the command line.
+struct LoginRequest {
+  std::string argument;
+  std::optional<std::string> tokenFile;
+};
+
+/// Why a login request cannot be read at all, if it cannot.
+std::optional<std::string> loginRequestProblem(const LoginRequest& request) {
+  if (!request.argument.empty() && request.argument != "-") {
+    return "a token is never an argument (it would show in the process list and the shell "
+           "history); nothing was changed. Pipe it in (COMMAND | lumo-share login), type it when "
+           "`lumo-share login` asks, or use --token-file FILE";
   }
-  const auto token = TokenImport::anyForm(text);
+  if (request.argument == "-" && request.tokenFile) {
+    return "the token comes from standard input or from --token-file, not both";
+  }
+  return std::nullopt;
+}
+
+/// The text that should hold the token, at most `maxTokenBytes` of it; nothing when the token
+/// file cannot be opened (said on standard error).
+std::optional<BoundedText> readTokenText(const LoginRequest& request) {
+  if (request.tokenFile) {
+    const FileDescriptor file(::open(request.tokenFile->c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.valid()) {
+      fmt::print(stderr, "lumo-share: {}: {}; nothing was changed\n", *request.tokenFile,
+                 std::strerror(errno));
+      return std::nullopt;
+    }
+    return BoundedText::read(file.get(), maxTokenBytes);
+  }
+  if (::isatty(STDIN_FILENO) == 1) {
+    if (auto typed = promptHidden("sign-in token (not shown): ", maxTokenBytes)) return typed;
+  }
+  return BoundedText::read(STDIN_FILENO, maxTokenBytes);
+}
+
+int login(const LoginRequest& request) {
+  if (const auto problem = loginRequestProblem(request)) {
+    fmt::print(stderr, "lumo-share: {}\n", *problem);
+    return usageError;
+  }
+  const auto text = readTokenText(request);
+  if (!text) return usageError;
+  if (text->truncated) {
+    fmt::print(stderr,
+               "lumo-share: that is longer than any sign-in token (at most {} bytes); nothing was "
+               "changed\n",
+               maxTokenBytes);
+    return usageError;
+  }
+  const auto token = TokenImport::anyForm(text->text);
   if (!token) {
     std::cerr << "lumo-share: that is no sign-in token (a JSON Web Token, the JSON object of "
                  "`lumo-share-server token`, or a lumoshare://auth link); nothing was changed\n";
@@ -53,7 +105,14 @@ int login(const std::string& given) {
 }
 
 int logout() {
-  defaultSession().tokenStore.clear();
+  const auto session = defaultSession();
+  session.tokenStore.clear();  // a file that stays is no failure of the store: checked here
+  if (session.tokenStore.load()) {
+    fmt::print(stderr,
+               "lumo-share: the sign-in token could not be removed from {}; still signed in\n",
+               session.queue->storage().tokenMirrorURL().string());
+    return failed;
+  }
   std::cout << "signed out\n";
   return 0;
 }
@@ -107,6 +166,18 @@ int recent(bool json) {
   return 0;
 }
 
+/// What keeps `typed` from being the default password: the compose form's own rule, as the form
+/// of a signed-in share would report the password it presets. A blank answer passes (it clears
+/// the default).
+std::optional<ShareComposeIssue> defaultPasswordIssue(const BoundedText& typed) {
+  if (typed.truncated) return ShareComposeIssue::passwordTooLong;
+  ShareComposeDraft draft;
+  draft.passwordEnabled = true;
+  draft.password = typed.text;
+  const auto issues = draft.issues(/*isLinkOnly=*/false, /*isAnonymous=*/false);
+  return issues.empty() ? std::nullopt : std::optional(issues.front());
+}
+
 int settings(const std::string& key, const std::optional<std::string>& value) {
   const auto session = defaultSession();
   auto current = session.settingsStore.load();
@@ -137,7 +208,12 @@ int settings(const std::string& key, const std::optional<std::string>& value) {
       std::cerr << "lumo-share: a password needs a terminal\n";
       return usageError;
     }
-    current.password = typed->empty() ? std::nullopt : typed;
+    if (const auto issue = defaultPasswordIssue(*typed)) {
+      fmt::print(stderr, "lumo-share: {}\n", SharePanelText::message(*issue));
+      return usageError;
+    }
+    const std::string password(UnicodeText::trimmed(typed->text));
+    current.password = password.empty() ? std::nullopt : std::optional(password);
   } else if (key == "auto-upload") {
     if (!value) return fmt::print("{}\n", current.autoUpload ? "on" : "off"), 0;
     if (*value != "on" && *value != "off") {
@@ -188,20 +264,27 @@ int configServer(const std::string& apiBase, const std::optional<std::string>& p
 }  // namespace
 
 void addAccountCommands(CLI::App& app, int& exitCode) {
-  app.add_subcommand("status", "Sign-in state, plan, server and queue counts")->callback([&] {
-    exitCode = status();
-  });
+  app.add_subcommand("status", "Sign-in state, plan, server and queue counts")
+      ->callback(guardedCallback(exitCode, failed, status));
 
-  auto token = std::make_shared<std::string>();
+  auto loginRequest = std::make_shared<LoginRequest>();
   auto* loginCommand = app.add_subcommand(
       "login",
-      "Sign in with a token (JWT, JSON object or lumoshare:// link; \"-\" or none: stdin)");
-  loginCommand->add_option("TOKEN", *token, "The token, or - for standard input");
-  loginCommand->callback([&exitCode, token] { exitCode = login(*token); });
+      "Sign in with a token (JWT, JSON object or lumoshare:// link) read from standard input, "
+      "asked without echo on a terminal, or read from --token-file");
+  loginCommand->add_option("SOURCE", loginRequest->argument,
+                           "- (standard input, the default); never the token itself");
+  loginCommand->add_option("--token-file", loginRequest->tokenFile, "Read the token from FILE");
+  loginCommand->footer(
+      "Examples: lumo-share-server token ana | lumo-share login -\n"
+      "          lumo-share login --token-file ~/token.json\n"
+      "A token given as an argument is refused: it would show in the process list and the shell "
+      "history.");
+  loginCommand->callback(
+      guardedCallback(exitCode, failed, [loginRequest] { return login(*loginRequest); }));
 
-  app.add_subcommand("logout", "Forget the stored sign-in token")->callback([&] {
-    exitCode = logout();
-  });
+  app.add_subcommand("logout", "Forget the stored sign-in token")
+      ->callback(guardedCallback(exitCode, failed, logout));
 
   struct DrainRequest {
     std::int64_t limit = 20;
@@ -212,14 +295,15 @@ void addAccountCommands(CLI::App& app, int& exitCode) {
   drainCommand->add_option("--limit", drainRequest->limit, "At most this many shares");
   drainCommand->add_flag("--all", drainRequest->all, "Also shares that used up their attempts");
   drainCommand->add_flag("--json", drainRequest->json, "Print the report as JSON");
-  drainCommand->callback([&exitCode, drainRequest] {
-    exitCode = drain(drainRequest->limit, drainRequest->all, drainRequest->json);
-  });
+  drainCommand->callback(guardedCallback(exitCode, keptInQueue, [drainRequest] {
+    return drain(drainRequest->limit, drainRequest->all, drainRequest->json);
+  }));
 
   auto recentJson = std::make_shared<bool>(false);
   auto* recentCommand = app.add_subcommand("recent", "Recent uploads with their links");
   recentCommand->add_flag("--json", *recentJson, "Print the upload records as JSON");
-  recentCommand->callback([&exitCode, recentJson] { exitCode = recent(*recentJson); });
+  recentCommand->callback(
+      guardedCallback(exitCode, failed, [recentJson] { return recent(*recentJson); }));
 
   auto settingKey = std::make_shared<std::string>();
   auto settingValue = std::make_shared<std::optional<std::string>>();
@@ -227,8 +311,12 @@ void addAccountCommands(CLI::App& app, int& exitCode) {
       "settings", "Show or change the defaults: retention (1d|7d|30d), password, auto-upload");
   settingsCommand->add_option("KEY", *settingKey, "retention, password or auto-upload");
   settingsCommand->add_option("VALUE", *settingValue, "The new value (none: show it)");
-  settingsCommand->callback(
-      [&exitCode, settingKey, settingValue] { exitCode = settings(*settingKey, *settingValue); });
+  settingsCommand->footer(
+      "settings password takes no value: it asks on the terminal without echo, and the password "
+      "must pass the share form's own rule; an empty answer removes the default password.");
+  settingsCommand->callback(guardedCallback(exitCode, failed, [settingKey, settingValue] {
+    return settings(*settingKey, *settingValue);
+  }));
 
   auto* config = app.add_subcommand("config", "Configure the tool");
   config->require_subcommand(1);
@@ -237,8 +325,8 @@ void addAccountCommands(CLI::App& app, int& exitCode) {
   auto* server = config->add_subcommand("server", "Point the tool at a LumoShare service");
   server->add_option("API_BASE", *apiBase, "The service's API base, ending in /api/v1")->required();
   server->add_option("--page-base", *pageBase, "Origin of its share pages (default: its origin)");
-  server->callback(
-      [&exitCode, apiBase, pageBase] { exitCode = configServer(*apiBase, *pageBase); });
+  server->callback(guardedCallback(
+      exitCode, failed, [apiBase, pageBase] { return configServer(*apiBase, *pageBase); }));
 }
 
 }  // namespace lumo::cli

@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,12 +18,27 @@ namespace lumo::cli {
 
 /// Exit codes of the tool.
 enum ExitCode : int {
-  published = 0,
-  keptInQueue = 1,
+  published = 0,    ///< share: published; every other command: done
+  keptInQueue = 1,  ///< share, drain, queue retry: not published, kept in the queue for a retry
+  failed = 1,       ///< every other command: it could not do its work
   usageError = 2,
   nothingToShare = 3,
-  notKept = 4,
+  notKept = 4,  ///< share, stage: not published and not kept
 };
+
+/// The exit codes as the help and the README list them.
+inline constexpr const char* exitCodesText =
+    "Exit codes: 0 published (other commands: done); 1 not published, kept in the queue (other "
+    "commands: failed); 2 usage error; 3 nothing to share; 4 not published and not kept.";
+
+/// An error in plain words: the service's refusal with its status, an upload failure's message,
+/// a file operation with its reason and path.
+std::string plainWords(const std::exception& error);
+
+/// The callback of a command: runs `command` and keeps the exit code it answers in `exitCode`.
+/// An error that `command` lets escape is reported on standard error as "lumo-share: <what
+/// happened>" and exits with `failureCode`, so that no command ends in an abort.
+std::function<void()> guardedCallback(int& exitCode, int failureCode, std::function<int()> command);
 
 /// What to stage: text (or "-" for standard input) and items (paths, http(s) links, "-").
 struct StageRequest {
@@ -44,8 +61,9 @@ std::optional<int> reportUnusableItems(const StageRequest& request);
 /// Why a request cannot be staged at all, if it cannot.
 std::optional<std::string> stageRequestProblem(const StageRequest& request);
 
-/// A password read from the terminal without echo; nothing without a terminal.
-std::optional<std::string> promptPassword();
+/// A password read from the terminal without echo, bounded (`truncated` tells that more was
+/// typed than any password the share form accepts); nothing without a terminal.
+std::optional<BoundedText> promptPassword();
 
 /// Adds "stage" to the tool; the callback sets `exitCode`.
 void addStageCommand(CLI::App& app, int& exitCode);

@@ -16,32 +16,8 @@ extern char** environ;
 namespace lumo::cli {
 namespace {
 
-constexpr int failedCall = 1;
-
 std::shared_ptr<ShareHTTPTransport> liveTransport() {
   return std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>());
-}
-
-/// A failed call in plain words.
-std::string errorText(const std::exception& error) {
-  if (const auto* api = dynamic_cast<const ShareAPIError*>(&error)) {
-    return fmt::format("the service refused: {} (HTTP {})", api->errorDescription(), api->status());
-  }
-  if (const auto* upload = dynamic_cast<const ShareUploadError*>(&error)) {
-    return upload->message();
-  }
-  return error.what();
-}
-
-/// Runs `call`, reporting a failure of the service call in plain words; the exit code.
-template <class Call>
-int guarded(Call call) {
-  try {
-    return call();
-  } catch (const std::exception& error) {
-    fmt::print(stderr, "lumo-share: {}\n", errorText(error));
-  }
-  return failedCall;
 }
 
 int notSignedIn() {
@@ -57,19 +33,17 @@ std::string bindSummary(const ShareBindReport& report) {
 // MARK: - plan and bind
 
 int plan(bool json) {
-  return guarded([&] {
-    const auto plan = ShareHostSession::makeDefault(liveTransport()).refreshPlan();
-    if (!plan) return notSignedIn();
-    if (json) {
-      std::cout << ShareJSONEncoder::dump(plan->encode()) << "\n";
-    } else {
-      fmt::print("plan: {} ({})\n", plan->displayName(), plan->plan);
-      if (plan->docFileSizeMB) fmt::print("largest document: {} MB\n", *plan->docFileSizeMB);
-      if (plan->docMaxExpDays) fmt::print("longest retention: {} days\n", *plan->docMaxExpDays);
-      fmt::print("passwords: {}\n", plan->allowsPassword() ? "yes" : "no (Pro)");
-    }
-    return 0;
-  });
+  const auto plan = ShareHostSession::makeDefault(liveTransport()).refreshPlan();
+  if (!plan) return notSignedIn();
+  if (json) {
+    std::cout << ShareJSONEncoder::dump(plan->encode()) << "\n";
+  } else {
+    fmt::print("plan: {} ({})\n", plan->displayName(), plan->plan);
+    if (plan->docFileSizeMB) fmt::print("largest document: {} MB\n", *plan->docFileSizeMB);
+    if (plan->docMaxExpDays) fmt::print("longest retention: {} days\n", *plan->docMaxExpDays);
+    fmt::print("passwords: {}\n", plan->allowsPassword() ? "yes" : "no (Pro)");
+  }
+  return 0;
 }
 
 int bind(bool json) {
@@ -81,7 +55,7 @@ int bind(bool json) {
     fmt::print("{}\n", bindSummary(*report));
     if (report->failure) fmt::print(stderr, "lumo-share: binding stopped: {}\n", *report->failure);
   }
-  return report->failure ? failedCall : 0;
+  return report->failure ? failed : 0;
 }
 
 // MARK: - devices and notices
@@ -101,51 +75,53 @@ std::string deviceName() {
   return ::gethostname(name, sizeof name - 1) == 0 && name[0] ? name : "Linux";
 }
 
-int devices(const std::string& action, const std::string& argument, bool json) {
-  auto host = ShareHostSession::makeDefault(liveTransport());
-  if (action == "claim") {
-    return guarded([&] {
-      const auto claim = ShareAPIClient::pairClaim(
-          host.apiBase, {argument, deviceName(), PlatformValues::linux, std::nullopt},
-          *host.uploads.transport);
-      const auto& storage = host.uploads.queue->storage();
-      storage.ensureDirectories();
-      AtomicFile::write(storage.deviceClaimURL(), ShareJSON::encoder().encode(claim), 0600);
-      fmt::print("this machine is paired as \"{}\" ({})\n", claim.device.name, claim.device.id);
-      return 0;
-    });
+int claimDevice(const ShareHostSession& host, const std::string& code) {
+  const auto claim = ShareAPIClient::pairClaim(
+      host.apiBase, {code, deviceName(), PlatformValues::linux, std::nullopt},
+      *host.uploads.transport);
+  const auto& storage = host.uploads.queue->storage();
+  storage.ensureDirectories();
+  AtomicFile::write(storage.deviceClaimURL(), ShareJSON::encoder().encode(claim), 0600);
+  fmt::print("this machine is paired as \"{}\" ({})\n", claim.device.name, claim.device.id);
+  return 0;
+}
+
+int startPairing(const ShareAPIClient& client, bool json) {
+  const auto start = client.pairStart(deviceName(), PlatformValues::linux);
+  if (json) {
+    std::cout << ShareJSON::encoder().encode(start) << "\n";
+    return 0;
   }
+  fmt::print("pairing code: {}\nclaim it on the other machine with `lumo-share devices claim {}`\n",
+             start.code, start.code);
+  return 0;
+}
+
+int listDevices(const ShareAPIClient& client, bool json) {
+  const auto list = client.listDevices();
+  if (json) {
+    std::cout << ShareJSON::encoder().encode(list) << "\n";
+    return 0;
+  }
+  for (const auto& device : list) {
+    fmt::print("{}  {}  {}\n", device.id, device.platform, device.name);
+  }
+  if (list.empty()) fmt::print("no paired devices\n");
+  return 0;
+}
+
+int devices(const std::string& action, const std::string& argument, bool json) {
+  const auto host = ShareHostSession::makeDefault(liveTransport());
+  if (action == "claim") return claimDevice(host, argument);
   const auto token = host.accountToken();
   if (!token) return notSignedIn();
   const ShareAPIClient client{host.apiBase, *token, host.uploads.transport};
-  return guarded([&] {
-    if (action == "pair") {
-      const auto start = client.pairStart(deviceName(), PlatformValues::linux);
-      if (json) {
-        std::cout << ShareJSON::encoder().encode(start) << "\n";
-        return 0;
-      }
-      fmt::print(
-          "pairing code: {}\nclaim it on the other machine with `lumo-share devices claim "
-          "{}`\n",
-          start.code, start.code);
-      return 0;
-    }
-    if (action == "remove") {
-      fmt::print("removed {}\n", client.deleteDevice(argument));
-      return 0;
-    }
-    const auto list = client.listDevices();
-    if (json) {
-      std::cout << ShareJSON::encoder().encode(list) << "\n";
-      return 0;
-    }
-    for (const auto& device : list) {
-      fmt::print("{}  {}  {}\n", device.id, device.platform, device.name);
-    }
-    if (list.empty()) fmt::print("no paired devices\n");
+  if (action == "pair") return startPairing(client, json);
+  if (action == "remove") {
+    fmt::print("removed {}\n", client.deleteDevice(argument));
     return 0;
-  });
+  }
+  return listDevices(client, json);
 }
 
 struct NoticeRequest {
@@ -163,34 +139,30 @@ int notices(const NoticeRequest& request) {
     return usageError;
   }
   const ShareDeviceClient client{host.apiBase, device->device_token, host.uploads.transport};
-  return guarded([&] {
-    if (!request.ack.empty()) {
-      client.ack(request.ack[0], request.ack[1]);
-      fmt::print("acknowledged {} as {}\n", request.ack[0], request.ack[1]);
-      return 0;
-    }
-    const auto feed = client.notices(request.since, request.limit);
-    if (request.json) {
-      std::cout << ShareJSON::encoder().encode(feed) << "\n";
-      return 0;
-    }
-    for (const auto& notice : feed.notices) {
-      fmt::print("{}  {}  {}  {}\n", notice.id, notice.type, notice.short_url,
-                 notice.title.value_or(""));
-    }
-    fmt::print("cursor {} (pass it as --since for newer notices only)\n", feed.cursor);
+  if (!request.ack.empty()) {
+    client.ack(request.ack[0], request.ack[1]);
+    fmt::print("acknowledged {} as {}\n", request.ack[0], request.ack[1]);
     return 0;
-  });
+  }
+  const auto feed = client.notices(request.since, request.limit);
+  if (request.json) {
+    std::cout << ShareJSON::encoder().encode(feed) << "\n";
+    return 0;
+  }
+  for (const auto& notice : feed.notices) {
+    fmt::print("{}  {}  {}  {}\n", notice.id, notice.type, notice.short_url,
+               notice.title.value_or(""));
+  }
+  fmt::print("cursor {} (pass it as --since for newer notices only)\n", feed.cursor);
+  return 0;
 }
 
 int health() {
   const auto host = ShareHostSession::makeDefault(liveTransport());
-  return guarded([&] {
-    const auto reply = ShareAPIClient{host.apiBase, "", host.uploads.transport}.health();
-    fmt::print("{} {} (version {}) at {}\n", reply.ok ? "up:" : "not ok:", reply.service, reply.v,
-               host.apiBase.absoluteString());
-    return reply.ok ? 0 : failedCall;
-  });
+  const auto reply = ShareAPIClient{host.apiBase, "", host.uploads.transport}.health();
+  fmt::print("{} {} (version {}) at {}\n", reply.ok ? "up:" : "not ok:", reply.service, reply.v,
+             host.apiBase.absoluteString());
+  return reply.ok ? 0 : failed;
 }
 
 // MARK: - the background drain
@@ -203,12 +175,12 @@ int run(std::vector<std::string> arguments) {
   pid_t child = 0;
   if (::posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
     fmt::print(stderr, "lumo-share: cannot run {}\n", arguments[0]);
-    return failedCall;
+    return failed;
   }
   int status = 0;
   while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : failedCall;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : failed;
 }
 
 int background(const std::string& action) {
@@ -226,11 +198,15 @@ void refreshAccount(const ShareHostSession& host) {
   try {
     host.refreshPlan();  // nothing happens while signed out
   } catch (const std::exception& error) {
-    fmt::print(stderr, "lumo-share: the plan could not be refreshed: {}\n", errorText(error));
+    fmt::print(stderr, "lumo-share: the plan could not be refreshed: {}\n", plainWords(error));
   }
-  if (const auto report = host.bindPending(); report && report->didChange()) {
-    fmt::print(stderr, "lumo-share: {}{}\n", bindSummary(*report),
-               report->failure ? "; binding stopped: " + *report->failure : "");
+  try {
+    if (const auto report = host.bindPending(); report && report->didChange()) {
+      fmt::print(stderr, "lumo-share: {}{}\n", bindSummary(*report),
+                 report->failure ? "; binding stopped: " + *report->failure : "");
+    }
+  } catch (const std::exception& error) {
+    fmt::print(stderr, "lumo-share: the claims could not be bound: {}\n", plainWords(error));
   }
 }
 
@@ -238,12 +214,12 @@ void addHostCommands(CLI::App& app, int& exitCode) {
   auto json = std::make_shared<bool>(false);
   auto* planCommand = app.add_subcommand("plan", "Fetch the account's plan and cache it");
   planCommand->add_flag("--json", *json, "Print it as JSON");
-  planCommand->callback([&exitCode, json] { exitCode = plan(*json); });
+  planCommand->callback(guardedCallback(exitCode, failed, [json] { return plan(*json); }));
 
   auto* bindCommand =
       app.add_subcommand("bind", "Bind the claims of anonymous uploads to the signed-in account");
   bindCommand->add_flag("--json", *json, "Print the report as JSON");
-  bindCommand->callback([&exitCode, json] { exitCode = bind(*json); });
+  bindCommand->callback(guardedCallback(exitCode, failed, [json] { return bind(*json); }));
 
   auto action = std::make_shared<std::string>("list");
   auto argument = std::make_shared<std::string>();
@@ -253,15 +229,14 @@ void addHostCommands(CLI::App& app, int& exitCode) {
       ->check(CLI::IsMember({"list", "pair", "claim", "remove"}));
   devicesCommand->add_option("ARGUMENT", *argument, "the code to claim, or the device to remove");
   devicesCommand->add_flag("--json", *json, "Print JSON");
-  devicesCommand->callback([&exitCode, action, argument, json] {
+  devicesCommand->callback(guardedCallback(exitCode, failed, [action, argument, json] {
     if ((*action == "claim" || *action == "remove") && argument->empty()) {
       fmt::print(stderr, "lumo-share: devices {} needs its {}\n", *action,
                  *action == "claim" ? "CODE" : "ID");
-      exitCode = usageError;
-      return;
+      return static_cast<int>(usageError);
     }
-    exitCode = devices(*action, *argument, *json);
-  });
+    return devices(*action, *argument, *json);
+  }));
 
   auto noticeRequest = std::make_shared<NoticeRequest>();
   auto* noticesCommand =
@@ -272,19 +247,19 @@ void addHostCommands(CLI::App& app, int& exitCode) {
   noticesCommand->add_option("--ack", noticeRequest->ack, "Acknowledge notice ID with STATUS")
       ->expected(2);
   noticesCommand->add_flag("--json", noticeRequest->json, "Print JSON");
-  noticesCommand->callback([&exitCode, noticeRequest] { exitCode = notices(*noticeRequest); });
+  noticesCommand->callback(
+      guardedCallback(exitCode, failed, [noticeRequest] { return notices(*noticeRequest); }));
 
-  app.add_subcommand("health", "Ask the service whether it is up")->callback([&exitCode] {
-    exitCode = health();
-  });
+  app.add_subcommand("health", "Ask the service whether it is up")
+      ->callback(guardedCallback(exitCode, failed, health));
 
   auto backgroundAction = std::make_shared<std::string>("status");
   auto* backgroundCommand = app.add_subcommand(
       "background", "The background drain every 15 minutes: enable, disable or status");
   backgroundCommand->add_option("ACTION", *backgroundAction, "enable, disable or status")
       ->check(CLI::IsMember({"enable", "disable", "status"}));
-  backgroundCommand->callback(
-      [&exitCode, backgroundAction] { exitCode = background(*backgroundAction); });
+  backgroundCommand->callback(guardedCallback(
+      exitCode, failed, [backgroundAction] { return background(*backgroundAction); }));
 }
 
 }  // namespace lumo::cli

@@ -46,9 +46,14 @@ int runRemove(const std::string& id) {
   PendingShareQueue queue(ShareStorage::resolve());
   if (!queue.entry(id)) {
     std::cerr << "lumo-share: no queued share " << id << "\n";
-    return 1;
+    return failed;
   }
   queue.remove(id);
+  if (queue.entry(id)) {  // the queue drops what it cannot delete silently: said here
+    std::cerr << "lumo-share: " << id << " could not be removed from "
+              << queue.storage().pendingRoot().string() << "\n";
+    return failed;
+  }
   fmt::print("removed {}\n", id);
   return 0;
 }
@@ -93,25 +98,25 @@ void addQueueCommand(CLI::App& app, int& exitCode) {
   auto* remove =
       queue->add_subcommand("remove", "Remove a share and its staged files from the queue");
   remove->add_option("id", *id, "The share's identifier")->required();
-  remove->callback([id, &exitCode] { exitCode = runRemove(*id); });
+  remove->callback(guardedCallback(exitCode, failed, [id] { return runRemove(*id); }));
   auto retryId = std::make_shared<std::string>();
   auto retryAll = std::make_shared<bool>(false);
   auto* retry =
       queue->add_subcommand("retry", "Publish a queued share now (--all: every failed one)");
   retry->add_option("id", *retryId, "The share's identifier");
   retry->add_flag("--all", *retryAll, "Every failed share");
-  retry->callback([retryId, retryAll, &exitCode] {
+  // What a failed retry leaves is still queued.
+  retry->callback(guardedCallback(exitCode, keptInQueue, [retryId, retryAll] {
     if (retryId->empty() != *retryAll) {
       std::cerr << "lumo-share: queue retry takes an identifier or --all\n";
-      exitCode = usageError;
-      return;
+      return static_cast<int>(usageError);
     }
-    exitCode = runRetry(*retryId);
-  });
-  queue->callback([remove, retry, json, &exitCode] {
-    if (remove->parsed() || retry->parsed()) return;
-    exitCode = runList(*json);
-  });
+    return runRetry(*retryId);
+  }));
+  // CLI11 calls a command's callback after its subcommand's: the listing only stands alone.
+  queue->callback(guardedCallback(exitCode, failed, [remove, retry, json, &exitCode] {
+    return remove->parsed() || retry->parsed() ? exitCode : runList(*json);
+  }));
 }
 
 }  // namespace lumo::cli

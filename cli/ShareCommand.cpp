@@ -1,7 +1,5 @@
 // "lumo-share share": stages items and publishes them in one go, with the compose options of the
 // share panel, validated the same way and reported in the same words.
-#include <fcntl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <fmt/format.h>
@@ -16,6 +14,10 @@ namespace lumo::cli {
 namespace {
 
 using ShareL10n::tr;
+
+/// Bytes read of a password, typed or from a file: far more than the longest one the compose form
+/// accepts, so that the form's own rule, not the read, refuses a long one.
+constexpr std::size_t maxPasswordBytes = 4096;
 
 /// The compose options as typed on the command line.
 struct ShareRequest {
@@ -114,10 +116,18 @@ int runShare(const ShareRequest& request) {
     std::cerr << "lumo-share: --expires takes 1d, 7d or 30d\n";
     return usageError;
   }
-  auto password = request.passwordFile
-                      ? std::optional(AtomicFile::read(*request.passwordFile, 4096))
-                  : request.askPassword ? promptPassword()
-                                        : std::nullopt;
+  std::optional<std::string> password;
+  if (request.passwordFile) {
+    password = AtomicFile::read(*request.passwordFile, maxPasswordBytes);
+  } else if (request.askPassword) {
+    const auto typed = promptPassword();
+    if (typed && typed->truncated) {
+      fmt::print(stderr, "lumo-share: {}\n",
+                 SharePanelText::message(ShareComposeIssue::passwordTooLong));
+      return usageError;
+    }
+    if (typed) password = typed->text;
+  }
   if (password && !password->empty() && password->back() == '\n') password->pop_back();
 
   const auto session = ShareUploadSession::makeDefault(
@@ -159,36 +169,21 @@ int runShare(const ShareRequest& request) {
                        staged.clientShareId);
 }
 
-int runShareSafely(const ShareRequest& request) {
+/// The share, with the items' own problems in the loader's words; other errors are left to the
+/// command's guard.
+int runShareReportingIngest(const ShareRequest& request) {
   try {
     return runShare(request);
   } catch (const ShareIngestError& error) {
     std::cerr << "lumo-share: " << SharePanelText::readableMessage(error) << "\n";
     return error.kind() == ShareIngestError::Kind::emptyPayload ? nothingToShare : notKept;
-  } catch (const std::exception& error) {
-    std::cerr << "lumo-share: " << error.what() << "\n";
-    return notKept;
   }
 }
 
 }  // namespace
 
-std::optional<std::string> promptPassword() {
-  const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
-  if (tty < 0) return std::nullopt;
-  termios saved{};
-  ::tcgetattr(tty, &saved);
-  termios quiet = saved;
-  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-  ::tcsetattr(tty, TCSAFLUSH, &quiet);
-  const std::string prompt = tr(SharePanelText::passwordTitle) + ": ";
-  [[maybe_unused]] auto written = ::write(tty, prompt.data(), prompt.size());
-  std::string password;
-  for (char c; ::read(tty, &c, 1) == 1 && c != '\n';) password += c;
-  ::tcsetattr(tty, TCSAFLUSH, &saved);
-  written = ::write(tty, "\n", 1);
-  ::close(tty);
-  return password;
+std::optional<BoundedText> promptPassword() {
+  return promptHidden(tr(SharePanelText::passwordTitle) + ": ", maxPasswordBytes);
 }
 
 CLI::App* addShareCommand(CLI::App& app, int& exitCode) {
@@ -214,10 +209,9 @@ CLI::App* addShareCommand(CLI::App& app, int& exitCode) {
       ->check(CLI::IsMember({"center", "diagonal"}));
   command->add_option("--watermark-opacity", request->watermarkOpacity, "Opacity in percent");
   command->add_flag("--json", request->stage.json, "Print the outcome record as JSON");
-  command->footer(
-      "Exit codes: 0 published; 1 not published, kept in the queue; 2 usage error; 3 nothing to "
-      "share; 4 not published and not kept.");
-  command->callback([request, &exitCode] { exitCode = runShareSafely(*request); });
+  command->footer(exitCodesText);
+  command->callback(
+      guardedCallback(exitCode, notKept, [request] { return runShareReportingIngest(*request); }));
   return command;
 }
 

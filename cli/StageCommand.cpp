@@ -6,6 +6,7 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <stdexcept>
 
 #include "Commands.hpp"
 #include "LumoShare.hpp"
@@ -29,6 +30,18 @@ std::string readStandardInputText() {
   return std::move(input.text);
 }
 
+/// Standard input as a file; more than an upload may carry is refused in plain words.
+std::unique_ptr<StandardInputSpool> spoolStandardInput(const ShareStorage& storage) {
+  try {
+    return std::make_unique<StandardInputSpool>(
+        storage, STDIN_FILENO, static_cast<std::uint64_t>(ShareApple::maxUploadBytes));
+  } catch (const std::filesystem::filesystem_error& error) {
+    if (error.code() != std::errc::file_too_large) throw;
+    throw std::runtime_error(fmt::format("standard input is larger than the {} byte upload limit",
+                                         ShareApple::maxUploadBytes));
+  }
+}
+
 }  // namespace
 
 StageInputs inputsFor(const StageRequest& request, const ShareStorage& storage) {
@@ -40,8 +53,7 @@ StageInputs inputsFor(const StageRequest& request, const ShareStorage& storage) 
   }
   for (const auto& item : request.items) {
     if (item == "-" && !inputs.spool) {
-      inputs.spool = std::make_unique<StandardInputSpool>(
-          storage, STDIN_FILENO, static_cast<std::uint64_t>(ShareApple::maxUploadBytes));
+      inputs.spool = spoolStandardInput(storage);
       providers.push_back(std::make_shared<SharePathItemProvider>(inputs.spool->file()));
     } else if (auto link = ShareText::singleURL(item)) {
       providers.push_back(std::make_shared<ShareURLItemProvider>(*std::move(link)));
@@ -116,14 +128,6 @@ int runStage(const StageRequest& request) {
   } catch (const ShareIngestError& error) {
     std::cerr << "lumo-share: " << SharePanelText::readableMessage(error) << "\n";
     return error.kind() == ShareIngestError::Kind::emptyPayload ? nothingToShare : notKept;
-  } catch (const std::filesystem::filesystem_error& error) {
-    if (error.code() == std::errc::file_too_large) {
-      fmt::print(stderr, "lumo-share: standard input is larger than the {} byte upload limit\n",
-                 ShareApple::maxUploadBytes);
-    } else {
-      fmt::print(stderr, "lumo-share: cannot read standard input: {}\n", error.what());
-    }
-    return 1;
   }
 }
 
@@ -138,7 +142,7 @@ void addStageCommand(CLI::App& app, int& exitCode) {
       "items", request->items,
       "Files, folders or http(s) links to share; \"-\" shares standard input as a file");
   command->add_flag("--json", request->json, "Print the staged share as JSON");
-  command->callback([request, &exitCode] { exitCode = runStage(*request); });
+  command->callback(guardedCallback(exitCode, notKept, [request] { return runStage(*request); }));
 }
 
 }  // namespace lumo::cli

@@ -1,6 +1,7 @@
 #include "StandardInput.hpp"
 
 #include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "FileDescriptor.hpp"
@@ -47,6 +48,30 @@ StandardInputSpool::StandardInputSpool(const ShareStorage& storage, int fd, std:
 
 StandardInputSpool::~StandardInputSpool() {
   queue_.discardStaging(id_);
+}
+
+std::optional<BoundedText> promptHidden(const std::string& prompt, std::size_t maxBytes) {
+  const FileDescriptor tty(::open("/dev/tty", O_RDWR | O_CLOEXEC));
+  if (!tty.valid()) return std::nullopt;
+  termios saved{};
+  const bool quiet = ::tcgetattr(tty.get(), &saved) == 0;
+  if (quiet) {
+    termios noEcho = saved;
+    noEcho.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(tty.get(), TCSAFLUSH, &noEcho);  // type-ahead would have been shown: dropped
+  }
+  [[maybe_unused]] auto written = ::write(tty.get(), prompt.data(), prompt.size());
+  BoundedText answer;
+  for (char c; ::read(tty.get(), &c, 1) == 1 && c != '\n';) {
+    if (answer.text.size() < maxBytes) {
+      answer.text += c;
+    } else {
+      answer.truncated = true;
+    }
+  }
+  if (quiet) ::tcsetattr(tty.get(), TCSAFLUSH, &saved);
+  written = ::write(tty.get(), "\n", 1);
+  return answer;
 }
 
 }  // namespace lumo::cli

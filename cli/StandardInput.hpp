@@ -29,4 +29,9 @@ class StandardInputSpool {
   std::filesystem::path file_;
 };
 
+/// A line typed on the controlling terminal after `prompt`, without echo: at most `maxBytes` are
+/// kept and the rest of the line is read and dropped (`truncated`), so that nothing typed is left
+/// for the shell to run. Nothing when the process has no terminal.
+std::optional<BoundedText> promptHidden(const std::string& prompt, std::size_t maxBytes);
+
 }  // namespace lumo::cli

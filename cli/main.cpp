@@ -24,10 +24,9 @@ int main(int argc, char** argv) {
   lumo::cli::addAccountCommands(app, exitCode);
   lumo::cli::addHostCommands(app, exitCode);
   auto* share = lumo::cli::addShareCommand(app, exitCode);
-  app.footer(
-      "With no command, the arguments are shared: lumo-share ITEM... is lumo-share share "
-      "ITEM...\nExit codes: 0 published; 1 not published, kept in the queue; 2 usage "
-      "error; 3 nothing to share; 4 not published and not kept.");
+  app.footer(std::string("With no command, the arguments are shared: lumo-share ITEM... is "
+                         "lumo-share share ITEM...\n") +
+             lumo::cli::exitCodesText);
   if (argc == 1) {
     std::cout << app.help();
     return 0;
