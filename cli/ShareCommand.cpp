@@ -134,7 +134,10 @@ int runShare(const ShareRequest& request) {
       std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>()));
   const auto ingest = ShareIngest::makeDefault();
   const auto inputs = inputsFor(request.stage, ingest.storage());
-  const auto staged = ingest.ingest(inputs.providers, makeLowercaseUUID());
+  // The share stays this command's until it is sent: no drain publishes it meanwhile, and a
+  // share the form refuses leaves nothing behind.
+  const auto held = ingest.ingestHeld(inputs.providers, makeLowercaseUUID());
+  const auto& staged = held->staged();
 
   const auto state = session.tokenState();
   const bool anonymous = state != ShareUploadSession::TokenState::signedIn;
@@ -148,7 +151,7 @@ int runShare(const ShareRequest& request) {
     for (const auto issue : issues) {
       fmt::print(stderr, "lumo-share: {}\n", SharePanelText::message(issue));
     }
-    session.queue->remove(staged.clientShareId);  // nothing was sent; nothing is kept
+    held->discard();  // nothing was sent; nothing is kept
     return usageError;
   }
   if (const auto hint =
@@ -158,7 +161,7 @@ int runShare(const ShareRequest& request) {
   const bool allowsPassword = !plan || plan->allowsPassword();
   ProgressBar bar;
   const auto result = session.uploadNow(
-      staged.clientShareId, draft.makeOptions(linkOnly, anonymous, allowsPassword), {},
+      *held, draft.makeOptions(linkOnly, anonymous, allowsPassword), {},
       ShareUploadProgress{[&bar](auto sent, auto total) { bar(sent, total); }});
   bar.finish();
   if (const auto* outcome = std::get_if<ShareUploadOutcome>(&result)) {
