@@ -364,9 +364,12 @@ void ShareViewController::loadContent() {
   ShareLogMessages::ingestStart(static_cast<std::int64_t>(providers.size()), summary);
   environment_.workers->run(
       this,
-      [ingest = environment_.ingest, providers](std::stop_token) -> IngestResult {
+      [ingest = environment_.ingest, providers](std::stop_token stop) -> IngestResult {
         try {
-          return ingest.ingest(providers, makeLowercaseUUID(), ShareOptions{}, std::nullopt);
+          auto held = ingest.ingestHeld(providers, makeLowercaseUUID(), ShareOptions{});
+          // A panel that is going away will not show the share: it leaves with the panel.
+          if (stop.stop_requested()) held->discard();
+          return held;
         } catch (...) {
           return std::current_exception();
         }
@@ -375,8 +378,14 @@ void ShareViewController::loadContent() {
 }
 
 void ShareViewController::handleIngest(IngestResult result, const std::string& typeSummary) {
-  if (auto* staged = std::get_if<StagedShare>(&result)) {
-    staged_ = std::move(*staged);
+  if (auto* held = std::get_if<std::shared_ptr<HeldShare>>(&result)) {
+    // Reading that ends after a cancel stages nothing: the share goes with the request.
+    if (context_.ending() != ShareExtensionContext::Ending::open) {
+      (*held)->discard();
+      return;
+    }
+    held_ = std::move(*held);
+    staged_ = held_->staged();
     showReady(*staged_);
     if (autoSubmit()) later(500ms, [this] { primaryTapped(); });
     return;
@@ -572,8 +581,8 @@ void ShareViewController::publish(const ShareOptions& options, bool firstAttempt
       }};
   environment_.workers->run(
       this,
-      [session = environment_.uploadSession, id = staged_->clientShareId, options,
-       progress](std::stop_token stop) { return session.uploadNow(id, options, stop, progress); },
+      [session = environment_.uploadSession, held = held_, options, progress](
+          std::stop_token stop) { return session.uploadNow(*held, options, stop, progress); },
       [this, firstAttempt](ShareUploadSession::UploadResult result) {
         handleUpload(result, firstAttempt);
       });
@@ -646,6 +655,9 @@ void ShareViewController::openHostApp() {
 }
 
 void ShareViewController::cancelTapped() {
+  // The person said no before publishing: the staged share goes, and a reading still in flight
+  // drops its share when it ends. A share whose upload began stays queued as the failure says.
+  if ((phase_ == Phase::reading || phase_ == Phase::ready) && held_) held_->discard();
   context_.cancelRequest();
 }
 

@@ -79,8 +79,8 @@ class ShareViewController : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  /// How a read of the items ended: the staged share, or what went wrong.
-  using IngestResult = std::variant<StagedShare, std::exception_ptr>;
+  /// How a read of the items ended: the staged share, held for this panel, or what went wrong.
+  using IngestResult = std::variant<std::shared_ptr<HeldShare>, std::exception_ptr>;
 
   void viewDidLoad();
   void buildViews();
@@ -111,6 +111,9 @@ class ShareViewController : public QWidget {
   ShareViewEnvironment environment_;
 
   Phase phase_ = Phase::reading;
+  /// The share this panel owns from staging until it is published or cancelled: no drain or
+  /// other program sends it meanwhile, and a cancel discards it. Shared with the upload task.
+  std::shared_ptr<HeldShare> held_;
   std::optional<StagedShare> staged_;
   std::string currentShortURL_;
   ShareUploadSession::TokenState tokenState_ = ShareUploadSession::TokenState::signedOut;
