@@ -18,8 +18,10 @@ std::int64_t RetryPolicy::delayMs(std::int64_t attempt, const ShareRandom& rando
   const auto draw = std::clamp(random(), 0.0, 1.0);
   const auto ratio = -jitterRatio + 2 * jitterRatio * draw;
   const auto scaled = std::trunc(static_cast<double>(delay) * (1 + ratio));
-  const auto jittered = scaled >= 9.2e18 ? std::numeric_limits<std::int64_t>::max()
-                                         : static_cast<std::int64_t>(std::max(scaled, 0.0));
+  // Converted only where it fits: a jitter that leaves no number (infinite ratios) counts as 0.
+  const auto jittered = !(scaled > 0)      ? std::int64_t{0}
+                        : scaled >= 9.2e18 ? std::numeric_limits<std::int64_t>::max()
+                                           : static_cast<std::int64_t>(scaled);
   return std::min(std::max<std::int64_t>(jittered, 100), maxDelayMs);
 }
 

@@ -37,6 +37,9 @@ inline constexpr const char* anonymousForbiddenMetadata[] = {"slug", "password",
                                                              "exp_days"};
 inline constexpr std::size_t maxPendingShares = 100;
 inline constexpr std::int64_t maxAttemptsBeforeManual = 8;
+/// The longest wait before a share is tried again: the queue's back-off cap, and the bound on a
+/// publish's retry wait whatever a reply's "Retry-After" asks for.
+inline constexpr std::int64_t maxRetryDelayMs = 3600000;
 inline constexpr std::size_t maxRecentUploads = 50;
 inline constexpr std::size_t bindMaxBatchSize = 20;
 inline constexpr std::int64_t noticePageLimit = 20;

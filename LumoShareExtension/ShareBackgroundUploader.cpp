@@ -1,12 +1,28 @@
 #include "ShareBackgroundUploader.hpp"
 
+#include <algorithm>
+#include <iterator>
+
 #include "ShareLogMessages.hpp"
 #include "ShareUploadSession.hpp"
 
 namespace lumo {
 
+namespace {
+
+/// The live session's configuration: the given one, with a whole request bounded by
+/// `liveResourceTimeout` at most, so that a peer that trickles cannot hold a drain.
+ShareCurlSession::Configuration liveConfiguration(ShareCurlSession::Configuration configuration) {
+  const auto given = configuration.resourceTimeout;
+  const auto limit = ShareBackgroundUploader::liveResourceTimeout;
+  configuration.resourceTimeout = given.count() > 0 ? std::min(given, limit) : limit;
+  return configuration;
+}
+
+}  // namespace
+
 ShareBackgroundUploader::ShareBackgroundUploader(ShareCurlSession::Configuration configuration)
-    : liveSession_(std::make_shared<ShareCurlSession>(configuration)),
+    : liveSession_(std::make_shared<ShareCurlSession>(liveConfiguration(configuration))),
       backgroundSession_(
           std::make_shared<ShareBackgroundSession>(sessionIdentifier, std::move(configuration))),
       transport_(std::make_shared<ShareHybridTransport>(liveSession_, backgroundSession_)) {}
@@ -27,7 +43,7 @@ std::shared_ptr<ShareBackgroundUploader> ShareBackgroundUploader::shared() {
 ShareBackgroundUploader::~ShareBackgroundUploader() {
   for (auto& drain : drains_) {
     // The last owner may be a drain task itself, which cannot wait for its own end.
-    if (drain.get_id() == std::this_thread::get_id()) drain.detach();
+    if (drain.thread.get_id() == std::this_thread::get_id()) drain.thread.detach();
   }
 }
 
@@ -46,13 +62,38 @@ void ShareBackgroundUploader::handleBackgroundEvents(const std::string& identifi
     if (completionHandler) completionHandler();
     return;
   }
+  std::vector<DrainThread> finished;  // joined after the lock is released, as it goes
   const std::lock_guard lock(lock_);
   storedCompletionHandler_ = std::move(completionHandler);
-  drains_.emplace_back([weak = weak_from_this()] {
-    std::shared_ptr<ShareHTTPTransport> transport;
-    if (const auto self = weak.lock()) transport = self->transport_;
-    if (transport) drain(transport, eventsDrainLimit);  // else the uploader went away first
-  });
+  finished = takeFinishedDrains();
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  drains_.push_back({done, std::jthread([weak = weak_from_this(), done] {
+                       std::shared_ptr<ShareHTTPTransport> transport;
+                       if (const auto self = weak.lock()) transport = self->transport_;
+                       // Without a transport the uploader went away first: nothing to drain.
+                       if (transport) drain(transport, eventsDrainLimit);
+                       done->store(true);
+                     })});
+}
+
+std::vector<ShareBackgroundUploader::DrainThread> ShareBackgroundUploader::takeFinishedDrains() {
+  std::vector<DrainThread> finished;
+  const auto firstFinished = std::stable_partition(
+      drains_.begin(), drains_.end(), [](const DrainThread& drain) { return !drain.done->load(); });
+  std::move(firstFinished, drains_.end(), std::back_inserter(finished));
+  drains_.erase(firstFinished, drains_.end());
+  return finished;
+}
+
+std::size_t ShareBackgroundUploader::keptDrainCount() {
+  const std::lock_guard lock(lock_);
+  return drains_.size();
+}
+
+bool ShareBackgroundUploader::isDraining() {
+  const std::lock_guard lock(lock_);
+  return std::any_of(drains_.begin(), drains_.end(),
+                     [](const DrainThread& drain) { return !drain.done->load(); });
 }
 
 void ShareBackgroundUploader::didFinishEvents() {

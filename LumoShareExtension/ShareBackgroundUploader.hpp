@@ -1,5 +1,8 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,10 +29,14 @@ class ShareBackgroundUploader final : public ShareBackgroundSessionDelegate,
   static constexpr const char* sessionIdentifier = "com.lumo.share.apple.upload";
   /// How many queue entries one background wake-up drains.
   static constexpr std::int64_t eventsDrainLimit = 5;
+  /// Longest one request of the live session may take as a whole (its resource time-out).
+  static constexpr std::chrono::milliseconds liveResourceTimeout = std::chrono::seconds(600);
 
   /// The process's uploader, made on first use.
   static std::shared_ptr<ShareBackgroundUploader> shared();
-  /// A new uploader with sessions of its own (tests; `shared()` for everything else).
+  /// A new uploader with sessions of its own (tests; `shared()` for everything else). The live
+  /// session allows each request at most `liveResourceTimeout`, or the configuration's resource
+  /// time-out when that is shorter.
   static std::shared_ptr<ShareBackgroundUploader> make(
       ShareCurlSession::Configuration configuration = {});
   ~ShareBackgroundUploader() override;
@@ -48,14 +55,28 @@ class ShareBackgroundUploader final : public ShareBackgroundSessionDelegate,
   void didFinishEvents() override;
   void didCompleteWithError(std::int64_t taskNumber, const std::string& error) override;
 
+  /// Drain threads kept: the running ones, and finished ones not yet joined (the next wake-up
+  /// joins them).
+  std::size_t keptDrainCount();
+  /// Whether a drain started by a wake-up is still running.
+  bool isDraining();
+
  private:
+  /// A drain started by a wake-up; `done` is set as its last step, so joining it then is quick.
+  struct DrainThread {
+    std::shared_ptr<std::atomic<bool>> done;
+    std::jthread thread;
+  };
+
   explicit ShareBackgroundUploader(ShareCurlSession::Configuration configuration);
   static ShareUploadReport drain(const std::shared_ptr<ShareHTTPTransport>& transport,
                                  std::int64_t limit);
+  /// Takes the finished drains out of `drains_`, for the caller to join outside the lock.
+  std::vector<DrainThread> takeFinishedDrains();
 
   std::mutex lock_;
   std::function<void()> storedCompletionHandler_;
-  std::vector<std::jthread> drains_;
+  std::vector<DrainThread> drains_;
   std::shared_ptr<ShareCurlSession> liveSession_;
   std::shared_ptr<ShareBackgroundSession> backgroundSession_;
   std::shared_ptr<ShareHybridTransport> transport_;

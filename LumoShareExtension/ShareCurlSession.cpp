@@ -324,6 +324,19 @@ std::chrono::milliseconds timeoutOf(const ShareHTTPRequest& request) {
   return request.timeout.count() > 0 ? request.timeout : ShareHTTPRequest::defaultTimeout;
 }
 
+/// The session's resource time-out; one that is not positive means the default.
+std::chrono::milliseconds resourceTimeoutOf(const ShareCurlSession::Configuration& configuration) {
+  return configuration.resourceTimeout.count() > 0 ? configuration.resourceTimeout
+                                                   : ShareCurlSession::defaultResourceTimeout;
+}
+
+/// `allowed` after `start`, or the clock's end when that lies beyond it.
+Clock::time_point deadlineAfter(Clock::time_point start, std::chrono::milliseconds allowed) {
+  const auto room =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::time_point::max() - start);
+  return allowed >= room ? Clock::time_point::max() : start + allowed;
+}
+
 constexpr std::size_t maximumIdleSlots = 4;
 constexpr long uploadBufferBytes = 512 * 1024;
 
@@ -444,16 +457,20 @@ void ShareCurlSession::Shared::configure(CURL* easy, const ShareHTTPRequest& req
   }
 }
 
-/// Drives the transfer until it ends, it stops moving for `timeout`, or `stop` is requested.
-/// The stop callback wakes the poll at once, so cancelling never waits for the network.
+/// Drives the transfer until it ends, it stops moving for `timeout`, it outlasts the session's
+/// resource time-out, or `stop` is requested. The stop callback wakes the poll at once, so
+/// cancelling never waits for the network.
 CURLcode ShareCurlSession::Shared::run(Slot& slot, std::chrono::milliseconds timeout,
                                        std::stop_token stop,
                                        const ShareUploadProgress& progress) const {
+  using std::chrono::milliseconds;
   CURLM* multi = slot.multi.get();
   CURL* easy = slot.easy.get();
   Attachment attachment(slot);
   std::stop_callback wake(stop, [multi] { curl_multi_wakeup(multi); });
   auto lastProgress = Clock::now();
+  const auto allowed = resourceTimeoutOf(configuration);
+  const auto deadline = deadlineAfter(lastProgress, allowed);
   curl_off_t lastSent = -1;
   curl_off_t lastReceived = -1;
   curl_off_t lastHeaders = -1;
@@ -481,11 +498,15 @@ CURLcode ShareCurlSession::Shared::run(Slot& slot, std::chrono::milliseconds tim
       lastReceived = received;
       lastHeaders = headers;
     }
-    const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastProgress);
+    const auto idle = std::chrono::duration_cast<milliseconds>(now - lastProgress);
     if (idle >= timeout)
       throw ShareURLError(Code::timedOut,
                           "no progress for " + std::to_string(timeout.count()) + " ms");
-    const auto wait = std::min<std::chrono::milliseconds::rep>((timeout - idle).count(), 1000);
+    if (now >= deadline)
+      throw ShareURLError(Code::timedOut, "the transfer took longer than " +
+                                              std::to_string(allowed.count()) + " ms");
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - now);
+    const auto wait = std::min({timeout - idle, left, milliseconds(1000)}).count();
     curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::max<std::int64_t>(wait, 1)), nullptr);
   }
   int queued = 0;

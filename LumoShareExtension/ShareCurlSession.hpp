@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <memory>
@@ -14,11 +15,15 @@ namespace lumo {
 /// certificates and host names are always verified; nothing turns that off.
 ///
 /// A request's `timeout` bounds the connection set-up and every stretch without progress in
-/// either direction, like a platform request time-out; a slow but moving transfer may take as
-/// long as it needs. A stop request ends the transfer within moments with
-/// ShareURLError::cancelled.
+/// either direction, like a platform request time-out. The session's `resourceTimeout` bounds
+/// the whole transfer, however steadily it moves: a peer that trickles a byte now and then
+/// cannot hold its caller for ever. Either ends the transfer with ShareURLError::timedOut. A
+/// stop request ends the transfer within moments with ShareURLError::cancelled.
 class ShareCurlSession final : public ShareURLSession {
  public:
+  /// Seven days: what a platform session allows one resource unless told otherwise.
+  static constexpr std::chrono::milliseconds defaultResourceTimeout = std::chrono::hours(7 * 24);
+
   struct Configuration {
     /// Longest reply body accepted: API replies are small JSON, so anything larger is refused
     /// (ShareURLError::dataLengthExceedsMaximum) rather than held in memory.
@@ -26,6 +31,9 @@ class ShareCurlSession final : public ShareURLSession {
     /// A PEM bundle of authorities trusted instead of the system's store, for deployments with
     /// a private authority. Verification stays on either way.
     std::optional<std::filesystem::path> trustedAuthorities;
+    /// Longest one transfer may take, from its start to the reply's last byte, redirects
+    /// included; one that is not positive means the default.
+    std::chrono::milliseconds resourceTimeout = defaultResourceTimeout;
   };
 
   ShareCurlSession();

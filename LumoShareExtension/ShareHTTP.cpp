@@ -103,8 +103,9 @@ std::optional<std::int64_t> retryAfterMs(const ShareHTTPResponse& response, std:
   const auto date = httpDateMs(text);
   if (!date) return std::nullopt;
   const double distance = std::trunc(*date - static_cast<double>(nowMs));
-  if (distance >= 9.2e18) return std::nullopt;  // beyond int64: no usable hint
-  return std::max<std::int64_t>(static_cast<std::int64_t>(std::max(distance, 0.0)), 0);
+  // Beyond int64 (or no number at all): no usable hint. Any past date, however far, is 0.
+  if (!(distance < 9.2e18)) return std::nullopt;
+  return distance > 0 ? static_cast<std::int64_t>(distance) : 0;
 }
 
 std::optional<ApiError> apiError(std::string_view body, int status) {

@@ -367,11 +367,7 @@ std::string ShareUploadClient::withRetry(const std::function<std::string()>& ope
       return operation();
     } catch (const ShareUploadError& error) {
       if (!error.isRetryable() || attempt >= retry_.maxAttempts) throw;
-      const auto* limited = error.as<ShareUploadError::RateLimited>();
-      const auto wait = limited && limited->retryAfterMs
-                            ? *limited->retryAfterMs
-                            : retry_.delayMs(attempt, environment_.random);
-      if (!environment_.sleep(std::chrono::milliseconds(std::max<std::int64_t>(wait, 0)), stop)) {
+      if (!environment_.sleep(std::chrono::milliseconds(retryWaitMs(error, attempt)), stop)) {
         throw ShareUploadError::cancelled();
       }
     } catch (...) {
@@ -380,17 +376,37 @@ std::string ShareUploadClient::withRetry(const std::function<std::string()>& ope
   }
 }
 
+std::int64_t ShareUploadClient::retryWaitMs(const ShareUploadError& error,
+                                            std::int64_t attempt) const {
+  const auto* limited = error.as<ShareUploadError::RateLimited>();
+  const auto wait = limited && limited->retryAfterMs ? *limited->retryAfterMs
+                                                     : retry_.delayMs(attempt, environment_.random);
+  // A service may ask for any wait at all; none is longer than the queue's own longest
+  // back-off, so no reply holds a drain or a panel for days (or overflows a clock).
+  return std::clamp<std::int64_t>(wait, 0, ShareApple::maxRetryDelayMs);
+}
+
 std::string ShareUploadClient::defaultSharePageBase() {
   return ShareAppleBundle::main()->sharePageBase();
 }
 
 bool ShareUploadClient::sleepUnlessStopped(std::chrono::milliseconds duration,
                                            std::stop_token stop) {
+  using Clock = std::chrono::steady_clock;
   std::mutex mutex;
   std::condition_variable_any wake;
   std::unique_lock lock(mutex);
   // condition_variable_any measures the wait on the steady clock and wakes on a stop request.
-  wake.wait_for(lock, stop, duration, [] { return false; });
+  // The deadline is computed only where it fits the clock; a longer wait is one without end.
+  const auto start = Clock::now();
+  const auto room =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::time_point::max() - start);
+  if (duration >= room) {
+    wake.wait(lock, stop, [] { return false; });
+  } else {
+    wake.wait_until(lock, stop, start + std::max(duration, std::chrono::milliseconds(0)),
+                    [] { return false; });
+  }
   return !stop.stop_requested();
 }
 

@@ -99,7 +99,9 @@ class ShareUploadClient {
   /// The file's size; 0 when it cannot be read.
   static std::int64_t fileSize(const std::filesystem::path& file);
 
-  /// Runs `operation`, retrying retryable upload errors per the retry policy.
+  /// Runs `operation`, retrying retryable upload errors per the retry policy. A wait is the
+  /// reply's "Retry-After" or the policy's back-off, never more than
+  /// ShareApple::maxRetryDelayMs (an hour).
   std::string withRetry(const std::function<std::string()>& operation, std::stop_token stop) const;
   /// Sends a request with its body and answers the reply body of a 2xx reply; every failure is
   /// mapped to a ShareUploadError.
@@ -108,7 +110,8 @@ class ShareUploadClient {
   /// The public share-page base: the information dictionary's "LumoShareSharePageBase" when it
   /// is an http or https origin ending in "/", else the built-in one.
   static std::string defaultSharePageBase();
-  /// The real wait of the environment: a monotonic sleep that a stop request cuts short.
+  /// The real wait of the environment: a monotonic sleep that a stop request cuts short. A
+  /// duration too long for the clock waits for the stop request alone.
   static bool sleepUnlessStopped(std::chrono::milliseconds duration, std::stop_token stop);
 
   const Url& apiBase() const { return apiBase_; }
@@ -125,6 +128,8 @@ class ShareUploadClient {
   ShareHTTPRequest postRequest(const std::string& path, std::string body,
                                const std::string& contentType, const StagedShare& staged) const;
   std::int64_t expDays(const ShareOptions& options) const;
+  /// How long to wait after failed attempt `attempt`: within 0…ShareApple::maxRetryDelayMs.
+  std::int64_t retryWaitMs(const ShareUploadError& error, std::int64_t attempt) const;
   /// What a publish answers: the short link on the share-page base, the expiry from the reply's
   /// creation time and lifetime, and the claim token of an anonymous upload.
   ShareUploadOutcome outcome(const std::string& kind, const std::string& slug,

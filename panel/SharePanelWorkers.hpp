@@ -4,7 +4,10 @@
 #include <QMetaObject>
 #include <QPointer>
 
+#include <atomic>
+#include <cstddef>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <stop_token>
 #include <thread>
@@ -44,11 +47,23 @@ class SharePanelWorkers {
   /// Runs `step` on the UI thread if `owner` still exists; callable from any thread.
   static void post(const QPointer<QObject>& owner, std::function<void()> step);
 
+  /// Worker threads kept: the running ones, and finished ones not yet joined (the next task's
+  /// start joins them).
+  std::size_t threadCount() const;
+  /// Whether no task is running.
+  bool idle() const;
+
  private:
+  /// A task's thread; `done` is set as the thread's last step, so joining it then is quick.
+  struct Worker {
+    std::shared_ptr<std::atomic<bool>> done;
+    std::jthread thread;
+  };
+
   void start(std::function<void(std::stop_token)> task);
 
-  std::mutex mutex_;
-  std::vector<std::jthread> threads_;
+  mutable std::mutex mutex_;
+  std::vector<Worker> threads_;
 };
 
 }  // namespace lumo

@@ -43,6 +43,10 @@ bool isUploadRoute(const std::string& path) {
   return path == "/api/v1/docs" || path == "/api/v1/anon/docs";
 }
 
+bool isAPIRoute(const std::string& path) {
+  return path == "/api/v1" || path.rfind("/api/v1/", 0) == 0;
+}
+
 /// The kind a notice names for a stored share: "link", or the document's kind by its type.
 std::string noticeKind(const StoredShare& share) {
   if (share.kind == "link") return ShareKindValues::link;
@@ -60,13 +64,32 @@ std::int64_t systemSeconds() {
       .count();
 }
 
-/// When the request being handled on this thread started, for the access log.
-thread_local std::chrono::steady_clock::time_point requestStart;
+std::int64_t systemMilliseconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+/// What the logs tell of the request being handled on this thread: when it arrived, and what
+/// a publish was about and made.
+struct RequestNotes {
+  const httplib::Request* request = nullptr;  ///< whose notes these are
+  std::chrono::steady_clock::time_point start;
+  std::int64_t arrivedAtMs = 0;
+  std::optional<std::string> filename;
+  std::optional<std::string> title;
+  std::optional<std::string> slug;
+};
+thread_local RequestNotes requestNotes;
+
+std::int64_t millisecondsSinceStart() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               requestNotes.start)
+      .count();
+}
 
 void logAccess(const httplib::Request& request, const httplib::Response& response) {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::steady_clock::now() - requestStart)
-                      .count();
+  const auto ms = millisecondsSinceStart();
   // The path alone: query strings and headers may carry secrets.
   // A request line that did not parse (such as the rest of a refused body on a connection the
   // client should have closed) has neither method nor path.
@@ -123,6 +146,8 @@ ShareService::ShareService(Options options)
       secrets_(options_.dataDirectory),
       blobs_(options_.dataDirectory),
       rateLimiter_(options_.rateBurst, options_.ratePerSecond),
+      requestLog_(options_.requestLog.empty() ? nullptr
+                                              : std::make_unique<RequestLog>(options_.requestLog)),
       server_(makeServer(options_)) {
   if (!options_.nowSeconds) options_.nowSeconds = systemSeconds;
   if (options_.publicBase.empty() || options_.publicBase.back() != '/') options_.publicBase += '/';
@@ -168,7 +193,36 @@ void ShareService::listen() {
 }
 
 void ShareService::stop() {
+  stopping_ = true;
   server_->stop();
+}
+
+void ShareService::delayAnswer(std::chrono::steady_clock::time_point arrived) const {
+  // Short naps rather than a condition variable: `stop` runs in a signal handler, which must
+  // not take a lock.
+  constexpr auto nap = std::chrono::milliseconds(20);
+  const auto until = arrived + options_.apiDelay;
+  for (auto now = std::chrono::steady_clock::now(); now < until && !stopping_;
+       now = std::chrono::steady_clock::now()) {
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(until - now, nap));
+  }
+}
+
+/// The request log's line: when the request arrived, what it asked, the publish's key, file
+/// name, title and share when there are any, how it was answered and how long that took.
+void ShareService::logRequest(const httplib::Request& request, const httplib::Response& response) {
+  if (!isAPIRoute(request.path)) return;
+  JSONValue line{
+      {"at", requestNotes.arrivedAtMs}, {"method", request.method}, {"path", request.path}};
+  if (const auto key = request.get_header_value("Idempotency-Key"); !key.empty()) {
+    line["idempotency_key"] = key;
+  }
+  if (requestNotes.filename) line["filename"] = *requestNotes.filename;
+  if (requestNotes.title) line["title"] = *requestNotes.title;
+  if (requestNotes.slug) line["slug"] = *requestNotes.slug;
+  line["status"] = response.status;
+  line["ms"] = millisecondsSinceStart();
+  requestLog_->append(line);
 }
 
 std::int64_t ShareService::now() const {
@@ -215,13 +269,29 @@ void ShareService::postJSON(const std::string& pattern, JSONHandler handler) {
 void ShareService::routes() {
   server_->set_payload_max_length(
       static_cast<std::size_t>(PlanRules::named("pro")->maxDocumentBytes + multipartAllowance));
-  server_->set_pre_routing_handler(
-      [this](const httplib::Request& request, httplib::Response& response) {
-        requestStart = std::chrono::steady_clock::now();
-        return admit(request, response) ? httplib::Server::HandlerResponse::Unhandled
-                                        : httplib::Server::HandlerResponse::Handled;
-      });
-  if (options_.accessLog) server_->set_logger(logAccess);
+  server_->set_pre_routing_handler([this](const httplib::Request& request,
+                                          httplib::Response& response) {
+    requestNotes =
+        RequestNotes{&request, std::chrono::steady_clock::now(), systemMilliseconds(), {}, {}, {}};
+    if (options_.apiDelay.count() > 0 && isAPIRoute(request.path)) {
+      delayAnswer(requestNotes.start);
+    }
+    return admit(request, response) ? httplib::Server::HandlerResponse::Unhandled
+                                    : httplib::Server::HandlerResponse::Handled;
+  });
+  if (options_.accessLog || requestLog_) {
+    server_->set_logger([this](const httplib::Request& request, const httplib::Response& response) {
+      // A request refused before routing (an unreadable request line, say) has no notes of its
+      // own: it arrived just now.
+      if (requestNotes.request != &request) {
+        requestNotes = RequestNotes{
+            &request, std::chrono::steady_clock::now(), systemMilliseconds(), {}, {}, {}};
+      }
+      if (options_.accessLog) logAccess(request, response);
+      if (requestLog_) logRequest(request, response);
+      requestNotes = RequestNotes{};  // the next request on this thread starts afresh
+    });
+  }
   server_->set_error_handler([](const httplib::Request&, httplib::Response& response) {
     if (response.status == 404 && response.body.empty()) {
       fail(response, 404, "not_found", "no such resource");
@@ -359,10 +429,13 @@ bool insertWithSlug(ServiceStore& store, StoredShare& share, const std::optional
 
 }  // namespace
 
+std::string ShareService::idempotencyKeyOf(const httplib::Request& request) const {
+  return options_.idempotency ? request.get_header_value("Idempotency-Key") : std::string();
+}
+
 ShareService::IdempotencyKey::IdempotencyKey(ServiceStore& store, const Caller& caller,
-                                             const httplib::Request& request, std::int64_t now)
+                                             const std::string& key, std::int64_t now)
     : store_(store), caller_(caller) {
-  const auto key = request.get_header_value("Idempotency-Key");
   const bool usable =
       !key.empty() && key.size() <= 200 &&
       std::all_of(key.begin(), key.end(), [](char c) { return c > ' ' && c < 127; });
@@ -411,7 +484,7 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
   auto caller = anonymous ? Caller{{}, {}, request.remote_addr} : signedIn(request, response);
   if (!caller) return;
   const auto moment = now();
-  IdempotencyKey idempotency(store_, *caller, request, moment);
+  IdempotencyKey idempotency(store_, *caller, idempotencyKeyOf(request), moment);
   if (idempotency.answered(*this, response)) return;
   if (const auto refusal = quotaRefusal(store_, caller->owner(), caller->address, caller->plan,
                                         "doc", moment, options_.anonymousActiveLimit)) {
@@ -452,6 +525,7 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
       });
   if (tooLarge) return fail(response, 413, Codes::fileSizeExceeded, "the file is too large");
   if (!read || !blob) return fail(response, 400, Generic::invalidRequest, "no file part");
+  requestNotes.filename = filename;
 
   const auto parsed =
       metadata.empty() ? std::optional(DocMetadata{}) : parseBody<DocMetadata>(metadata);
@@ -459,6 +533,7 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
     return fail(response, 400, Generic::invalidRequest, "the metadata is no valid JSON record");
   }
   const auto& meta = *parsed;
+  requestNotes.title = meta.comment;
   const auto decision = decide(caller->plan, meta.expDays, meta.slug, meta.password);
   if (decision.status != 0) return fail(response, decision.status, decision.code, decision.message);
 
@@ -493,7 +568,7 @@ void ShareService::publishLink(const httplib::Request& request, const std::strin
   auto caller = anonymous ? Caller{{}, {}, request.remote_addr} : signedIn(request, response);
   if (!caller) return;
   const auto moment = now();
-  IdempotencyKey idempotency(store_, *caller, request, moment);
+  IdempotencyKey idempotency(store_, *caller, idempotencyKeyOf(request), moment);
   if (idempotency.answered(*this, response)) return;
   if (const auto refusal = quotaRefusal(store_, caller->owner(), caller->address, caller->plan,
                                         "link", moment, options_.anonymousActiveLimit)) {
@@ -529,6 +604,7 @@ void ShareService::publishLink(const httplib::Request& request, const std::strin
 void ShareService::answerPublished(httplib::Response& response, const StoredShare& share,
                                    const Caller& caller, const std::string& claimToken) {
   const auto uid = caller.anonymous() ? std::string("anonymous") : caller.account->id;
+  requestNotes.slug = share.slug;
   if (share.kind == "link") {
     LinkRecord link;
     link.uid = uid;

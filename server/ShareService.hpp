@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -11,6 +12,7 @@
 
 #include "BlobStore.hpp"
 #include "RateLimiter.hpp"
+#include "RequestLog.hpp"
 #include "ServiceSecrets.hpp"
 #include "ServiceStore.hpp"
 
@@ -56,6 +58,14 @@ class ShareService {
     std::filesystem::path tlsKey;
     /// Unexpired anonymous shares one address may hold at once.
     std::int64_t anonymousActiveLimit = 5;
+    /// Every API request is answered no sooner than this after it arrived: its handler waits
+    /// before doing anything, so that a test's concurrent clients overlap (soak tests).
+    std::chrono::milliseconds apiDelay{0};
+    /// Whether a publish's "Idempotency-Key" is honoured; without, every publish request makes
+    /// a share of its own (soak tests count what the clients really send).
+    bool idempotency = true;
+    /// When set: one JSON line per API request is appended to this file (see README.md).
+    std::filesystem::path requestLog;
   };
 
   static constexpr std::int64_t anonymousMaxBytes = 10485760;
@@ -97,12 +107,18 @@ class ShareService {
   using JSONHandler =
       std::function<void(const httplib::Request&, const std::string& body, httplib::Response&)>;
   void routes();
+  /// The API's delay (`Options::apiDelay`) for a request that arrived at `arrived`; a stopping
+  /// service waits no longer.
+  void delayAnswer(std::chrono::steady_clock::time_point arrived) const;
+  void logRequest(const httplib::Request& request, const httplib::Response& response);
   void deviceRoutes();
   void postJSON(const std::string& pattern, JSONHandler handler);
   bool admit(const httplib::Request& request, httplib::Response& response);
   std::optional<Caller> signedIn(const httplib::Request& request, httplib::Response& response);
   std::optional<std::pair<std::string, DeviceInfo>> deviceSignedIn(const httplib::Request& request,
                                                                    httplib::Response& response);
+  /// The request's "Idempotency-Key", or "" when the service ignores the header.
+  std::string idempotencyKeyOf(const httplib::Request& request) const;
   void announce(const StoredShare& share);
   void answerPublished(httplib::Response& response, const StoredShare& share, const Caller& caller,
                        const std::string& claimToken);
@@ -113,7 +129,9 @@ class ShareService {
   /// with the first share.
   class IdempotencyKey {
    public:
-    IdempotencyKey(ServiceStore& store, const Caller& caller, const httplib::Request& request,
+    /// `key` is the request's header value; an empty one, or one that is too long or not
+    /// printable ASCII, is no key.
+    IdempotencyKey(ServiceStore& store, const Caller& caller, const std::string& key,
                    std::int64_t now);
     ~IdempotencyKey();
     IdempotencyKey(const IdempotencyKey&) = delete;
@@ -167,6 +185,8 @@ class ShareService {
   std::string pagePath_;  ///< the public base's path, "/" last: where share pages live
   RateLimiter rateLimiter_;
   RateLimiter passwordLimiter_{5, 5.0 / 60};  ///< password tries per address and share
+  std::unique_ptr<RequestLog> requestLog_;    ///< when `Options::requestLog` is set
+  std::atomic<bool> stopping_ = false;        ///< set by `stop`: delayed answers wait no longer
   std::unique_ptr<httplib::Server> server_;
   std::jthread sweeper_;  ///< last: stops before what it uses is destroyed
 };

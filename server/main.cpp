@@ -108,6 +108,17 @@ int main(int argc, char** argv) {
       ->check(CLI::ExistingFile);
   serveCommand->add_option("--rate-limit", perMinute,
                            "Requests per minute per token or address (0: no limit)");
+  std::int64_t delayMs = 0;
+  serveCommand
+      ->add_option("--delay-ms", delayMs,
+                   "Answer every API request no sooner than N ms after it arrived (soak tests)")
+      ->check(CLI::Range(std::int64_t{0}, std::int64_t{3600000}));
+  bool ignoreIdempotencyKeys = false;
+  serveCommand->add_flag(
+      "--no-idempotency", ignoreIdempotencyKeys,
+      "Ignore Idempotency-Key: every publish request makes a new share (soak tests)");
+  serveCommand->add_option("--request-log", options.requestLog,
+                           "Append one JSON line per API request to FILE");
   serveCommand->callback([&] {
     if (options.tlsCertificate.empty() != options.tlsKey.empty()) {
       throw CLI::ValidationError("--tls-cert and --tls-key go together");
@@ -116,6 +127,8 @@ int main(int argc, char** argv) {
     options.dataDirectory = data;
     options.rateBurst = perMinute;
     options.ratePerSecond = perMinute / 60;
+    options.apiDelay = std::chrono::milliseconds(delayMs);
+    options.idempotency = !ignoreIdempotencyKeys;
     exitCode = serve(options, listen);
   });
 

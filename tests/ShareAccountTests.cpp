@@ -268,5 +268,27 @@ TEST_F(ShareAccountTest, ABackgroundWakeUpDrainsDueShares) {
   ShareAppleBundle::setMain(nullptr);
 }
 
+TEST_F(ShareAccountTest, FinishedBackgroundDrainsAreJoinedWhenTheNextOneStarts) {
+  testing::ScopedEnvironment environment("XDG_DATA_HOME", (root_ / "data").string());
+  ShareAppleBundle::setMain(
+      std::make_shared<ShareAppleBundle>(JSONValue{{"LumoShareAPIBase", running_->apiBase()}}));
+  const auto storage = ShareStorage::resolve();
+  const auto uploader = ShareBackgroundUploader::make();
+  constexpr int wakeUps = 6;
+  for (int wakeUp = 0; wakeUp < wakeUps; ++wakeUp) {
+    PendingShareQueue(storage).enqueue(testing::makeStagedShare(fmt::format("w{}", wakeUp), 1));
+    uploader->handleBackgroundEvents(ShareBackgroundUploader::sessionIdentifier, [] {});
+    EXPECT_EQ(uploader->keptDrainCount(), 1u) << "the earlier drains ended and were joined";
+    for (int wait = 0; wait < 400 && uploader->isDraining(); ++wait) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_FALSE(uploader->isDraining());
+  }
+  EXPECT_EQ(PendingShareQueue(storage).recentUploads(wakeUps).size(),
+            static_cast<std::size_t>(wakeUps))
+      << "every wake-up drained its share";
+  ShareAppleBundle::setMain(nullptr);
+}
+
 }  // namespace
 }  // namespace lumo

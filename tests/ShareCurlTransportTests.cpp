@@ -136,6 +136,27 @@ TEST_F(ShareCurlTransportTest, BrokenAndSilentServersFailInTime) {
   EXPECT_EQ(codeOf([&] { transport.data(refused); }), ShareURLError::Code::cannotConnectToHost);
 }
 
+TEST_F(ShareCurlTransportTest, ATricklingReplyEndsAtTheSessionsResourceTimeOut) {
+  ScriptedReply trickling = ScriptedReply::json(200, std::string(600, 'x'));
+  trickling.ending = ScriptedReply::Ending::trickle;
+  trickling.trickleInterval = 50ms;  // half a minute for the whole body, never idle for long
+  server.setFallback(trickling);
+  ShareCurlSession::Configuration limited;
+  limited.resourceTimeout = 1s;
+  const std::pair<const char*, std::shared_ptr<ShareHTTPTransport>> sessions[] = {
+      {"a session of its own",
+       std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>(limited))},
+      {"the background uploader's live session",
+       ShareBackgroundUploader::make(limited)->transport()},
+  };
+  for (const auto& [name, session] : sessions) {
+    const auto error = testing::thrown<ShareURLError>([&] { session->data(request("me")); });
+    ASSERT_TRUE(error) << name;
+    EXPECT_EQ(error->code(), ShareURLError::Code::timedOut) << name;
+    EXPECT_EQ(error->detail(), "the transfer took longer than 1000 ms") << name;
+  }
+}
+
 /// A loopback peer that answers one connection with raw bytes, in pieces a while apart: replies
 /// no HTTP server library would send.
 class RawPeer {

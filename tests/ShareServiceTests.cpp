@@ -23,6 +23,45 @@ using testing::RunningService;
 using testing::serviceOptions;
 using testing::systemNow;
 
+/// A loopback port that was free a moment ago.
+int freePort() {
+  const FileDescriptor probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(probe.get(), reinterpret_cast<sockaddr*>(&address), &length);
+  return ntohs(address.sin_port);
+}
+
+/// Starts `lumo-share-server serve` with `arguments` in the background, writing its process id
+/// to `pidFile`, and waits until it answers on `base`.
+void startServer(const std::string& arguments, const fs::path& pidFile, const std::string& base) {
+  testing::runCommand(testing::shellQuoted(LUMO_SERVER_EXECUTABLE) + " serve " + arguments +
+                      " >/dev/null 2>&1 & echo $! > " + testing::shellQuoted(pidFile));
+  for (int tries = 0; tries < 100; ++tries) {
+    if (testing::runCommand("curl -sf --max-time 2 " + base + "/api/v1/health").status == 0) break;
+    ::usleep(50000);
+  }
+}
+
+/// The lines of a request log, each decoded; only those of `path` when it is given.
+std::vector<JSONValue> requestLogLines(const fs::path& file, const std::string& path = "") {
+  std::vector<JSONValue> lines;
+  std::ifstream input(file);
+  for (std::string text; std::getline(input, text);) {
+    auto line = JSONValue::parse(text);
+    if (path.empty() || line.value("path", "") == path) lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+/// A field of a logged line; null when it is missing.
+JSONValue field(const JSONValue& line, const char* key) {
+  return line.value(key, JSONValue());
+}
+
 class ShareServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -344,6 +383,96 @@ TEST(ShareServiceLimits, ACallerOverTheRateWaitsAsTheRetryAfterSays) {
   EXPECT_EQ(health("some-token").status, 200) << "a token has its own allowance";
 }
 
+TEST(ShareServiceSoakOptions, DelayedAnswersIgnoredKeysAndARequestLog) {
+  using namespace std::chrono_literals;
+  testing::TemporaryDirectory data;
+  testing::TemporaryDirectory folder;
+  auto options = serviceOptions(data.path(), systemNow);
+  options.apiDelay = 300ms;
+  options.idempotency = false;
+  options.requestLog = folder / "requests.jsonl";
+  std::ofstream(folder / "notes.txt") << "soak";
+  StagedShare staged;
+  staged.clientShareId = "share-1";
+  staged.payload.kind = "file";
+  staged.attachments.push_back(
+      {"i1", "notes.txt", "file", "text/plain", "notes.txt", 4, "", {}, {}, {}});
+  ShareOptions titled;
+  titled.title = "Soak notes";
+  ShareUploadOutcome first, second;
+  {
+    RunningService running(options);
+    // Declared after the service, so its connections close before the service waits for them.
+    const auto transport =
+        std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>());
+    const ShareUploadClient anonymous(*Url::parse(running.apiBase()), std::nullopt, transport,
+                                      RetryPolicy{1, 1, 1, 0});
+    const auto started = std::chrono::steady_clock::now();
+    first = anonymous.upload(staged, folder.path(), titled);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 300ms) << "answered before the delay";
+    second = anonymous.upload(staged, folder.path(), titled);
+    EXPECT_NE(second.slug, first.slug) << "the same key, and still a share of its own";
+    EXPECT_EQ(running.service.store().activeShares(std::nullopt, std::nullopt, std::nullopt, 0), 2);
+    const auto get = [&](const std::string& path, std::optional<std::string> token = {}) {
+      const auto url = "http://127.0.0.1:" + std::to_string(running.port) + path;
+      return transport->data(ShareHTTP::makeRequest(*Url::parse(url), "GET", token))
+          .response.status;
+    };
+    EXPECT_EQ(get("/" + first.slug), 200);
+    EXPECT_EQ(get("/api/v1/health?x=1", "secret-token"), 200);
+  }
+
+  // One line per API request, in the order they were answered; share pages are not logged.
+  const auto lines = requestLogLines(folder / "requests.jsonl");
+  ASSERT_EQ(lines.size(), 3u);
+  const std::pair<JSONValue, std::string> publishes[] = {{lines[0], first.slug},
+                                                         {lines[1], second.slug}};
+  for (const auto& [line, slug] : publishes) {
+    EXPECT_EQ(field(line, "method"), "POST");
+    EXPECT_EQ(field(line, "path"), "/api/v1/anon/docs");
+    EXPECT_EQ(field(line, "idempotency_key"), "share-1");
+    EXPECT_EQ(field(line, "filename"), "notes.txt");
+    EXPECT_EQ(field(line, "title"), "Soak notes");
+    EXPECT_EQ(field(line, "slug"), slug);
+    EXPECT_EQ(field(line, "status"), 200);
+    EXPECT_GE(field(line, "ms").get<std::int64_t>(), 300);
+  }
+  EXPECT_LE(field(lines[0], "at").get<std::int64_t>(), field(lines[1], "at").get<std::int64_t>());
+  EXPECT_EQ(lines[2], (JSONValue{{"at", field(lines[2], "at")},
+                                 {"method", "GET"},
+                                 {"path", "/api/v1/health"},
+                                 {"status", 200},
+                                 {"ms", field(lines[2], "ms")}}))
+      << "no key, no query, no token";
+
+  // The program's options set the same three.
+  const auto port = freePort();
+  const auto base = "http://127.0.0.1:" + std::to_string(port);
+  const auto pidFile = folder / "server.pid";
+  const auto log = folder / "program.jsonl";
+  startServer("--data " + testing::shellQuoted(data / "program") +
+                  " --listen 127.0.0.1:" + std::to_string(port) +
+                  " --delay-ms 200 --no-idempotency --request-log " + testing::shellQuoted(log),
+              pidFile, base);
+  for (int repeat = 0; repeat < 2; ++repeat) {
+    testing::runCommand(
+        "curl -s --max-time 20 -H 'Idempotency-Key: k-1' -H 'Content-Type: application/json' "
+        "-d '{\"url\":\"https://example.org/\"}' " +
+        base + "/api/v1/anon/links >/dev/null");
+  }
+  // A line is written once its answer is sent: the server has written them all when it ends.
+  testing::runCommand("pid=$(cat " + testing::shellQuoted(pidFile) +
+                      "); kill $pid; while kill -0 $pid 2>/dev/null; do sleep 0.05; done");
+  const auto links = requestLogLines(log, "/api/v1/anon/links");
+  ASSERT_EQ(links.size(), 2u);
+  for (const auto& line : links) {
+    EXPECT_EQ(std::tuple(field(line, "idempotency_key"), field(line, "status")),
+              std::tuple(JSONValue("k-1"), JSONValue(200)));
+    EXPECT_GE(field(line, "ms").get<std::int64_t>(), 200);
+  }
+  EXPECT_NE(field(links[0], "slug"), field(links[1], "slug"));
+}
+
 TEST(ShareServiceTLS, ServesHTTPSWithTheGivenCertificate) {
   testing::TemporaryDirectory data;
   const auto cert = data / "cert.pem", key = data / "key.pem";
@@ -371,27 +500,12 @@ TEST(ShareServiceRestart, AServerKilledDuringAnUploadLeavesNoPartialBlobOrRow) {
   testing::TemporaryDirectory folder;
   std::ofstream(folder / "upload.bin").close();
   fs::resize_file(folder / "upload.bin", 8 * 1048576);
-  // A port that was free a moment ago.
-  const auto port = [] {
-    const FileDescriptor probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(probe.get(), reinterpret_cast<sockaddr*>(&address), &length);
-    return ntohs(address.sin_port);
-  }();
+  const auto port = freePort();
   const auto base = "http://127.0.0.1:" + std::to_string(port);
-  const auto server = testing::shellQuoted(LUMO_SERVER_EXECUTABLE) + " serve --data " +
-                      testing::shellQuoted(data.path()) +
-                      " --listen 127.0.0.1:" + std::to_string(port);
   const auto pidFile = folder / "server.pid";
-  testing::runCommand(server + " >/dev/null 2>&1 & echo $! > " + testing::shellQuoted(pidFile));
-  for (int tries = 0; tries < 100; ++tries) {
-    if (testing::runCommand("curl -sf --max-time 2 " + base + "/api/v1/health").status == 0) break;
-    ::usleep(50000);
-  }
+  startServer(
+      "--data " + testing::shellQuoted(data.path()) + " --listen 127.0.0.1:" + std::to_string(port),
+      pidFile, base);
   // A slow upload, and the server killed while it streams in.
   testing::runCommand("curl -s --max-time 20 --limit-rate 1M -F 'metadata={}' -F file=@" +
                       testing::shellQuoted(folder / "upload.bin") + " " + base +

@@ -35,10 +35,12 @@ std::string docReply(const std::string& claim = "", const std::string& ctime = "
 
 class ShareUploadClientTest : public ::testing::Test {
  protected:
-  Client client(std::optional<std::string> token, RetryPolicy retry = RetryPolicy{}) const {
+  Client client(std::optional<std::string> token, RetryPolicy retry = RetryPolicy{},
+                Client::Sleeper sleep = Client::sleepUnlessStopped) const {
     Client::Environment environment;
     environment.nowMs = [] { return now; };
     environment.random = [] { return 0.5; };
+    environment.sleep = std::move(sleep);
     environment.sharePageBase = "https://s.example/";
     return Client(server.apiBase(), std::move(token), transport, retry, environment);
   }
@@ -285,6 +287,58 @@ TEST_F(ShareUploadClientTest, RetriesWaitAsToldAndStopPromptly) {
   EXPECT_EQ(transfer.get(), ShareUploadError::cancelled()) << "stopped in the transfer";
 }
 
+TEST_F(ShareUploadClientTest, RetryWaitsStayWithinAnHourWhateverTheServiceAsks) {
+  const auto staged = share({}, std::nullopt, "https://example.org/p");
+  const auto linkReply = R"({"success":true,"link":{"uid":"u","url":"https://example.org/p",)"
+                         R"("slug":"k9","ctime":1,"mtime":1,"exp_days":1}})";
+  constexpr auto hour = ShareApple::maxRetryDelayMs;
+  // now is Tue, 14 Nov 2023 22:13:20 GMT
+  const std::pair<const char*, std::int64_t> cases[] = {
+      {"3599", 3599000},
+      {"3601", hour},
+      {"9223372036854775", hour},  // the most seconds whose milliseconds still fit int64
+      {"Fri, 31 Dec 9999 23:59:59 GMT", hour},
+      {"Tue, 14 Nov 2023 22:00:00 GMT", 0},
+      {"-9223372036854775", 0},
+      {"9223372036854775807", 500},  // no usable hint: the policy's own back-off
+      {"-9223372036854775808", 500},
+  };
+  for (const auto& [retryAfter, expectedMs] : cases) {
+    server.enqueue(ScriptedReply::json(429, "", {{"Retry-After", retryAfter}}));
+    server.enqueue(ScriptedReply::json(200, linkReply));
+    std::vector<std::chrono::milliseconds> waits;
+    const auto record = [&waits](std::chrono::milliseconds duration, std::stop_token) {
+      waits.push_back(duration);
+      return true;
+    };
+    EXPECT_EQ(client("tok", RetryPolicy{}, record).upload(staged, folder.path(), {}).slug, "k9");
+    EXPECT_EQ(waits, std::vector{std::chrono::milliseconds(expectedMs)}) << retryAfter;
+  }
+
+  // With the real sleep, such a wait is a wait (no deadline that overflows into the past and
+  // ends it at once) until the caller stops it.
+  server.setFallback(ScriptedReply::json(429, "", {{"Retry-After", "9223372036854775"}}));
+  const auto before = server.requestCount();
+  std::stop_source stop;
+  auto pending = std::async(std::launch::async, [&] {
+    return testing::thrown<ShareUploadError>(
+        [&] { client("tok").upload(staged, folder.path(), {}, stop.get_token()); });
+  });
+  while (server.requestCount() == before) std::this_thread::sleep_for(5ms);
+  std::this_thread::sleep_for(100ms);
+  stop.request_stop();
+  EXPECT_EQ(pending.get(), ShareUploadError::cancelled());
+  EXPECT_EQ(server.requestCount(), before + 1) << "no second attempt without waiting";
+
+  std::stop_source stopSleep;
+  auto sleeping = std::async(std::launch::async, [&] {
+    return Client::sleepUnlessStopped(std::chrono::milliseconds::max(), stopSleep.get_token());
+  });
+  std::this_thread::sleep_for(100ms);
+  stopSleep.request_stop();
+  EXPECT_FALSE(sleeping.get()) << "a wait too long for the clock ends only when stopped";
+}
+
 TEST_F(ShareUploadClientTest, RepliesThatDoNotDecodeOrOverflow) {
   const auto staged = share({stage("01-photo.jpg", "photo.jpg")});
   server.enqueue(ScriptedReply::json(200, R"({"success":true,"result":{}})"));
@@ -307,6 +361,12 @@ TEST(ShareUploadClientSettings, RetryDelaysAndSharePageBase) {
   EXPECT_EQ((RetryPolicy{3, 500, 8000, 0}).delayMs(2, draw(0)), 1000);
   EXPECT_EQ((RetryPolicy{3, 10, 8000, 0.2}).delayMs(1, draw(0)), 100) << "the floor";
   EXPECT_EQ((RetryPolicy{3, 10, 50, 0.2}).delayMs(1, draw(0)), 50) << "the cap wins";
+  const auto endless = std::numeric_limits<double>::infinity();
+  EXPECT_EQ((RetryPolicy{3, 500, 8000, endless}).delayMs(1, draw(0.5)), 100)
+      << "a jitter that leaves no number gives the floor";
+  EXPECT_EQ((RetryPolicy{3, std::numeric_limits<std::int64_t>::max(), 8000, 0.2})
+                .delayMs(std::numeric_limits<std::int64_t>::max(), draw(1)),
+            8000);
 
   const auto base = [](const char* value) {
     return ShareAppleBundle(JSONValue{{"LumoShareSharePageBase", value}}).sharePageBase();

@@ -93,6 +93,19 @@ class ShareHostWindowTest : public QObject {
     QVERIFY(testing::screenshot(*window_, "host-window"));
   }
 
+  void workersKeepNoThreadOfAFinishedTask() {
+    // A window that stays open runs task after task: a finished task's thread is joined when
+    // the next one starts, so the threads kept stay as few as the tasks in flight.
+    QObject owner;
+    for (int task = 0; task < 8; ++task) {
+      bool delivered = false;
+      workers_->run(
+          &owner, [](std::stop_token) { return 1; }, [&](int) { delivered = true; });
+      QCOMPARE(workers_->threadCount(), std::size_t{1});
+      QVERIFY(QTest::qWaitFor([&] { return delivered && workers_->idle(); }, 30000));
+    }
+  }
+
   void retryAndRemoveActOnTheQueue() {
     network_->setOffline(true);
     queue_->enqueue(testing::makeStagedShare("first", 1));

@@ -231,14 +231,12 @@ ScriptedReply ShareTestServer::nextReply() {
   return reply;
 }
 
-void ShareTestServer::waitOrStop(std::optional<std::chrono::milliseconds> duration) {
+bool ShareTestServer::waitOrStop(std::optional<std::chrono::milliseconds> duration) {
   std::unique_lock lock(mutex_);
   const auto stopped = [this] { return stopped_; };
-  if (duration) {
-    stopping_.wait_for(lock, *duration, stopped);
-  } else {
-    stopping_.wait(lock, stopped);
-  }
+  if (duration) return stopping_.wait_for(lock, *duration, stopped);
+  stopping_.wait(lock, stopped);
+  return true;
 }
 
 void ShareTestServer::handle(const httplib::Request& request, httplib::Response& response,
@@ -272,6 +270,15 @@ void ShareTestServer::handle(const httplib::Request& request, httplib::Response&
   }
   response.status = reply.status;
   for (const auto& [name, value] : reply.headers) response.set_header(name, value);
+  if (reply.ending == ScriptedReply::Ending::trickle) {
+    // Every byte is progress, so only a bound on the whole transfer ends it early.
+    const auto oneByte = [this, body = reply.body, interval = reply.trickleInterval](
+                             std::size_t offset, std::size_t, httplib::DataSink& sink) {
+      return !waitOrStop(interval) && sink.write(body.data() + offset, 1);
+    };
+    response.set_content_provider(reply.body.size(), reply.contentType, oneByte);
+    return;
+  }
   if (reply.ending == ScriptedReply::Ending::dropMidBody) {
     response.set_content_provider(
         reply.body.size(), reply.contentType,

@@ -51,6 +51,8 @@ struct ScriptedReply {
     dropMidBody,  ///< headers announce the whole body; half of it is sent, then the
                   ///< connection is closed
     neverAnswer,  ///< the request is read, then nothing is sent until the server stops
+    trickle,      ///< headers announce the whole body; it follows one byte per
+                  ///< `trickleInterval`, until it is sent or the server stops
   };
 
   int status = 200;
@@ -59,6 +61,7 @@ struct ScriptedReply {
   std::string contentType = "application/json";
   std::chrono::milliseconds delay{0};  ///< waited after reading the request, before answering
   Ending ending = Ending::complete;
+  std::chrono::milliseconds trickleInterval{100};
 
   static ScriptedReply json(int status, std::string body, HeaderFields headers = {});
 };
@@ -99,7 +102,8 @@ class ShareTestServer {
   void handle(const httplib::Request& request, httplib::Response& response,
               const httplib::ContentReader* reader);
   ScriptedReply nextReply();
-  void waitOrStop(std::optional<std::chrono::milliseconds> duration);
+  /// Waits `duration` (for ever when absent) or until the server stops; true when it stopped.
+  bool waitOrStop(std::optional<std::chrono::milliseconds> duration);
 
   std::unique_ptr<httplib::Server> server_;
   std::string certificatePEM_;
