@@ -19,7 +19,6 @@ namespace {
 constexpr char entryFileName[] = "share.json";
 constexpr std::int64_t abandonedUploadMs = 300000;
 constexpr std::int64_t retryBaseMs = 30000;
-constexpr std::int64_t retryMaxMs = 3600000;
 constexpr double retryJitter = 0.2;
 
 using State = ShareQueueEntry::State;
@@ -157,8 +156,9 @@ void PendingShareQueue::markFailed(const QueuedShare& share, const std::string& 
   updated.entry.lastError = error;
   updated.entry.lastAttemptAtMs = moment;
   updated.entry.updatedAtMs = moment;
-  const auto backoff = ShareRetry::backoffMs(std::max<std::int64_t>(updated.entry.attempts, 1),
-                                             retryBaseMs, retryMaxMs, retryJitter, random_);
+  const auto backoff =
+      ShareRetry::backoffMs(std::max<std::int64_t>(updated.entry.attempts, 1), retryBaseMs,
+                            ShareApple::maxRetryDelayMs, retryJitter, random_);
   const auto delay = retryAfterMs ? std::max(*retryAfterMs, backoff) : backoff;
   updated.entry.nextAttemptAtMs = saturatingAdd(moment, delay);
   write(updated);
