@@ -18,6 +18,10 @@ void HeldShare::enqueue(const std::optional<ShareOptions>& options) {
   enqueued_ = true;
 }
 
+void HeldShare::release() {
+  if (enqueued_) lease_.reset();
+}
+
 void HeldShare::discard() {
   if (enqueued_ || discarded_.exchange(true)) return;
   // The folder goes while the lease is still held, so no one can take it half-deleted.

@@ -28,7 +28,8 @@ class HeldShare {
   HeldShare& operator=(const HeldShare&) = delete;
 
   const StagedShare& staged() const { return staged_; }
-  const ShareLease& lease() const { return lease_; }
+  /// Nothing once the holder gave the share up to the queue (see `release`).
+  const std::optional<ShareLease>& lease() const { return lease_; }
   bool isEnqueued() const { return enqueued_; }
 
   /// Puts the share into the queue with `options`, as its owner's decision to send it; a second
@@ -38,11 +39,15 @@ class HeldShare {
   /// Gives a share that was never enqueued up at once: its folder is deleted. An enqueued share
   /// stays queued.
   void discard();
+  /// Lets go of an enqueued share (say, after a failed attempt) so that drains, retries and the
+  /// host application may send it; the holder can still try again, as anyone else would. Does
+  /// nothing before `enqueue`.
+  void release();
 
  private:
   std::shared_ptr<PendingShareQueue> queue_;
   StagedShare staged_;
-  ShareLease lease_;
+  std::optional<ShareLease> lease_;
   std::atomic<bool> enqueued_ = false;
   std::atomic<bool> discarded_ = false;
 };

@@ -44,7 +44,8 @@ std::vector<QueuedShare> firstOf(std::vector<QueuedShare> shares, std::int64_t l
 
 bool isDueAt(const ShareQueueEntry& entry, std::int64_t now, bool includeExhausted) {
   if (entry.state == State::uploading) {
-    return !entry.lastAttemptAtMs || now - *entry.lastAttemptAtMs > abandonedUploadMs;
+    return !entry.lastAttemptAtMs ||
+           saturatingSubtract(now, *entry.lastAttemptAtMs) > abandonedUploadMs;
   }
   const bool hasAttemptsLeft =
       includeExhausted || entry.attempts < ShareApple::maxAttemptsBeforeManual;
@@ -104,6 +105,15 @@ std::optional<ShareLease> PendingShareQueue::takeStagingLease(const std::string&
 std::optional<ShareLease> PendingShareQueue::claim(const std::string& clientShareId) const {
   if (!ShareStorage::isSafeShareIdentifier(clientShareId)) return std::nullopt;
   return ShareLease::tryTake(storage_.pendingDirectory(clientShareId));
+}
+
+std::optional<ShareLease> PendingShareQueue::claim(const QueuedShare& listed) const {
+  return ShareLease::tryTake(listed.directoryURL);
+}
+
+std::optional<QueuedShare> PendingShareQueue::entry(const QueuedShare& listed) const {
+  std::lock_guard lock(mutex_);
+  return read(listed.directoryURL);
 }
 
 std::optional<QueuedShare> PendingShareQueue::entry(const std::string& clientShareId) const {
@@ -239,9 +249,15 @@ void PendingShareQueue::discardStaging(const std::string& clientShareId) {
   stagingLeases_.erase(clientShareId);
 }
 
-void PendingShareQueue::remove(const std::string& clientShareId) {
+bool PendingShareQueue::remove(const std::string& clientShareId) {
   std::lock_guard lock(mutex_);
-  removeDirectory(clientShareId);
+  if (!ShareStorage::isSafeShareIdentifier(clientShareId)) return true;
+  const auto directory = storage_.pendingDirectory(clientShareId);
+  // Its owner's upload would go on and publish what the person removed: theirs to finish.
+  const auto lease = ShareLease::tryTake(directory);
+  if (!lease && fs::exists(fs::symlink_status(directory))) return false;
+  removeTree(directory);
+  return true;
 }
 
 void PendingShareQueue::clearAll() {
@@ -458,8 +474,12 @@ void PendingShareQueue::sweepTemporaries(const fs::path& folder) const {
 bool PendingShareQueue::isOld(const fs::path& path) const {
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0) return false;
-  const auto modifiedMs = std::int64_t{info.st_mtim.tv_sec} * 1000 + info.st_mtim.tv_nsec / 1000000;
-  return now() - modifiedMs >= abandonedStagingMs;
+  std::int64_t modifiedMs = 0;
+  // A time stamp beyond what milliseconds hold lies before any share or after every clock.
+  if (__builtin_mul_overflow(std::int64_t{info.st_mtim.tv_sec}, 1000, &modifiedMs)) {
+    return info.st_mtim.tv_sec < 0;
+  }
+  return saturatingSubtract(now(), modifiedMs) >= abandonedStagingMs;
 }
 
 std::vector<ShareUploadRecord> PendingShareQueue::loadRecords() const {

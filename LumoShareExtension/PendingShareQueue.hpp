@@ -62,7 +62,11 @@ class PendingShareQueue {
   /// Takes the share's lease without waiting: nothing when another thread or process owns it, or
   /// when there is no such share folder.
   std::optional<ShareLease> claim(const std::string& clientShareId) const;
+  /// The lease of the folder `listed` came from.
+  std::optional<ShareLease> claim(const QueuedShare& listed) const;
   std::optional<QueuedShare> entry(const std::string& clientShareId) const;
+  /// The entry of the folder `listed` came from, as it stands on disk now.
+  std::optional<QueuedShare> entry(const QueuedShare& listed) const;
   /// Every readable entry, oldest `createdAt` first.
   std::vector<QueuedShare> all() const;
   /// Entries due for an automatic attempt, oldest first, at most `limit`.
@@ -84,7 +88,9 @@ class PendingShareQueue {
                                           const std::string& clientShareId);
   void requeueAll(bool onlyFailed);
   void discardStaging(const std::string& clientShareId);
-  void remove(const std::string& clientShareId);
+  /// Deletes the share unless another thread or program owns it right now (an upload in
+  /// flight, a panel's open form): then nothing changes and the answer is false.
+  bool remove(const std::string& clientShareId);
   void clearAll();
   ShareQueueStats stats() const;
   /// Listings reclaim at most this often, so that a tight polling loop does not walk every

@@ -145,7 +145,12 @@ ShareUploadSession::UploadResult ShareUploadSession::uploadNow(
     // Nothing queued, nothing sent; the share stays held for a retry.
     return ShareUploadError::transport(ShareIngestError::queueFailed(error.what()).description());
   }
-  return uploadOwned(share.lease(), options, stop, progress);
+  if (!share.lease()) return uploadNow(share.staged().clientShareId, options, stop, progress);
+  auto result = uploadOwned(*share.lease(), options, stop, progress);
+  // A failed share waits in the queue like any other: a drain or the host application may
+  // send it while the failure is still on the screen.
+  if (std::holds_alternative<ShareUploadError>(result)) share.release();
+  return result;
 }
 
 ShareUploadSession::UploadResult ShareUploadSession::uploadOwned(
@@ -198,9 +203,9 @@ ShareUploadReport ShareUploadSession::drain(std::int64_t limit, bool includeExha
     const auto& id = listed.staged().clientShareId;
     // Another drain, a retry or a panel may have taken the share since the listing; only its
     // owner sends it, and only while it is still due as it stands on disk now.
-    const auto lease = queue->claim(id);
+    const auto lease = queue->claim(listed);
     if (!lease) continue;
-    const auto share = queue->entry(id);
+    const auto share = queue->entry(listed);
     if (!share || !queue->isDue(share->entry, includeExhausted)) continue;
     ++taken;
     const auto result = recorded(*queue, *share, [&] {

@@ -71,7 +71,8 @@ struct ShareUploadSession {
                          const std::optional<ShareOptions>& options = std::nullopt,
                          std::stop_token stop = {}, ShareUploadProgress progress = {}) const;
   /// Publishes a share its caller holds: the first call enqueues it with `options` (a share
-  /// that cannot be queued is answered as a failure and stays held), later calls retry it.
+  /// that cannot be queued is answered as a failure and stays held), later calls retry it. A
+  /// failed attempt leaves the share queued and lets go of it, so that others may send it too.
   UploadResult uploadNow(HeldShare& share, const std::optional<ShareOptions>& options,
                          std::stop_token stop = {}, ShareUploadProgress progress = {}) const;
   /// Publishes the due shares of the queue, oldest first, at most `limit`, one after another,

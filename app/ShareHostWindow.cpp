@@ -230,8 +230,9 @@ void ShareHostWindow::removeSelected() {
   const auto id = selectedShareId();
   if (id.empty()) return;
   try {
-    host_.uploads.queue->remove(id);
-    activityLabel_->setText(QStringLiteral("Removed from the queue."));
+    activityLabel_->setText(host_.uploads.queue->remove(id)
+                                ? QStringLiteral("Removed from the queue.")
+                                : QStringLiteral("It is being published right now; not removed."));
   } catch (const std::exception& error) {
     activityLabel_->setText(QStringLiteral("Could not remove it: ") + error.what());
   }

@@ -48,7 +48,10 @@ int runRemove(const std::string& id) {
     std::cerr << "lumo-share: no queued share " << id << "\n";
     return failed;
   }
-  queue.remove(id);
+  if (!queue.remove(id)) {
+    std::cerr << "lumo-share: " << id << " is being published by another program; not removed\n";
+    return failed;
+  }
   if (queue.entry(id)) {  // the queue drops what it cannot delete silently: said here
     std::cerr << "lumo-share: " << id << " could not be removed from "
               << queue.storage().pendingRoot().string() << "\n";

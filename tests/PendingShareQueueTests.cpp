@@ -120,9 +120,11 @@ TEST_F(PendingShareQueueTest, OneOwnerPerShareAcrossQueuesAndThreads) {
   EXPECT_FALSE(otherProgram.claim("s")) << "nor in another queue object";
   std::jthread([&] { EXPECT_FALSE(otherProgram.claim("s")); }).join();
 
-  // A share its owner is uploading is not requeued under it, nor is a staging folder claimable.
+  // A share its owner is uploading is neither requeued nor removed under it, nor is a staging
+  // folder claimable.
   queue.markUploading(*queue.entry("s"));
   otherProgram.requeueAll(true);
+  EXPECT_FALSE(otherProgram.remove("s"));
   EXPECT_EQ(queue.entry("s")->entry.state, State::uploading);
   queue.makeStagingDirectory("staging");
   EXPECT_FALSE(otherProgram.claim("staging"));
@@ -134,12 +136,26 @@ TEST_F(PendingShareQueueTest, OneOwnerPerShareAcrossQueuesAndThreads) {
   EXPECT_FALSE(otherProgram.claim("missing"));
   EXPECT_FALSE(otherProgram.claim("../s"));
 
-  // A lease taken on a folder that was removed meanwhile owns nothing.
+  // The lease stays with the folder it locked: once its owner published the share, a new share
+  // of the same name is not held by it.
   auto stale = queue.claim("s");
   ASSERT_TRUE(stale);
-  queue.remove("s");
+  queue.markSucceeded(*queue.entry("s"), testing::makeOutcome("s", 1));
   enqueued("s");
   EXPECT_TRUE(otherProgram.claim("s")) << "the new share is not held by the old lease";
+  EXPECT_TRUE(otherProgram.remove("s"));
+  EXPECT_TRUE(otherProgram.remove("s")) << "a missing share is no one's";
+}
+
+TEST_F(PendingShareQueueTest, TimesAtTheEndsOfTheRangeNeverOverflow) {
+  auto share = enqueued("edited");
+  share.entry.state = State::uploading;
+  share.entry.lastAttemptAtMs = std::numeric_limits<std::int64_t>::min();
+  ShareJSON::write(share.entry, share.directoryURL / "share.json");
+  EXPECT_EQ(ids(queue.nextBatch(10, false)), (std::vector<std::string>{"edited"}));
+  share.entry.lastAttemptAtMs = std::numeric_limits<std::int64_t>::max();
+  ShareJSON::write(share.entry, share.directoryURL / "share.json");
+  EXPECT_TRUE(queue.nextBatch(10, false).empty());
 }
 
 TEST_F(PendingShareQueueTest, AHeldShareIsInvisibleUntilEnqueuedAndGoesWhenDropped) {

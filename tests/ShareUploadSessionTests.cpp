@@ -53,6 +53,24 @@ class CountingTransport : public ShareHTTPTransport {
   std::map<std::string, int> sends_;
 };
 
+/// A network that is down.
+class OfflineTransport : public ShareHTTPTransport {
+ public:
+  ShareHTTPReply data(const ShareHTTPRequest&, std::stop_token) override { return fail(); }
+  ShareHTTPReply upload(const ShareHTTPRequest&, std::string_view, std::stop_token) override {
+    return fail();
+  }
+  ShareHTTPReply uploadFile(const ShareHTTPRequest&, const std::filesystem::path&,
+                            std::stop_token) override {
+    return fail();
+  }
+
+ private:
+  static ShareHTTPReply fail() {
+    throw ShareURLError(ShareURLError::Code::cannotConnectToHost, "network off");
+  }
+};
+
 class ShareUploadSessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -241,6 +259,10 @@ TEST_F(ShareUploadSessionTest, AHeldShareIsQueuedWithItsOptionsWhenSent) {
   EXPECT_TRUE(session_.drain(10).uploaded.empty()) << "not queued before it is sent";
   ShareOptions options;
   options.slug = "held-slug";
+  auto offline = session_;
+  offline.transport = std::make_shared<OfflineTransport>();
+  ASSERT_TRUE(std::holds_alternative<ShareUploadError>(offline.uploadNow(held, options)));
+  EXPECT_TRUE(queue_->claim("held")) << "a failed share is the queue's again";
   const auto outcome = std::get<ShareUploadOutcome>(session_.uploadNow(held, options));
   EXPECT_EQ(outcome.slug, "held-slug");
   EXPECT_FALSE(queue_->entry("held"));
