@@ -6,6 +6,9 @@
 #include <QtTest>
 
 #include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 
@@ -21,6 +24,25 @@ inline void quietOffscreenWarnings() {
       [](QtMsgType type, const QMessageLogContext& where, const QString& text) {
         if (!text.contains(QLatin1String("propagateSizeHints"))) testHandler(type, where, text);
       });
+}
+
+/// The desktop entry of a stand-in host application; starting it creates `hostStartedMarker()`.
+inline constexpr const char* testHostAppIdentifier = "lumo.share.test";
+
+inline std::filesystem::path hostStartedMarker() {
+  return std::filesystem::path(std::getenv("XDG_STATE_HOME")) / "host-started";
+}
+
+/// Writes the stand-in host application's desktop entry into $XDG_DATA_HOME/applications. Call it
+/// in main, before anything looks an application up: GIO reads the application folders once and
+/// learns of later changes only when a file monitor on its own worker thread gets to them, so an
+/// entry written while the tests run may not be there yet for a lookup right after, under load.
+inline void installTestHostApp() {
+  const auto applications = std::filesystem::path(std::getenv("XDG_DATA_HOME")) / "applications";
+  std::filesystem::create_directories(applications);
+  std::ofstream(applications / (std::string(testHostAppIdentifier) + ".desktop"))
+      << "[Desktop Entry]\nType=Application\nName=Host\nExec=/bin/sh -c \"echo up > "
+      << hostStartedMarker().string() << "\"\n";
 }
 
 /// Saves `window` as the screen shows it to $LUMO_SCREENSHOTS/<name>.png, when that is set.

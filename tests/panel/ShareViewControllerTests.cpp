@@ -415,13 +415,9 @@ class ShareViewControllerTest : public QObject {
     QCOMPARE(textOf("statusLabel"), qs(ShareL10n::tr(Text::hostAppMissing, "lumo.share.absent")));
     QCOMPARE(context_->ending(), Ending::open);
 
-    const auto marker = root_ / "host-started";
-    const auto applications =
-        std::filesystem::path(qgetenv("XDG_DATA_HOME").toStdString()) / "applications";
-    std::ofstream(applications / "lumo.share.test.desktop")
-        << "[Desktop Entry]\nType=Application\nName=Host\nExec=/bin/sh -c \"echo up > "
-        << marker.string() << "\"\n";
-    configure({{"LumoShareHostBundleID", "lumo.share.test"}});
+    const auto marker = testing::hostStartedMarker();  // main installed its desktop entry
+    std::filesystem::remove(marker);
+    configure({{"LumoShareHostBundleID", testing::testHostAppIdentifier}});
     open({});
     view<QPushButton>("openHostButton")->click();
     QCOMPARE(context_->ending(), Ending::completed);

@@ -1,19 +1,22 @@
-// The window tests: the share panel, then the host window, each with Qt Test.
+// The window tests: the share panel, then the host window, each with Qt Test. Run them through
+// tests/with-private-session.sh (ctest and scripts/panel-screenshots do): it gives them a D-Bus
+// session of their own, which Qt's and GIO's desktop services talk to.
 #include <QApplication>
 #include <QtTest>
 
 #include "LumoShare.hpp"
-#include "TemporaryDirectory.hpp"
+#include "PanelTestSupport.hpp"
+#include "PrivateSession.hpp"
 
 QObject* makeShareViewControllerTest();
 QObject* makeShareHostWindowTest();
 
 int main(int argc, char** argv) {
-  // The desktop's folders are this run's own: the host application is looked up there.
-  lumo::testing::TemporaryDirectory desktop;
-  std::filesystem::create_directories(desktop / "data" / "applications");
-  ::setenv("XDG_DATA_HOME", (desktop / "data").c_str(), 1);
-  ::setenv("XDG_DATA_DIRS", (desktop / "system").c_str(), 1);
+  const lumo::testing::PrivateSession session;
+  // The desktop's applications are this run's own: the host application is looked up there, and
+  // the system's entries (an installed lumo.share.desktop) stay out of sight.
+  ::setenv("XDG_DATA_DIRS", (session.home() / "system").c_str(), 1);
+  lumo::testing::installTestHostApp();
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
   QApplication application(argc, argv);
