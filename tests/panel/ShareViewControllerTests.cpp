@@ -250,6 +250,55 @@ class ShareViewControllerTest : public QObject {
     QCoreApplication::processEvents();
     steps_->advance(31s);
     QCOMPARE(context_->ending(), Ending::open);
+    QVERIFY2(storage_.pendingDirectories().empty(), "a share nobody will see is not kept");
+  }
+
+  /// What another program's drain publishes from this storage, right now.
+  std::size_t drainElsewhere() {
+    const ShareUploadSession elsewhere{
+        std::make_shared<PendingShareQueue>(storage_), tokens_, ShareSettingsStore{storage_},
+        std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>()),
+        RetryPolicy{1, 1, 1, 0}};
+    return elsewhere.drain(10, true).uploaded.size();
+  }
+
+  void aCancelledShareIsNeverPublished_data() {
+    QTest::addColumn<bool>("duringReading");
+    QTest::newRow("cancelled in the form") << false;
+    QTest::newRow("cancelled while reading") << true;
+  }
+  void aCancelledShareIsNeverPublished() {
+    QFETCH(bool, duringReading);
+    auto gate = std::make_shared<Gate>();
+    open({std::make_shared<SlowTextProvider>(gate)});
+    if (!duringReading) {
+      gate->open();
+      QVERIFY(reaches(Phase::ready));
+      QCOMPARE(drainElsewhere(), 0u);  // the form is open: the share is the panel's
+      QVERIFY(!storage_.pendingDirectories().empty());
+    }
+    panel_->cancelTapped();
+    QCOMPARE(context_->ending(), Ending::cancelled);
+    gate->open();
+    QVERIFY(QTest::qWaitFor([&] { return storage_.pendingDirectories().empty(); }, 20000));
+    QCoreApplication::processEvents();
+    QCOMPARE(panel_->phase(), duringReading ? Phase::reading : Phase::ready);
+    QCOMPARE(drainElsewhere(), 0u);
+    QCOMPARE(service_->service.store().activeShares(std::nullopt, std::nullopt, std::nullopt, 0),
+             std::int64_t{0});
+  }
+
+  void theSharePublishedIsTheOneTheFormDescribes() {
+    open({file("mine.txt", "my words")});
+    QVERIFY(reaches(Phase::ready));
+    network_->hold();
+    panel_->primaryTapped();
+    QCOMPARE(drainElsewhere(), 0u);  // while the panel sends it, nobody else does
+    network_->release();
+    QVERIFY(reaches(Phase::success));
+    QCOMPARE(drainElsewhere(), 0u);
+    QCOMPARE(service_->service.store().activeShares(std::nullopt, std::nullopt, std::nullopt, 0),
+             std::int64_t{1});
   }
 
   void theFormFollowsAccountPlanAndKind_data() {
