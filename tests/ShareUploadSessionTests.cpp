@@ -15,10 +15,12 @@ namespace lumo {
 namespace {
 
 /// The real transport, counting the publish requests of each share (by its idempotency key) and
-/// asking `stopAfterFirst` to stop once the first request has been answered.
+/// asking `stopAfterFirst` to stop once the first request has been answered; or, `offline`, a
+/// network that is down.
 class CountingTransport : public ShareHTTPTransport {
  public:
   std::stop_source stopAfterFirst;
+  bool offline = false;
 
   ShareHTTPReply data(const ShareHTTPRequest& request, std::stop_token stop) override {
     return counted(request, [&] { return real_.data(request, stop); });
@@ -43,6 +45,7 @@ class CountingTransport : public ShareHTTPTransport {
       const std::lock_guard lock(mutex_);
       ++sends_[*key];
     }
+    if (offline) throw ShareURLError(ShareURLError::Code::cannotConnectToHost, "network off");
     auto reply = send();
     stopAfterFirst.request_stop();
     return reply;
@@ -51,24 +54,6 @@ class CountingTransport : public ShareHTTPTransport {
   URLSessionTransport real_{std::make_shared<ShareCurlSession>()};
   std::mutex mutex_;
   std::map<std::string, int> sends_;
-};
-
-/// A network that is down.
-class OfflineTransport : public ShareHTTPTransport {
- public:
-  ShareHTTPReply data(const ShareHTTPRequest&, std::stop_token) override { return fail(); }
-  ShareHTTPReply upload(const ShareHTTPRequest&, std::string_view, std::stop_token) override {
-    return fail();
-  }
-  ShareHTTPReply uploadFile(const ShareHTTPRequest&, const std::filesystem::path&,
-                            std::stop_token) override {
-    return fail();
-  }
-
- private:
-  static ShareHTTPReply fail() {
-    throw ShareURLError(ShareURLError::Code::cannotConnectToHost, "network off");
-  }
 };
 
 class ShareUploadSessionTest : public ::testing::Test {
@@ -260,7 +245,9 @@ TEST_F(ShareUploadSessionTest, AHeldShareIsQueuedWithItsOptionsWhenSent) {
   ShareOptions options;
   options.slug = "held-slug";
   auto offline = session_;
-  offline.transport = std::make_shared<OfflineTransport>();
+  auto down = std::make_shared<CountingTransport>();
+  down->offline = true;
+  offline.transport = down;
   ASSERT_TRUE(std::holds_alternative<ShareUploadError>(offline.uploadNow(held, options)));
   EXPECT_TRUE(queue_->claim("held")) << "a failed share is the queue's again";
   const auto outcome = std::get<ShareUploadOutcome>(session_.uploadNow(held, options));
