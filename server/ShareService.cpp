@@ -15,6 +15,7 @@
 #include "LinkRecord.hpp"
 #include "MeResponse.hpp"
 #include "ServiceReplies.hpp"
+#include "ServiceHttpServer.hpp"
 #include "ServiceRequests.hpp"
 #include "ShareJSON.hpp"
 #include "ShareMultipart.hpp"
@@ -125,18 +126,6 @@ std::string pagePath(const std::string& publicBase) {
   return path;
 }
 
-std::unique_ptr<httplib::Server> makeServer(const ShareService::Options& options) {
-  if (options.tlsCertificate.empty() && options.tlsKey.empty()) {
-    return std::make_unique<httplib::Server>();
-  }
-  auto server =
-      std::make_unique<httplib::SSLServer>(options.tlsCertificate.c_str(), options.tlsKey.c_str());
-  if (!server->is_valid()) {
-    throw std::runtime_error("cannot use the certificate " + options.tlsCertificate.string() +
-                             " with the key " + options.tlsKey.string());
-  }
-  return server;
-}
 
 }  // namespace
 
@@ -148,7 +137,8 @@ ShareService::ShareService(Options options)
       rateLimiter_(options_.rateBurst, options_.ratePerSecond),
       requestLog_(options_.requestLog.empty() ? nullptr
                                               : std::make_unique<RequestLog>(options_.requestLog)),
-      server_(makeServer(options_)) {
+      server_(std::make_unique<ServiceHttpServer>(options_.connectionLimits, options_.tlsCertificate,
+                                                  options_.tlsKey)) {
   if (!options_.nowSeconds) options_.nowSeconds = systemSeconds;
   if (options_.publicBase.empty() || options_.publicBase.back() != '/') options_.publicBase += '/';
   pagePath_ = pagePath(options_.publicBase);
@@ -184,12 +174,11 @@ ShareService::~ShareService() {
 }
 
 int ShareService::bind(const std::string& host, int port) {
-  if (port == 0) return server_->bind_to_any_port(host);
-  return server_->bind_to_port(host, port) ? port : -1;
+  return server_->bindTo(host, port);
 }
 
 void ShareService::listen() {
-  server_->listen_after_bind();
+  server_->serve();
 }
 
 void ShareService::stop() {

@@ -13,6 +13,7 @@
 #include "BlobStore.hpp"
 #include "RateLimiter.hpp"
 #include "RequestLog.hpp"
+#include "ServiceHttpServer.hpp"
 #include "ServiceSecrets.hpp"
 #include "ServiceStore.hpp"
 
@@ -66,6 +67,8 @@ class ShareService {
     bool idempotency = true;
     /// When set: one JSON line per API request is appended to this file (see README.md).
     std::filesystem::path requestLog;
+    /// What one client may hold of the service: connections, head size and time.
+    ConnectionLimits connectionLimits;
   };
 
   static constexpr std::int64_t anonymousMaxBytes = 10485760;
@@ -187,7 +190,7 @@ class ShareService {
   RateLimiter passwordLimiter_{5, 5.0 / 60};  ///< password tries per address and share
   std::unique_ptr<RequestLog> requestLog_;    ///< when `Options::requestLog` is set
   std::atomic<bool> stopping_ = false;        ///< set by `stop`: delayed answers wait no longer
-  std::unique_ptr<httplib::Server> server_;
+  std::unique_ptr<ServiceHttpServer> server_;
   std::jthread sweeper_;  ///< last: stops before what it uses is destroyed
 };
 

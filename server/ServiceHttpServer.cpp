@@ -1,0 +1,416 @@
+#include "ServiceHttpServer.hpp"
+
+#include <netdb.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+#include <stdexcept>
+
+#include "ServiceConnection.hpp"
+
+namespace lumo::service {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Progress = ServiceConnection::Progress;
+
+/// Where the request head in `bytes` ends (past its empty line), when it is all there.
+std::optional<std::size_t> headEnd(std::string_view bytes) {
+  for (std::size_t newline = bytes.find('\n'); newline != std::string_view::npos;
+       newline = bytes.find('\n', newline + 1)) {
+    const auto next = bytes.substr(newline + 1);
+    if (next.substr(0, 1) == "\n") return newline + 2;
+    if (next.substr(0, 2) == "\r\n") return newline + 3;
+  }
+  return std::nullopt;
+}
+
+/// Refuses a head that is too large before any of it is handled; the connection is closed.
+void refuseHead(ServiceConnection& connection) {
+  static constexpr std::string_view answer =
+      "HTTP/1.1 431 Request Header Fields Too Large\r\n"
+      "Content-Length: 0\r\nConnection: close\r\n\r\n";
+  std::size_t sent = 0;
+  connection.send(answer.data(), answer.size(), sent);  // best effort: the socket never waits
+}
+
+SSL_CTX* tlsContext(const std::filesystem::path& certificate, const std::filesystem::path& key) {
+  if (certificate.empty()) return nullptr;
+  SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+  if (context && SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) == 1 &&
+      SSL_CTX_use_certificate_chain_file(context, certificate.c_str()) == 1 &&
+      SSL_CTX_use_PrivateKey_file(context, key.c_str(), SSL_FILETYPE_PEM) == 1 &&
+      SSL_CTX_check_private_key(context) == 1) {
+    SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    return context;
+  }
+  ERR_clear_error();
+  SSL_CTX_free(context);
+  throw std::runtime_error("cannot use the certificate " + certificate.string() + " with the key " +
+                           key.string());
+}
+
+/// Waits until `socket` is ready for `events`, at most `limit`.
+bool awaitSocket(int socket, short events, Clock::duration limit) {
+  if (limit <= Clock::duration::zero()) return false;
+  pollfd watched{socket, events, 0};
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(limit).count();
+  int result = 0;
+  do {
+    result = ::poll(&watched, 1, static_cast<int>(std::min<std::int64_t>(ms, 1 << 30)));
+  } while (result < 0 && errno == EINTR);
+  return result > 0;
+}
+
+/// One request's view of its connection for httplib: what the event loop read of the head
+/// first, then the socket, waiting as the server's time-outs allow. A body must keep up with
+/// the server's slowest accepted rate.
+class ConnectionStream final : public httplib::Stream {
+ public:
+  ConnectionStream(ServiceConnection& connection, const ConnectionLimits& limits,
+                   Clock::duration readTimeout, Clock::duration writeTimeout)
+      : connection_(connection),
+        limits_(limits),
+        readTimeout_(readTimeout),
+        writeTimeout_(writeTimeout),
+        started_(Clock::now()) {}
+
+  bool is_readable() const override {
+    return connection_.hasBuffered() ||
+           awaitSocket(connection_.socket(), POLLIN, std::min(readTimeout_, bodyTimeLeft()));
+  }
+  bool is_writable() const override {
+    return awaitSocket(connection_.socket(), POLLOUT, writeTimeout_);
+  }
+
+  ssize_t read(char* data, std::size_t size) override {
+    while (!failed_) {
+      std::size_t received = 0;
+      const auto progress = connection_.receive(data, size, received);
+      if (progress == Progress::moved) {
+        received_ += received;
+        return static_cast<ssize_t>(received);
+      }
+      if (progress == Progress::ended) return 0;
+      failed_ = !await(progress, std::min(readTimeout_, bodyTimeLeft()));
+    }
+    return -1;
+  }
+
+  ssize_t write(const char* data, std::size_t size) override {
+    std::size_t written = 0;
+    while (!failed_ && written < size) {
+      std::size_t sent = 0;
+      const auto progress = connection_.send(data + written, size - written, sent);
+      written += sent;
+      if (progress == Progress::ended) failed_ = true;
+      if (progress == Progress::wantRead || progress == Progress::wantWrite) {
+        failed_ = !await(progress, writeTimeout_);
+      }
+    }
+    return failed_ ? -1 : static_cast<ssize_t>(written);
+  }
+
+  void get_remote_ip_and_port(std::string& ip, int& port) const override {
+    ip = connection_.remoteAddress();
+    port = connection_.remotePort();
+  }
+  void get_local_ip_and_port(std::string& ip, int& port) const override {
+    ip = connection_.localAddress();
+    port = connection_.localPort();
+  }
+  socket_t socket() const override { return connection_.socket(); }
+
+  /// Whether every read and write succeeded: the connection may carry another request.
+  bool intact() const { return !failed_; }
+
+ private:
+  bool await(Progress progress, Clock::duration limit) const {
+    return awaitSocket(connection_.socket(), progress == Progress::wantWrite ? POLLOUT : POLLIN,
+                       limit);
+  }
+  Clock::duration bodyTimeLeft() const {
+    const auto allowed = limits_.bodyGrace +
+                         std::chrono::milliseconds(received_ * 1000 / limits_.bodyBytesPerSecond);
+    return started_ + allowed - Clock::now();
+  }
+
+  ServiceConnection& connection_;
+  const ConnectionLimits& limits_;
+  Clock::duration readTimeout_;
+  Clock::duration writeTimeout_;
+  Clock::time_point started_;
+  std::size_t received_ = 0;
+  bool failed_ = false;
+};
+
+/// Set while a worker handles a request: the response asked to close the connection.
+thread_local bool* closeAfterResponse = nullptr;
+
+}  // namespace
+
+ServiceHttpServer::ServiceHttpServer(ConnectionLimits limits,
+                                     const std::filesystem::path& certificate,
+                                     const std::filesystem::path& key)
+    : limits_(limits), tls_(tlsContext(certificate, key)) {
+  epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+  wakeup_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (epoll_ < 0 || wakeup_ < 0) throw std::runtime_error("cannot create the server's event loop");
+  epoll_event event{EPOLLIN, {.fd = wakeup_}};
+  ::epoll_ctl(epoll_, EPOLL_CTL_ADD, wakeup_, &event);
+  httplib::Server::set_logger(
+      [this](const httplib::Request& request, const httplib::Response& response) {
+        if (closeAfterResponse && (response.get_header_value("Connection") == "close" ||
+                                   request.get_header_value("Connection") == "close")) {
+          *closeAfterResponse = true;
+        }
+        if (logger_) logger_(request, response);
+      });
+}
+
+ServiceHttpServer::~ServiceHttpServer() {
+  stop();
+  for (auto* queue : {&queued_, &returned_, &finished_}) queue->clear();
+  waiting_.clear();
+  if (listener_ >= 0) ::close(listener_);
+  ::close(wakeup_);
+  ::close(epoll_);
+  SSL_CTX_free(tls_);
+}
+
+ServiceHttpServer& ServiceHttpServer::set_logger(httplib::Logger logger) {
+  logger_ = std::move(logger);
+  return *this;
+}
+
+int ServiceHttpServer::bindTo(const std::string& host, int port) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return -1;
+  const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> owned(found, freeaddrinfo);
+  for (auto* address = found; address && listener_ < 0; address = address->ai_next) {
+    const int socket =
+        ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    // SO_REUSEADDR lets a restarted service bind past old connections in TIME_WAIT; unlike
+    // SO_REUSEPORT it never lets a second listener share the port.
+    const int on = 1;
+    if (socket >= 0 && ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
+        ::bind(socket, address->ai_addr, address->ai_addrlen) == 0 &&
+        ::listen(socket, SOMAXCONN) == 0) {
+      listener_ = socket;
+    } else if (socket >= 0) {
+      ::close(socket);
+    }
+  }
+  if (listener_ < 0) return -1;
+  sockaddr_storage bound{};
+  socklen_t length = sizeof bound;
+  ::getsockname(listener_, reinterpret_cast<sockaddr*>(&bound), &length);
+  epoll_event event{EPOLLIN, {.fd = listener_}};
+  ::epoll_ctl(epoll_, EPOLL_CTL_ADD, listener_, &event);
+  return ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(bound).sin6_port
+                                           : reinterpret_cast<sockaddr_in&>(bound).sin_port);
+}
+
+void ServiceHttpServer::stop() {
+  stopping_ = true;
+  wake();
+}
+
+void ServiceHttpServer::wake() {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const auto written = ::write(wakeup_, &one, sizeof one);
+}
+
+void ServiceHttpServer::serve() {
+  if (listener_ < 0) return;
+  for (std::size_t index = 0; index < limits_.workers; ++index) {
+    workers_.emplace_back([this] { work(); });
+  }
+  epoll_event events[256];
+  while (!stopping_) {
+    const int count = ::epoll_wait(epoll_, events, 256, 200);
+    for (int index = 0; index < count && !stopping_; ++index) {
+      const int socket = events[index].data.fd;
+      if (socket == listener_) {
+        acceptAll();
+      } else if (socket == wakeup_) {
+        std::uint64_t value = 0;
+        [[maybe_unused]] const auto read = ::read(wakeup_, &value, sizeof value);
+      } else if (auto found = waiting_.find(socket); found != waiting_.end()) {
+        auto connection = std::move(found->second);
+        waiting_.erase(found);
+        readHead(std::move(connection));
+      }
+    }
+    takeBackReturned();
+    closeExpired();
+  }
+  {
+    const std::lock_guard lock(mutex_);
+    workersStop_ = true;
+  }
+  ready_.notify_all();
+  for (auto& worker : workers_) worker.join();
+  workers_.clear();
+  takeBackReturned();
+  while (!waiting_.empty()) closeConnection(std::move(waiting_.extract(waiting_.begin()).mapped()));
+}
+
+void ServiceHttpServer::acceptAll() {
+  if (Clock::now() < acceptPausedUntil_) return;
+  while (true) {
+    const int socket = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (socket < 0) {
+      // Out of descriptors: let the backlog wait a moment rather than spin on it.
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        acceptPausedUntil_ = Clock::now() + std::chrono::milliseconds(100);
+      }
+      return;
+    }
+    auto connection = std::make_unique<ServiceConnection>(socket, tls_);
+    auto& fromAddress = perAddress_[connection->addressKey()];
+    if (fromAddress >= limits_.perAddress || open_ >= limits_.total) {
+      if (fromAddress == 0) perAddress_.erase(connection->addressKey());
+      continue;  // closed at once: the client may try again when it holds fewer
+    }
+    ++fromAddress;
+    ++open_;
+    connection->deadline = Clock::now() + limits_.headDeadline;
+    readHead(std::move(connection));
+  }
+}
+
+void ServiceHttpServer::readHead(ConnectionPtr connection) {
+  auto progress = connection->handshake();
+  if (progress == Progress::moved) progress = connection->fill(limits_.headBytes + 1);
+  if (connection->idle && !connection->pending().empty()) {
+    connection->idle = false;
+    connection->deadline = std::min(connection->deadline, Clock::now() + limits_.headDeadline);
+  }
+  const auto head = connection->pending();
+  if (const auto end = headEnd(head)) {
+    const auto lines =
+        static_cast<std::size_t>(std::count(head.begin(), head.begin() + *end, '\n'));
+    if (lines > limits_.headerLines + 2) {
+      refuseHead(*connection);
+      return closeConnection(std::move(connection));
+    }
+    return dispatch(std::move(connection));
+  }
+  if (head.size() > limits_.headBytes) {
+    refuseHead(*connection);
+    return closeConnection(std::move(connection));
+  }
+  if (progress == Progress::ended) return closeConnection(std::move(connection));
+  // Only a TLS handshake waits to write.
+  watch(std::move(connection), progress == Progress::wantWrite);
+}
+
+void ServiceHttpServer::watch(ConnectionPtr connection, bool writable) {
+  const int socket = connection->socket();
+  epoll_event event{EPOLLIN | (writable ? EPOLLOUT : 0u), {.fd = socket}};
+  ::epoll_ctl(epoll_, connection->watched ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, socket, &event);
+  connection->watched = true;
+  waiting_[socket] = std::move(connection);
+}
+
+void ServiceHttpServer::closeConnection(ConnectionPtr connection) {
+  const auto found = perAddress_.find(connection->addressKey());
+  if (found != perAddress_.end() && --found->second == 0) perAddress_.erase(found);
+  --open_;
+}
+
+void ServiceHttpServer::closeExpired() {
+  const auto now = Clock::now();
+  for (auto entry = waiting_.begin(); entry != waiting_.end();) {
+    if (entry->second->deadline > now) {
+      ++entry;
+      continue;
+    }
+    auto connection = std::move(entry->second);
+    entry = waiting_.erase(entry);
+    closeConnection(std::move(connection));
+  }
+}
+
+void ServiceHttpServer::takeBackReturned() {
+  std::deque<ConnectionPtr> returned;
+  std::deque<ConnectionPtr> finished;
+  {
+    const std::lock_guard lock(mutex_);
+    returned.swap(returned_);
+    finished.swap(finished_);
+  }
+  for (auto& connection : finished) closeConnection(std::move(connection));
+  for (auto& connection : returned) {
+    connection->idle = connection->pending().empty();
+    connection->deadline =
+        Clock::now() + (connection->idle ? limits_.keepAliveIdle : limits_.headDeadline);
+    readHead(std::move(connection));
+  }
+}
+
+void ServiceHttpServer::dispatch(ConnectionPtr connection) {
+  if (connection->watched) {
+    ::epoll_ctl(epoll_, EPOLL_CTL_DEL, connection->socket(), nullptr);
+    connection->watched = false;
+  }
+  {
+    const std::lock_guard lock(mutex_);
+    queued_.push_back(std::move(connection));
+  }
+  ready_.notify_one();
+}
+
+void ServiceHttpServer::work() {
+  while (true) {
+    ConnectionPtr connection;
+    {
+      std::unique_lock lock(mutex_);
+      ready_.wait(lock, [this] { return workersStop_ || !queued_.empty(); });
+      if (workersStop_) {
+        // Requests not yet started are not answered: their connections just close.
+        for (auto& left : queued_) finished_.push_back(std::move(left));
+        queued_.clear();
+        return;
+      }
+      connection = std::move(queued_.front());
+      queued_.pop_front();
+    }
+    handle(std::move(connection));
+  }
+}
+
+void ServiceHttpServer::handle(ConnectionPtr connection) {
+  using std::chrono::microseconds;
+  using std::chrono::seconds;
+  ConnectionStream stream(*connection, limits_,
+                          seconds(read_timeout_sec_) + microseconds(read_timeout_usec_),
+                          seconds(write_timeout_sec_) + microseconds(write_timeout_usec_));
+  bool closeRequested = false;
+  closeAfterResponse = &closeRequested;
+  bool connectionClosed = false;
+  const bool last = ++connection->requests >= limits_.requestsPerConnection || stopping_;
+  const bool answered = process_request(stream, last, connectionClosed, nullptr);
+  closeAfterResponse = nullptr;
+  const bool keep = answered && stream.intact() && !connectionClosed && !closeRequested && !last;
+  {
+    const std::lock_guard lock(mutex_);
+    (keep ? returned_ : finished_).push_back(std::move(connection));
+  }
+  wake();
+}
+
+}  // namespace lumo::service

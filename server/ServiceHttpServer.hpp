@@ -1,0 +1,113 @@
+#pragma once
+// The service's HTTP server: cpp-httplib parses requests, routes them and writes responses, while
+// the connections are held by one event loop of our own. A connection takes a worker thread only
+// once its whole request head has arrived, so clients that send slowly or sit idle between
+// requests cost a few bytes of memory, not a thread, and cannot starve the others.
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+using SSL_CTX = struct ssl_ctx_st;
+
+namespace lumo::service {
+
+class ServiceConnection;
+
+/// How much a client may hold of the server, and for how long.
+struct ConnectionLimits {
+  /// Open connections one address may hold (an IPv6 client by its /64); more are closed at once.
+  std::size_t perAddress = 32;
+  /// Open connections in all.
+  std::size_t total = 8192;
+  /// A request head (request line and headers) larger than this is refused with 431.
+  std::size_t headBytes = 16384;
+  /// A request head with more header lines than this is refused with 431.
+  std::size_t headerLines = 100;
+  /// The whole head must arrive within this time of its first byte (of the connection's
+  /// opening, for a new connection); else the connection is closed.
+  std::chrono::milliseconds headDeadline{10000};
+  /// A connection idle between two requests is closed after this time.
+  std::chrono::milliseconds keepAliveIdle{5000};
+  /// Requests one connection may make before the server closes it.
+  std::size_t requestsPerConnection = 100;
+  /// Threads that handle requests whose head has arrived. More than `perAddress`, so that one
+  /// address alone cannot occupy them all.
+  std::size_t workers = 64;
+  /// A body must arrive at least this fast on average (after `bodyGrace`), so that a client
+  /// trickling a byte at a time gives its worker back.
+  std::size_t bodyBytesPerSecond = 1024;
+  std::chrono::milliseconds bodyGrace{10000};
+};
+
+/// Serves the handlers registered on it (the `httplib::Server` interface) with its own
+/// connection handling. `stop` may be called from a signal handler.
+class ServiceHttpServer : public httplib::Server {
+ public:
+  /// Plain HTTP when `certificate` is empty; else HTTPS with the PEM certificate and key.
+  /// Throws std::runtime_error when they cannot be used.
+  explicit ServiceHttpServer(ConnectionLimits limits, const std::filesystem::path& certificate = {},
+                             const std::filesystem::path& key = {});
+  ~ServiceHttpServer() override;
+  ServiceHttpServer(const ServiceHttpServer&) = delete;
+  ServiceHttpServer& operator=(const ServiceHttpServer&) = delete;
+
+  /// Listens on `host:port` (port 0: any free port) and answers the port; -1 when the address
+  /// cannot be had, a port another socket listens on included.
+  int bindTo(const std::string& host, int port);
+  /// Serves until `stop`: blocks. Requests being handled are finished before it returns.
+  void serve();
+  /// Async-signal-safe.
+  void stop();
+
+  /// Logs as `httplib::Server::set_logger` does; the server needs the logger slot itself.
+  ServiceHttpServer& set_logger(httplib::Logger logger);
+
+ private:
+  using ConnectionPtr = std::unique_ptr<ServiceConnection>;
+
+  void acceptAll();
+  void readHead(ConnectionPtr connection);
+  void watch(ConnectionPtr connection, bool writable);
+  void closeConnection(ConnectionPtr connection);
+  void closeExpired();
+  void takeBackReturned();
+  void dispatch(ConnectionPtr connection);
+  void work();
+  void handle(ConnectionPtr connection);
+  void wake();
+
+  ConnectionLimits limits_;
+  SSL_CTX* tls_ = nullptr;
+  httplib::Logger logger_;
+  int listener_ = -1;
+  int epoll_ = -1;
+  int wakeup_ = -1;  ///< an eventfd: `stop` and returning workers wake the loop with it
+  std::atomic<bool> stopping_ = false;
+
+  /// Connections waiting for their request head, by socket.
+  std::map<int, ConnectionPtr> waiting_;
+  /// Open connections per address key (waiting, queued or being handled).
+  std::map<std::string, std::size_t> perAddress_;
+  std::size_t open_ = 0;
+  std::chrono::steady_clock::time_point acceptPausedUntil_;
+
+  std::mutex mutex_;  ///< guards what workers share with the loop (below)
+  std::condition_variable ready_;
+  std::deque<ConnectionPtr> queued_;    ///< heads that arrived, for the workers
+  std::deque<ConnectionPtr> returned_;  ///< kept alive by the workers, for the loop
+  std::deque<ConnectionPtr> finished_;  ///< closed by the workers: the loop forgets them
+  bool workersStop_ = false;
+  std::vector<std::thread> workers_;
+};
+
+}  // namespace lumo::service

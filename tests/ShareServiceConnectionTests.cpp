@@ -1,0 +1,185 @@
+// How the service holds up against clients that connect and then send slowly, sit idle or send
+// heads larger than any real client does: whatever one address does, others are answered.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ServiceFixture.hpp"
+#include "TemporaryDirectory.hpp"
+
+namespace lumo {
+namespace {
+
+using namespace std::chrono_literals;
+using service::ShareService;
+using testing::RunningService;
+using testing::serviceOptions;
+using testing::systemNow;
+
+/// A bare client connection, so that a test sends exactly what a misbehaving client sends.
+class RawClient {
+ public:
+  /// Connects to the service on loopback from `from` (any 127.0.0.0/8 address is this host).
+  RawClient(int port, const char* from = "127.0.0.1") : socket_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in local{AF_INET, 0, {}, {}};
+    sockaddr_in remote{AF_INET, htons(static_cast<std::uint16_t>(port)), {}, {}};
+    inet_pton(AF_INET, from, &local.sin_addr);
+    inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
+    connected_ = socket_ >= 0 &&
+                 ::bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
+                 ::connect(socket_, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0;
+  }
+  ~RawClient() { ::close(socket_); }
+  RawClient(const RawClient&) = delete;
+  RawClient& operator=(const RawClient&) = delete;
+
+  bool connected() const { return connected_; }
+  /// False once the service stopped taking the bytes (it closed the connection).
+  bool send(std::string_view bytes) {
+    return ::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(bytes.size());
+  }
+  /// What the service sends until it closes the connection, or until it has been quiet for
+  /// `patience`.
+  std::string receive(std::chrono::milliseconds patience) {
+    std::string received;
+    char chunk[65536];
+    pollfd watched{socket_, POLLIN, 0};
+    while (::poll(&watched, 1, static_cast<int>(patience.count())) > 0) {
+      const auto count = ::recv(socket_, chunk, sizeof chunk, 0);
+      if (count <= 0) {
+        closed_ = true;
+        break;
+      }
+      received.append(chunk, static_cast<std::size_t>(count));
+    }
+    return received;
+  }
+  /// Whether the service has closed the connection (waiting at most `patience` for it).
+  bool closed(std::chrono::milliseconds patience = 0ms) {
+    receive(patience);
+    return closed_;
+  }
+
+ private:
+  int socket_;
+  bool connected_ = false;
+  bool closed_ = false;
+};
+
+std::string statusLine(const std::string& reply) {
+  return reply.substr(0, reply.find("\r\n"));
+}
+
+/// One health request on a connection of its own from `from`: the answer's status line.
+std::string healthFrom(int port, const char* from) {
+  RawClient client(port, from);
+  client.send("GET /api/v1/health HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+  return statusLine(client.receive(10s));
+}
+
+/// Descriptors for a thousand clients and the service they talk to.
+void allowManyDescriptors() {
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+TEST(ShareServiceConnections, AThousandSlowOrIdleClientsOfOneAddressLeaveTheServiceToOthers) {
+  allowManyDescriptors();
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  const auto clients = std::min<std::size_t>(1000, limit.rlim_cur - 100);
+  const struct {
+    const char* name;
+    const char* sent;  ///< what each slow client sends, and then nothing more
+  } cases[] = {
+      {"a head that never ends", "GET /api/v1/health HTTP/1.1\r\nHost: 127.0.0.1\r\n"},
+      {"a body that never comes",
+       "POST /api/v1/anon/links HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+       "Content-Length: 100\r\n\r\n{"},
+      {"a kept-alive connection left idle",
+       "GET /api/v1/health HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"},
+  };
+  for (const auto& slow : cases) {
+    SCOPED_TRACE(slow.name);
+    testing::TemporaryDirectory data;
+    RunningService running(serviceOptions(data.path(), systemNow));
+    std::vector<std::unique_ptr<RawClient>> crowd;
+    for (std::size_t index = 0; index < clients; ++index) {
+      crowd.push_back(std::make_unique<RawClient>(running.port));
+      crowd.back()->send(slow.sent);
+    }
+    EXPECT_EQ(healthFrom(running.port, "127.0.0.2"), "HTTP/1.1 200 OK");
+    const auto perAddress = service::ConnectionLimits{}.perAddress;
+    std::size_t open = clients;
+    for (int round = 0; round < 50 && open > perAddress; ++round) {
+      open = static_cast<std::size_t>(std::count_if(
+          crowd.begin(), crowd.end(), [](auto& client) { return !client->closed(); }));
+      std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_LE(open, perAddress) << "connections the one address still holds";
+  }
+}
+
+TEST(ShareServiceConnections, HeadsTooLargeTooManyOrTooSlowAreRefusedAndGoodOnesKeptAlive) {
+  testing::TemporaryDirectory data;
+  auto options = serviceOptions(data.path(), systemNow);
+  options.connectionLimits.headDeadline = 1s;
+  RunningService running(options);
+  const std::string request = "GET /api/v1/health HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+  std::string manyHeaders = request;
+  for (int index = 0; index < 300; ++index) manyHeaders += "X-" + std::to_string(index) + ": 1\r\n";
+  const struct {
+    const char* name;
+    std::string sent;
+    std::string answered;  ///< status lines in order, one per line
+  } cases[] = {
+      {"a 64 KiB header line", request + "X-Long: " + std::string(65536, 'a') + "\r\n\r\n",
+       "HTTP/1.1 431 Request Header Fields Too Large\n"},
+      {"300 header lines", manyHeaders + "\r\n", "HTTP/1.1 431 Request Header Fields Too Large\n"},
+      {"two requests in one write", request + "\r\n" + request + "Connection: close\r\n\r\n",
+       "HTTP/1.1 200 OK\nHTTP/1.1 200 OK\n"},
+  };
+  for (const auto& head : cases) {
+    SCOPED_TRACE(head.name);
+    RawClient client(running.port);
+    client.send(head.sent);
+    const auto reply = client.receive(10s);
+    std::string answered;
+    for (auto at = reply.find("HTTP/1.1 "); at != std::string::npos;
+         at = reply.find("HTTP/1.1 ", at + 1)) {
+      answered += reply.substr(at, reply.find("\r\n", at) - at) + "\n";
+    }
+    EXPECT_EQ(answered, head.answered);
+    EXPECT_TRUE(client.closed());
+  }
+
+  RawClient trickling(running.port);
+  trickling.send(request);
+  int linesSent = 0;
+  while (linesSent < 100 && trickling.send("X-Slow: 1\r\n") && !trickling.closed(200ms)) {
+    ++linesSent;
+  }
+  EXPECT_LT(linesSent, 100) << "a head sent a line at a time is cut off at its deadline";
+
+  testing::TemporaryDirectory otherData;
+  ShareService second(serviceOptions(otherData.path(), systemNow));
+  EXPECT_EQ(second.bind("127.0.0.1", running.port), -1) << "the port is taken";
+  EXPECT_EQ(healthFrom(running.port, "127.0.0.1"), "HTTP/1.1 200 OK");
+}
+
+}  // namespace
+}  // namespace lumo
