@@ -157,6 +157,29 @@ ServiceConnection::Progress ServiceConnection::send(const char* data, std::size_
   return Progress::ended;
 }
 
+void ServiceConnection::stopSending() {
+  if (ssl_ && handshaken_) SSL_shutdown(ssl_);
+  handshaken_ = false;  // the session has ended: the destructor sends no second notice
+  ::shutdown(socket_, SHUT_WR);
+}
+
+ServiceConnection::Progress ServiceConnection::discard(std::size_t& dropped, std::size_t limit) {
+  // The raw socket: what a client sends after the end is not worth decrypting.
+  char scratch[16384];
+  while (dropped < limit) {
+    const auto count = ::recv(socket_, scratch, sizeof scratch, 0);
+    if (count > 0) {
+      dropped += static_cast<std::size_t>(count);
+      continue;
+    }
+    if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+      return Progress::wantRead;
+    }
+    return Progress::ended;
+  }
+  return Progress::moved;
+}
+
 bool ServiceConnection::hasBuffered() const {
   return !pending().empty() || (ssl_ && SSL_pending(ssl_) > 0);
 }

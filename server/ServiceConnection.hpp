@@ -44,6 +44,12 @@ class ServiceConnection {
   Progress send(const char* data, std::size_t size, std::size_t& sent);
   /// Whether bytes are read already that `receive` answers without waiting.
   bool hasBuffered() const;
+  /// Sends no more (the TLS session's close notice, then the socket's end of sending), so that
+  /// the client reads the last response whole while the server still takes what it sends.
+  void stopSending();
+  /// Reads and drops what the client sends until `dropped` (the bytes dropped so far) reaches
+  /// `limit`; `moved` when it has.
+  Progress discard(std::size_t& dropped, std::size_t limit);
 
   /// Bytes read and not yet used by a request: the start of the next request head.
   std::string_view pending() const { return std::string_view(pending_).substr(used_); }
@@ -55,6 +61,11 @@ class ServiceConnection {
   std::size_t requests = 0;
   /// Registered with the server's event loop.
   bool watched = false;
+  /// Length of the request head being handled.
+  std::size_t headBytes = 0;
+  /// Closing: nothing more is sent, and what arrives is dropped until the client ends.
+  bool lingering = false;
+  std::size_t lingered = 0;  ///< bytes dropped while lingering
 
  private:
   Progress readRaw(char* data, std::size_t size, std::size_t& received);

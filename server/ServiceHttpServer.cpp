@@ -96,7 +96,7 @@ class ConnectionStream final : public httplib::Stream {
       std::size_t received = 0;
       const auto progress = connection_.receive(data, size, received);
       if (progress == Progress::moved) {
-        received_ += received;
+        consumed_ += received;
         return static_cast<ssize_t>(received);
       }
       if (progress == Progress::ended) return 0;
@@ -131,6 +131,8 @@ class ConnectionStream final : public httplib::Stream {
 
   /// Whether every read and write succeeded: the connection may carry another request.
   bool intact() const { return !failed_; }
+  /// Bytes of the connection the request has read, its head included.
+  std::size_t consumed() const { return consumed_; }
 
  private:
   bool await(Progress progress, Clock::duration limit) const {
@@ -139,7 +141,7 @@ class ConnectionStream final : public httplib::Stream {
   }
   Clock::duration bodyTimeLeft() const {
     const auto allowed = limits_.bodyGrace +
-                         std::chrono::milliseconds(received_ * 1000 / limits_.bodyBytesPerSecond);
+                         std::chrono::milliseconds(consumed_ * 1000 / limits_.bodyBytesPerSecond);
     return started_ + allowed - Clock::now();
   }
 
@@ -148,12 +150,17 @@ class ConnectionStream final : public httplib::Stream {
   Clock::duration readTimeout_;
   Clock::duration writeTimeout_;
   Clock::time_point started_;
-  std::size_t received_ = 0;
+  std::size_t consumed_ = 0;
   bool failed_ = false;
 };
 
-/// Set while a worker handles a request: the response asked to close the connection.
-thread_local bool* closeAfterResponse = nullptr;
+/// What a worker learns of the request it handles when httplib logs its response.
+struct Exchange {
+  bool closeAsked = false;       ///< by the request or the response
+  std::uint64_t bodyLength = 0;  ///< the request's Content-Length
+  bool chunked = false;          ///< the request's body has no length
+};
+thread_local Exchange* currentExchange = nullptr;
 
 }  // namespace
 
@@ -164,13 +171,19 @@ ServiceHttpServer::ServiceHttpServer(ConnectionLimits limits,
   epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
   wakeup_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (epoll_ < 0 || wakeup_ < 0) throw std::runtime_error("cannot create the server's event loop");
+  // What the "Keep-Alive" header of each response tells the client.
+  keep_alive_max_count_ = limits_.requestsPerConnection;
+  keep_alive_timeout_sec_ =
+      std::chrono::duration_cast<std::chrono::seconds>(limits_.keepAliveIdle).count();
   epoll_event event{EPOLLIN, {.fd = wakeup_}};
   ::epoll_ctl(epoll_, EPOLL_CTL_ADD, wakeup_, &event);
   httplib::Server::set_logger(
       [this](const httplib::Request& request, const httplib::Response& response) {
-        if (closeAfterResponse && (response.get_header_value("Connection") == "close" ||
-                                   request.get_header_value("Connection") == "close")) {
-          *closeAfterResponse = true;
+        if (auto* exchange = currentExchange) {
+          exchange->closeAsked = response.get_header_value("Connection") == "close" ||
+                                 request.get_header_value("Connection") == "close";
+          exchange->bodyLength = request.get_header_value<std::uint64_t>("Content-Length");
+          exchange->chunked = request.has_header("Transfer-Encoding");
         }
         if (logger_) logger_(request, response);
       });
@@ -180,6 +193,7 @@ ServiceHttpServer::~ServiceHttpServer() {
   stop();
   for (auto* queue : {&queued_, &returned_, &finished_}) queue->clear();
   waiting_.clear();
+  svr_sock_ = INVALID_SOCKET;
   if (listener_ >= 0) ::close(listener_);
   ::close(wakeup_);
   ::close(epoll_);
@@ -214,6 +228,9 @@ int ServiceHttpServer::bindTo(const std::string& host, int port) {
     }
   }
   if (listener_ < 0) return -1;
+  // httplib streams a response body only while its server socket is set: it stops streaming
+  // when a server stops.
+  svr_sock_ = listener_;
   sockaddr_storage bound{};
   socklen_t length = sizeof bound;
   ::getsockname(listener_, reinterpret_cast<sockaddr*>(&bound), &length);
@@ -257,6 +274,7 @@ void ServiceHttpServer::serve() {
     takeBackReturned();
     closeExpired();
   }
+  svr_sock_ = INVALID_SOCKET;  // bodies being streamed end here
   {
     const std::lock_guard lock(mutex_);
     workersStop_ = true;
@@ -293,11 +311,12 @@ void ServiceHttpServer::acceptAll() {
 }
 
 void ServiceHttpServer::readHead(ConnectionPtr connection) {
+  if (connection->lingering) return drain(std::move(connection));
   auto progress = connection->handshake();
   if (progress == Progress::moved) progress = connection->fill(limits_.headBytes + 1);
   if (connection->idle && !connection->pending().empty()) {
     connection->idle = false;
-    connection->deadline = std::min(connection->deadline, Clock::now() + limits_.headDeadline);
+    connection->deadline = Clock::now() + limits_.headDeadline;
   }
   const auto head = connection->pending();
   if (const auto end = headEnd(head)) {
@@ -305,13 +324,14 @@ void ServiceHttpServer::readHead(ConnectionPtr connection) {
         static_cast<std::size_t>(std::count(head.begin(), head.begin() + *end, '\n'));
     if (lines > limits_.headerLines + 2) {
       refuseHead(*connection);
-      return closeConnection(std::move(connection));
+      return linger(std::move(connection));
     }
+    connection->headBytes = *end;
     return dispatch(std::move(connection));
   }
   if (head.size() > limits_.headBytes) {
     refuseHead(*connection);
-    return closeConnection(std::move(connection));
+    return linger(std::move(connection));
   }
   if (progress == Progress::ended) return closeConnection(std::move(connection));
   // Only a TLS handshake waits to write.
@@ -332,8 +352,25 @@ void ServiceHttpServer::closeConnection(ConnectionPtr connection) {
   --open_;
 }
 
+void ServiceHttpServer::linger(ConnectionPtr connection) {
+  connection->stopSending();
+  connection->lingering = true;
+  connection->deadline = Clock::now() + limits_.lingerTime;
+  drain(std::move(connection));
+}
+
+void ServiceHttpServer::drain(ConnectionPtr connection) {
+  const auto progress = connection->discard(connection->lingered, limits_.lingerBytes);
+  if (progress != Progress::wantRead) return closeConnection(std::move(connection));
+  watch(std::move(connection), false);
+}
+
 void ServiceHttpServer::closeExpired() {
+  // A look at every waiting connection ten times a second is precise enough for deadlines of
+  // seconds, and keeps a busy loop from scanning them at every event.
   const auto now = Clock::now();
+  if (now < nextExpiryCheck_) return;
+  nextExpiryCheck_ = now + std::chrono::milliseconds(100);
   for (auto entry = waiting_.begin(); entry != waiting_.end();) {
     if (entry->second->deadline > now) {
       ++entry;
@@ -353,7 +390,7 @@ void ServiceHttpServer::takeBackReturned() {
     returned.swap(returned_);
     finished.swap(finished_);
   }
-  for (auto& connection : finished) closeConnection(std::move(connection));
+  for (auto& connection : finished) linger(std::move(connection));
   for (auto& connection : returned) {
     connection->idle = connection->pending().empty();
     connection->deadline =
@@ -374,22 +411,39 @@ void ServiceHttpServer::dispatch(ConnectionPtr connection) {
   ready_.notify_one();
 }
 
+ServiceHttpServer::ConnectionPtr ServiceHttpServer::nextTurn() {
+  const auto turn = std::find_if(queued_.begin(), queued_.end(), [this](const auto& connection) {
+    const auto busy = handling_.find(connection->addressKey());
+    return busy == handling_.end() || busy->second < limits_.workersPerAddress;
+  });
+  if (turn == queued_.end()) return nullptr;
+  auto connection = std::move(*turn);
+  queued_.erase(turn);
+  ++handling_[connection->addressKey()];
+  return connection;
+}
+
 void ServiceHttpServer::work() {
   while (true) {
     ConnectionPtr connection;
     {
       std::unique_lock lock(mutex_);
-      ready_.wait(lock, [this] { return workersStop_ || !queued_.empty(); });
+      ready_.wait(lock, [&] { return workersStop_ || (connection = nextTurn()) != nullptr; });
       if (workersStop_) {
         // Requests not yet started are not answered: their connections just close.
+        if (connection) queued_.push_back(std::move(connection));
         for (auto& left : queued_) finished_.push_back(std::move(left));
         queued_.clear();
         return;
       }
-      connection = std::move(queued_.front());
-      queued_.pop_front();
     }
+    const auto address = connection->addressKey();
     handle(std::move(connection));
+    {
+      const std::lock_guard lock(mutex_);
+      if (--handling_[address] == 0) handling_.erase(address);
+    }
+    ready_.notify_all();  // a request of this address may have waited for its turn
   }
 }
 
@@ -399,13 +453,18 @@ void ServiceHttpServer::handle(ConnectionPtr connection) {
   ConnectionStream stream(*connection, limits_,
                           seconds(read_timeout_sec_) + microseconds(read_timeout_usec_),
                           seconds(write_timeout_sec_) + microseconds(write_timeout_usec_));
-  bool closeRequested = false;
-  closeAfterResponse = &closeRequested;
+  Exchange exchange;
+  currentExchange = &exchange;
   bool connectionClosed = false;
   const bool last = ++connection->requests >= limits_.requestsPerConnection || stopping_;
   const bool answered = process_request(stream, last, connectionClosed, nullptr);
-  closeAfterResponse = nullptr;
-  const bool keep = answered && stream.intact() && !connectionClosed && !closeRequested && !last;
+  currentExchange = nullptr;
+  // A body the handler left unread (a refusal) would be taken for the next request: such a
+  // connection ends here.
+  const bool bodyRead = !exchange.chunked && stream.consumed() >= connection->headBytes &&
+                        stream.consumed() - connection->headBytes >= exchange.bodyLength;
+  const bool keep =
+      answered && stream.intact() && bodyRead && !connectionClosed && !exchange.closeAsked && !last;
   {
     const std::lock_guard lock(mutex_);
     (keep ? returned_ : finished_).push_back(std::move(connection));

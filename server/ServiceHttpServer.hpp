@@ -26,7 +26,7 @@ class ServiceConnection;
 /// How much a client may hold of the server, and for how long.
 struct ConnectionLimits {
   /// Open connections one address may hold (an IPv6 client by its /64); more are closed at once.
-  std::size_t perAddress = 32;
+  std::size_t perAddress = 256;
   /// Open connections in all.
   std::size_t total = 8192;
   /// A request head (request line and headers) larger than this is refused with 431.
@@ -40,13 +40,19 @@ struct ConnectionLimits {
   std::chrono::milliseconds keepAliveIdle{5000};
   /// Requests one connection may make before the server closes it.
   std::size_t requestsPerConnection = 100;
-  /// Threads that handle requests whose head has arrived. More than `perAddress`, so that one
-  /// address alone cannot occupy them all.
+  /// Threads that handle requests whose head has arrived.
   std::size_t workers = 64;
+  /// Requests of one address handled at once; its others wait for their turn, so that one
+  /// address (with slow bodies, say) never holds every worker.
+  std::size_t workersPerAddress = 16;
   /// A body must arrive at least this fast on average (after `bodyGrace`), so that a client
   /// trickling a byte at a time gives its worker back.
   std::size_t bodyBytesPerSecond = 1024;
   std::chrono::milliseconds bodyGrace{10000};
+  /// A closing connection takes (and drops) at most this much more of what the client sends, for
+  /// at most this long, so that the client reads its answer instead of a reset connection.
+  std::size_t lingerBytes = 1048576;
+  std::chrono::milliseconds lingerTime{2000};
 };
 
 /// Serves the handlers registered on it (the `httplib::Server` interface) with its own
@@ -79,10 +85,14 @@ class ServiceHttpServer : public httplib::Server {
   void readHead(ConnectionPtr connection);
   void watch(ConnectionPtr connection, bool writable);
   void closeConnection(ConnectionPtr connection);
+  void linger(ConnectionPtr connection);
+  void drain(ConnectionPtr connection);
   void closeExpired();
   void takeBackReturned();
   void dispatch(ConnectionPtr connection);
   void work();
+  /// The first queued connection whose address may have another worker; null when none.
+  ConnectionPtr nextTurn();
   void handle(ConnectionPtr connection);
   void wake();
 
@@ -100,12 +110,14 @@ class ServiceHttpServer : public httplib::Server {
   std::map<std::string, std::size_t> perAddress_;
   std::size_t open_ = 0;
   std::chrono::steady_clock::time_point acceptPausedUntil_;
+  std::chrono::steady_clock::time_point nextExpiryCheck_;
 
   std::mutex mutex_;  ///< guards what workers share with the loop (below)
   std::condition_variable ready_;
-  std::deque<ConnectionPtr> queued_;    ///< heads that arrived, for the workers
-  std::deque<ConnectionPtr> returned_;  ///< kept alive by the workers, for the loop
-  std::deque<ConnectionPtr> finished_;  ///< closed by the workers: the loop forgets them
+  std::deque<ConnectionPtr> queued_;             ///< heads that arrived, for the workers
+  std::map<std::string, std::size_t> handling_;  ///< requests being handled, per address key
+  std::deque<ConnectionPtr> returned_;           ///< kept alive by the workers, for the loop
+  std::deque<ConnectionPtr> finished_;           ///< closed by the workers: the loop forgets them
   bool workersStop_ = false;
   std::vector<std::thread> workers_;
 };
