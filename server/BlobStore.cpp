@@ -16,12 +16,15 @@ constexpr std::string_view temporaryPrefix = ".upload-";
 
 }  // namespace
 
-BlobStore::BlobStore(fs::path dataDirectory) : folder_(std::move(dataDirectory) / "blobs") {
+BlobStore::BlobStore(fs::path dataDirectory)
+    : folder_(std::move(dataDirectory) / "blobs"), write_(::write) {
   AtomicFile::createDirectories(folder_);
 }
 
 BlobStore::Writer::Writer(const BlobStore& store, std::string id)
-    : temporary_(store.folder_ / (std::string(temporaryPrefix) + id)), final_(store.path(id)) {
+    : temporary_(store.folder_ / (std::string(temporaryPrefix) + id)),
+      final_(store.path(id)),
+      write_(store.write_) {
   fd_ = FileDescriptor(
       ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
   if (!fd_.valid()) {
@@ -37,9 +40,12 @@ BlobStore::Writer::~Writer() {
 
 bool BlobStore::Writer::append(std::string_view bytes) {
   while (!bytes.empty()) {
-    const auto written = ::write(fd_.get(), bytes.data(), bytes.size());
+    const auto written = write_(fd_.get(), bytes.data(), bytes.size());
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
+    if (written <= 0) {
+      error_ = written < 0 ? errno : ENOSPC;  // a write that makes no progress: no room
+      return false;
+    }
     bytes.remove_prefix(static_cast<std::size_t>(written));
     size_ += static_cast<std::uint64_t>(written);
   }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -14,7 +17,13 @@ namespace lumo::service {
 /// crash or a refused upload never leaves a partial blob.
 class BlobStore {
  public:
+  /// How a blob's bytes reach its file: write(2) by default.
+  using WriteFunction = std::function<ssize_t(int fd, const void* bytes, std::size_t length)>;
+
   explicit BlobStore(std::filesystem::path dataDirectory);
+
+  /// Replaces write(2) for the writers made from now on (tests make a disk that is full).
+  void setWriteFunction(WriteFunction write) { write_ = std::move(write); }
 
   /// One blob being written; removed unless committed.
   class Writer {
@@ -24,8 +33,10 @@ class BlobStore {
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
 
-    /// Appends bytes; false when the disk refused them.
+    /// Appends bytes; false when the disk refused them (`error` tells why).
     bool append(std::string_view bytes);
+    /// The errno of the write that failed; 0 while none has.
+    int error() const { return error_; }
     std::uint64_t size() const { return size_; }
     /// Flushes and moves the blob into place. Throws std::filesystem::filesystem_error.
     void commit();
@@ -34,7 +45,9 @@ class BlobStore {
     std::filesystem::path temporary_;
     std::filesystem::path final_;
     FileDescriptor fd_;
+    WriteFunction write_;
     std::uint64_t size_ = 0;
+    int error_ = 0;
     bool committed_ = false;
   };
 
@@ -47,6 +60,7 @@ class BlobStore {
 
  private:
   std::filesystem::path folder_;
+  WriteFunction write_;
 };
 
 }  // namespace lumo::service

@@ -122,7 +122,7 @@ void ShareService::unlock(const httplib::Request& request, httplib::Response& re
   const std::string slug = request.matches[1];
   const auto share = store_.share(slug);
   if (!share || !share->passwordHash) return sharePage(request, response);
-  if (const auto wait = passwordLimiter_.admit(request.remote_addr + " " + slug)) {
+  if (const auto wait = passwordLimiter_.admit(clientOfAddress(request.remote_addr) + " " + slug)) {
     response.set_header("Retry-After", std::to_string(*wait));
     return sendPage(response, 429,
                     Pages::password(pagePath_ + slug,

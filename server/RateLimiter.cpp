@@ -1,29 +1,47 @@
 #include "RateLimiter.hpp"
 
+#include <arpa/inet.h>
+#include <sodium.h>
+
 #include <algorithm>
 #include <cmath>
 
 namespace lumo::service {
-namespace {
 
-/// Beyond this many callers, full buckets are forgotten: a full bucket is what a new caller gets.
-constexpr std::size_t maxRemembered = 50000;
-
-}  // namespace
-
-RateLimiter::RateLimiter(double burst, double perSecond, Clock clock)
-    : burst_(burst), perSecond_(perSecond), clock_(std::move(clock)) {}
+RateLimiter::RateLimiter(double burst, double perSecond, Clock clock, std::size_t capacity)
+    : burst_(burst), perSecond_(perSecond), clock_(std::move(clock)), capacity_(capacity) {
+  if (sodium_init() < 0) throw std::runtime_error("libsodium cannot start");
+  randombytes_buf(hashKey_.data(), hashKey_.size());
+}
 
 double RateLimiter::steadySeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-std::optional<std::int64_t> RateLimiter::admit(const std::string& key) {
+RateLimiter::Digest RateLimiter::digest(std::string_view key) const {
+  Digest digest;
+  crypto_generichash(digest.data(), digest.size(),
+                     reinterpret_cast<const unsigned char*>(key.data()), key.size(),
+                     hashKey_.data(), hashKey_.size());
+  return digest;
+}
+
+std::optional<std::int64_t> RateLimiter::admit(std::string_view key) {
   if (burst_ <= 0) return std::nullopt;
+  const auto hashed = digest(key);
   const auto now = clock_();
   const std::lock_guard lock(mutex_);
-  if (buckets_.size() >= maxRemembered) forgetIdle(now);
-  auto& bucket = buckets_.try_emplace(key, Bucket{burst_, now}).first->second;
+  if (const auto found = buckets_.find(hashed); found != buckets_.end()) {
+    recency_.splice(recency_.begin(), recency_, found->second);
+  } else {
+    if (buckets_.size() >= std::max<std::size_t>(capacity_, 1)) {
+      buckets_.erase(recency_.back().key);
+      recency_.pop_back();
+    }
+    recency_.push_front(Bucket{hashed, burst_, now});
+    buckets_.emplace(hashed, recency_.begin());
+  }
+  auto& bucket = recency_.front();
   bucket.tokens = std::min(burst_, bucket.tokens + (now - bucket.at) * perSecond_);
   bucket.at = now;
   if (bucket.tokens >= 1) {
@@ -34,12 +52,19 @@ std::optional<std::int64_t> RateLimiter::admit(const std::string& key) {
   return static_cast<std::int64_t>(std::ceil((1 - bucket.tokens) / perSecond_));
 }
 
-void RateLimiter::forgetIdle(double now) {
-  std::erase_if(buckets_, [&](const auto& entry) {
-    return entry.second.tokens + (now - entry.second.at) * perSecond_ >= burst_;
-  });
-  // Callers that all stay busy: forgetting them errs towards admitting, never towards refusing.
-  if (buckets_.size() >= maxRemembered) buckets_.clear();
+std::string clientOfAddress(std::string_view address) {
+  const std::string text(address);
+  unsigned char bytes[16];
+  if (::inet_pton(AF_INET6, text.c_str(), bytes) == 1) {
+    constexpr unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    char shown[INET6_ADDRSTRLEN];
+    if (std::equal(std::begin(mapped), std::end(mapped), bytes)) {
+      return ::inet_ntop(AF_INET, bytes + 12, shown, sizeof shown);
+    }
+    std::fill(bytes + 8, bytes + 16, 0);
+    return std::string(::inet_ntop(AF_INET6, bytes, shown, sizeof shown)) + "/64";
+  }
+  return text;
 }
 
 }  // namespace lumo::service

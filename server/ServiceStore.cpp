@@ -1,6 +1,9 @@
 #include "ServiceStore.hpp"
 
+#include <fcntl.h>
 #include <sodium.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <map>
@@ -73,12 +76,37 @@ StoredShare readShare(const Statement& row) {
       row.integer(20),      row.integer(21),      row.integer(22)};
 }
 
+/// Makes the database the owner's alone, whatever the umask and the folder's mode: created
+/// 0600 before SQLite opens it (SQLite gives its journal, WAL and shared-memory files the
+/// database's mode), and an older one's files narrowed to it.
+void keepPrivate(const fs::path& database) {
+  const int fd = ::open(database.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd >= 0) ::close(fd);
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    ::chmod((database.string() + suffix).c_str(), 0600);
+  }
+}
+
+std::int64_t countActive(sqlite3* db, const std::optional<std::string>& owner,
+                         const std::optional<std::string>& anonymousClient,
+                         const std::optional<std::string>& kind, std::int64_t now) {
+  Statement query(db,
+                  "SELECT COUNT(*) FROM shares WHERE expires_at > ? "
+                  "AND (owner IS ? OR (? IS NULL AND owner IS NULL)) "
+                  "AND (? IS NULL OR anonymous_client = ?) AND (? IS NULL OR kind = ?)");
+  query.bind(1, now).bind(2, owner).bind(3, owner).bind(4, anonymousClient);
+  query.bind(5, anonymousClient).bind(6, kind).bind(7, kind);
+  query.step();
+  return query.integer(0);
+}
+
 }  // namespace
 
 std::atomic<std::uint64_t> ServiceStore::nextInstance_{1};
 
 ServiceStore::ServiceStore(fs::path dataDirectory)
     : path_(std::move(dataDirectory) / "service.db"), instance_(nextInstance_++) {
+  keepPrivate(path_);
   auto* db = connection();
   Statement version(db, "PRAGMA user_version");
   version.step();
@@ -135,8 +163,24 @@ std::optional<Account> ServiceStore::account(const std::string& idOrName) const 
 }
 
 bool ServiceStore::insertShare(const StoredShare& share, const std::optional<KeyScope>& key) {
+  return insert(share, std::nullopt, key) == Insertion::inserted;
+}
+
+ServiceStore::Insertion ServiceStore::insertShareWithin(const StoredShare& share,
+                                                        const Quota& quota,
+                                                        const std::optional<KeyScope>& key) {
+  return insert(share, quota, key);
+}
+
+ServiceStore::Insertion ServiceStore::insert(const StoredShare& share,
+                                             const std::optional<Quota>& quota,
+                                             const std::optional<KeyScope>& key) {
   auto* db = connection();
-  Transaction insertion(db);
+  Transaction insertion(db);  // BEGIN IMMEDIATE: no other writer between the count and the insert
+  if (quota && countActive(db, quota->owner, quota->anonymousClient, quota->kind, quota->now) >=
+                   quota->limit) {
+    return Insertion::overQuota;
+  }
   const auto sql = std::string("INSERT INTO shares (") + shareColumns +
                    ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
   Statement insert(db, sql.c_str());
@@ -150,7 +194,7 @@ bool ServiceStore::insertShare(const StoredShare& share, const std::optional<Key
   insert.bind(18, share.watermark).bind(19, share.title).bind(20, share.ctime);
   insert.bind(21, share.expDays).bind(22, share.expiresAt).bind(23, share.viewCount);
   insert.step();
-  if (insert.constraintFailed) return false;
+  if (insert.constraintFailed) return Insertion::slugTaken;
   Statement reuse(db, "DELETE FROM gone WHERE slug = ?");
   reuse.bind(1, share.slug).step();
   if (key) {  // in the same transaction: a crash leaves both or neither
@@ -158,7 +202,7 @@ bool ServiceStore::insertShare(const StoredShare& share, const std::optional<Key
     done.bind(1, share.slug).bind(2, key->scope).bind(3, key->key).step();
   }
   insertion.commit();
-  return true;
+  return Insertion::inserted;
 }
 
 std::optional<StoredShare> ServiceStore::share(const std::string& slug) const {
@@ -173,14 +217,7 @@ std::int64_t ServiceStore::activeShares(const std::optional<std::string>& owner,
                                         const std::optional<std::string>& anonymousClient,
                                         const std::optional<std::string>& kind,
                                         std::int64_t now) const {
-  Statement query(connection(),
-                  "SELECT COUNT(*) FROM shares WHERE expires_at > ? "
-                  "AND (owner IS ? OR (? IS NULL AND owner IS NULL)) "
-                  "AND (? IS NULL OR anonymous_client = ?) AND (? IS NULL OR kind = ?)");
-  query.bind(1, now).bind(2, owner).bind(3, owner).bind(4, anonymousClient);
-  query.bind(5, anonymousClient).bind(6, kind).bind(7, kind);
-  query.step();
-  return query.integer(0);
+  return countActive(connection(), owner, anonymousClient, kind, now);
 }
 
 std::vector<std::string> ServiceStore::purgeExpired(std::int64_t now) {
@@ -191,8 +228,12 @@ std::vector<std::string> ServiceStore::purgeExpired(std::int64_t now) {
   expired.bind(1, now);
   while (expired.step()) blobs.push_back(expired.text(0));
   // Pairing codes stay a day past their expiry, so a late claim hears "expired", not "unknown".
+  // A swept share's page says it expired for 30 days, as a burned one's says it burned.
   for (const auto* sql :
-       {"DELETE FROM shares WHERE expires_at <= ?1", "DELETE FROM notices WHERE expires_at <= ?1",
+       {"DELETE FROM gone WHERE at <= ?1 - 30 * 86400",
+        "INSERT OR REPLACE INTO gone (slug, reason, at) "
+        "SELECT slug, 'expired', ?1 FROM shares WHERE expires_at <= ?1",
+        "DELETE FROM shares WHERE expires_at <= ?1", "DELETE FROM notices WHERE expires_at <= ?1",
         "DELETE FROM pairings WHERE expires_at <= ?1 - 86400"}) {
     Statement remove(db, sql);
     remove.bind(1, now).step();

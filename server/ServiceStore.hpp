@@ -62,7 +62,8 @@ class ServiceStore {
  public:
   static constexpr int schemaVersion = 3;
 
-  /// Opens (creating and migrating) "service.db" in `dataDirectory`. Throws StoreError.
+  /// Opens (creating and migrating) "service.db" in `dataDirectory`; the database and its
+  /// journals are the owner's alone (mode 0600). Throws StoreError.
   explicit ServiceStore(std::filesystem::path dataDirectory);
 
   void addAccount(const Account& account);
@@ -76,13 +77,27 @@ class ServiceStore {
   /// Inserts a share, and binds `key` (reserved before) to it in the same transaction; false
   /// when its slug is taken.
   bool insertShare(const StoredShare& share, const std::optional<KeyScope>& key = std::nullopt);
+  /// What a new share must fit: fewer than `limit` shares active at `now` of the owner (or of
+  /// the anonymous client), of one kind or of any.
+  struct Quota {
+    std::optional<std::string> owner;
+    std::optional<std::string> anonymousClient;
+    std::optional<std::string> kind;
+    std::int64_t limit = 0;
+    std::int64_t now = 0;
+  };
+  enum class Insertion { inserted, slugTaken, overQuota };
+  /// `insertShare`, counting the quota in the insert's own transaction: parallel requests of
+  /// one caller can never pass it together.
+  Insertion insertShareWithin(const StoredShare& share, const Quota& quota,
+                              const std::optional<KeyScope>& key = std::nullopt);
   std::optional<StoredShare> share(const std::string& slug) const;
   /// Active (unexpired at `now`) shares of one kind of an account, or of an anonymous client.
   std::int64_t activeShares(const std::optional<std::string>& owner,
                             const std::optional<std::string>& anonymousClient,
                             const std::optional<std::string>& kind, std::int64_t now) const;
-  /// Removes expired shares, notices and pairing codes; answers the shares' blobs, for the
-  /// caller to delete.
+  /// Removes expired shares (remembering them as gone, "expired"), notices and pairing codes,
+  /// and forgets shares gone for 30 days; answers the shares' blobs, for the caller to delete.
   std::vector<std::string> purgeExpired(std::int64_t now);
   /// The blobs that shares refer to.
   std::vector<std::string> blobIds() const;
@@ -105,9 +120,11 @@ class ServiceStore {
   PairingClaim claimPairing(const std::string& code, const DeviceInfo& device,
                             const std::string& tokenHash, std::int64_t now);
   /// The device whose bearer token hashes to `tokenHash`, with its account; its last-seen time
-  /// becomes `now`.
+  /// becomes `now`. A device of an account that no longer exists signs in no more.
   std::optional<std::pair<std::string, DeviceInfo>> signInDevice(const std::string& tokenHash,
                                                                  std::int64_t now);
+  /// The id of the device `signInDevice` would sign in, without touching it.
+  std::optional<std::string> deviceWithToken(const std::string& tokenHash) const;
   std::vector<DeviceInfo> devices(const std::string& account) const;
   /// Removes a device of `account` and its notices; false when it has no such device.
   bool deleteDevice(const std::string& account, const std::string& id);
@@ -151,6 +168,8 @@ class ServiceStore {
 
  private:
   sqlite3* connection() const;
+  Insertion insert(const StoredShare& share, const std::optional<Quota>& quota,
+                   const std::optional<KeyScope>& key);
 
   static std::atomic<std::uint64_t> nextInstance_;
   std::filesystem::path path_;

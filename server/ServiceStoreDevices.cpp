@@ -9,6 +9,8 @@ using sqlite::Transaction;
 namespace {
 
 constexpr const char* deviceColumns = "id, name, platform, capabilities, created_at, last_seen_at";
+/// The device of a token (its hash the statement's last parameter) whose account still exists.
+constexpr const char* signedInDevice = "token_hash = ? AND account IN (SELECT id FROM accounts)";
 
 std::optional<std::string> encodeCapabilities(
     const std::optional<std::vector<std::string>>& capabilities) {
@@ -69,13 +71,20 @@ ServiceStore::PairingClaim ServiceStore::claimPairing(const std::string& code,
 std::optional<std::pair<std::string, DeviceInfo>> ServiceStore::signInDevice(
     const std::string& tokenHash, std::int64_t now) {
   auto* db = connection();
-  Statement touch(db, "UPDATE devices SET last_seen_at = ? WHERE token_hash = ?");
+  Statement touch(db, std::string("UPDATE devices SET last_seen_at = ? WHERE ") + signedInDevice);
   touch.bind(1, now).bind(2, tokenHash).step();
-  Statement query(
-      db, std::string("SELECT account, ") + deviceColumns + " FROM devices WHERE token_hash = ?");
+  Statement query(db, std::string("SELECT account, ") + deviceColumns + " FROM devices WHERE " +
+                          signedInDevice);
   query.bind(1, tokenHash);
   if (!query.step()) return std::nullopt;
   return std::pair(query.text(0), readDevice(query, 1));
+}
+
+std::optional<std::string> ServiceStore::deviceWithToken(const std::string& tokenHash) const {
+  Statement query(connection(), std::string("SELECT id FROM devices WHERE ") + signedInDevice);
+  query.bind(1, tokenHash);
+  if (!query.step()) return std::nullopt;
+  return query.text(0);
 }
 
 std::vector<DeviceInfo> ServiceStore::devices(const std::string& account) const {

@@ -4,6 +4,7 @@
 #include <sodium.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -131,6 +132,7 @@ std::string pagePath(const std::string& publicBase) {
 
 ShareService::ShareService(Options options)
     : options_(std::move(options)),
+      folderLock_(options_.dataDirectory),
       store_(options_.dataDirectory),
       secrets_(options_.dataDirectory),
       blobs_(options_.dataDirectory),
@@ -218,17 +220,75 @@ std::int64_t ShareService::now() const {
   return options_.nowSeconds();
 }
 
+namespace {
+
+bool equalsIgnoringCase(std::string_view text, std::string_view lowercase) {
+  return text.size() == lowercase.size() &&
+         std::equal(text.begin(), text.end(), lowercase.begin(), [](char c, char l) {
+           return std::tolower(static_cast<unsigned char>(c)) == l;
+         });
+}
+
+/// A refusal: the status, the error code and the message.
+struct Refusal {
+  int status;
+  const char* code;
+  const char* message;
+};
+
+/// Why a request's body is refused before anything reads it, if it is. A body has a plain
+/// length or is chunked (the coding's name in any case), never both and nothing else; only
+/// uploads may be chunked or longer than 64 KiB, since any other body is read into memory.
+std::optional<Refusal> bodyRefusal(const httplib::Request& request) {
+  const auto encodings = request.get_header_value_count("Transfer-Encoding");
+  const auto lengths = request.get_header_value_count("Content-Length");
+  const bool chunked = encodings == 1 &&
+                       equalsIgnoringCase(request.get_header_value("Transfer-Encoding"), "chunked");
+  if (encodings > 0 && !chunked) {
+    return Refusal{501, Generic::invalidRequest, "only the chunked transfer coding is understood"};
+  }
+  const auto length = request.get_header_value("Content-Length");
+  const bool plain =
+      !length.empty() && length.size() <= 18 &&
+      std::all_of(length.begin(), length.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (lengths > 1 || (lengths == 1 && (!plain || chunked))) {
+    return Refusal{400, Generic::invalidRequest, "the body's length is unclear"};
+  }
+  const bool sized = lengths == 1 && std::stoull(length) > maxJSONBodyBytes;
+  if (!isUploadRoute(request.path) && (chunked || sized)) {
+    return Refusal{413, Generic::payloadTooLarge, "the request is too large"};
+  }
+  // The password form's body is read into memory until the client stops; an API route's reader
+  // stops at its bound, so a body-less POST there needs no length.
+  if (request.method == "POST" && lengths == 0 && !chunked && !isAPIRoute(request.path)) {
+    return Refusal{411, Generic::invalidRequest, "a form needs a Content-Length"};
+  }
+  return std::nullopt;
+}
+
+/// Whom the rate limit counts a request against: the account or device its bearer token
+/// proves, else (no bearer, or one that proves nothing) its client. Made-up bearers never get
+/// allowances of their own.
+std::string rateLimitKey(const httplib::Request& request, const ServiceSecrets& secrets,
+                         const ServiceStore& store, std::int64_t now) {
+  if (const auto token = bearerToken(request)) {
+    if (const auto account = secrets.verifyToken(*token, now)) return "account " + *account;
+    if (const auto device = store.deviceWithToken(ServiceSecrets::secretHash(*token))) {
+      return "device " + *device;
+    }
+  }
+  return "client " + clientOfAddress(request.remote_addr);
+}
+
+}  // namespace
+
 bool ShareService::admit(const httplib::Request& request, httplib::Response& response) {
-  // Only uploads may be large: any other body is read into memory whole.
-  const bool chunked = request.get_header_value("Transfer-Encoding") == "chunked";
-  const auto declared = request.get_header_value<std::uint64_t>("Content-Length");
-  if (!isUploadRoute(request.path) && (chunked || declared > maxJSONBodyBytes)) {
+  if (const auto refusal = bodyRefusal(request)) {
     response.set_header("Connection", "close");
-    fail(response, 413, Generic::payloadTooLarge, "the request is too large");
+    fail(response, refusal->status, refusal->code, refusal->message);
     return false;
   }
-  const auto token = bearerToken(request);
-  if (const auto wait = rateLimiter_.admit(token ? "token " + *token : request.remote_addr)) {
+  if (const auto wait = rateLimiter_.admit(rateLimitKey(request, secrets_, store_, now()))) {
     response.set_header("Connection", "close");
     response.set_header("Retry-After", std::to_string(*wait));
     fail(response, 429, Generic::rateLimited, "too many requests; try again later");
@@ -364,24 +424,55 @@ Decision decide(const std::optional<PlanRules>& plan, std::optional<std::int64_t
   return decision;
 }
 
-/// Why a new share of `kind` is refused because the caller used up their quota, if it is.
-std::optional<std::pair<const char*, const char*>> quotaRefusal(
-    const ServiceStore& store, const std::optional<std::string>& owner, const std::string& address,
-    const std::optional<PlanRules>& plan, const std::string& kind, std::int64_t moment,
-    std::int64_t anonymousLimit) {
+/// The quota a new share of `kind` must fit, and what its refusal says.
+struct QuotaRule {
+  ServiceStore::Quota quota;
+  const char* code;
+  const char* message;
+};
+
+QuotaRule quotaRule(const std::optional<std::string>& owner, const std::string& address,
+                    const std::optional<PlanRules>& plan, const std::string& kind,
+                    std::int64_t moment, std::int64_t anonymousLimit) {
   if (!plan) {
-    if (store.activeShares(std::nullopt, address, std::nullopt, moment) < anonymousLimit) {
-      return std::nullopt;
-    }
-    return std::pair(Codes::anonQuotaExceeded, "too many anonymous shares");
+    return {{std::nullopt, address, std::nullopt, anonymousLimit, moment},
+            Codes::anonQuotaExceeded,
+            "too many anonymous shares"};
   }
-  const bool isDocument = kind == "doc";
-  if (store.activeShares(owner, std::nullopt, kind, moment) <
-      (isDocument ? plan->maxDocuments : plan->maxLinks)) {
-    return std::nullopt;
+  if (kind == "doc") {
+    return {{owner, std::nullopt, kind, plan->maxDocuments, moment},
+            Codes::docShareLimitReached,
+            "the plan's documents are used up"};
   }
-  if (isDocument) return std::pair(Codes::docShareLimitReached, "the plan's documents are used up");
-  return std::pair(Codes::linkLimitReached, "the plan's links are used up");
+  return {{owner, std::nullopt, kind, plan->maxLinks, moment},
+          Codes::linkLimitReached,
+          "the plan's links are used up"};
+}
+
+/// The quota is used up already: refused before an upload streams in. The insert counts again.
+bool usedUp(const ServiceStore& store, const ServiceStore::Quota& quota) {
+  return store.activeShares(quota.owner, quota.anonymousClient, quota.kind, quota.now) >=
+         quota.limit;
+}
+
+/// Answers a share its insert refused: over its quota, or its requested slug taken.
+void failInsertion(httplib::Response& response, ServiceStore::Insertion outcome,
+                   const QuotaRule& rule) {
+  if (outcome == ServiceStore::Insertion::overQuota) {
+    return fail(response, 403, rule.code, rule.message);
+  }
+  fail(response, 409, Generic::conflict, "the slug is taken");
+}
+
+constexpr const char* insufficientStorage = "insufficient_storage";
+
+/// Answers a blob the disk did not take: full (or over the quota of the service's user), so
+/// worth trying later, or another failure.
+void failStorage(httplib::Response& response, int error) {
+  if (error == ENOSPC || error == EDQUOT) {
+    return fail(response, 507, insufficientStorage, "the service's disk is full; try again later");
+  }
+  fail(response, 500, Generic::internal, "the service cannot store the file");
 }
 
 /// Fills in what every new share has: its owner or anonymous client, the claim of an anonymous
@@ -404,16 +495,18 @@ std::string startShare(StoredShare& share, const std::string& kind,
   return claimToken;
 }
 
-/// Stores the share under the requested slug, or under a fresh random one; false when the
-/// requested slug is taken (or, unlikely, every random one tried).
-bool insertWithSlug(ServiceStore& store, StoredShare& share, const std::optional<std::string>& slug,
-                    const std::optional<ServiceStore::KeyScope>& key) {
+/// Stores the share under the requested slug, or under a fresh random one, when it fits the
+/// quota; slugTaken when the requested slug is taken (or, unlikely, every random one tried).
+ServiceStore::Insertion insertWithSlug(ServiceStore& store, StoredShare& share,
+                                       const std::optional<std::string>& slug,
+                                       const std::optional<ServiceStore::KeyScope>& key,
+                                       const ServiceStore::Quota& quota) {
   for (int attempt = 0; attempt <= 8; ++attempt) {
     share.slug = slug.value_or(randomSlug());
-    if (store.insertShare(share, key)) return true;
-    if (slug) return false;
+    const auto outcome = store.insertShareWithin(share, quota, key);
+    if (outcome != ServiceStore::Insertion::slugTaken || slug) return outcome;
   }
-  return false;
+  return ServiceStore::Insertion::slugTaken;
 }
 
 }  // namespace
@@ -475,10 +568,9 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
   const auto moment = now();
   IdempotencyKey idempotency(store_, *caller, idempotencyKeyOf(request), moment);
   if (idempotency.answered(*this, response)) return;
-  if (const auto refusal = quotaRefusal(store_, caller->owner(), caller->address, caller->plan,
-                                        "doc", moment, options_.anonymousActiveLimit)) {
-    return fail(response, 403, refusal->first, refusal->second);
-  }
+  const auto rule = quotaRule(caller->owner(), caller->address, caller->plan, "doc", moment,
+                              options_.anonymousActiveLimit);
+  if (usedUp(store_, rule.quota)) return fail(response, 403, rule.code, rule.message);
   const auto limit = caller->maxBytes();
   const auto declared = request.get_header_value<std::uint64_t>("Content-Length");
   if (declared > static_cast<std::uint64_t>(limit + multipartAllowance)) {
@@ -491,16 +583,22 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
   const auto id = makeLowercaseUUID();
   std::optional<BlobStore::Writer> blob;
   std::string metadata, part, filename, contentType;
-  bool tooLarge = false;
+  bool tooLarge = false, repeated = false, sawMetadata = false;
+  int storageError = 0;
   const bool read = reader(
       [&](const httplib::MultipartFormData& header) {
         part = header.name;
-        if (part == "file" && !blob) {
-          filename = header.filename;
-          contentType = header.content_type;
+        repeated = (part == "file" && blob) || (part == "metadata" && sawMetadata);
+        sawMetadata = sawMetadata || part == "metadata";
+        if (repeated || part != "file") return !repeated;
+        filename = header.filename;
+        contentType = header.content_type;
+        try {
           blob.emplace(blobs_, id);
+        } catch (const fs::filesystem_error& error) {
+          storageError = error.code().value();
         }
-        return part != "file" || blob.has_value();
+        return blob.has_value();
       },
       [&](const char* data, std::size_t length) {
         if (part == "metadata") {
@@ -513,6 +611,12 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
         return !tooLarge && blob->append(std::string_view(data, length));
       });
   if (tooLarge) return fail(response, 413, Codes::fileSizeExceeded, "the file is too large");
+  if (repeated) {
+    return fail(response, 400, Codes::validationError,
+                "an upload has one \"metadata\" part and one \"file\" part");
+  }
+  if (blob && blob->error() != 0) storageError = blob->error();
+  if (storageError != 0) return failStorage(response, storageError);
   if (!read || !blob) return fail(response, 400, Generic::invalidRequest, "no file part");
   requestNotes.filename = filename;
 
@@ -523,6 +627,9 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
   }
   const auto& meta = *parsed;
   requestNotes.title = meta.comment;
+  if (meta.maxDownloads.value_or(0) < 0) {
+    return fail(response, 400, Codes::validationError, "max_downloads is 0 (no limit) or more");
+  }
   const auto decision = decide(caller->plan, meta.expDays, meta.slug, meta.password);
   if (decision.status != 0) return fail(response, decision.status, decision.code, decision.message);
 
@@ -541,10 +648,21 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
   if (meta.watermark) share.watermark = ShareJSON::encoder().encode(*meta.watermark);
 
   // The blob is complete on disk before its row exists: a crash leaves no row without content.
-  blob->commit();
-  if (!insertWithSlug(store_, share, decision.slug, idempotency.scope())) {
+  try {
+    blob->commit();
+  } catch (const fs::filesystem_error& error) {
+    return failStorage(response, error.code().value());
+  }
+  auto inserted = ServiceStore::Insertion::slugTaken;
+  try {
+    inserted = insertWithSlug(store_, share, decision.slug, idempotency.scope(), rule.quota);
+  } catch (...) {
+    blobs_.remove(id);  // its row never came: the blob goes now, not at the next start
+    throw;
+  }
+  if (inserted != ServiceStore::Insertion::inserted) {
     blobs_.remove(id);
-    return fail(response, 409, Generic::conflict, "the slug is taken");
+    return failInsertion(response, inserted, rule);
   }
   announce(share);
   response.headers.erase("Connection");  // the body was read whole: the connection may stay
@@ -559,10 +677,9 @@ void ShareService::publishLink(const httplib::Request& request, const std::strin
   const auto moment = now();
   IdempotencyKey idempotency(store_, *caller, idempotencyKeyOf(request), moment);
   if (idempotency.answered(*this, response)) return;
-  if (const auto refusal = quotaRefusal(store_, caller->owner(), caller->address, caller->plan,
-                                        "link", moment, options_.anonymousActiveLimit)) {
-    return fail(response, 403, refusal->first, refusal->second);
-  }
+  const auto rule = quotaRule(caller->owner(), caller->address, caller->plan, "link", moment,
+                              options_.anonymousActiveLimit);
+  if (usedUp(store_, rule.quota)) return fail(response, 403, rule.code, rule.message);
   const auto parsed = parseBody<LinkCreateRequest>(requestBody);
   if (!parsed)
     return fail(response, 400, Generic::invalidRequest, "the body is no valid link request");
@@ -580,8 +697,10 @@ void ShareService::publishLink(const httplib::Request& request, const std::strin
   share.url = body.url;
   const auto claimToken =
       startShare(share, "link", caller->owner(), caller->address, decision, moment);
-  if (!insertWithSlug(store_, share, decision.slug, idempotency.scope())) {
-    return fail(response, 409, Generic::conflict, "the slug is taken");
+  const auto inserted =
+      insertWithSlug(store_, share, decision.slug, idempotency.scope(), rule.quota);
+  if (inserted != ServiceStore::Insertion::inserted) {
+    return failInsertion(response, inserted, rule);
   }
   announce(share);
   idempotency.used();

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "BlobStore.hpp"
+#include "DataFolderLock.hpp"
 #include "RateLimiter.hpp"
 #include "RequestLog.hpp"
 #include "ServiceHttpServer.hpp"
@@ -75,7 +76,8 @@ class ShareService {
   static constexpr std::int64_t anonymousDays = 1;
   static constexpr std::int64_t pairingSeconds = 600;
 
-  /// Opens the data folder, removes what a crash left in it and starts the sweeper. Throws
+  /// Opens the data folder (creating it, mode 0700, when missing), removes what a crash left in
+  /// it and starts the sweeper. Throws DataFolderBusy when another service holds the folder,
   /// StoreError, std::runtime_error (secrets, TLS files) or std::filesystem::filesystem_error.
   explicit ShareService(Options options);
   ~ShareService();
@@ -92,6 +94,7 @@ class ShareService {
   void purgeExpired();
 
   ServiceStore& store() { return store_; }
+  BlobStore& blobs() { return blobs_; }
   const ServiceSecrets& secrets() const { return secrets_; }
 
  private:
@@ -182,6 +185,7 @@ class ShareService {
   void sweepEvery(std::stop_token stop);
 
   Options options_;
+  DataFolderLock folderLock_;  ///< before anything opens the folder: one service per folder
   ServiceStore store_;
   ServiceSecrets secrets_;
   BlobStore blobs_;

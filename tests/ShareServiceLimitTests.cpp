@@ -1,0 +1,296 @@
+// The reference service's limits: whom a rate limit counts, which bodies it reads, quotas under
+// parallel uploads, one service per data folder, a full disk, what the sweep remembers, device
+// tokens of removed accounts, malformed uploads and who may read the database.
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sqlite3.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <map>
+#include <thread>
+
+#include "DataFolderLock.hpp"
+#include "ServiceFixture.hpp"
+#include "ShareJSON.hpp"
+#include "TemporaryDirectory.hpp"
+#include "TestCommand.hpp"
+
+namespace lumo {
+namespace {
+
+namespace fs = std::filesystem;
+using service::ShareService;
+using testing::RunningService;
+using testing::serviceOptions;
+using testing::systemNow;
+using Outcome = std::pair<int, std::string>;  ///< a status and its error code ("" for none)
+
+Outcome outcome(const httplib::Result& result) {
+  if (!result) return {0, "no answer"};
+  const auto body = JSONValue::parse(result->body, nullptr, false);
+  return {result->status, body.is_object() ? body.value("error", "") : ""};
+}
+
+/// A device paired to `account`; answers its bearer token.
+std::string pairDevice(service::ServiceStore& store, const std::string& account) {
+  const auto token = service::ServiceSecrets::newSecretToken();
+  const auto now = systemNow();
+  store.addPairing("TESTCODE", account, now + 600);
+  store.claimPairing("TESTCODE", {account + "-laptop", "Laptop", "linux", std::nullopt, now, {}},
+                     service::ServiceSecrets::secretHash(token), now);
+  return token;
+}
+
+void executeSql(const fs::path& database, const char* sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+}
+
+/// The status of the answer to `head` (a request line and headers, no body) on a connection of
+/// its own; 0 when none comes within seconds (the service waits for a body).
+int statusOfHead(int port, const std::string& head) {
+  const FileDescriptor connection(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const timeval timeout{5, 0};
+  ::setsockopt(connection.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  if (::connect(connection.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
+          0 ||
+      ::send(connection.get(), head.data(), head.size(), MSG_NOSIGNAL) < 0) {
+    return -1;
+  }
+  std::string answer;
+  char buffer[512];
+  while (answer.find("\r\n") == std::string::npos) {
+    const auto count = ::recv(connection.get(), buffer, sizeof buffer, 0);
+    if (count <= 0) break;
+    answer.append(buffer, static_cast<std::size_t>(count));
+  }
+  return answer.rfind("HTTP/1.", 0) == 0 ? std::atoi(answer.c_str() + 9) : 0;
+}
+
+httplib::MultipartFormDataItems document(const std::string& content,
+                                         const std::string& metadata = "{}") {
+  return {{"metadata", metadata, "", "application/json"},
+          {"file", content, "notes.txt", "text/plain"}};
+}
+
+class ShareServiceLimitTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_GT(running_.port, 0);
+    service_.store().addAccount({"pro-id", "pro", "pro", now_});
+  }
+
+  Outcome upload(const httplib::MultipartFormDataItems& items) const {
+    httplib::Client http("127.0.0.1", running_.port);
+    return outcome(http.Post("/api/v1/anon/docs", items));
+  }
+  Outcome get(const std::string& path, const std::string& bearer = "") const {
+    httplib::Client http("127.0.0.1", running_.port);
+    if (bearer.empty()) return outcome(http.Get(path.c_str()));
+    return outcome(http.Get(path.c_str(), {{"Authorization", "Bearer " + bearer}}));
+  }
+  std::size_t blobCount() const {
+    std::size_t count = 0;
+    for (const auto& entry : fs::directory_iterator(data_ / "blobs"))
+      count += entry.is_regular_file();
+    return count;
+  }
+
+  const std::int64_t now_ = systemNow();
+  std::atomic<std::int64_t> clock_ = now_;
+  testing::TemporaryDirectory data_;
+  RunningService running_{serviceOptions(data_.path(), [this] { return clock_.load(); })};
+  ShareService& service_ = running_.service;
+};
+
+TEST(ShareServiceLimits, VerifiedCallersHaveAnAllowanceOfTheirOwnAndOthersShareTheirAddresses) {
+  testing::TemporaryDirectory data;
+  auto options = serviceOptions(data.path(), systemNow);
+  options.rateBurst = 2;
+  options.ratePerSecond = 0.001;
+  RunningService running(options);
+  running.service.store().addAccount({"ana-id", "ana", "hobby", systemNow()});
+  const auto account = running.service.secrets().issueToken("ana-id", systemNow(), 1);
+  const auto device = pairDevice(running.service.store(), "ana-id");
+  const std::tuple<const char*, std::string, int> requests[] = {
+      {"the address", "", 200},
+      {"the address", "", 200},
+      {"a bearer that does not verify", service::ServiceSecrets::newSecretToken(), 429},
+      {"the account", account, 200},
+      {"the account", account, 200},
+      {"the account", account, 429},
+      {"the device", device, 200},
+      {"the device", device, 200},
+      {"the device", device, 429},
+  };
+  httplib::Client http("127.0.0.1", running.port);
+  for (const auto& [caller, bearer, status] : requests) {
+    httplib::Headers headers;
+    if (!bearer.empty()) headers.emplace("Authorization", "Bearer " + bearer);
+    EXPECT_EQ(outcome(http.Get("/api/v1/health", headers)).first, status) << caller;
+  }
+}
+
+TEST(ShareServiceLimits, AClientIsAnIPv4AddressOrAnIPv6Slash64) {
+  using service::clientOfAddress;
+  const std::pair<const char*, const char*> same[] = {
+      {"2001:db8:1:2::1", "2001:db8:1:2:ffff:ffff:ffff:ffff"},
+      {"2001:0DB8:0001:0002::", "2001:db8:1:2:a::b"},
+      {"::ffff:192.0.2.7", "192.0.2.7"},
+  };
+  const std::pair<const char*, const char*> apart[] = {
+      {"2001:db8:1:2::1", "2001:db8:1:3::1"},
+      {"192.0.2.7", "192.0.2.8"},
+      {"::1", "127.0.0.1"},
+  };
+  for (const auto& [one, other] : same) {
+    EXPECT_EQ(clientOfAddress(one), clientOfAddress(other)) << one << " and " << other;
+  }
+  for (const auto& [one, other] : apart) {
+    EXPECT_NE(clientOfAddress(one), clientOfAddress(other)) << one << " and " << other;
+  }
+}
+
+TEST(ShareServiceLimits, AFullRateTableForgetsItsLeastRecentCallersNotEveryone) {
+  service::RateLimiter limiter(1, 0);  // one request per caller, never refilled
+  constexpr int callers = 70000;
+  for (int caller = 0; caller < callers; ++caller) {
+    ASSERT_FALSE(limiter.admit(std::to_string(caller))) << caller;
+  }
+  EXPECT_TRUE(limiter.admit(std::to_string(callers - 1)));
+  EXPECT_TRUE(limiter.admit("45000")) << "a recent caller is remembered";
+  EXPECT_FALSE(limiter.admit("0")) << "the least recent caller made room";
+}
+
+TEST_F(ShareServiceLimitTest, BodiesBesideUploadsHaveAPlainLengthOfAtMost64KiB) {
+  const std::pair<std::string, int> heads[] = {
+      {"POST /api/v1/anon/links HTTP/1.1\r\nTransfer-Encoding: Chunked\r\n\r\n", 413},
+      {"POST /some-share/unlock HTTP/1.1\r\nTransfer-Encoding: CHUNKED\r\n\r\n", 413},
+      {"POST /some-share/unlock HTTP/1.1\r\nContent-Type: "
+       "application/x-www-form-urlencoded\r\n\r\n",
+       411},
+      {"POST /api/v1/anon/links HTTP/1.1\r\nTransfer-Encoding: gzip, chunked\r\n\r\n", 501},
+      {"POST /api/v1/anon/docs HTTP/1.1\r\nTransfer-Encoding: identity\r\nContent-Length: "
+       "5\r\n\r\n",
+       501},
+      {"POST /api/v1/anon/links HTTP/1.1\r\nContent-Length: 12abc\r\n\r\n", 400},
+  };
+  for (const auto& [head, status] : heads) {
+    EXPECT_EQ(statusOfHead(running_.port, head), status) << head;
+  }
+}
+
+TEST_F(ShareServiceLimitTest, ParallelAnonymousUploadsStopExactlyAtTheLimit) {
+  const auto items = document(std::string(1 << 20, 'x'));
+  std::vector<Outcome> outcomes(20);
+  std::vector<std::thread> uploads;
+  for (auto& result : outcomes) uploads.emplace_back([&] { result = upload(items); });
+  for (auto& thread : uploads) thread.join();
+  std::map<Outcome, int> counts;
+  for (const auto& result : outcomes) ++counts[result];
+  EXPECT_EQ(counts, (std::map<Outcome, int>{{{200, ""}, 5}, {{403, "ANON_QUOTA_EXCEEDED"}, 15}}));
+  EXPECT_EQ(blobCount(), 5u);
+}
+
+TEST_F(ShareServiceLimitTest, ASecondServiceOnTheDataFolderDoesNotStart) {
+  EXPECT_TRUE(testing::thrown<service::DataFolderBusy>(
+      [&] { ShareService second(serviceOptions(data_.path(), systemNow)); }));
+  const auto program = testing::runCommand(
+      "timeout 20 " + testing::shellQuoted(LUMO_SERVER_EXECUTABLE) +
+      " serve --listen 127.0.0.1:0 --data " + testing::shellQuoted(data_.path()) + " 2>&1");
+  EXPECT_EQ(program.status, 1);
+  EXPECT_NE(program.output.find("in use by another lumo-share-server"), std::string::npos)
+      << program.output;
+}
+
+TEST_F(ShareServiceLimitTest, AFullDiskOrAFailedRowLeavesNoBlob) {
+  const auto failingWith = [](int error) {
+    return [error](int, const void*, std::size_t) -> ssize_t {
+      errno = error;
+      return -1;
+    };
+  };
+  const std::tuple<const char*, std::function<void()>, Outcome> cases[] = {
+      {"no space",
+       [&] { service_.blobs().setWriteFunction(failingWith(ENOSPC)); },
+       {507, "insufficient_storage"}},
+      {"over the disk quota",
+       [&] { service_.blobs().setWriteFunction(failingWith(EDQUOT)); },
+       {507, "insufficient_storage"}},
+      {"the row fails",
+       [&] {
+         service_.blobs().setWriteFunction(::write);
+         executeSql(data_ / "service.db",
+                    "CREATE TRIGGER refuse BEFORE INSERT ON shares "
+                    "BEGIN INSERT INTO missing_table VALUES (1); END");
+       },
+       {500, "internal"}},
+  };
+  for (const auto& [what, breakIt, expected] : cases) {
+    breakIt();
+    EXPECT_EQ(upload(document("some text")), expected) << what;
+    EXPECT_EQ(blobCount(), 0u) << what;
+  }
+}
+
+TEST_F(ShareServiceLimitTest, ASweptShareIsGoneFor30DaysThenUnknown) {
+  service::StoredShare share;
+  share.id = share.slug = "swept-link";
+  share.kind = "link";
+  share.url = "https://example.org/";
+  share.expiresAt = now_ + 86400;
+  service_.store().insertShare(share);
+  clock_ = now_ + 2 * 86400;
+  service_.purgeExpired();
+  EXPECT_EQ(get("/swept-link").first, 410);
+  clock_ = now_ + 33 * 86400;
+  service_.purgeExpired();
+  EXPECT_EQ(get("/swept-link").first, 404);
+}
+
+TEST_F(ShareServiceLimitTest, ARemovedAccountsDevicesAreSignedOut) {
+  const auto device = pairDevice(service_.store(), "pro-id");
+  EXPECT_EQ(get("/api/v1/devices/me", device).first, 200);
+  // No command removes an account: an operator deletes its row.
+  executeSql(data_ / "service.db", "DELETE FROM accounts WHERE id = 'pro-id'");
+  EXPECT_EQ(get("/api/v1/devices/me", device), Outcome(401, "DEVICE_AUTH_REQUIRED"));
+}
+
+TEST_F(ShareServiceLimitTest, AnUploadWithTwoFilesOrANegativeDownloadLimitIsRefused) {
+  auto twoFiles = document("one");
+  twoFiles.push_back({"file", "two", "other.txt", "text/plain"});
+  for (const auto& items : {twoFiles, document("x", R"({"max_downloads":-5})")}) {
+    EXPECT_EQ(upload(items), Outcome(400, "VALIDATION_ERROR")) << items.back().name;
+  }
+  EXPECT_EQ(blobCount(), 0u);
+  EXPECT_EQ(service_.store().activeShares(std::nullopt, std::nullopt, std::nullopt, 0), 0);
+}
+
+TEST(ShareServiceLimits, TheDatabaseAndANewDataFolderAreTheOwnersAlone) {
+  testing::TemporaryDirectory parent;
+  fs::permissions(parent.path(), static_cast<fs::perms>(0755));
+  const auto umask = ::umask(022);
+  const auto mode = [](const fs::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0u;
+  };
+  {
+    ShareService service(serviceOptions(parent / "data", systemNow));
+    EXPECT_EQ(mode(parent / "data"), 0700u);
+    for (const char* file : {"service.db", "service.db-wal", "service.db-shm"}) {
+      EXPECT_EQ(mode(parent / "data" / file), 0600u) << file;
+    }
+  }
+  ::umask(umask);
+}
+
+}  // namespace
+}  // namespace lumo
