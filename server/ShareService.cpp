@@ -381,7 +381,7 @@ std::optional<ShareService::Caller> ShareService::signedIn(const httplib::Reques
     fail(response, 401, ShareServerErrorCodes::authRequired, "sign in to use this");
     return std::nullopt;
   }
-  return Caller{account, plan, request.remote_addr};
+  return Caller{account, plan, clientOfAddress(request.remote_addr)};
 }
 
 namespace {
@@ -563,7 +563,7 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
                                    const httplib::ContentReader& reader, bool anonymous) {
   // A refusal may leave the body unread: the connection must not carry it into a next request.
   response.set_header("Connection", "close");
-  auto caller = anonymous ? Caller{{}, {}, request.remote_addr} : signedIn(request, response);
+  auto caller = anonymous ? Caller{{}, {}, clientOfAddress(request.remote_addr)} : signedIn(request, response);
   if (!caller) return;
   const auto moment = now();
   IdempotencyKey idempotency(store_, *caller, idempotencyKeyOf(request), moment);
@@ -672,7 +672,7 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
 
 void ShareService::publishLink(const httplib::Request& request, const std::string& requestBody,
                                httplib::Response& response, bool anonymous) {
-  auto caller = anonymous ? Caller{{}, {}, request.remote_addr} : signedIn(request, response);
+  auto caller = anonymous ? Caller{{}, {}, clientOfAddress(request.remote_addr)} : signedIn(request, response);
   if (!caller) return;
   const auto moment = now();
   IdempotencyKey idempotency(store_, *caller, idempotencyKeyOf(request), moment);

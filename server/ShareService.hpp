@@ -98,11 +98,11 @@ class ShareService {
   const ServiceSecrets& secrets() const { return secrets_; }
 
  private:
-  /// Who is calling: an account with its plan, or an anonymous client address.
+  /// Who is calling: an account with its plan, or an anonymous client.
   struct Caller {
     std::optional<Account> account;
     std::optional<PlanRules> plan;
-    std::string address;
+    std::string address;  ///< the client: an IPv4 address, an IPv6 /64 (`clientOfAddress`)
 
     bool anonymous() const { return !account.has_value(); }
     std::optional<std::string> owner() const {
