@@ -1,7 +1,6 @@
 #include "ServiceConnection.hpp"
 
 #include <arpa/inet.h>
-#include <fmt/format.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -11,6 +10,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include "RateLimiter.hpp"
 
 namespace lumo::service {
 namespace {
@@ -41,24 +42,10 @@ std::pair<std::string, int> endpoint(int socket, Query query) {
 
 }  // namespace
 
-std::string clientAddressKey(const std::string& numericAddress) {
-  in6_addr v6{};
-  if (inet_pton(AF_INET6, numericAddress.c_str(), &v6) != 1) return numericAddress;
-  if (IN6_IS_ADDR_V4MAPPED(&v6)) {
-    char v4[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &v6.s6_addr[12], v4, sizeof v4);
-    return v4;
-  }
-  std::fill(std::begin(v6.s6_addr) + 8, std::end(v6.s6_addr), 0);
-  char prefix[INET6_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET6, &v6, prefix, sizeof prefix);
-  return fmt::format("{}/64", prefix);
-}
-
 ServiceConnection::ServiceConnection(int socket, SSL_CTX* tls) : socket_(socket) {
   std::tie(remoteAddress_, remotePort_) = endpoint(socket, getpeername);
   std::tie(localAddress_, localPort_) = endpoint(socket, getsockname);
-  addressKey_ = clientAddressKey(remoteAddress_);
+  addressKey_ = clientOfAddress(remoteAddress_);
   if (tls) {
     ssl_ = SSL_new(tls);
     if (ssl_) {

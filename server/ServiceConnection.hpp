@@ -11,11 +11,6 @@ using SSL_CTX = struct ssl_ctx_st;
 
 namespace lumo::service {
 
-/// The part of a client's numeric address that the service counts and limits by: an IPv4
-/// address whole, an IPv6 address by its /64 (a client owns a whole /64), an IPv4-mapped IPv6
-/// address as the IPv4 address it is. Text that is no address is its own key.
-std::string clientAddressKey(const std::string& numericAddress);
-
 class ServiceConnection {
  public:
   /// What an operation achieved: bytes moved (or the handshake done), nothing until the socket

@@ -187,6 +187,18 @@ ServiceHttpServer::ServiceHttpServer(ConnectionLimits limits,
         }
         if (logger_) logger_(request, response);
       });
+  httplib::Server::set_pre_routing_handler(
+      [this](const httplib::Request& request, httplib::Response& response) {
+        if (preRouting_ && preRouting_(request, response) == HandlerResponse::Handled) {
+          return HandlerResponse::Handled;
+        }
+        // A request with neither length nor transfer coding has no body, but httplib would read one
+        // until the client closes. The request is the server's own object; handlers see it const.
+        if (!request.has_header("Content-Length") && !request.has_header("Transfer-Encoding")) {
+          const_cast<httplib::Request&>(request).set_header("Content-Length", "0");
+        }
+        return HandlerResponse::Unhandled;
+      });
 }
 
 ServiceHttpServer::~ServiceHttpServer() {
@@ -198,6 +210,11 @@ ServiceHttpServer::~ServiceHttpServer() {
   ::close(wakeup_);
   ::close(epoll_);
   SSL_CTX_free(tls_);
+}
+
+ServiceHttpServer& ServiceHttpServer::set_pre_routing_handler(HandlerWithResponse handler) {
+  preRouting_ = std::move(handler);
+  return *this;
 }
 
 ServiceHttpServer& ServiceHttpServer::set_logger(httplib::Logger logger) {

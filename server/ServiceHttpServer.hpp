@@ -77,6 +77,8 @@ class ServiceHttpServer : public httplib::Server {
 
   /// Logs as `httplib::Server::set_logger` does; the server needs the logger slot itself.
   ServiceHttpServer& set_logger(httplib::Logger logger);
+  /// As `httplib::Server::set_pre_routing_handler`; the server needs that slot itself.
+  ServiceHttpServer& set_pre_routing_handler(HandlerWithResponse handler);
 
  private:
   using ConnectionPtr = std::unique_ptr<ServiceConnection>;
@@ -99,6 +101,7 @@ class ServiceHttpServer : public httplib::Server {
   ConnectionLimits limits_;
   SSL_CTX* tls_ = nullptr;
   httplib::Logger logger_;
+  HandlerWithResponse preRouting_;
   int listener_ = -1;
   int epoll_ = -1;
   int wakeup_ = -1;  ///< an eventfd: `stop` and returning workers wake the loop with it

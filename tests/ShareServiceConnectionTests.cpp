@@ -150,6 +150,9 @@ TEST(ShareServiceConnections, HeadsTooLargeTooManyOrTooSlowAreRefusedAndGoodOnes
       {"a 64 KiB header line", request + "X-Long: " + std::string(65536, 'a') + "\r\n\r\n",
        "HTTP/1.1 431 Request Header Fields Too Large\n"},
       {"300 header lines", manyHeaders + "\r\n", "HTTP/1.1 431 Request Header Fields Too Large\n"},
+      {"a POST with neither length nor transfer coding has no body",
+       "POST /api/v1/anon/links HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n",
+       "HTTP/1.1 400 Bad Request\n"},
       {"two requests in one write", request + "\r\n" + request + "Connection: close\r\n\r\n",
        "HTTP/1.1 200 OK\nHTTP/1.1 200 OK\n"},
   };
