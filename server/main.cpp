@@ -2,6 +2,8 @@
 // benchmarks and people who host their own.
 #include <CLI/CLI.hpp>
 
+#include <sys/resource.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -34,12 +36,23 @@ std::int64_t nowSeconds() {
 
 ShareService* running = nullptr;
 
+/// Every descriptor the system lets this process have: each open connection holds one, and the
+/// usual soft limit of 1024 would stop accepting long before the connection limits do.
+void allowEveryDescriptor() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
 int serve(const ShareService::Options& options, const std::string& listen) {
   const auto colon = listen.rfind(':');
   if (colon == std::string::npos) {
     std::cerr << "lumo-share-server: --listen takes HOST:PORT\n";
     return 2;
   }
+  allowEveryDescriptor();
   ShareService service(options);
   const auto port = service.bind(listen.substr(0, colon), std::atoi(listen.c_str() + colon + 1));
   if (port < 0) {
