@@ -3,7 +3,11 @@
 // "<base><slug>/view" (the inline preview).
 #include <sodium.h>
 
+#include <fmt/format.h>
+
 #include <fstream>
+#include <functional>
+#include <utility>
 
 #include "AtomicFile.hpp"
 #include "ServiceReplies.hpp"
@@ -20,6 +24,15 @@ using Pages::Preview;
 
 constexpr const char* unlockCookieName = "lumo_unlock";
 constexpr std::int64_t unlockSeconds = 3600;
+/// The preview route answers only with the link its page gave (a MAC over the slug and an
+/// expiry), for this long after the page was served: long enough to watch a film.
+constexpr std::int64_t previewSeconds = 6 * 3600;
+/// What the preview link's MAC covers besides slug and expiry, where an unlock cookie has the
+/// password's hash: a password hash never reads like this, so neither opens the other.
+constexpr const char* previewScope = "preview link";
+/// Uploaded content never runs script in our origin: a sandbox gives it an origin of its own.
+constexpr const char* sandboxPolicy =
+    "sandbox; default-src 'none'; img-src data:; style-src 'unsafe-inline'";
 /// Text and Markdown shown in a page: at most this much of the file.
 constexpr std::size_t maxInlineTextBytes = 1048576;
 
@@ -75,6 +88,116 @@ bool limitReached(const StoredShare& share) {
   return share.maxDownloads > 0 && share.downloadCount >= share.maxDownloads;
 }
 
+void sendNoFile(httplib::Response& response) {
+  sendMessage(response, 404, "找不到此文件", "此分享没有可单独打开的文件。");
+}
+
+void sendLimitReached(httplib::Response& response) {
+  sendMessage(response, 410, "下载次数已达上限", "此文件的下载次数已经用完。");
+}
+
+/// The request's byte ranges, taken off it. cpp-httplib applies `request.ranges` to whatever
+/// response a handler leaves (a message page too; several ranges become a multipart body with a
+/// part for each, however many and however large), so the routes answer ranges themselves. The
+/// server's request object is not const; only the handler's view of it is.
+httplib::Ranges takeRanges(const httplib::Request& request) {
+  return std::exchange(const_cast<httplib::Request&>(request).ranges, {});
+}
+
+/// The bytes of a file that a request asks for.
+struct ByteSpan {
+  std::int64_t first = 0;
+  std::int64_t length = 0;
+  bool partial = false;  ///< a range (206), not the whole file
+};
+
+/// What `ranges` ask of a file of `size` bytes (RFC 9110): the whole file without a range, and
+/// also for several (each answer holds at most one range, so that a request cannot ask for the
+/// file many times over); nothing when the one range lies outside the file.
+std::optional<ByteSpan> requestedSpan(const httplib::Ranges& ranges, std::int64_t size) {
+  if (ranges.size() != 1) return ByteSpan{0, size, false};
+  auto first = static_cast<std::int64_t>(ranges.front().first);
+  auto last = static_cast<std::int64_t>(ranges.front().second);
+  if (first < 0 && last < 0) return ByteSpan{0, size, false};  // "bytes=-" names no range
+  if (first < 0) {                                             // a suffix: the last `last` bytes
+    if (last == 0 || size == 0) return std::nullopt;
+    first = std::max<std::int64_t>(0, size - last);
+    last = size - 1;
+  } else if (first >= size) {
+    return std::nullopt;
+  } else if (last < 0 || last >= size) {
+    last = size - 1;
+  }
+  return ByteSpan{first, last - first + 1, true};
+}
+
+bool isHead(const httplib::Request& request) {
+  return request.method == "HEAD";
+}
+
+void sendBurned(httplib::Response& response) {
+  sendMessage(response, 410, "此分享已被销毁", "这是一个阅后即焚的分享，它已经被查看过了。");
+}
+
+void sendMissingContent(httplib::Response& response) {
+  sendMessage(response, 404, "找不到此文件", "文件内容已不存在。");
+}
+
+// Burn after reading: the page carries the content itself, and the share is deleted before the
+// page leaves. Whoever deletes it is the one viewer; a simultaneous view loses and finds the
+// share gone (its blob may be gone before it could read it).
+void sendBurnPage(httplib::Response& response, ServiceStore& store, const BlobStore& blobs,
+                  std::int64_t now, const StoredShare& share, Pages::Document& page,
+                  std::string_view previewType) {
+  std::string bytes;
+  try {
+    bytes = AtomicFile::read(blobs.path(*share.blob), static_cast<std::size_t>(share.size));
+  } catch (const std::filesystem::filesystem_error&) {
+    if (store.share(share.slug)) return sendMissingContent(response);
+    return sendBurned(response);
+  }
+  // Frames are not previewed here: a data: URI in a frame would need a type the frame runs.
+  if (page.preview == Preview::sandboxed || page.preview == Preview::pdf) {
+    page.preview = Preview::none;
+  } else if (!previewType.empty()) {
+    page.previewSource = dataUri(std::string(previewType), bytes);
+  }
+  if (!share.disableDownload) {
+    page.downloadSource = dataUri(Pages::downloadType(*share.contentType), bytes);
+  }
+  auto rendered = Pages::document(page);
+  const auto blob = store.remove(share.slug, "burned", now);
+  if (!blob) return sendBurned(response);
+  blobs.remove(*blob);
+  sendPage(response, 200, rendered);
+}
+
+/// Streams `span` of the open file `in` of `size` bytes as `type`: 206 with its Content-Range for
+/// a range. `finished` learns whether all of it went out.
+void streamFile(httplib::Response& response, std::shared_ptr<std::ifstream> in,
+                const ByteSpan& span, std::int64_t size, const std::string& type,
+                std::function<void(bool)> finished) {
+  response.status = span.partial ? 206 : 200;
+  if (span.partial) {
+    response.set_header("Content-Range", fmt::format("bytes {}-{}/{}", span.first,
+                                                     span.first + span.length - 1, size));
+  }
+  if (span.length == 0) {
+    finished(true);
+    return response.set_content(std::string(), type);
+  }
+  response.set_content_provider(
+      static_cast<std::size_t>(span.length), type,
+      [in, first = span.first](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+        std::string chunk(std::min<std::size_t>(length, 65536), '\0');
+        in->clear();
+        in->seekg(static_cast<std::streamoff>(first) + static_cast<std::streamoff>(offset));
+        in->read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        return in->gcount() > 0 && sink.write(chunk.data(), static_cast<std::size_t>(in->gcount()));
+      },
+      std::move(finished));
+}
+
 }  // namespace
 
 void ShareService::pageRoutes() {
@@ -96,7 +219,7 @@ std::optional<StoredShare> ShareService::openShare(const httplib::Request& reque
   if (!share) {
     const auto reason = store_.goneReason(slug);
     if (reason == std::optional<std::string>("burned")) {
-      sendMessage(response, 410, "此分享已被销毁", "这是一个阅后即焚的分享，它已经被查看过了。");
+      sendBurned(response);
     } else if (reason) {
       sendMessage(response, 410, "此分享已过期", "分享者设置的有效期已过，内容已被删除。");
     } else {
@@ -143,9 +266,11 @@ void ShareService::unlock(const httplib::Request& request, httplib::Response& re
 }
 
 void ShareService::sharePage(const httplib::Request& request, httplib::Response& response) {
+  takeRanges(request);
   auto share = openShare(request, response);
   if (!share) return;
-  store_.countView(share->slug);
+  // A HEAD only asks what a view would answer: it is no view, and never burns the share.
+  if (!isHead(request)) store_.countView(share->slug);
   if (share->kind == "link") {
     response.set_header("Referrer-Policy", "no-referrer");
     return response.set_redirect(*share->url, 302);
@@ -155,6 +280,7 @@ void ShareService::sharePage(const httplib::Request& request, httplib::Response&
                        "此文件的下载次数已经用完，分享者设置的上限是 " +
                            std::to_string(share->maxDownloads) + " 次。");
   }
+  const auto previewing = Pages::previewOf(*share->contentType, *share->filename);
   Pages::Document page;
   page.title = share->comment.value_or(*share->filename);
   page.filename = *share->filename;
@@ -163,7 +289,7 @@ void ShareService::sharePage(const httplib::Request& request, httplib::Response&
   page.views = share->viewCount + 1;
   page.downloads = share->downloadCount;
   page.maxDownloads = share->maxDownloads;
-  page.preview = Pages::previewOf(*share->contentType, *share->filename);
+  page.preview = previewing.kind;
   page.burnAfterReading = share->burnAfterReading;
   if (share->watermark) {
     page.watermark = ShareJSON::decoder().decode<WatermarkSettings>(*share->watermark);
@@ -174,78 +300,68 @@ void ShareService::sharePage(const httplib::Request& request, httplib::Response&
     page.inlineText = UnicodeText::wellFormed(readPrefix(file, maxInlineTextBytes));
   }
   if (!share->burnAfterReading) {
-    page.previewSource = pagePath_ + share->slug + "/view";
+    if (!previewing.servedType.empty()) {
+      page.previewSource = pagePath_ + share->slug + "/view?t=" +
+                           secrets_.unlockCookie(share->slug, previewScope, now() + previewSeconds);
+    }
     if (!share->disableDownload) page.downloadSource = pagePath_ + share->slug + "/file";
     return sendPage(response, 200, Pages::document(page));
   }
-  // Burn after reading: the page carries the content itself, and the share is deleted before
-  // the page leaves. Whoever deletes it is the one viewer; a second, simultaneous view loses.
-  const auto bytes = AtomicFile::read(file, static_cast<std::size_t>(share->size));
-  const auto uri = dataUri(*share->contentType, bytes);
-  if (page.preview != Preview::sandboxed && page.preview != Preview::pdf)
-    page.previewSource = uri;
-  else
-    page.preview = Preview::none;
-  if (!share->disableDownload) page.downloadSource = uri;
-  auto rendered = Pages::document(page);
-  const auto blob = store_.remove(share->slug, "burned", now());
-  if (!blob) {
-    return sendMessage(response, 410, "此分享已被销毁",
-                       "这是一个阅后即焚的分享，它已经被查看过了。");
-  }
-  blobs_.remove(*blob);
-  sendPage(response, 200, rendered);
+  if (isHead(request)) return sendPage(response, 200, Pages::document(page));
+  sendBurnPage(response, store_, blobs_, now(), *share, page, previewing.servedType);
 }
 
 void ShareService::serveFile(const httplib::Request& request, httplib::Response& response,
                              bool attachment) {
+  const auto ranges = takeRanges(request);
   auto share = openShare(request, response);
   if (!share) return;
-  if (share->kind == "link" || share->burnAfterReading) {
-    return sendMessage(response, 404, "找不到此文件", "此分享没有可单独打开的文件。");
-  }
+  if (share->kind == "link" || share->burnAfterReading) return sendNoFile(response);
   if (attachment && share->disableDownload) {
     return sendMessage(response, 403, "下载已关闭", "分享者关闭了下载，此文件仅供在线查看。");
   }
-  // A download counts when it asks for the first byte: every whole copy does, while resuming
-  // (a range further on) stays within the downloads already counted.
-  const bool fromStart = request.ranges.empty() || request.ranges.front().first <= 0;
-  const bool counts = attachment && fromStart;
-  if ((counts && !store_.reserveDownload(share->slug)) ||
-      (share->maxDownloads > 0 && share->downloadCount > share->maxDownloads) ||
-      (!attachment && limitReached(*share))) {
-    return sendMessage(response, 410, "下载次数已达上限", "此文件的下载次数已经用完。");
+  const auto previewing = Pages::previewOf(*share->contentType, *share->filename);
+  // The preview route serves what the share's page shows from it, and only by the page's link:
+  // each use follows a counted view, a view-only or limited share gives no file through it that
+  // its page does not show.
+  if (!attachment &&
+      (previewing.servedType.empty() ||
+       !secrets_.unlocks(request.get_param_value("t"), share->slug, previewScope, now()))) {
+    return sendNoFile(response);
   }
+  if (limitReached(*share)) return sendLimitReached(response);
+  const auto span = requestedSpan(ranges, share->size);
+  if (!span) {
+    response.status = 416;
+    response.set_header("Content-Range", "bytes */" + std::to_string(share->size));
+    return;
+  }
+  // Under a download limit every request for the file counts, whatever its range: pieces of
+  // uncounted ranges would add up to the file. Without one, a download counts when it starts at
+  // the first byte, and resuming further on does not count again.
+  const bool counts =
+      attachment && !isHead(request) && (share->maxDownloads > 0 || span->first == 0);
+  if (counts && !store_.reserveDownload(share->slug)) return sendLimitReached(response);
   auto in = std::make_shared<std::ifstream>(blobs_.path(*share->blob), std::ios::binary);
   if (!*in) {
     if (counts) store_.releaseDownload(share->slug);
-    return sendMessage(response, 404, "找不到此文件", "文件内容已不存在。");
+    return sendMissingContent(response);
   }
-  const auto preview = Pages::previewOf(*share->contentType, *share->filename);
   response.set_header(
       "Content-Disposition",
       Pages::contentDisposition(attachment ? "attachment" : "inline", *share->filename));
   response.set_header("X-Content-Type-Options", "nosniff");
   response.set_header("Referrer-Policy", "no-referrer");
   response.set_header("Accept-Ranges", "bytes");
-  // Uploaded content never runs script in our origin: a sandbox gives it an origin of its own.
   // The browser's PDF viewer does not run in a sandbox, and PDF cannot script the page.
-  if (attachment || preview != Preview::pdf) {
-    response.set_header("Content-Security-Policy",
-                        "sandbox; default-src 'none'; img-src data:; style-src 'unsafe-inline'");
+  if (attachment || previewing.kind != Preview::pdf) {
+    response.set_header("Content-Security-Policy", sandboxPolicy);
   }
-  const auto slug = share->slug;
-  response.set_content_provider(
-      static_cast<std::size_t>(share->size), *share->contentType,
-      [in](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-        std::string chunk(std::min<std::size_t>(length, 65536), '\0');
-        in->seekg(static_cast<std::streamoff>(offset));
-        in->read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        return in->gcount() > 0 && sink.write(chunk.data(), static_cast<std::size_t>(in->gcount()));
-      },
-      [this, slug, counts](bool success) {
-        if (counts && !success) store_.releaseDownload(slug);
-      });
+  const auto type =
+      attachment ? Pages::downloadType(*share->contentType) : std::string(previewing.servedType);
+  streamFile(response, in, *span, share->size, type, [this, slug = share->slug, counts](bool done) {
+    if (counts && !done) store_.releaseDownload(slug);
+  });
 }
 
 }  // namespace lumo::service

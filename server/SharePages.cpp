@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <memory>
 
@@ -138,25 +139,138 @@ std::string metaLine(const Document& document) {
   return line + fmt::format("<span>下载 {} 次</span>", document.downloads);
 }
 
+/// The media types previewed under their own name; any other "text/" type is shown as text.
+struct KnownType {
+  std::string_view type;
+  Preview kind;
+};
+constexpr KnownType knownTypes[] = {
+    {"image/jpeg", Preview::image},
+    {"image/png", Preview::image},
+    {"image/gif", Preview::image},
+    {"image/webp", Preview::image},
+    {"image/avif", Preview::image},
+    {"image/bmp", Preview::image},
+    {"image/x-icon", Preview::image},
+    {"image/vnd.microsoft.icon", Preview::image},
+    {"video/mp4", Preview::video},
+    {"video/webm", Preview::video},
+    {"video/ogg", Preview::video},
+    {"video/quicktime", Preview::video},
+    {"audio/mpeg", Preview::audio},
+    {"audio/mp4", Preview::audio},
+    {"audio/x-m4a", Preview::audio},
+    {"audio/aac", Preview::audio},
+    {"audio/ogg", Preview::audio},
+    {"audio/opus", Preview::audio},
+    {"audio/wav", Preview::audio},
+    {"audio/x-wav", Preview::audio},
+    {"audio/webm", Preview::audio},
+    {"audio/flac", Preview::audio},
+    {"application/pdf", Preview::pdf},
+    {"text/html", Preview::sandboxed},
+    {"application/xhtml+xml", Preview::sandboxed},
+    {"image/svg+xml", Preview::sandboxed},
+    {"text/xml", Preview::sandboxed},
+    {"application/xml", Preview::sandboxed},
+    {"text/markdown", Preview::markdown},
+    {"text/x-markdown", Preview::markdown},
+    {"application/json", Preview::text},
+};
+
+bool isTokenCharacter(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) ||
+         (c != '\0' && std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos);
+}
+
+bool isToken(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), isTokenCharacter);
+}
+
+std::string_view withoutLeadingSpace(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  return text;
+}
+
+std::string_view withoutSpace(std::string_view text) {
+  text = withoutLeadingSpace(text);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+/// The length of the parameter value (a token or a quoted-string) `text` starts with; 0 when it
+/// starts with none.
+std::size_t valueLength(std::string_view text) {
+  if (text.empty() || text.front() != '"') {
+    return static_cast<std::size_t>(std::find_if_not(text.begin(), text.end(), isTokenCharacter) -
+                                    text.begin());
+  }
+  for (std::size_t index = 1; index < text.size(); ++index) {
+    const auto c = static_cast<unsigned char>(text[index]);
+    if (c == '"') return index + 1;
+    if (c == '\\' && ++index == text.size()) return 0;
+    const auto quoted = static_cast<unsigned char>(text[index]);
+    if ((quoted < 0x20 && quoted != '\t') || quoted == 0x7f) return 0;
+  }
+  return 0;
+}
+
+/// Whether `parameters` (from the first ";" on) is a well-formed list of parameters.
+bool wellFormedParameters(std::string_view parameters) {
+  while (!parameters.empty()) {
+    parameters = withoutLeadingSpace(parameters.substr(1));  // past the ";"
+    if (parameters.empty() || parameters.front() == ';') continue;
+    const auto name = static_cast<std::size_t>(
+        std::find_if_not(parameters.begin(), parameters.end(), isTokenCharacter) -
+        parameters.begin());
+    if (name == 0 || name == parameters.size() || parameters[name] != '=') return false;
+    parameters.remove_prefix(name + 1);
+    const auto value = valueLength(parameters);
+    if (value == 0) return false;
+    parameters = withoutLeadingSpace(parameters.substr(value));
+    if (!parameters.empty() && parameters.front() != ';') return false;
+  }
+  return true;
+}
+
+/// Whether a page loads a preview of this kind from the preview route (else it shows it itself).
+bool loadsFromRoute(Preview kind) {
+  return kind == Preview::image || kind == Preview::video || kind == Preview::audio ||
+         kind == Preview::pdf || kind == Preview::sandboxed;
+}
+
 }  // namespace
 
-Preview previewOf(const std::string& contentType, const std::string& filename) {
-  const auto type = UnicodeText::lowercased(contentType.substr(0, contentType.find(';')));
+Previewing previewOf(const std::string& contentType, const std::string& filename) {
+  const auto type = mediaType(contentType);
+  if (!type) return {};
+  for (const auto& known : knownTypes) {
+    if (known.type == *type) return {known.kind, loadsFromRoute(known.kind) ? known.type : ""};
+  }
   const auto extension = UnicodeText::lowercased(ShareText::pathExtension(filename));
-  const auto starts = [&](std::string_view prefix) { return type.rfind(prefix, 0) == 0; };
-  if (type == "image/svg+xml" || type == "text/html" || type == "application/xhtml+xml" ||
-      type == "text/xml" || type == "application/xml") {
-    return Preview::sandboxed;
+  const bool plain = *type == "text/plain" || *type == "application/octet-stream";
+  if (plain && (extension == "md" || extension == "markdown")) return {Preview::markdown, ""};
+  if (type->rfind("text/", 0) == 0) return {Preview::text, ""};
+  return {};
+}
+
+std::optional<std::string> mediaType(std::string_view contentType) {
+  const auto semicolon = contentType.find(';');
+  const auto essence = withoutSpace(contentType.substr(0, semicolon));
+  const auto slash = essence.find('/');
+  if (slash == std::string_view::npos || !isToken(essence.substr(0, slash)) ||
+      !isToken(essence.substr(slash + 1)) ||
+      (semicolon != std::string_view::npos &&
+       !wellFormedParameters(contentType.substr(semicolon)))) {
+    return std::nullopt;
   }
-  if (type == "text/markdown" || extension == "md" || extension == "markdown") {
-    return Preview::markdown;
-  }
-  if (starts("image/")) return Preview::image;
-  if (starts("video/")) return Preview::video;
-  if (starts("audio/")) return Preview::audio;
-  if (type == "application/pdf") return Preview::pdf;
-  if (starts("text/") || type == "application/json") return Preview::text;
-  return Preview::none;
+  std::string type(essence);
+  for (auto& c : type) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return type;
+}
+
+std::string downloadType(const std::string& contentType) {
+  return mediaType(contentType).value_or("application/octet-stream");
 }
 
 Page document(const Document& document) {

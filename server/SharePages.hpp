@@ -22,7 +22,27 @@ enum class Preview {
   markdown,   ///< rendered to safe HTML in the page (raw HTML and unsafe links dropped)
   none,
 };
-Preview previewOf(const std::string& contentType, const std::string& filename);
+
+/// How a document is previewed, and the Content-Type its preview route serves it with.
+struct Previewing {
+  Preview kind = Preview::none;
+  /// A type from the service's own list, never the uploader's text: set for the kinds a page
+  /// loads from the preview route (image, video, audio, PDF, sandboxed), empty for the others
+  /// (text and Markdown are in the page itself; the rest has no preview).
+  std::string_view servedType;
+};
+/// Decided from the media type of `contentType` alone (see `mediaType`; anything malformed has
+/// no preview), and for Markdown from a plain text's or an untyped file's extension.
+Previewing previewOf(const std::string& contentType, const std::string& filename);
+/// A Content-Type value's media type as "type/subtype", ASCII lower-cased, its parameters
+/// checked and dropped; nothing unless the value is exactly one well-formed media type
+/// (RFC 9110: token "/" token *( OWS ";" OWS [ token "=" ( token / quoted-string ) ] )). A comma,
+/// a second type or a broken parameter makes it malformed: browsers read such a value each their
+/// own way.
+std::optional<std::string> mediaType(std::string_view contentType);
+/// The Content-Type a download is served with: the media type alone, or
+/// "application/octet-stream" when there is none.
+std::string downloadType(const std::string& contentType);
 
 /// What a document page shows.
 struct Document {

@@ -73,6 +73,13 @@ WatermarkSettings watermark(const std::string& position, std::int64_t rotation) 
   return WatermarkSettings{true, "仅供 Ana 查看", position, 0.35, "#ffffff", 48, rotation, true};
 }
 
+/// An upload whose script, if it ever ran, would leave its marks: on its own document, and on
+/// the share page around it.
+constexpr const char* hostileHtml =
+    "<h1>HTML</h1><script>document.title='ran';window.ran=true;"
+    "try{top.document.title='escaped';top.document.body.textContent='rewritten'}catch(e){}"
+    "</script>";
+
 JSONValue publishAll(Fixture& fixture, int port) {
   const auto picture = fileContent(fs::path(LUMO_TEST_FIXTURES) / "media/rotated-4032x3024.jpg");
   ShareOptions plain;
@@ -107,10 +114,14 @@ JSONValue publishAll(Fixture& fixture, int port) {
                                    "# 说明\n\n* **粗体** 列表\n* [链接](javascript:alert(1))\n\n"
                                    "<script>document.title='ran'</script>\n",
                                    plain)},
-      {"html", fixture.publish("page.html", "text/html",
-                               "<h1>HTML</h1><script>document.title='ran';"
-                               "try{top.document.title='escaped'}catch(e){}</script>",
-                               plain)},
+      {"html", fixture.publish("page.html", "text/html", hostileHtml, plain)},
+      // Types that once passed for PDF (served without a sandbox) while browsers read HTML.
+      {"pdfThenHtml", fixture.publish("a.pdf", "application/pdf;,text/html", hostileHtml, plain)},
+      {"pdfThenHtmlUpper",
+       fixture.publish("b.pdf", "APPLICATION/PDF;,text/html", hostileHtml, plain)},
+      {"pdfThenHtmlSpaced",
+       fixture.publish("c.pdf", "application/pdf ; , text/html", hostileHtml, plain)},
+      {"pdfCommaHtml", fixture.publish("d.pdf", "application/pdf, text/html", hostileHtml, plain)},
       {"svg", fixture.publish("drawing.svg", "image/svg+xml",
                               "<svg xmlns='http://www.w3.org/2000/svg' width='100' height='100'>"
                               "<script>document.title='ran'</script>"

@@ -195,6 +195,37 @@ describe('share pages', () => {
     await screenshotBoth('unicode', 'document');
   });
 
+  test('HTML under a type that passes for PDF runs nowhere: page, preview or download', async () => {
+    const { context, page } = await open();
+    const ran = () => page.evaluate(() => [document.title, self.ran === true]);
+    for (const name of ['pdfThenHtml', 'pdfThenHtmlUpper', 'pdfThenHtmlSpaced', 'pdfCommaHtml', 'html']) {
+      await page.goto(url(name));
+      await page.waitForLoadState('load');
+      const [title] = await ran();
+      assert.notEqual(title, 'escaped', `${name}: the upload reached the page`);
+      assert.doesNotMatch(await page.locator('body').innerText(), /rewritten/, name);
+      const frames = page.locator('.preview iframe');
+      const embedded = (await frames.count()) > 0 ? await frames.getAttribute('src') : null;
+      for (const frame of page.frames().slice(1)) {
+        assert.deepEqual(await frame.evaluate(() => [document.title, self.ran === true]),
+                         ['', false], `${name}: the frame ran the upload's script`);
+      }
+      for (const source of [url(name, '/view'), ...(embedded ? [new URL(embedded, url(name)).href] : [])]) {
+        const reply = await page.goto(source);
+        await page.waitForLoadState('load');
+        const [viewTitle, marked] = await ran();
+        assert.ok(viewTitle !== 'ran' && !marked, `${name}: ${source} ran the upload's script`);
+        if (reply.status() === 200) assert.match(reply.headers()['content-security-policy'], /^sandbox/);
+      }
+      const download = await context.request.get(url(name, '/file'));
+      assert.match(download.headers()['content-disposition'], /^attachment;/);
+      assert.match(download.headers()['content-security-policy'], /^sandbox/);
+      assert.equal(download.headers()['x-content-type-options'], 'nosniff');
+      if (name !== 'html') assert.equal(download.headers()['content-type'], 'application/octet-stream');
+    }
+    await context.close();
+  });
+
   test('uploaded HTML, SVG and Markdown never run script in the page origin', async () => {
     const { context, page } = await open();
     for (const name of ['html', 'svg']) {
@@ -207,7 +238,8 @@ describe('share pages', () => {
       for (const frame of page.frames().slice(1)) {
         assert.equal(await frame.evaluate(() => self.origin).catch(() => 'null'), 'null');
       }
-      const raw = await page.goto(url(name, '/view'));
+      const embedded = await page.locator('.preview iframe').getAttribute('src');
+      const raw = await page.goto(new URL(embedded, page.url()).href);
       assert.match(raw.headers()['content-security-policy'], /^sandbox/);
       assert.notEqual(await page.title(), 'ran', `${name}: the upload's own script ran`);
     }
