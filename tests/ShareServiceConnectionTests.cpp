@@ -1,12 +1,7 @@
 // How the service holds up against clients that connect and then send slowly, sit idle or send
 // heads larger than any real client does: whatever one address does, others are answered.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -15,68 +10,17 @@
 #include <thread>
 #include <vector>
 
-#include "ServiceFixture.hpp"
-#include "TemporaryDirectory.hpp"
+#include "ServiceTest.hpp"
 
 namespace lumo {
 namespace {
 
 using namespace std::chrono_literals;
 using service::ShareService;
+using testing::RawClient;
 using testing::RunningService;
 using testing::serviceOptions;
 using testing::systemNow;
-
-/// A bare client connection, so that a test sends exactly what a misbehaving client sends.
-class RawClient {
- public:
-  /// Connects to the service on loopback from `from` (any 127.0.0.0/8 address is this host).
-  RawClient(int port, const char* from = "127.0.0.1") : socket_(::socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in local{AF_INET, 0, {}, {}};
-    sockaddr_in remote{AF_INET, htons(static_cast<std::uint16_t>(port)), {}, {}};
-    inet_pton(AF_INET, from, &local.sin_addr);
-    inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
-    connected_ = socket_ >= 0 &&
-                 ::bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
-                 ::connect(socket_, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0;
-  }
-  ~RawClient() { ::close(socket_); }
-  RawClient(const RawClient&) = delete;
-  RawClient& operator=(const RawClient&) = delete;
-
-  bool connected() const { return connected_; }
-  /// False once the service stopped taking the bytes (it closed the connection).
-  bool send(std::string_view bytes) {
-    return ::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-           static_cast<ssize_t>(bytes.size());
-  }
-  /// What the service sends until it closes the connection, or until it has been quiet for
-  /// `patience`.
-  std::string receive(std::chrono::milliseconds patience) {
-    std::string received;
-    char chunk[65536];
-    pollfd watched{socket_, POLLIN, 0};
-    while (::poll(&watched, 1, static_cast<int>(patience.count())) > 0) {
-      const auto count = ::recv(socket_, chunk, sizeof chunk, 0);
-      if (count <= 0) {
-        closed_ = true;
-        break;
-      }
-      received.append(chunk, static_cast<std::size_t>(count));
-    }
-    return received;
-  }
-  /// Whether the service has closed the connection (waiting at most `patience` for it).
-  bool closed(std::chrono::milliseconds patience = 0ms) {
-    receive(patience);
-    return closed_;
-  }
-
- private:
-  int socket_;
-  bool connected_ = false;
-  bool closed_ = false;
-};
 
 std::string statusLine(const std::string& reply) {
   return reply.substr(0, reply.find("\r\n"));

@@ -3,18 +3,15 @@
 // tokens of removed accounts, malformed uploads and who may read the database.
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
 #include <sqlite3.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <map>
 #include <thread>
 
 #include "DataFolderLock.hpp"
-#include "ServiceFixture.hpp"
+#include "ServiceTest.hpp"
 #include "ShareJSON.hpp"
-#include "TemporaryDirectory.hpp"
 #include "TestCommand.hpp"
 
 namespace lumo {
@@ -50,68 +47,30 @@ void executeSql(const fs::path& database, const char* sql) {
   sqlite3_close(db);
 }
 
-/// The status of the answer to `head` (a request line and headers, no body) on a connection of
-/// its own; 0 when none comes within seconds (the service waits for a body).
-int statusOfHead(int port, const std::string& head) {
-  const FileDescriptor connection(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const timeval timeout{5, 0};
-  ::setsockopt(connection.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  if (::connect(connection.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
-          0 ||
-      ::send(connection.get(), head.data(), head.size(), MSG_NOSIGNAL) < 0) {
-    return -1;
-  }
-  std::string answer;
-  char buffer[512];
-  while (answer.find("\r\n") == std::string::npos) {
-    const auto count = ::recv(connection.get(), buffer, sizeof buffer, 0);
-    if (count <= 0) break;
-    answer.append(buffer, static_cast<std::size_t>(count));
-  }
-  return answer.rfind("HTTP/1.", 0) == 0 ? std::atoi(answer.c_str() + 9) : 0;
-}
-
 httplib::MultipartFormDataItems document(const std::string& content,
                                          const std::string& metadata = "{}") {
   return {{"metadata", metadata, "", "application/json"},
           {"file", content, "notes.txt", "text/plain"}};
 }
 
-class ShareServiceLimitTest : public ::testing::Test {
+class ShareServiceLimitTest : public testing::ServiceTest {
  protected:
   void SetUp() override {
-    ASSERT_GT(running_.port, 0);
+    ServiceTest::SetUp();
     service_.store().addAccount({"pro-id", "pro", "pro", now_});
   }
-
   Outcome upload(const httplib::MultipartFormDataItems& items) const {
-    httplib::Client http("127.0.0.1", running_.port);
+    httplib::Client http("127.0.0.1", port_);
     return outcome(http.Post("/api/v1/anon/docs", items));
   }
   Outcome get(const std::string& path, const std::string& bearer = "") const {
-    httplib::Client http("127.0.0.1", running_.port);
-    if (bearer.empty()) return outcome(http.Get(path.c_str()));
-    return outcome(http.Get(path.c_str(), {{"Authorization", "Bearer " + bearer}}));
+    if (bearer.empty()) return outcome(ServiceTest::get(path));
+    return outcome(ServiceTest::get(path, {{"Authorization", "Bearer " + bearer}}));
   }
-  std::size_t blobCount() const {
-    std::size_t count = 0;
-    for (const auto& entry : fs::directory_iterator(data_ / "blobs"))
-      count += entry.is_regular_file();
-    return count;
-  }
-
-  const std::int64_t now_ = systemNow();
-  std::atomic<std::int64_t> clock_ = now_;
-  testing::TemporaryDirectory data_;
-  RunningService running_{serviceOptions(data_.path(), [this] { return clock_.load(); })};
-  ShareService& service_ = running_.service;
 };
 
 TEST(ShareServiceLimits, VerifiedCallersHaveAnAllowanceOfTheirOwnAndOthersShareTheirAddresses) {
+  // Over its allowance a caller is told to wait (Retry-After) for one request at the rate.
   testing::TemporaryDirectory data;
   auto options = serviceOptions(data.path(), systemNow);
   options.rateBurst = 2;
@@ -135,7 +94,11 @@ TEST(ShareServiceLimits, VerifiedCallersHaveAnAllowanceOfTheirOwnAndOthersShareT
   for (const auto& [caller, bearer, status] : requests) {
     httplib::Headers headers;
     if (!bearer.empty()) headers.emplace("Authorization", "Bearer " + bearer);
-    EXPECT_EQ(outcome(http.Get("/api/v1/health", headers)).first, status) << caller;
+    const auto reply = http.Get("/api/v1/health", headers);
+    EXPECT_EQ(outcome(reply).first, status) << caller;
+    if (reply && status == 429) {
+      EXPECT_EQ(reply->get_header_value("Retry-After"), "1000") << caller;
+    }
   }
 }
 
@@ -184,7 +147,11 @@ TEST_F(ShareServiceLimitTest, BodiesBesideUploadsHaveAPlainLengthOfAtMost64KiB) 
       {"POST /api/v1/anon/links HTTP/1.1\r\nContent-Length: 12abc\r\n\r\n", 400},
   };
   for (const auto& [head, status] : heads) {
-    EXPECT_EQ(statusOfHead(running_.port, head), status) << head;
+    testing::RawClient client(port_);
+    client.send(head);
+    EXPECT_EQ(client.receive(std::chrono::seconds(5)).substr(0, 12),
+              "HTTP/1.1 " + std::to_string(status))
+        << head;
   }
 }
 

@@ -9,33 +9,25 @@
 #include <regex>
 #include <thread>
 
-#include "ServiceFixture.hpp"
+#include "ServiceTest.hpp"
 #include "ShareJSON.hpp"
 #include "SharePages.hpp"
-#include "TemporaryDirectory.hpp"
 
 namespace lumo {
 namespace {
-
-using testing::RunningService;
-using testing::serviceOptions;
-using testing::systemNow;
 
 using Counts = std::pair<std::int64_t, std::int64_t>;  ///< downloads, views
 constexpr const char* sandboxed = "sandbox";
 constexpr const char* hostileHtml =
     "<h1>x</h1><script>document.title='ran';try{top.document.title='escaped'}catch(e){}</script>";
 
-service::ShareService::Options pageOptions(const std::filesystem::path& data) {
-  auto options = serviceOptions(data, systemNow);
-  options.rateBurst = 0;
-  options.anonymousActiveLimit = 1000;
-  return options;
-}
-
-class ShareServicePageTest : public ::testing::Test {
+class ShareServicePageTest : public testing::ServiceTest {
  protected:
-  void SetUp() override { ASSERT_GT(running_.port, 0); }
+  ShareServicePageTest()
+      : ServiceTest([](auto& options) {
+          options.rateBurst = 0;
+          options.anonymousActiveLimit = 1000;
+        }) {}
 
   /// Publishes `content` anonymously as a file part of type `type` named `name`.
   std::string publish(const std::string& type, const std::string& content,
@@ -49,11 +41,6 @@ class ShareServicePageTest : public ::testing::Test {
     const auto answer = JSONValue::parse(reply->body, nullptr, false);
     return answer.value("/result/doc/slug"_json_pointer, "");
   }
-  httplib::Result get(const std::string& path, const httplib::Headers& headers = {}) {
-    httplib::Client client("127.0.0.1", running_.port);
-    client.set_read_timeout(60);
-    return client.Get(path, headers);
-  }
   static int status(const httplib::Result& reply) { return reply ? reply->status : 0; }
   /// Where the share's page takes its preview from: "/<slug>/view…", or "" without one.
   std::string embeddedPreview(const std::string& slug) {
@@ -65,13 +52,11 @@ class ShareServicePageTest : public ::testing::Test {
   }
   /// The share's download and view counts; -1 for a share that is gone.
   Counts counts(const std::string& slug) {
-    const auto share = running_.service.store().share(slug);
+    const auto share = service_.store().share(slug);
     return share ? Counts(share->downloadCount, share->viewCount) : Counts(-1, -1);
   }
 
-  testing::TemporaryDirectory data_;
-  RunningService running_{pageOptions(data_.path())};
-  httplib::Client http_{"127.0.0.1", running_.port};
+  httplib::Client http_{"127.0.0.1", port_};
 };
 
 TEST(SharePagesPreview, KindAndServedTypeComeFromTheParsedMediaTypeAlone) {
@@ -217,9 +202,8 @@ TEST_F(ShareServicePageTest, APreviewIsNoWayAroundTheLimitOrViewOnly) {
 TEST_F(ShareServicePageTest, HeadNeitherBurnsAPageNorCountsADownload) {
   const auto burn = publish("text/plain", "once", {{"burn_after_reading", true}});
   const auto limited = publish("text/plain", "once", {{"max_downloads", 1}});
-  httplib::Client http("127.0.0.1", running_.port);
-  EXPECT_EQ(status(http.Head("/" + burn)), 200);
-  EXPECT_EQ(status(http.Head("/" + limited + "/file")), 200);
+  EXPECT_EQ(status(http_.Head("/" + burn)), 200);
+  EXPECT_EQ(status(http_.Head("/" + limited + "/file")), 200);
   EXPECT_EQ(counts(limited), Counts(0, 0));
   EXPECT_EQ(counts(burn), Counts(0, 0));
   EXPECT_EQ(status(get("/" + burn)), 200);

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "LumoShare.hpp"
-#include "ServiceFixture.hpp"
+#include "ServiceTest.hpp"
 #include "TemporaryDirectory.hpp"
 #include "TestCommand.hpp"
 
@@ -59,10 +59,10 @@ JSONValue field(const JSONValue& line, const char* key) {
   return line.value(key, JSONValue());
 }
 
-class ShareServiceTest : public ::testing::Test {
+class ShareServiceTest : public testing::ServiceTest {
  protected:
   void SetUp() override {
-    ASSERT_GT(port_, 0);
+    ServiceTest::SetUp();
     for (const auto* plan : {"hobby", "pro"}) {
       service_.store().addAccount({std::string(plan) + "-id", plan, plan, now_});
       tokens_[plan] = service_.secrets().issueToken(std::string(plan) + "-id", now_, 30);
@@ -124,13 +124,7 @@ class ShareServiceTest : public ::testing::Test {
     return {reply.response.status, error ? error->code : "(no error body) " + reply.body};
   }
 
-  const std::int64_t now_ = systemNow();
-  std::atomic<std::int64_t> clock_ = now_;
-  testing::TemporaryDirectory data_;
   testing::TemporaryDirectory folder_;
-  RunningService running_{serviceOptions(data_.path(), [this] { return clock_.load(); })};
-  ShareService& service_ = running_.service;
-  const int port_ = running_.port;
   std::map<std::string, std::string> tokens_;
   std::shared_ptr<ShareHTTPTransport> transport_ =
       std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>());
@@ -215,10 +209,7 @@ TEST_F(ShareServiceTest, EveryRefusalHasItsStatusAndCode) {
   EXPECT_EQ(std::tuple(me.plan, me.usage->at("docs").used), std::tuple(std::string("pro"), 1));
 
   // A refused upload leaves nothing behind: no blob but the one published share's.
-  std::size_t blobs = 0;
-  for (const auto& entry : fs::directory_iterator(data_ / "blobs"))
-    blobs += entry.is_regular_file();
-  EXPECT_EQ(blobs, 1u + 5u + 0u) << "the pro share and the five anonymous ones";
+  EXPECT_EQ(blobCount(), 1u + 5u + 0u) << "the pro share and the five anonymous ones";
   EXPECT_TRUE(service_.store().isIntact());
 }
 
@@ -307,10 +298,8 @@ TEST_F(ShareServiceTest, AnonymousSharesBindToTheAccountThatHoldsTheirClaims) {
   EXPECT_EQ(get("/" + expiring.slug).response.status, 410) << "expired: no longer served";
   service_.purgeExpired();
   EXPECT_FALSE(service_.store().share(expiring.slug));
-  std::size_t blobs = 0;
-  for (const auto& entry : fs::directory_iterator(data_ / "blobs"))
-    blobs += entry.is_regular_file();
-  EXPECT_EQ(blobs, 0u) << "every document here was anonymous, so all expired with their blobs";
+  EXPECT_EQ(blobCount(), 0u)
+      << "every document here was anonymous, so all expired with their blobs";
 }
 
 TEST_F(ShareServiceTest, AccountAndDeviceRoutesRefuseWithTheirCodes) {
@@ -360,24 +349,6 @@ TEST_F(ShareServiceTest, AccountAndDeviceRoutesRefuseWithTheirCodes) {
   }
   const auto health = decoded<HealthResponse>(call("GET", "health"));
   EXPECT_EQ(health, (HealthResponse{true, "lumo-share-server", 1}));
-}
-
-TEST(ShareServiceLimits, ACallerOverTheRateWaitsAsTheRetryAfterSays) {
-  testing::TemporaryDirectory data;
-  auto options = serviceOptions(data.path(), systemNow);
-  options.rateBurst = 3;
-  options.ratePerSecond = 0.01;
-  RunningService running(options);
-  URLSessionTransport transport(std::make_shared<ShareCurlSession>());
-  const auto health = [&](const std::optional<std::string>& token) {
-    const auto url = "http://127.0.0.1:" + std::to_string(running.port) + "/api/v1/health";
-    return transport.data(ShareHTTP::makeRequest(*Url::parse(url), "GET", token)).response;
-  };
-  for (int index = 0; index < 3; ++index) EXPECT_EQ(health(std::nullopt).status, 200);
-  const auto refused = health(std::nullopt);
-  EXPECT_EQ(std::tuple(refused.status, refused.value("Retry-After")),
-            std::tuple(429, std::optional<std::string>("100")));
-  EXPECT_EQ(health("some-token").status, 429) << "a token that does not verify is its address";
 }
 
 TEST(ShareServiceSoakOptions, DelayedAnswersIgnoredKeysAndARequestLog) {
@@ -482,10 +453,7 @@ TEST(ShareServiceRestart, AServerKilledDuringAnUploadLeavesNoPartialBlobOrRow) {
                       testing::shellQuoted(folder / "upload.bin") + " " + base +
                       "/api/v1/anon/docs >/dev/null 2>&1 & sleep 1.5; kill -9 $(cat " +
                       testing::shellQuoted(pidFile) + "); wait");
-  std::size_t partial = 0;
-  for (const auto& entry : fs::directory_iterator(data / "blobs"))
-    partial += entry.is_regular_file();
-  EXPECT_EQ(partial, 1u) << "the upload was under way when the server died";
+  EXPECT_EQ(testing::blobCount(data.path()), 1u) << "the upload was under way when the server died";
 
   std::ofstream(data / "blobs" / "orphan") << "a blob whose row never came";
   ShareService restarted{serviceOptions(data.path(), systemNow)};
