@@ -16,16 +16,11 @@ namespace lumo {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::modeOf;
 
 std::size_t entryCount(const fs::path& folder) {
   return static_cast<std::size_t>(
       std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
-}
-
-mode_t modeOf(const fs::path& file) {
-  struct stat info {};
-  EXPECT_EQ(::stat(file.c_str(), &info), 0);
-  return info.st_mode & 07777;
 }
 
 TEST(AtomicFile, CreatesMissingFoldersPrivatelyAndWritesAtomically) {

@@ -125,8 +125,7 @@ TEST_F(CommandLineTest, StandardInputIsBoundedTextOrAFileOfAnySize) {
   EXPECT_EQ(staged.attachments[0].width, 300);
   const auto binary = runFed("stage - --json", "head -c 3000000 /dev/urandom");
   EXPECT_EQ(ShareJSON::decoder().decode<StagedShare>(binary.output).totalBytes, 3000000);
-  const ShareStorage storage{folder / "data/group.com.lumo.share", ShareStorageLocation::appGroup};
-  EXPECT_EQ(storage.pendingDirectories().size(), 3u) << "the spooled input left a folder behind";
+  EXPECT_EQ(storage().pendingDirectories().size(), 3u) << "the spooled input left a folder behind";
 
   EXPECT_EQ(run("stage --text - -", "x").status, 2);
 }
@@ -170,10 +169,8 @@ TEST_F(CommandLineTest, SharesPrintTheLinkAloneAndExitAsDocumented) {
 
   EXPECT_EQ(stderrText.find("\x1b["), std::string::npos) << "no bar, no QR code off a terminal";
   // On a terminal (a pseudo-terminal here) the upload shows its progress and the link its code.
-  const auto pty = testing::runCommand(
-      "cd " + shellQuoted(folder.path()) + " && XDG_DATA_HOME=" + shellQuoted(folder / "data") +
-      " XDG_CONFIG_HOME=" + shellQuoted(folder / "config") + " script -q -c " +
-      shellQuoted(shellQuoted(LUMO_SHARE_EXECUTABLE) + " share notes.txt") + " /dev/null");
+  const auto pty =
+      testing::runCommand("script -q -c " + shellQuoted(tool("share notes.txt")) + " /dev/null");
   EXPECT_NE(pty.output.find("\x1b[K[########################]"), std::string::npos) << pty.output;
   EXPECT_NE(pty.output.find("\x1b[30;47m"), std::string::npos) << "the QR code";
 

@@ -13,6 +13,7 @@ namespace lumo {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::modeOf;
 
 /// A keychain in memory, with scriptable statuses.
 class MemoryKeychain : public ShareKeychain {
@@ -42,12 +43,6 @@ class MemoryKeychain : public ShareKeychain {
   std::map<ShareKeychainItem, std::string> items;
   std::optional<std::int32_t> readStatus, updateStatus, addStatus;
 };
-
-mode_t modeOf(const fs::path& path) {
-  struct stat info {};
-  ::stat(path.c_str(), &info);
-  return info.st_mode & 07777;
-}
 
 class StoresTest : public ::testing::Test {
  protected:

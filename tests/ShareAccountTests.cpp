@@ -252,28 +252,12 @@ TEST(ShareBackgroundUploaderTest, KeepsOnlyTheLatestHandlerAndCallsItWhenTheEven
   EXPECT_EQ(std::tuple(first, second), std::tuple(0, 1));
 }
 
-TEST_F(ShareAccountTest, ABackgroundWakeUpDrainsDueShares) {
+TEST_F(ShareAccountTest, EachBackgroundWakeUpDrainsDueSharesAndJoinsTheFinishedDrains) {
   testing::ScopedEnvironment environment("XDG_DATA_HOME", (root_ / "data").string());
   ShareAppleBundle::setMain(
       std::make_shared<ShareAppleBundle>(JSONValue{{"LumoShareAPIBase", running_->apiBase()}}));
   const auto storage = ShareStorage::resolve();
-  PendingShareQueue(storage).enqueue(testing::makeStagedShare("woken", 1));
   const auto uploader = ShareBackgroundUploader::make();  // the drain holds it only weakly
-  uploader->handleBackgroundEvents(ShareBackgroundUploader::sessionIdentifier, [] {});
-  for (int wait = 0; wait < 400 && PendingShareQueue(storage).entry("woken"); ++wait) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  EXPECT_FALSE(PendingShareQueue(storage).entry("woken"));
-  EXPECT_EQ(PendingShareQueue(storage).recentUploads(5).size(), 1u);
-  ShareAppleBundle::setMain(nullptr);
-}
-
-TEST_F(ShareAccountTest, FinishedBackgroundDrainsAreJoinedWhenTheNextOneStarts) {
-  testing::ScopedEnvironment environment("XDG_DATA_HOME", (root_ / "data").string());
-  ShareAppleBundle::setMain(
-      std::make_shared<ShareAppleBundle>(JSONValue{{"LumoShareAPIBase", running_->apiBase()}}));
-  const auto storage = ShareStorage::resolve();
-  const auto uploader = ShareBackgroundUploader::make();
   constexpr int wakeUps = 6;
   for (int wakeUp = 0; wakeUp < wakeUps; ++wakeUp) {
     PendingShareQueue(storage).enqueue(testing::makeStagedShare(fmt::format("w{}", wakeUp), 1));
@@ -287,6 +271,7 @@ TEST_F(ShareAccountTest, FinishedBackgroundDrainsAreJoinedWhenTheNextOneStarts) 
   EXPECT_EQ(PendingShareQueue(storage).recentUploads(wakeUps).size(),
             static_cast<std::size_t>(wakeUps))
       << "every wake-up drained its share";
+  EXPECT_TRUE(PendingShareQueue(storage).all().empty());
   ShareAppleBundle::setMain(nullptr);
 }
 

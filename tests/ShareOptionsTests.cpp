@@ -26,11 +26,6 @@ WatermarkSettings mark(std::string text, double opacity) {
   return WatermarkSettings{true, std::move(text), "center", opacity, "#000000", 18, 45, false};
 }
 
-TEST(ShareOptionsDefault, SevenDaysAndNothingElse) {
-  EXPECT_EQ(ShareJSON::encoder().encode(ShareOptions::defaultValue()),
-            R"({"expiresInSeconds":604800,"disableDownload":false,"burnAfterReading":false})");
-}
-
 TEST(ShareOptionsNote, CountsUserPerceivedCharacters) {
   // Family emoji (ZWJ sequence), flag, and e + combining acute: one character each.
   const std::string mixed = "👩‍👩‍👧🇯🇵e\u0301";

@@ -245,15 +245,11 @@ TEST(ShareServiceLimits, TheDatabaseAndANewDataFolderAreTheOwnersAlone) {
   testing::TemporaryDirectory parent;
   fs::permissions(parent.path(), static_cast<fs::perms>(0755));
   const auto umask = ::umask(022);
-  const auto mode = [](const fs::path& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0u;
-  };
   {
     ShareService service(serviceOptions(parent / "data", systemNow));
-    EXPECT_EQ(mode(parent / "data"), 0700u);
+    EXPECT_EQ(testing::modeOf(parent / "data"), 0700u);
     for (const char* file : {"service.db", "service.db-wal", "service.db-shm"}) {
-      EXPECT_EQ(mode(parent / "data" / file), 0600u) << file;
+      EXPECT_EQ(testing::modeOf(parent / "data" / file), 0600u) << file;
     }
   }
   ::umask(umask);

@@ -12,12 +12,7 @@ namespace lumo {
 namespace {
 
 namespace fs = std::filesystem;
-
-mode_t modeOf(const fs::path& path) {
-  struct stat info {};
-  ::stat(path.c_str(), &info);
-  return info.st_mode & 07777;
-}
+using testing::modeOf;
 
 class ShareStorageResolve : public ::testing::Test {
  protected:

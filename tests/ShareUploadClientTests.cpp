@@ -33,6 +33,10 @@ std::string docReply(const std::string& claim = "", const std::string& ctime = "
              : R"({"success":true,"result":{"claim_token":")" + claim + R"(","doc":)" + doc + "}}";
 }
 
+constexpr const char* linkReply =
+    R"({"success":true,"link":{"uid":"u","url":"https://example.org/p","slug":"k9","ctime":1,)"
+    R"("mtime":1,"exp_days":1}})";
+
 class ShareUploadClientTest : public ::testing::Test {
  protected:
   Client client(std::optional<std::string> token, RetryPolicy retry = RetryPolicy{},
@@ -229,8 +233,6 @@ TEST_F(ShareUploadClientTest, SizeLimitsAnonymousAndSignedIn) {
 TEST_F(ShareUploadClientTest, RetriesWaitAsToldAndStopPromptly) {
   const auto staged = share({}, std::nullopt, "https://example.org/p");
   const auto busy = ScriptedReply::json(503, R"({"error":"unavailable"})");
-  const auto linkReply = R"({"success":true,"link":{"uid":"u","url":"https://example.org/p",)"
-                         R"("slug":"k9","ctime":1,"mtime":1,"exp_days":1}})";
   server.enqueue(busy);
   server.enqueue(busy);
   server.enqueue(ScriptedReply::json(200, linkReply));
@@ -289,8 +291,6 @@ TEST_F(ShareUploadClientTest, RetriesWaitAsToldAndStopPromptly) {
 
 TEST_F(ShareUploadClientTest, RetryWaitsStayWithinAnHourWhateverTheServiceAsks) {
   const auto staged = share({}, std::nullopt, "https://example.org/p");
-  const auto linkReply = R"({"success":true,"link":{"uid":"u","url":"https://example.org/p",)"
-                         R"("slug":"k9","ctime":1,"mtime":1,"exp_days":1}})";
   constexpr auto hour = ShareApple::maxRetryDelayMs;
   // now is Tue, 14 Nov 2023 22:13:20 GMT
   const std::pair<const char*, std::int64_t> cases[] = {

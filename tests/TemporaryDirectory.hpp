@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -24,6 +26,12 @@ class TemporaryDirectory {
  private:
   std::filesystem::path path_;
 };
+
+/// The permission bits of `path`; 0 when it cannot be examined.
+inline mode_t modeOf(const std::filesystem::path& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
 
 /// Sets environment variables for a scope and restores them afterwards.
 class ScopedEnvironment {

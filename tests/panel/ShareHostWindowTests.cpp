@@ -25,10 +25,6 @@ class ShareHostWindowTest : public QObject {
   std::shared_ptr<SharePanelWorkers> workers_;
   std::unique_ptr<ShareHostWindow> window_;
 
-  void startService() {
-    service_ = std::make_unique<testing::RunningService>(
-        testing::serviceOptions(data_->path(), testing::systemNow));
-  }
   void open() {
     window_ = std::make_unique<ShareHostWindow>(*host_, workers_);
     window_->show();
@@ -50,7 +46,8 @@ class ShareHostWindowTest : public QObject {
   void init() {
     data_ = std::make_unique<testing::TemporaryDirectory>();
     root_ = std::make_unique<testing::TemporaryDirectory>();
-    startService();
+    service_ = std::make_unique<testing::RunningService>(
+        testing::serviceOptions(data_->path(), testing::systemNow));
     service_->service.store().addAccount({"ana-id", "ana", "pro", testing::systemNow()});
     const ShareStorage storage{root_->path() / "root", ShareStorageLocation::injected};
     queue_ = std::make_shared<PendingShareQueue>(storage);
@@ -91,19 +88,6 @@ class ShareHostWindowTest : public QObject {
     }
     QVERIFY(table("recentTable")->findItems("bound", Qt::MatchExactly).size() == 1);
     QVERIFY(testing::screenshot(*window_, "host-window"));
-  }
-
-  void workersKeepNoThreadOfAFinishedTask() {
-    // A window that stays open runs task after task: a finished task's thread is joined when
-    // the next one starts, so the threads kept stay as few as the tasks in flight.
-    QObject owner;
-    for (int task = 0; task < 8; ++task) {
-      bool delivered = false;
-      workers_->run(
-          &owner, [](std::stop_token) { return 1; }, [&](int) { delivered = true; });
-      QCOMPARE(workers_->threadCount(), std::size_t{1});
-      QVERIFY(QTest::qWaitFor([&] { return delivered && workers_->idle(); }, 30000));
-    }
   }
 
   void retryAndRemoveActOnTheQueue() {

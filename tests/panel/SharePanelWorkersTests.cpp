@@ -92,12 +92,14 @@ TEST_F(SharePanelWorkersTest, DestroyingTheWorkersStopsAndWaitsForEveryTask) {
   auto workers = std::make_unique<SharePanelWorkers>();
   QObject owner;
   constexpr int tasks = 4;
-  for (int task = 0; task < tasks; ++task) {  // done before the others start, which tidy them up
+  for (int task = 0; task < tasks; ++task) {  // one after the other, then the waiting ones
     workers->run(
         &owner, [](std::stop_token) { return std::string("quick"); },
         [this](std::string result) { deliver(result); });
+    EXPECT_EQ(workers->threadCount(), 1u)
+        << "a finished task's thread is joined as the next starts";
+    ASSERT_TRUE(runEventsUntil([&] { return delivered.size() == task + 1u && workers->idle(); }));
   }
-  ASSERT_TRUE(runEventsUntil([&] { return delivered.size() == tasks; }));
   std::mutex mutex;
   std::condition_variable_any wake;
   int waiting = 0;

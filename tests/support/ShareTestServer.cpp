@@ -1,12 +1,13 @@
 #include "ShareTestServer.hpp"
 
 #include <httplib.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/x509v3.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 #include "FileDigest.hpp"
@@ -27,50 +28,26 @@ bool isPseudoHeader(const std::string& name) {
          name == "LOCAL_PORT";
 }
 
-template <class T, void (*Free)(T*)>
-struct OpenSSLDeleter {
-  void operator()(T* value) const { Free(value); }
-};
-using KeyPointer = std::unique_ptr<EVP_PKEY, OpenSSLDeleter<EVP_PKEY, EVP_PKEY_free>>;
-using CertificatePointer = std::unique_ptr<X509, OpenSSLDeleter<X509, X509_free>>;
-
-void addExtension(X509* certificate, int nid, const char* value) {
-  X509V3_CTX context;
-  X509V3_set_ctx_nodb(&context);
-  X509V3_set_ctx(&context, certificate, certificate, nullptr, nullptr, 0);
-  X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
-  if (extension == nullptr) throw std::runtime_error("cannot make a certificate extension");
-  X509_add_ext(certificate, extension, -1);
-  X509_EXTENSION_free(extension);
-}
-
-/// A self-signed P-256 certificate for 127.0.0.1, valid for a day.
-std::pair<KeyPointer, CertificatePointer> makeSelfSignedCertificate() {
-  KeyPointer key(EVP_EC_gen("P-256"));
-  CertificatePointer certificate(X509_new());
-  if (!key || !certificate) throw std::runtime_error("cannot make a test certificate");
-  X509_set_version(certificate.get(), 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(certificate.get()), 1);
-  X509_gmtime_adj(X509_getm_notBefore(certificate.get()), -3600);
-  X509_gmtime_adj(X509_getm_notAfter(certificate.get()), 86400);
-  X509_set_pubkey(certificate.get(), key.get());
-  X509_NAME* name = X509_get_subject_name(certificate.get());
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
-  X509_set_issuer_name(certificate.get(), name);
-  addExtension(certificate.get(), NID_subject_alt_name, "IP:127.0.0.1");
-  addExtension(certificate.get(), NID_basic_constraints, "critical,CA:TRUE");
-  if (X509_sign(certificate.get(), key.get(), EVP_sha256()) == 0)
-    throw std::runtime_error("cannot sign the test certificate");
-  return {std::move(key), std::move(certificate)};
-}
-
-std::string pemOf(X509* certificate) {
-  std::unique_ptr<BIO, OpenSSLDeleter<BIO, BIO_free_all>> bio(BIO_new(BIO_s_mem()));
-  PEM_write_bio_X509(bio.get(), certificate);
-  char* data = nullptr;
-  const long size = BIO_get_mem_data(bio.get(), &data);
-  return std::string(data, static_cast<std::size_t>(size));
+/// Starts `server` as HTTPS with a self-signed P-256 certificate for 127.0.0.1, valid for a day,
+/// made by the openssl tool; answers the certificate in PEM.
+std::string startSelfSignedTLS(std::unique_ptr<httplib::Server>& server) {
+  namespace fs = std::filesystem;
+  auto folderName = (fs::temp_directory_path() / "lumo-test-server-XXXXXX").string();
+  if (::mkdtemp(folderName.data()) == nullptr) throw std::runtime_error("no temporary folder");
+  const fs::path folder = folderName;
+  const auto command =
+      "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes "
+      "-days 1 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" +
+      (folder / "key.pem").string() + "' -out '" + (folder / "cert.pem").string() + "' 2>/dev/null";
+  const bool made = std::system(command.c_str()) == 0;
+  if (made)
+    server = std::make_unique<httplib::SSLServer>((folder / "cert.pem").c_str(),
+                                                  (folder / "key.pem").c_str());
+  std::ifstream pem(folder / "cert.pem");
+  const std::string certificate((std::istreambuf_iterator<char>(pem)), {});
+  fs::remove_all(folder);
+  if (!made) throw std::runtime_error("cannot make a test certificate");
+  return certificate;
 }
 
 /// Streams a body through SHA-256 while keeping a prefix of it.
@@ -126,9 +103,7 @@ ScriptedReply ScriptedReply::json(int status, std::string body, HeaderFields hea
 
 ShareTestServer::ShareTestServer(Security security) {
   if (security == Security::selfSignedTLS) {
-    auto [key, certificate] = makeSelfSignedCertificate();
-    certificatePEM_ = pemOf(certificate.get());
-    server_ = std::make_unique<httplib::SSLServer>(certificate.get(), key.get());
+    certificatePEM_ = startSelfSignedTLS(server_);
     scheme_ = "https";
   } else {
     server_ = std::make_unique<httplib::Server>();
