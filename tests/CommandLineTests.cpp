@@ -2,8 +2,6 @@
 // data folder.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,31 +18,12 @@ namespace {
 namespace fs = std::filesystem;
 using testing::shellQuoted;
 
-/// A loopback port that refuses every connection: bound but never listening, and held for the
-/// test's life so that no other process takes it. The tool pointed at it fails at once and never
-/// reaches a real service.
-class RefusingPort {
- public:
-  RefusingPort() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      throw std::runtime_error("no loopback port");
-    }
-    port_ = ntohs(address.sin_port);
-  }
-  ~RefusingPort() { ::close(fd_); }
-  RefusingPort(const RefusingPort&) = delete;
-  RefusingPort& operator=(const RefusingPort&) = delete;
-
-  std::string apiBase() const { return "http://127.0.0.1:" + std::to_string(port_) + "/api/v1"; }
-
- private:
-  int fd_;
-  int port_ = 0;
+/// A loopback port that refuses every connection, held for the test's life: the tool pointed at
+/// it fails at once and never reaches a real service.
+struct RefusingPort {
+  std::string apiBase() const { return "http://127.0.0.1:" + std::to_string(port) + "/api/v1"; }
+  int port = 0;
+  FileDescriptor socket = testing::boundLoopbackSocket(port);
 };
 
 class CommandLineTest : public ::testing::Test {

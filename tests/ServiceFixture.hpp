@@ -1,11 +1,15 @@
 #pragma once
 // The reference service for tests: started in-process on an ephemeral loopback port over a data
 // folder, stopped with the object.
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <thread>
 
+#include "FileDescriptor.hpp"
 #include "ShareService.hpp"
 
 namespace lumo::testing {
@@ -14,6 +18,21 @@ inline std::int64_t systemNow() {
   return std::chrono::duration_cast<std::chrono::seconds>(
              std::chrono::system_clock::now().time_since_epoch())
       .count();
+}
+
+/// A loopback TCP socket bound to a free port and not listening: while it is held, no other
+/// process takes the port and connections to it are refused. The port is written to `port`.
+inline FileDescriptor boundLoopbackSocket(int& port) {
+  FileDescriptor socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (::bind(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockname(socket.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    throw std::runtime_error("no loopback port");
+  port = ntohs(address.sin_port);
+  return socket;
 }
 
 inline service::ShareService::Options serviceOptions(const std::filesystem::path& data,

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +10,7 @@
 #include <set>
 
 #include "LumoShare.hpp"
+#include "ServiceFixture.hpp"
 #include "ShareTestServer.hpp"
 #include "TemporaryDirectory.hpp"
 #include "TestCommand.hpp"
@@ -162,15 +161,8 @@ TEST_F(ShareCurlTransportTest, ATricklingReplyEndsAtTheSessionsResourceTimeOut) 
 class RawPeer {
  public:
   RawPeer(std::vector<std::string> pieces, std::chrono::milliseconds interval)
-      : listener_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+      : listener_(testing::boundLoopbackSocket(port_)) {
     ::listen(listener_.get(), 4);
-    ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
     thread_ = std::jthread([this, pieces = std::move(pieces), interval] {
       const FileDescriptor peer(::accept(listener_.get(), nullptr, nullptr));
       char request[4096];
@@ -186,8 +178,8 @@ class RawPeer {
   }
 
  private:
-  FileDescriptor listener_;
   int port_ = 0;
+  FileDescriptor listener_;
   std::jthread thread_;
 };
 

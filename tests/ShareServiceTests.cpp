@@ -2,9 +2,6 @@
 // transport: what a share really goes through.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <fstream>
 #include <thread>
 
@@ -25,14 +22,9 @@ using testing::systemNow;
 
 /// A loopback port that was free a moment ago.
 int freePort() {
-  const FileDescriptor probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(probe.get(), reinterpret_cast<sockaddr*>(&address), &length);
-  return ntohs(address.sin_port);
+  int port = 0;
+  testing::boundLoopbackSocket(port);
+  return port;
 }
 
 /// Starts `lumo-share-server serve` with `arguments` in the background, writing its process id
