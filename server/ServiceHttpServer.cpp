@@ -22,15 +22,13 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Progress = ServiceConnection::Progress;
 
-/// Where the request head in `bytes` ends (past its empty line), when it is all there.
+/// Where the request head in `bytes` ends (past its empty line), when it is all there. The
+/// head ends where httplib stops reading it: at the first empty line that ends in CR LF (httplib
+/// passes over a line that ends in a bare LF, an empty one too).
 std::optional<std::size_t> headEnd(std::string_view bytes) {
-  for (std::size_t newline = bytes.find('\n'); newline != std::string_view::npos;
-       newline = bytes.find('\n', newline + 1)) {
-    const auto next = bytes.substr(newline + 1);
-    if (next.substr(0, 1) == "\n") return newline + 2;
-    if (next.substr(0, 2) == "\r\n") return newline + 3;
-  }
-  return std::nullopt;
+  const auto end = bytes.find("\n\r\n");
+  if (end == std::string_view::npos) return std::nullopt;
+  return end + 3;
 }
 
 /// Refuses a head that is too large before any of it is handled; the connection is closed.
@@ -58,16 +56,22 @@ SSL_CTX* tlsContext(const std::filesystem::path& certificate, const std::filesys
                            key.string());
 }
 
-/// Waits until `socket` is ready for `events`, at most `limit`.
-bool awaitSocket(int socket, short events, Clock::duration limit) {
-  if (limit <= Clock::duration::zero()) return false;
-  pollfd watched{socket, events, 0};
-  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(limit).count();
-  int result = 0;
-  do {
-    result = ::poll(&watched, 1, static_cast<int>(std::min<std::int64_t>(ms, 1 << 30)));
-  } while (result < 0 && errno == EINTR);
-  return result > 0;
+/// Waits until `socket` is ready for `events`, at most `limit`, and no longer once `stopping`.
+bool awaitSocket(int socket, short events, Clock::duration limit,
+                 const std::atomic<bool>& stopping) {
+  // In slices, so that a stopping server cuts off a body that is still arriving.
+  constexpr auto slice = std::chrono::milliseconds(100);
+  const auto until = Clock::now() + limit;
+  for (auto left = limit; left > Clock::duration::zero() && !stopping;
+       left = until - Clock::now()) {
+    pollfd watched{socket, events, 0};
+    const auto wait =
+        std::chrono::ceil<std::chrono::milliseconds>(std::min<Clock::duration>(left, slice));
+    const int result = ::poll(&watched, 1, static_cast<int>(wait.count()));
+    if (result > 0) return true;
+    if (result < 0 && errno != EINTR) return false;
+  }
+  return false;
 }
 
 /// One request's view of its connection for httplib: what the event loop read of the head
@@ -76,33 +80,40 @@ bool awaitSocket(int socket, short events, Clock::duration limit) {
 class ConnectionStream final : public httplib::Stream {
  public:
   ConnectionStream(ServiceConnection& connection, const ConnectionLimits& limits,
-                   Clock::duration readTimeout, Clock::duration writeTimeout)
+                   Clock::duration readTimeout, Clock::duration writeTimeout,
+                   const std::atomic<bool>& stopping)
       : connection_(connection),
         limits_(limits),
+        stopping_(stopping),
         readTimeout_(readTimeout),
         writeTimeout_(writeTimeout),
         started_(Clock::now()) {}
 
   bool is_readable() const override {
     return connection_.hasBuffered() ||
-           awaitSocket(connection_.socket(), POLLIN, std::min(readTimeout_, bodyTimeLeft()));
+           awaitSocket(connection_.socket(), POLLIN, std::min(readTimeout_, bodyTimeLeft()),
+                       stopping_);
   }
   bool is_writable() const override {
-    return awaitSocket(connection_.socket(), POLLOUT, writeTimeout_);
+    return awaitSocket(connection_.socket(), POLLOUT, writeTimeout_, stopping_);
   }
 
+  /// Reads all `size` bytes unless the connection ends or fails first. httplib never asks for
+  /// more than the request holds (a body's length, a chunk, a byte of a line), and its multipart
+  /// parser fails on a first piece shorter than the boundary line.
   ssize_t read(char* data, std::size_t size) override {
-    while (!failed_) {
+    std::size_t filled = 0;
+    while (!failed_ && filled < size) {
       std::size_t received = 0;
-      const auto progress = connection_.receive(data, size, received);
-      if (progress == Progress::moved) {
-        consumed_ += received;
-        return static_cast<ssize_t>(received);
+      const auto progress = connection_.receive(data + filled, size - filled, received);
+      filled += received;
+      consumed_ += received;
+      if (progress == Progress::ended) break;
+      if (progress != Progress::moved) {
+        failed_ = !await(progress, std::min(readTimeout_, bodyTimeLeft()));
       }
-      if (progress == Progress::ended) return 0;
-      failed_ = !await(progress, std::min(readTimeout_, bodyTimeLeft()));
     }
-    return -1;
+    return filled > 0 || !failed_ ? static_cast<ssize_t>(filled) : -1;
   }
 
   ssize_t write(const char* data, std::size_t size) override {
@@ -137,7 +148,7 @@ class ConnectionStream final : public httplib::Stream {
  private:
   bool await(Progress progress, Clock::duration limit) const {
     return awaitSocket(connection_.socket(), progress == Progress::wantWrite ? POLLOUT : POLLIN,
-                       limit);
+                       limit, stopping_);
   }
   Clock::duration bodyTimeLeft() const {
     const auto allowed = limits_.bodyGrace +
@@ -147,6 +158,7 @@ class ConnectionStream final : public httplib::Stream {
 
   ServiceConnection& connection_;
   const ConnectionLimits& limits_;
+  const std::atomic<bool>& stopping_;
   Clock::duration readTimeout_;
   Clock::duration writeTimeout_;
   Clock::time_point started_;
@@ -159,6 +171,7 @@ struct Exchange {
   bool closeAsked = false;       ///< by the request or the response
   std::uint64_t bodyLength = 0;  ///< the request's Content-Length
   bool chunked = false;          ///< the request's body has no length
+  int status = 0;                ///< the response's
 };
 thread_local Exchange* currentExchange = nullptr;
 
@@ -184,6 +197,7 @@ ServiceHttpServer::ServiceHttpServer(ConnectionLimits limits,
                                  request.get_header_value("Connection") == "close";
           exchange->bodyLength = request.get_header_value<std::uint64_t>("Content-Length");
           exchange->chunked = request.has_header("Transfer-Encoding");
+          exchange->status = response.status;
         }
         if (logger_) logger_(request, response);
       });
@@ -421,10 +435,16 @@ void ServiceHttpServer::dispatch(ConnectionPtr connection) {
     ::epoll_ctl(epoll_, EPOLL_CTL_DEL, connection->socket(), nullptr);
     connection->watched = false;
   }
+  bool needsWorker = false;
   {
     const std::lock_guard lock(mutex_);
+    const auto busy = handling_.find(connection->addressKey());
+    const bool itsTurn = busy == handling_.end() || busy->second < limits_.workersPerAddress;
+    needsWorker = itsTurn && idleWorkers_ == 0 && workers_.size() < limits_.maxWorkers;
     queued_.push_back(std::move(connection));
   }
+  // Only the loop starts workers, and only `serve` (after the loop) joins them.
+  if (needsWorker) workers_.emplace_back([this] { work(); });
   ready_.notify_one();
 }
 
@@ -445,7 +465,9 @@ void ServiceHttpServer::work() {
     ConnectionPtr connection;
     {
       std::unique_lock lock(mutex_);
+      ++idleWorkers_;
       ready_.wait(lock, [&] { return workersStop_ || (connection = nextTurn()) != nullptr; });
+      --idleWorkers_;
       if (workersStop_) {
         // Requests not yet started are not answered: their connections just close.
         if (connection) queued_.push_back(std::move(connection));
@@ -467,21 +489,23 @@ void ServiceHttpServer::work() {
 void ServiceHttpServer::handle(ConnectionPtr connection) {
   using std::chrono::microseconds;
   using std::chrono::seconds;
-  ConnectionStream stream(*connection, limits_,
-                          seconds(read_timeout_sec_) + microseconds(read_timeout_usec_),
-                          seconds(write_timeout_sec_) + microseconds(write_timeout_usec_));
+  ConnectionStream stream(
+      *connection, limits_, seconds(read_timeout_sec_) + microseconds(read_timeout_usec_),
+      seconds(write_timeout_sec_) + microseconds(write_timeout_usec_), stopping_);
   Exchange exchange;
   currentExchange = &exchange;
   bool connectionClosed = false;
   const bool last = ++connection->requests >= limits_.requestsPerConnection || stopping_;
   const bool answered = process_request(stream, last, connectionClosed, nullptr);
   currentExchange = nullptr;
-  // A body the handler left unread (a refusal) would be taken for the next request: such a
-  // connection ends here.
-  const bool bodyRead = !exchange.chunked && stream.consumed() >= connection->headBytes &&
-                        stream.consumed() - connection->headBytes >= exchange.bodyLength;
-  const bool keep =
-      answered && stream.intact() && bodyRead && !connectionClosed && !exchange.closeAsked && !last;
+  // What httplib did not read of the head, or a body the handler left unread (a refusal),
+  // would be taken for the next request; after a request it could not parse (400), the rest
+  // of the connection is no request either. Such a connection ends here.
+  const bool wholeRequestRead = !exchange.chunked && exchange.status != 400 &&
+                                stream.consumed() >= connection->headBytes &&
+                                stream.consumed() - connection->headBytes >= exchange.bodyLength;
+  const bool keep = answered && stream.intact() && wholeRequestRead && !connectionClosed &&
+                    !exchange.closeAsked && !last;
   {
     const std::lock_guard lock(mutex_);
     (keep ? returned_ : finished_).push_back(std::move(connection));

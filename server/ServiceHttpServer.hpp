@@ -40,8 +40,11 @@ struct ConnectionLimits {
   std::chrono::milliseconds keepAliveIdle{5000};
   /// Requests one connection may make before the server closes it.
   std::size_t requestsPerConnection = 100;
-  /// Threads that handle requests whose head has arrived.
-  std::size_t workers = 64;
+  /// Threads that handle requests whose head has arrived: this many from the start, more
+  /// (up to `maxWorkers`) whenever a request arrives while every one is busy, so that clients
+  /// that occupy workers with slow bodies from a few addresses do not keep others waiting.
+  std::size_t workers = 16;
+  std::size_t maxWorkers = 512;
   /// Requests of one address handled at once; its others wait for their turn, so that one
   /// address (with slow bodies, say) never holds every worker.
   std::size_t workersPerAddress = 16;
@@ -122,6 +125,7 @@ class ServiceHttpServer : public httplib::Server {
   std::deque<ConnectionPtr> returned_;           ///< kept alive by the workers, for the loop
   std::deque<ConnectionPtr> finished_;           ///< closed by the workers: the loop forgets them
   bool workersStop_ = false;
+  std::size_t idleWorkers_ = 0;
   std::vector<std::thread> workers_;
 };
 

@@ -15,8 +15,8 @@
 #include "DocShare.hpp"
 #include "LinkRecord.hpp"
 #include "MeResponse.hpp"
-#include "ServiceReplies.hpp"
 #include "ServiceHttpServer.hpp"
+#include "ServiceReplies.hpp"
 #include "ServiceRequests.hpp"
 #include "ShareJSON.hpp"
 #include "ShareMultipart.hpp"
@@ -127,7 +127,6 @@ std::string pagePath(const std::string& publicBase) {
   return path;
 }
 
-
 }  // namespace
 
 ShareService::ShareService(Options options)
@@ -139,8 +138,8 @@ ShareService::ShareService(Options options)
       rateLimiter_(options_.rateBurst, options_.ratePerSecond),
       requestLog_(options_.requestLog.empty() ? nullptr
                                               : std::make_unique<RequestLog>(options_.requestLog)),
-      server_(std::make_unique<ServiceHttpServer>(options_.connectionLimits, options_.tlsCertificate,
-                                                  options_.tlsKey)) {
+      server_(std::make_unique<ServiceHttpServer>(options_.connectionLimits,
+                                                  options_.tlsCertificate, options_.tlsKey)) {
   if (!options_.nowSeconds) options_.nowSeconds = systemSeconds;
   if (options_.publicBase.empty() || options_.publicBase.back() != '/') options_.publicBase += '/';
   pagePath_ = pagePath(options_.publicBase);
@@ -325,6 +324,9 @@ void ShareService::routes() {
     if (options_.apiDelay.count() > 0 && isAPIRoute(request.path)) {
       delayAnswer(requestNotes.start);
     }
+    // httplib would cut any answer to the ranges asked for: an API answer is always whole (the
+    // file routes answer their ranges themselves). The request is the server's own object.
+    if (isAPIRoute(request.path)) const_cast<httplib::Request&>(request).ranges.clear();
     return admit(request, response) ? httplib::Server::HandlerResponse::Unhandled
                                     : httplib::Server::HandlerResponse::Handled;
   });
@@ -563,7 +565,8 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
                                    const httplib::ContentReader& reader, bool anonymous) {
   // A refusal may leave the body unread: the connection must not carry it into a next request.
   response.set_header("Connection", "close");
-  auto caller = anonymous ? Caller{{}, {}, clientOfAddress(request.remote_addr)} : signedIn(request, response);
+  auto caller = anonymous ? Caller{{}, {}, clientOfAddress(request.remote_addr)}
+                          : signedIn(request, response);
   if (!caller) return;
   const auto moment = now();
   IdempotencyKey idempotency(store_, *caller, idempotencyKeyOf(request), moment);
@@ -672,7 +675,8 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
 
 void ShareService::publishLink(const httplib::Request& request, const std::string& requestBody,
                                httplib::Response& response, bool anonymous) {
-  auto caller = anonymous ? Caller{{}, {}, clientOfAddress(request.remote_addr)} : signedIn(request, response);
+  auto caller = anonymous ? Caller{{}, {}, clientOfAddress(request.remote_addr)}
+                          : signedIn(request, response);
   if (!caller) return;
   const auto moment = now();
   IdempotencyKey idempotency(store_, *caller, idempotencyKeyOf(request), moment);

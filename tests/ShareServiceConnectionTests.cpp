@@ -4,7 +4,9 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -41,41 +43,66 @@ void allowManyDescriptors() {
   setrlimit(RLIMIT_NOFILE, &limit);
 }
 
-TEST(ShareServiceConnections, AThousandSlowOrIdleClientsOfOneAddressLeaveTheServiceToOthers) {
+TEST(ShareServiceConnections, AThousandSlowOrIdleClientsOfFewAddressesLeaveTheServiceToOthers) {
   allowManyDescriptors();
   rlimit limit{};
   getrlimit(RLIMIT_NOFILE, &limit);
-  const auto clients = std::min<std::size_t>(1000, limit.rlim_cur - 100);
+  // Both ends of each connection are in this process.
+  const auto clients = std::min<std::size_t>(1000, (limit.rlim_cur - 200) / 2);
   const struct {
     const char* name;
     const char* sent;  ///< what each slow client sends, and then nothing more
+    int addresses;     ///< the clients come from 127.0.0.1 on, in turn
   } cases[] = {
-      {"a head that never ends", "GET /api/v1/health HTTP/1.1\r\nHost: 127.0.0.1\r\n"},
+      {"a head that never ends", "GET /api/v1/health HTTP/1.1\r\nHost: 127.0.0.1\r\n", 1},
       {"a body that never comes",
        "POST /api/v1/anon/links HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
-       "Content-Length: 100\r\n\r\n{"},
+       "Content-Length: 100\r\n\r\n{",
+       4},
       {"a kept-alive connection left idle",
-       "GET /api/v1/health HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"},
+       "GET /api/v1/health HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 1},
   };
   for (const auto& slow : cases) {
     SCOPED_TRACE(slow.name);
     testing::TemporaryDirectory data;
-    RunningService running(serviceOptions(data.path(), systemNow));
+    auto options = serviceOptions(data.path(), systemNow);
+    options.connectionLimits.bodyGrace = 120s;  // the slow bodies keep their workers
+    RunningService running(options);
     std::vector<std::unique_ptr<RawClient>> crowd;
     for (std::size_t index = 0; index < clients; ++index) {
-      crowd.push_back(std::make_unique<RawClient>(running.port));
+      const auto from = "127.0.0." + std::to_string(1 + index % slow.addresses);
+      crowd.push_back(std::make_unique<RawClient>(running.port, from.c_str()));
       crowd.back()->send(slow.sent);
     }
-    EXPECT_EQ(healthFrom(running.port, "127.0.0.2"), "HTTP/1.1 200 OK");
-    const auto perAddress = service::ConnectionLimits{}.perAddress;
+    EXPECT_EQ(healthFrom(running.port, "127.0.0.200"), "HTTP/1.1 200 OK");
+    const auto perAddress = service::ConnectionLimits{}.perAddress * slow.addresses;
     std::size_t open = clients;
     for (int round = 0; round < 50 && open > perAddress; ++round) {
       open = static_cast<std::size_t>(std::count_if(
           crowd.begin(), crowd.end(), [](auto& client) { return !client->closed(); }));
       std::this_thread::sleep_for(100ms);
     }
-    EXPECT_LE(open, perAddress) << "connections the one address still holds";
+    EXPECT_LE(open, perAddress) << "connections the addresses still hold";
   }
+}
+
+TEST(ShareServiceConnections, StoppingCutsOffABodyStillArriving) {
+  testing::TemporaryDirectory data;
+  auto running = std::make_unique<RunningService>(serviceOptions(data.path(), systemNow));
+  RawClient uploader(running->port);
+  uploader.send(
+      "POST /api/v1/anon/docs HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+      "Content-Type: multipart/form-data; boundary=b\r\nContent-Length: 5000000\r\n\r\n"
+      "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.bin\"\r\n\r\n");
+  std::atomic<bool> done = false;
+  std::thread trickle([&] {  // fast enough for the service's slowest accepted rate
+    while (!done && uploader.send(std::string(1024, 'x'))) std::this_thread::sleep_for(50ms);
+  });
+  std::this_thread::sleep_for(1s);  // the upload is under way
+  auto stopped = std::async(std::launch::async, [&] { running.reset(); });
+  EXPECT_EQ(stopped.wait_for(60s), std::future_status::ready) << "stop waited for the upload";
+  done = true;
+  trickle.join();
 }
 
 TEST(ShareServiceConnections, HeadsTooLargeTooManyOrTooSlowAreRefusedAndGoodOnesKeptAlive) {
@@ -84,12 +111,20 @@ TEST(ShareServiceConnections, HeadsTooLargeTooManyOrTooSlowAreRefusedAndGoodOnes
   options.connectionLimits.headDeadline = 1s;
   RunningService running(options);
   const std::string request = "GET /api/v1/health HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+  const std::string part =
+      "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.txt\"\r\n"
+      "Content-Type: text/plain\r\n\r\nhello\r\n--b--\r\n";
+  const std::string upload =
+      "POST /api/v1/anon/docs HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+      "Content-Type: multipart/form-data; boundary=b\r\nContent-Length: " +
+      std::to_string(part.size()) + "\r\n\r\n";
   std::string manyHeaders = request;
   for (int index = 0; index < 300; ++index) manyHeaders += "X-" + std::to_string(index) + ": 1\r\n";
   const struct {
     const char* name;
     std::string sent;
-    std::string answered;  ///< status lines in order, one per line
+    std::string answered;        ///< status lines in order, one per line
+    std::string sentLater = {};  ///< sent a moment after `sent`
   } cases[] = {
       {"a 64 KiB header line", request + "X-Long: " + std::string(65536, 'a') + "\r\n\r\n",
        "HTTP/1.1 431 Request Header Fields Too Large\n"},
@@ -99,11 +134,24 @@ TEST(ShareServiceConnections, HeadsTooLargeTooManyOrTooSlowAreRefusedAndGoodOnes
        "HTTP/1.1 400 Bad Request\n"},
       {"two requests in one write", request + "\r\n" + request + "Connection: close\r\n\r\n",
        "HTTP/1.1 200 OK\nHTTP/1.1 200 OK\n"},
+      {"an API answer is whole whatever range is asked",
+       request + "Range: bytes=0-3\r\nConnection: close\r\n\r\n", "HTTP/1.1 200 OK\n"},
+      {"an empty line ending in a bare LF does not end a head",
+       request + "\n" + "X-Long: " + std::string(20000, 'a') + "\r\n\r\n",
+       "HTTP/1.1 431 Request Header Fields Too Large\n"},
+      {"after a request that does not parse, the rest is no request",
+       "NONSENSE\r\n\r\n" + request + "\r\n", "HTTP/1.1 400 Bad Request\n"},
+      {"a body whose first piece is shorter than its boundary line", upload + part.substr(0, 3),
+       "HTTP/1.1 200 OK\n", part.substr(3)},
   };
   for (const auto& head : cases) {
     SCOPED_TRACE(head.name);
     RawClient client(running.port);
     client.send(head.sent);
+    if (!head.sentLater.empty()) {
+      std::this_thread::sleep_for(100ms);
+      client.send(head.sentLater);
+    }
     const auto reply = client.receive(10s);
     std::string answered;
     for (auto at = reply.find("HTTP/1.1 "); at != std::string::npos;
