@@ -45,6 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(disposition.find_first_of("\r\n") == std::string::npos);
   const auto html = SharePages::markdownHtml(input);
   require(html.find("<script") == std::string::npos);
-  SharePages::previewOf(std::string(half), std::string(input));
+  // Whatever an uploader calls its type, what the service serves is one plain media type.
+  const auto served = SharePages::previewOf(std::string(half), std::string(input)).servedType;
+  require(served.find_first_of(";, \t\r\n") == std::string_view::npos);
+  if (const auto type = SharePages::mediaType(input)) {
+    require(type->find_first_of(";, \t\r\n") == std::string::npos && type->find('/') != 0);
+  }
+  require(SharePages::downloadType(std::string(input)).find_first_of(";,\r\n") ==
+          std::string::npos);
   return 0;
 }
