@@ -250,6 +250,12 @@ TEST(ShareBackgroundUploaderTest, KeepsOnlyTheLatestHandlerAndCallsItWhenTheEven
   uploader->didFinishEvents();
   uploader->didFinishEvents();
   EXPECT_EQ(std::tuple(first, second), std::tuple(0, 1));
+  // The wake-ups started drains: they end before the test (and the process) does, or one would
+  // still read the process's bundle while it is destroyed.
+  for (int wait = 0; wait < 400 && uploader->isDraining(); ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_FALSE(uploader->isDraining());
 }
 
 TEST_F(ShareAccountTest, EachBackgroundWakeUpDrainsDueSharesAndJoinsTheFinishedDrains) {
