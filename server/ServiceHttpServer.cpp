@@ -1,5 +1,6 @@
 #include "ServiceHttpServer.hpp"
 
+#include <fmt/format.h>
 #include <netdb.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -32,12 +33,38 @@ std::optional<std::size_t> headEnd(std::string_view bytes) {
 }
 
 /// Refuses a head that is too large before any of it is handled; the connection is closed.
-void refuseHead(ServiceConnection& connection) {
-  static constexpr std::string_view answer =
-      "HTTP/1.1 431 Request Header Fields Too Large\r\n"
-      "Content-Length: 0\r\nConnection: close\r\n\r\n";
+/// Answers a head before any of it is handled: `status` is a whole status line's code and
+/// reason. The connection closes after it.
+void refuseHead(ServiceConnection& connection, std::string_view status) {
+  const auto answer =
+      fmt::format("HTTP/1.1 {}\r\nContent-Length: 0\r\nConnection: close\r\n\r\n", status);
   std::size_t sent = 0;
   connection.send(answer.data(), answer.size(), sent);  // best effort: the socket never waits
+}
+
+constexpr std::string_view tooLarge = "431 Request Header Fields Too Large";
+
+/// Whether every header line of `head` (a whole head) is one httplib reads as it is meant:
+/// ended by CR LF, not folded onto the line before, a name of token characters right before
+/// its colon, no NUL or bare CR. httplib passes over a line it cannot read, so a length hidden
+/// in such a line would leave the body to be read as the next request.
+bool headerLinesWellFormed(std::string_view head) {
+  static constexpr std::string_view nameCharacters =
+      "!#$%&'*+-.^_`|~0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  auto line = head.substr(head.find('\n') + 1);
+  while (true) {
+    const auto end = line.find('\n');
+    if (end == 0 || end == std::string_view::npos || line[end - 1] != '\r') return false;
+    const auto text = line.substr(0, end - 1);
+    if (text.empty()) return true;  // the empty line that ends the head
+    const auto colon = text.find(':');
+    if (colon == 0 || colon == std::string_view::npos ||
+        text.substr(0, colon).find_first_not_of(nameCharacters) != std::string_view::npos ||
+        text.find_first_of(std::string_view("\r\0", 2)) != std::string_view::npos) {
+      return false;
+    }
+    line = line.substr(end + 1);
+  }
 }
 
 SSL_CTX* tlsContext(const std::filesystem::path& certificate, const std::filesystem::path& key) {
@@ -353,15 +380,19 @@ void ServiceHttpServer::readHead(ConnectionPtr connection) {
   if (const auto end = headEnd(head)) {
     const auto lines =
         static_cast<std::size_t>(std::count(head.begin(), head.begin() + *end, '\n'));
-    if (lines > limits_.headerLines + 2) {
-      refuseHead(*connection);
+    if (lines > limits_.headerLines + 2 || *end > limits_.headBytes) {
+      refuseHead(*connection, tooLarge);
+      return linger(std::move(connection));
+    }
+    if (!headerLinesWellFormed(head.substr(0, *end))) {
+      refuseHead(*connection, "400 Bad Request");
       return linger(std::move(connection));
     }
     connection->headBytes = *end;
     return dispatch(std::move(connection));
   }
   if (head.size() > limits_.headBytes) {
-    refuseHead(*connection);
+    refuseHead(*connection, tooLarge);
     return linger(std::move(connection));
   }
   if (progress == Progress::ended) return closeConnection(std::move(connection));
@@ -438,14 +469,31 @@ void ServiceHttpServer::dispatch(ConnectionPtr connection) {
   bool needsWorker = false;
   {
     const std::lock_guard lock(mutex_);
-    const auto busy = handling_.find(connection->addressKey());
-    const bool itsTurn = busy == handling_.end() || busy->second < limits_.workersPerAddress;
-    needsWorker = itsTurn && idleWorkers_ == 0 && workers_.size() < limits_.maxWorkers;
     queued_.push_back(std::move(connection));
+    // A worker woken for a request still counts as idle until it takes one: compare the
+    // requests that may start now with the idle workers, not just look for an idle one.
+    needsWorker = runnableRequests() > idleWorkers_ && workers_.size() < limits_.maxWorkers;
   }
   // Only the loop starts workers, and only `serve` (after the loop) joins them.
   if (needsWorker) workers_.emplace_back([this] { work(); });
   ready_.notify_one();
+}
+
+std::size_t ServiceHttpServer::runnableRequests() const {
+  std::map<std::string_view, std::size_t> turns;  // per address: handled and counted here
+  std::size_t runnable = 0;
+  for (const auto& connection : queued_) {
+    auto& taken = turns[connection->addressKey()];
+    if (taken == 0) {
+      const auto busy = handling_.find(connection->addressKey());
+      taken = busy == handling_.end() ? 0 : busy->second;
+    }
+    if (taken < limits_.workersPerAddress) {
+      ++taken;
+      ++runnable;
+    }
+  }
+  return runnable;
 }
 
 ServiceHttpServer::ConnectionPtr ServiceHttpServer::nextTurn() {

@@ -96,6 +96,8 @@ class ServiceHttpServer : public httplib::Server {
   void takeBackReturned();
   void dispatch(ConnectionPtr connection);
   void work();
+  /// Queued requests that a worker may start now (their address has a turn left).
+  std::size_t runnableRequests() const;
   /// The first queued connection whose address may have another worker; null when none.
   ConnectionPtr nextTurn();
   void handle(ConnectionPtr connection);

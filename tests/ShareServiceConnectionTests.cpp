@@ -139,6 +139,8 @@ TEST(ShareServiceConnections, HeadsTooLargeTooManyOrTooSlowAreRefusedAndGoodOnes
       {"an empty line ending in a bare LF does not end a head",
        request + "\n" + "X-Long: " + std::string(20000, 'a') + "\r\n\r\n",
        "HTTP/1.1 431 Request Header Fields Too Large\n"},
+      {"a header line httplib would pass over is refused, not read past",
+       request + "Content-Length : 28\r\n\r\n" + request + "\r\n", "HTTP/1.1 400 Bad Request\n"},
       {"after a request that does not parse, the rest is no request",
        "NONSENSE\r\n\r\n" + request + "\r\n", "HTTP/1.1 400 Bad Request\n"},
       {"a body whose first piece is shorter than its boundary line", upload + part.substr(0, 3),
