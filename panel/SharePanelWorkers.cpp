@@ -1,6 +1,10 @@
 #include "SharePanelWorkers.hpp"
 
+#include <QCoreApplication>
+#include <QEvent>
+
 #include <algorithm>
+#include <deque>
 #include <iterator>
 
 namespace lumo {
@@ -41,13 +45,68 @@ bool SharePanelWorkers::idle() const {
                       [](const Worker& worker) { return !worker.done->load(); });
 }
 
+namespace {
+
+/// The UI thread's receiver of steps; it lives as long as the process. Steps wait in a queue of
+/// its own under a standard mutex, and the event posted for each step carries nothing but a
+/// wake-up: what a step captured is handed over under that mutex, and it is run and released on
+/// the UI thread alone. (Qt's event queue synchronises with a lock that ThreadSanitizer cannot
+/// see, so handing a step over inside the event would look like a race to it.)
+class UIStepReceiver : public QObject {
+ public:
+  void post(const QPointer<QObject>& owner, std::function<void()> step) {
+    {
+      const std::lock_guard lock(mutex_);
+      steps_.push_back({owner, std::move(step)});
+    }
+    QCoreApplication::postEvent(this, new QEvent(wakeUp()));
+  }
+
+  bool event(QEvent* event) override {
+    if (event->type() != wakeUp()) return QObject::event(event);
+    runWaitingSteps();
+    return true;
+  }
+
+ private:
+  struct Step {
+    QPointer<QObject> owner;
+    std::function<void()> run;
+  };
+
+  static QEvent::Type wakeUp() {
+    static const auto registered = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return registered;
+  }
+
+  void runWaitingSteps() {
+    std::deque<Step> waiting;
+    {
+      const std::lock_guard lock(mutex_);
+      waiting.swap(steps_);
+    }
+    for (auto& step : waiting) {
+      if (step.owner) step.run();
+    }
+  }
+
+  std::mutex mutex_;
+  std::deque<Step> steps_;
+};
+
+UIStepReceiver& uiStepReceiver() {
+  static UIStepReceiver* const receiver = [] {
+    auto* created = new UIStepReceiver;
+    created->moveToThread(QCoreApplication::instance()->thread());
+    return created;
+  }();
+  return *receiver;
+}
+
+}  // namespace
+
 void SharePanelWorkers::post(const QPointer<QObject>& owner, std::function<void()> step) {
-  QMetaObject::invokeMethod(
-      QCoreApplication::instance(),
-      [owner, step = std::move(step)] {
-        if (owner) step();
-      },
-      Qt::QueuedConnection);
+  uiStepReceiver().post(owner, std::move(step));
 }
 
 }  // namespace lumo

@@ -1,7 +1,6 @@
 #pragma once
 
-#include <QCoreApplication>
-#include <QMetaObject>
+#include <QObject>
 #include <QPointer>
 
 #include <atomic>
@@ -34,17 +33,13 @@ class SharePanelWorkers {
   void run(QObject* owner, Work work, Done done) {
     start([owner = QPointer<QObject>(owner), work = std::move(work),
            done = std::move(done)](std::stop_token stop) mutable {
-      auto result = work(stop);
-      QMetaObject::invokeMethod(
-          QCoreApplication::instance(),
-          [owner, done = std::move(done), result = std::move(result)]() mutable {
-            if (owner) done(std::move(result));
-          },
-          Qt::QueuedConnection);
+      auto result = std::make_shared<decltype(work(stop))>(work(stop));
+      post(owner, [done = std::move(done), result] { done(std::move(*result)); });
     });
   }
 
-  /// Runs `step` on the UI thread if `owner` still exists; callable from any thread.
+  /// Runs `step` on the UI thread if `owner` still exists; callable from any thread. Steps run
+  /// in the order they were posted, and the UI thread alone runs and releases them.
   static void post(const QPointer<QObject>& owner, std::function<void()> step);
 
   /// Worker threads kept: the running ones, and finished ones not yet joined (the next task's
