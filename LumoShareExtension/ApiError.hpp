@@ -15,8 +15,10 @@ struct ApiError {
   std::optional<bool> retryable;
   std::optional<std::map<std::string, std::string>> details;
 
-  static ApiError decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"code", self.code}, JSONKey{"message", self.message},
+                      JSONKey{"retryable", self.retryable}, JSONKey{"details", self.details}};
+  }
   bool operator==(const ApiError&) const = default;
 };
 

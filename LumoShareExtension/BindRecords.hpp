@@ -17,8 +17,10 @@ struct BindItem {
   std::string slug;
   std::string claim_token;
 
-  static BindItem decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"kind", self.kind}, JSONKey{"slug", self.slug},
+                      JSONKey{"claim_token", self.claim_token}};
+  }
   bool operator==(const BindItem&) const = default;
 };
 
@@ -26,8 +28,7 @@ struct BindItem {
 struct BindRequest {
   std::vector<BindItem> items;
 
-  static BindRequest decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) { return std::tuple{JSONKey{"items", self.items}}; }
   bool operator==(const BindRequest&) const = default;
 };
 
@@ -37,8 +38,10 @@ struct BoundItem {
   std::string slug;
   std::string short_url;
 
-  static BoundItem decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"kind", self.kind}, JSONKey{"slug", self.slug},
+                      JSONKey{"short_url", self.short_url}};
+  }
   bool operator==(const BoundItem&) const = default;
 };
 
@@ -48,8 +51,10 @@ struct FailedItem {
   std::string slug;
   std::string error;
 
-  static FailedItem decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"kind", self.kind}, JSONKey{"slug", self.slug},
+                      JSONKey{"error", self.error}};
+  }
   bool operator==(const FailedItem&) const = default;
 };
 
@@ -58,8 +63,9 @@ struct BindResult {
   std::vector<BoundItem> bound;
   std::vector<FailedItem> failed;
 
-  static BindResult decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"bound", self.bound}, JSONKey{"failed", self.failed}};
+  }
   bool operator==(const BindResult&) const = default;
 };
 
@@ -68,8 +74,9 @@ struct BindResponse {
   bool success = false;
   BindResult result;
 
-  static BindResponse decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"success", self.success}, JSONKey{"result", self.result}};
+  }
   bool operator==(const BindResponse&) const = default;
 };
 

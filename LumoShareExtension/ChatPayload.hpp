@@ -17,8 +17,11 @@ struct ChatConversation {
   std::string type;  ///< one of ConversationTypeValues
   std::optional<std::int64_t> participantCount;
 
-  static ChatConversation decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"id", self.id}, JSONKey{"name", self.name},
+                      JSONKey{"type", self.type},
+                      JSONKey{"participantCount", self.participantCount}};
+  }
   bool operator==(const ChatConversation&) const = default;
 };
 
@@ -34,8 +37,16 @@ struct ChatMessage {
   std::optional<std::string> replyToId;
   std::optional<ShareStringMap> meta;
 
-  static ChatMessage decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"id", self.id},
+                      JSONKey{"sender", self.sender},
+                      JSONKey{"sentAt", self.sentAt},
+                      JSONKey{"type", self.type},
+                      JSONKey{"text", self.text},
+                      JSONKey{"itemIndex", self.itemIndex},
+                      JSONKey{"replyToId", self.replyToId},
+                      JSONKey{"meta", self.meta}};
+  }
   bool operator==(const ChatMessage&) const = default;
 };
 
@@ -47,8 +58,12 @@ struct ChatPayload {
   std::vector<ChatMessage> messages;
   std::optional<std::string> note;
 
-  static ChatPayload decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"provider", self.provider},
+                      JSONKey{"conversation", self.conversation},
+                      JSONKey{"captureMethod", self.captureMethod},
+                      JSONKey{"messages", self.messages}, JSONKey{"note", self.note}};
+  }
   bool operator==(const ChatPayload&) const = default;
 };
 

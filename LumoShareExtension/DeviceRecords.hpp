@@ -19,8 +19,9 @@ struct PairStartRequest {
   std::optional<std::string> name;
   std::optional<std::string> platform;
 
-  static PairStartRequest decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"name", self.name}, JSONKey{"platform", self.platform}};
+  }
   bool operator==(const PairStartRequest&) const = default;
 };
 
@@ -29,8 +30,9 @@ struct PairStartResult {
   std::string code;
   std::int64_t expires_at = 0;
 
-  static PairStartResult decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"code", self.code}, JSONKey{"expires_at", self.expires_at}};
+  }
   bool operator==(const PairStartResult&) const = default;
 };
 
@@ -39,8 +41,9 @@ struct PairStartResponse {
   bool success = false;
   PairStartResult result;
 
-  static PairStartResponse decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"success", self.success}, JSONKey{"result", self.result}};
+  }
   bool operator==(const PairStartResponse&) const = default;
 };
 
@@ -51,8 +54,11 @@ struct PairClaimRequest {
   std::string platform;
   std::optional<std::vector<std::string>> capabilities;
 
-  static PairClaimRequest decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"code", self.code}, JSONKey{"name", self.name},
+                      JSONKey{"platform", self.platform},
+                      JSONKey{"capabilities", self.capabilities}};
+  }
   bool operator==(const PairClaimRequest&) const = default;
 };
 
@@ -65,8 +71,14 @@ struct DeviceInfo {
   std::int64_t created_at = 0;
   std::optional<std::int64_t> last_seen_at;
 
-  static DeviceInfo decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"id", self.id},
+                      JSONKey{"name", self.name},
+                      JSONKey{"platform", self.platform},
+                      JSONKey{"capabilities", self.capabilities},
+                      JSONKey{"created_at", self.created_at},
+                      JSONKey{"last_seen_at", self.last_seen_at}};
+  }
   bool operator==(const DeviceInfo&) const = default;
 };
 
@@ -76,8 +88,10 @@ struct PairClaimResult {
   std::string device_token;
   std::string uid;
 
-  static PairClaimResult decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"device", self.device}, JSONKey{"device_token", self.device_token},
+                      JSONKey{"uid", self.uid}};
+  }
   bool operator==(const PairClaimResult&) const = default;
 };
 
@@ -86,8 +100,9 @@ struct PairClaimResponse {
   bool success = false;
   PairClaimResult result;
 
-  static PairClaimResponse decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"success", self.success}, JSONKey{"result", self.result}};
+  }
   bool operator==(const PairClaimResponse&) const = default;
 };
 
@@ -95,8 +110,7 @@ struct PairClaimResponse {
 struct DeviceListResult {
   std::vector<DeviceInfo> devices;
 
-  static DeviceListResult decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) { return std::tuple{JSONKey{"devices", self.devices}}; }
   bool operator==(const DeviceListResult&) const = default;
 };
 
@@ -105,8 +119,9 @@ struct DeviceListResponse {
   bool success = false;
   DeviceListResult result;
 
-  static DeviceListResponse decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"success", self.success}, JSONKey{"result", self.result}};
+  }
   bool operator==(const DeviceListResponse&) const = default;
 };
 
@@ -114,8 +129,7 @@ struct DeviceListResponse {
 struct DeleteDeviceResult {
   std::string deleted;
 
-  static DeleteDeviceResult decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) { return std::tuple{JSONKey{"deleted", self.deleted}}; }
   bool operator==(const DeleteDeviceResult&) const = default;
 };
 
@@ -124,8 +138,9 @@ struct DeleteDeviceResponse {
   bool success = false;
   DeleteDeviceResult result;
 
-  static DeleteDeviceResponse decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"success", self.success}, JSONKey{"result", self.result}};
+  }
   bool operator==(const DeleteDeviceResponse&) const = default;
 };
 
@@ -133,8 +148,7 @@ struct DeleteDeviceResponse {
 struct DeviceMeResult {
   DeviceInfo device;
 
-  static DeviceMeResult decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) { return std::tuple{JSONKey{"device", self.device}}; }
   bool operator==(const DeviceMeResult&) const = default;
 };
 
@@ -143,8 +157,9 @@ struct DeviceMeResponse {
   bool success = false;
   DeviceMeResult result;
 
-  static DeviceMeResponse decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"success", self.success}, JSONKey{"result", self.result}};
+  }
   bool operator==(const DeviceMeResponse&) const = default;
 };
 
@@ -154,8 +169,10 @@ struct HealthResponse {
   std::string service;
   std::int64_t v = 0;
 
-  static HealthResponse decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"ok", self.ok}, JSONKey{"service", self.service},
+                      JSONKey{"v", self.v}};
+  }
   bool operator==(const HealthResponse&) const = default;
 };
 
@@ -163,8 +180,7 @@ struct HealthResponse {
 struct OkResponse {
   bool success = false;
 
-  static OkResponse decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) { return std::tuple{JSONKey{"success", self.success}}; }
   bool operator==(const OkResponse&) const = default;
 };
 
@@ -181,8 +197,18 @@ struct DeviceNotice {
   std::int64_t created_at = 0;
   std::int64_t expires_at = 0;
 
-  static DeviceNotice decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"id", self.id},
+                      JSONKey{"type", self.type},
+                      JSONKey{"kind", self.kind},
+                      JSONKey{"title", self.title},
+                      JSONKey{"slug", self.slug},
+                      JSONKey{"short_url", self.short_url},
+                      JSONKey{"thumb_url", self.thumb_url},
+                      JSONKey{"source", self.source},
+                      JSONKey{"created_at", self.created_at},
+                      JSONKey{"expires_at", self.expires_at}};
+  }
   bool operator==(const DeviceNotice&) const = default;
 };
 
@@ -191,8 +217,9 @@ struct DeviceNoticeListResult {
   std::vector<DeviceNotice> notices;
   std::int64_t cursor = 0;
 
-  static DeviceNoticeListResult decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"notices", self.notices}, JSONKey{"cursor", self.cursor}};
+  }
   bool operator==(const DeviceNoticeListResult&) const = default;
 };
 
@@ -201,8 +228,9 @@ struct DeviceNoticeListResponse {
   bool success = false;
   DeviceNoticeListResult result;
 
-  static DeviceNoticeListResponse decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"success", self.success}, JSONKey{"result", self.result}};
+  }
   bool operator==(const DeviceNoticeListResponse&) const = default;
 };
 
@@ -210,8 +238,7 @@ struct DeviceNoticeListResponse {
 struct NoticeAck {
   std::string status;
 
-  static NoticeAck decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) { return std::tuple{JSONKey{"status", self.status}}; }
   bool operator==(const NoticeAck&) const = default;
 };
 

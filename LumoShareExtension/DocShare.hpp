@@ -23,8 +23,17 @@ struct DocMetadata {
   std::optional<std::vector<std::string>> allowedEmails;
   std::optional<std::string> comment;
 
-  static DocMetadata decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"slug", self.slug},
+                      JSONKey{"exp_days", self.expDays},
+                      JSONKey{"password", self.password},
+                      JSONKey{"max_downloads", self.maxDownloads},
+                      JSONKey{"disable_download", self.disableDownload},
+                      JSONKey{"burn_after_reading", self.burnAfterReading},
+                      JSONKey{"watermark", self.watermark},
+                      JSONKey{"allowed_emails", self.allowedEmails},
+                      JSONKey{"comment", self.comment}};
+  }
   bool operator==(const DocMetadata&) const = default;
 };
 
@@ -50,16 +59,34 @@ struct DocShare {
   std::optional<std::vector<std::string>> allowed_emails;
   std::int64_t view_count = 0;
 
-  static DocShare decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"uid", self.uid},
+                      JSONKey{"id", self.id},
+                      JSONKey{"slug", self.slug},
+                      JSONKey{"filename", self.filename},
+                      JSONKey{"r2_key", self.r2_key},
+                      JSONKey{"content_type", self.content_type},
+                      JSONKey{"size", self.size},
+                      JSONKey{"comment", self.comment},
+                      JSONKey{"ctime", self.ctime},
+                      JSONKey{"mtime", self.mtime},
+                      JSONKey{"exp_days", self.exp_days},
+                      JSONKey{"password", self.password},
+                      JSONKey{"max_downloads", self.max_downloads},
+                      JSONKey{"download_count", self.download_count},
+                      JSONKey{"disable_download", self.disable_download},
+                      JSONKey{"burn_after_reading", self.burn_after_reading},
+                      JSONKey{"watermark", self.watermark},
+                      JSONKey{"allowed_emails", self.allowed_emails},
+                      JSONKey{"view_count", self.view_count}};
+  }
   bool operator==(const DocShare&) const = default;
 };
 
 struct DocCreateResult {
   DocShare doc;
 
-  static DocCreateResult decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) { return std::tuple{JSONKey{"doc", self.doc}}; }
   bool operator==(const DocCreateResult&) const = default;
 };
 
@@ -68,8 +95,9 @@ struct DocCreateResponse {
   bool success = false;
   DocCreateResult result;
 
-  static DocCreateResponse decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"success", self.success}, JSONKey{"result", self.result}};
+  }
   bool operator==(const DocCreateResponse&) const = default;
 };
 
@@ -77,8 +105,9 @@ struct AnonDocCreateResult {
   DocShare doc;
   std::string claim_token;
 
-  static AnonDocCreateResult decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"doc", self.doc}, JSONKey{"claim_token", self.claim_token}};
+  }
   bool operator==(const AnonDocCreateResult&) const = default;
 };
 
@@ -87,8 +116,9 @@ struct AnonDocCreateResponse {
   bool success = false;
   AnonDocCreateResult result;
 
-  static AnonDocCreateResponse decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"success", self.success}, JSONKey{"result", self.result}};
+  }
   bool operator==(const AnonDocCreateResponse&) const = default;
 };
 

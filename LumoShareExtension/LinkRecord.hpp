@@ -16,8 +16,10 @@ struct LinkCreateRequest {
   std::optional<std::int64_t> keepDays;
   std::optional<std::string> password;
 
-  static LinkCreateRequest decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"url", self.url}, JSONKey{"slug", self.slug},
+                      JSONKey{"keep_days", self.keepDays}, JSONKey{"password", self.password}};
+  }
   bool operator==(const LinkCreateRequest&) const = default;
 };
 
@@ -27,8 +29,10 @@ struct LinkTargetingRule {
   std::string value;
   std::string url;
 
-  static LinkTargetingRule decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"type", self.type}, JSONKey{"value", self.value},
+                      JSONKey{"url", self.url}};
+  }
   bool operator==(const LinkTargetingRule&) const = default;
 };
 
@@ -37,8 +41,9 @@ struct LinkABTarget {
   std::string url;
   std::int64_t weight = 0;
 
-  static LinkABTarget decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"url", self.url}, JSONKey{"weight", self.weight}};
+  }
   bool operator==(const LinkABTarget&) const = default;
 };
 
@@ -51,8 +56,14 @@ struct LinkPreview {
   bool show_branding = false;
   bool show_destination = false;
 
-  static LinkPreview decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"enabled", self.enabled},
+                      JSONKey{"title", self.title},
+                      JSONKey{"message", self.message},
+                      JSONKey{"delay_seconds", self.delay_seconds},
+                      JSONKey{"show_branding", self.show_branding},
+                      JSONKey{"show_destination", self.show_destination}};
+  }
   bool operator==(const LinkPreview&) const = default;
 };
 
@@ -74,8 +85,23 @@ struct LinkRecord {
   std::optional<std::string> image;
   std::optional<LinkPreview> preview;
 
-  static LinkRecord decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"uid", self.uid},
+                      JSONKey{"id", self.id},
+                      JSONKey{"url", self.url},
+                      JSONKey{"slug", self.slug},
+                      JSONKey{"comment", self.comment},
+                      JSONKey{"ctime", self.ctime},
+                      JSONKey{"mtime", self.mtime},
+                      JSONKey{"exp_days", self.exp_days},
+                      JSONKey{"password", self.password},
+                      JSONKey{"rules", self.rules},
+                      JSONKey{"ab_targets", self.ab_targets},
+                      JSONKey{"title", self.title},
+                      JSONKey{"description", self.description},
+                      JSONKey{"image", self.image},
+                      JSONKey{"preview", self.preview}};
+  }
   bool operator==(const LinkRecord&) const = default;
 };
 
@@ -85,8 +111,10 @@ struct LinkCreateResponse {
   LinkRecord link;
   std::optional<std::string> claim_token;
 
-  static LinkCreateResponse decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"success", self.success}, JSONKey{"link", self.link},
+                      JSONKey{"claim_token", self.claim_token}};
+  }
   bool operator==(const LinkCreateResponse&) const = default;
 };
 
@@ -96,8 +124,10 @@ struct AnonLinkCreateResponse {
   LinkRecord link;
   std::string claim_token;
 
-  static AnonLinkCreateResponse decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"success", self.success}, JSONKey{"link", self.link},
+                      JSONKey{"claim_token", self.claim_token}};
+  }
   bool operator==(const AnonLinkCreateResponse&) const = default;
 };
 

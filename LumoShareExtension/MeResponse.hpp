@@ -18,8 +18,14 @@ struct PlanLimits {
   std::optional<std::int64_t> linkMaxExpirationDays;
   std::optional<std::int64_t> linkMaxKeepDays;
 
-  static PlanLimits decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"slugMinLength", self.slugMinLength},
+                      JSONKey{"bulkBatchSize", self.bulkBatchSize},
+                      JSONKey{"docFileSizeMB", self.docFileSizeMB},
+                      JSONKey{"docMaxExpDays", self.docMaxExpDays},
+                      JSONKey{"linkMaxExpirationDays", self.linkMaxExpirationDays},
+                      JSONKey{"linkMaxKeepDays", self.linkMaxKeepDays}};
+  }
   bool operator==(const PlanLimits&) const = default;
 };
 
@@ -28,8 +34,9 @@ struct PlanUsage {
   std::int64_t used = 0;
   std::optional<std::int64_t> limit;
 
-  static PlanUsage decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"used", self.used}, JSONKey{"limit", self.limit}};
+  }
   bool operator==(const PlanUsage&) const = default;
 };
 
@@ -40,8 +47,10 @@ struct MeResponse {
   PlanLimits planLimits;
   std::optional<std::map<std::string, PlanUsage>> usage;
 
-  static MeResponse decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"plan", self.plan}, JSONKey{"planName", self.planName},
+                      JSONKey{"planLimits", self.planLimits}, JSONKey{"usage", self.usage}};
+  }
   bool operator==(const MeResponse&) const = default;
 };
 

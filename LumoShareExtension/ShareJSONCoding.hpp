@@ -1,10 +1,13 @@
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -12,14 +15,20 @@
 #include "ShareJSONError.hpp"
 #include "ShareStringMap.hpp"
 
-// The typed bridge between records and JSON values. Records provide
+// The typed bridge between records and JSON values. A record lists its keys once, in the order
+// they are written:
+//   static auto jsonKeys(auto& self) { return std::tuple{JSONKey{"id", self.id}, ...}; }
+// and gets strict decoding of required keys, lenient absent/null optionals and insertion-ordered
+// keys on output for free. A record whose form is not a plain list of keys provides
 //   static Record decode(const JSONObjectReader&);   JSONValue encode() const;
-// and get strict decoding of required keys, lenient absent/null optionals and insertion-ordered
-// keys on output for free.
+// instead (either or both), usually built on `decodeJSONKeys` and `encodeJSONKeys`.
 namespace lumo {
 
 /// A JSON value whose objects keep their key order.
 using JSONValue = nlohmann::ordered_json;
+
+class JSONObjectReader;
+class JSONObjectWriter;
 
 namespace detail {
 std::string decodeString(const JSONValue& value, const std::string& path);
@@ -39,12 +48,28 @@ struct IsStringKeyedMap : std::false_type {};
 template <class T>
 struct IsStringKeyedMap<std::map<std::string, T>> : std::true_type {};
 void requireObject(const JSONValue& value, const std::string& path);
-}  // namespace detail
 
-class JSONObjectReader;
+template <class T>
+struct IsOptional : std::false_type {};
+template <class T>
+struct IsOptional<std::optional<T>> : std::true_type {};
+
+template <class T>
+concept HasDecode = requires(const JSONObjectReader& reader) {
+  { T::decode(reader) } -> std::same_as<T>;
+};
+template <class T>
+concept HasEncode = requires(const T& value) {
+  { value.encode() } -> std::same_as<JSONValue>;
+};
+}  // namespace detail
 
 template <class T>
 T decodeJSONValue(const JSONValue& value, const std::string& path);
+template <class Record>
+Record decodeJSONKeys(const JSONObjectReader& reader);
+template <class Record>
+JSONValue encodeJSONKeys(const Record& record);
 
 /// Reads the keys of one JSON object; fails with ShareJSONError when the value is no object.
 class JSONObjectReader {
@@ -115,8 +140,10 @@ T decodeJSONValue(const JSONValue& value, const std::string& path) {
       map.emplace(key, decodeJSONValue<typename T::mapped_type>(element, path + "." + key));
     }
     return map;
-  } else {
+  } else if constexpr (detail::HasDecode<T>) {
     return T::decode(JSONObjectReader(value, path));
+  } else {
+    return decodeJSONKeys<T>(JSONObjectReader(value, path));
   }
 }
 
@@ -139,8 +166,10 @@ JSONValue encodeJSONValue(const T& value) {
     auto object = JSONValue::object();
     for (const auto& [key, element] : value) object[key] = encodeJSONValue(element);
     return object;
-  } else {
+  } else if constexpr (detail::HasEncode<T>) {
     return value.encode();
+  } else {
+    return encodeJSONKeys(value);
   }
 }
 
@@ -165,5 +194,64 @@ class JSONObjectWriter {
  private:
   JSONValue object_ = JSONValue::object();
 };
+
+/// One key of a record and the member that holds it. The member's type gives the rule: a
+/// `std::optional` member may be missing or null on reading and is left out while absent; any
+/// other member is required and always written.
+template <class Member>
+struct JSONKey {
+  const char* name;
+  Member& member;
+
+  void read(const JSONObjectReader& reader) const {
+    if constexpr (detail::IsOptional<Member>::value) {
+      member = reader.optional<typename Member::value_type>(name);
+    } else {
+      member = reader.required<Member>(name);
+    }
+  }
+  void write(JSONObjectWriter& writer) const {
+    if constexpr (detail::IsOptional<std::remove_const_t<Member>>::value) {
+      writer.setOptional(name, member);
+    } else {
+      writer.set(name, member);
+    }
+  }
+};
+template <class Member>
+JSONKey(const char*, Member&) -> JSONKey<Member>;
+
+/// A key that may be missing or null on reading, which leaves the member at its declared
+/// default; always written.
+template <class Member>
+struct DefaultedJSONKey {
+  const char* name;
+  Member& member;
+
+  void read(const JSONObjectReader& reader) const {
+    if (auto value = reader.optional<Member>(name)) member = std::move(*value);
+  }
+  void write(JSONObjectWriter& writer) const { writer.set(name, member); }
+};
+template <class Member>
+DefaultedJSONKey(const char*, Member&) -> DefaultedJSONKey<Member>;
+
+/// Decodes the keys a record lists in `jsonKeys`, in their order, over a default record.
+template <class Record>
+Record decodeJSONKeys(const JSONObjectReader& reader) {
+  Record record{};
+  std::apply([&reader](const auto&... keys) { (keys.read(reader), ...); },
+             Record::jsonKeys(record));
+  return record;
+}
+
+/// Encodes the keys a record lists in `jsonKeys`, in their order.
+template <class Record>
+JSONValue encodeJSONKeys(const Record& record) {
+  JSONObjectWriter writer;
+  std::apply([&writer](const auto&... keys) { (keys.write(writer), ...); },
+             Record::jsonKeys(record));
+  return writer.take();
+}
 
 }  // namespace lumo

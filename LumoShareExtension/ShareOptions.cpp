@@ -68,32 +68,4 @@ std::int64_t ShareOptions::expDays(std::int64_t maxDays) const {
   return std::min(days, std::max<std::int64_t>(maxDays, 1));
 }
 
-ShareOptions ShareOptions::decode(const JSONObjectReader& reader) {
-  return ShareOptions{
-      reader.optional<std::int64_t>("expiresInSeconds"),
-      reader.optional<std::string>("password"),
-      reader.optional<std::string>("title"),
-      reader.optional<std::string>("note"),
-      reader.optional<std::string>("slug"),
-      reader.valueOr<bool>("disableDownload", false),
-      reader.valueOr<bool>("burnAfterReading", false),
-      reader.optional<std::int64_t>("maxDownloads"),
-      reader.optional<WatermarkSettings>("watermark"),
-  };
-}
-
-JSONValue ShareOptions::encode() const {
-  return JSONObjectWriter()
-      .setOptional("expiresInSeconds", expiresInSeconds)
-      .setOptional("password", password)
-      .setOptional("title", title)
-      .setOptional("note", note)
-      .setOptional("slug", slug)
-      .set("disableDownload", disableDownload)
-      .set("burnAfterReading", burnAfterReading)
-      .setOptional("maxDownloads", maxDownloads)
-      .setOptional("watermark", watermark)
-      .take();
-}
-
 }  // namespace lumo

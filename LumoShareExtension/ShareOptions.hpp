@@ -45,8 +45,17 @@ struct ShareOptions {
   /// Lifetime in whole days (rounded up, at least one), capped by `maxDays` (itself at least one).
   std::int64_t expDays(std::int64_t maxDays) const;
 
-  static ShareOptions decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"expiresInSeconds", self.expiresInSeconds},
+                      JSONKey{"password", self.password},
+                      JSONKey{"title", self.title},
+                      JSONKey{"note", self.note},
+                      JSONKey{"slug", self.slug},
+                      DefaultedJSONKey{"disableDownload", self.disableDownload},
+                      DefaultedJSONKey{"burnAfterReading", self.burnAfterReading},
+                      JSONKey{"maxDownloads", self.maxDownloads},
+                      JSONKey{"watermark", self.watermark}};
+  }
   bool operator==(const ShareOptions&) const = default;
 };
 

@@ -24,8 +24,17 @@ struct SharePayload {
   std::optional<ChatPayload> chat;
   std::optional<ShareStringMap> meta;  ///< "capture", "platform", "client"
 
-  static SharePayload decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"clientShareId", self.clientShareId},
+                      JSONKey{"createdAt", self.createdAt},
+                      JSONKey{"source", self.source},
+                      JSONKey{"kind", self.kind},
+                      JSONKey{"title", self.title},
+                      JSONKey{"text", self.text},
+                      JSONKey{"url", self.url},
+                      JSONKey{"chat", self.chat},
+                      JSONKey{"meta", self.meta}};
+  }
   bool operator==(const SharePayload&) const = default;
 };
 

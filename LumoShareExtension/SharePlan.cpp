@@ -22,23 +22,6 @@ SharePlan SharePlan::make(const MeResponse& from, std::int64_t nowMs) {
                    from.planLimits.docMaxExpDays, nowMs};
 }
 
-SharePlan SharePlan::decode(const JSONObjectReader& reader) {
-  return SharePlan{reader.required<std::string>("plan"), reader.optional<std::string>("planName"),
-                   reader.optional<std::int64_t>("docFileSizeMB"),
-                   reader.optional<std::int64_t>("docMaxExpDays"),
-                   reader.required<std::int64_t>("updatedAt")};
-}
-
-JSONValue SharePlan::encode() const {
-  return JSONObjectWriter()
-      .set("plan", plan)
-      .setOptional("planName", planName)
-      .setOptional("docFileSizeMB", docFileSizeMB)
-      .setOptional("docMaxExpDays", docMaxExpDays)
-      .set("updatedAt", updatedAt)
-      .take();
-}
-
 std::optional<SharePlan> SharePlanStore::load(std::int64_t nowMs) const {
   try {
     auto plan = ShareJSON::read<SharePlan>(storage.planMirrorURL());

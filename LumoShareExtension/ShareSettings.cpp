@@ -28,20 +28,6 @@ Url ShareSettings::apiBaseURL(const ShareAppleBundle& bundle) {
   return *Url::parse(ShareApple::defaultAPIBase);
 }
 
-ShareSettings ShareSettings::decode(const JSONObjectReader& reader) {
-  return ShareSettings{reader.optional<std::int64_t>("expiresInSeconds"),
-                       reader.optional<std::string>("password"),
-                       reader.required<bool>("autoUpload")};
-}
-
-JSONValue ShareSettings::encode() const {
-  return JSONObjectWriter()
-      .setOptional("expiresInSeconds", expiresInSeconds)
-      .setOptional("password", password)
-      .set("autoUpload", autoUpload)
-      .take();
-}
-
 ShareSettings ShareSettingsStore::load() const {
   try {
     return ShareJSON::read<ShareSettings>(storage.settingsURL());

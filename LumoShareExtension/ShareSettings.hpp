@@ -27,8 +27,10 @@ struct ShareSettings {
   static Url apiBaseURL();
   static Url apiBaseURL(const ShareAppleBundle& bundle);
 
-  static ShareSettings decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"expiresInSeconds", self.expiresInSeconds},
+                      JSONKey{"password", self.password}, JSONKey{"autoUpload", self.autoUpload}};
+  }
   bool operator==(const ShareSettings&) const = default;
 };
 

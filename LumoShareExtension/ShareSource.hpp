@@ -20,8 +20,11 @@ struct ShareSource {
                                  std::optional<std::string> app = std::nullopt,
                                  std::optional<std::string> appName = std::nullopt);
 
-  static ShareSource decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"platform", self.platform}, JSONKey{"deviceId", self.deviceId},
+                      JSONKey{"app", self.app}, JSONKey{"appName", self.appName},
+                      JSONKey{"locale", self.locale}};
+  }
 
   bool operator==(const ShareSource&) const = default;
 };

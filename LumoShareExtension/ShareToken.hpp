@@ -17,8 +17,12 @@ struct ShareToken {
   std::optional<std::string> userId;      ///< the token's "sub" claim
   std::int64_t updatedAt = 0;             ///< when it was stored, ms
 
-  static ShareToken decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"accessToken", self.accessToken},
+                      JSONKey{"refreshToken", self.refreshToken},
+                      JSONKey{"expiresAt", self.expiresAt}, JSONKey{"userId", self.userId},
+                      JSONKey{"updatedAt", self.updatedAt}};
+  }
   bool operator==(const ShareToken&) const = default;
 };
 

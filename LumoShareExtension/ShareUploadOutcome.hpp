@@ -19,8 +19,16 @@ struct ShareUploadOutcome {
   std::optional<std::string> claimToken;  ///< binds an anonymous upload to an account later
   std::int64_t uploadedAtMs = 0;
 
-  static ShareUploadOutcome decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"kind", self.kind},
+                      JSONKey{"slug", self.slug},
+                      JSONKey{"shortUrl", self.shortUrl},
+                      JSONKey{"title", self.title},
+                      JSONKey{"anonymous", self.anonymous},
+                      JSONKey{"expiresAtMs", self.expiresAtMs},
+                      JSONKey{"claimToken", self.claimToken},
+                      JSONKey{"uploadedAtMs", self.uploadedAtMs}};
+  }
   bool operator==(const ShareUploadOutcome&) const = default;
 };
 

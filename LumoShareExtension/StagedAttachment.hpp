@@ -24,8 +24,18 @@ struct StagedAttachment {
   /// The name to present when uploading: the trimmed original name, else the staged file name.
   std::string uploadFileName() const;
 
-  static StagedAttachment decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"clientItemId", self.clientItemId},
+                      JSONKey{"fileName", self.fileName},
+                      JSONKey{"type", self.type},
+                      JSONKey{"mime", self.mime},
+                      JSONKey{"originalName", self.originalName},
+                      JSONKey{"size", self.size},
+                      JSONKey{"sha256", self.sha256},
+                      JSONKey{"width", self.width},
+                      JSONKey{"height", self.height},
+                      JSONKey{"durationMs", self.durationMs}};
+  }
   bool operator==(const StagedAttachment&) const = default;
 };
 

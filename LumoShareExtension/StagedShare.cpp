@@ -44,32 +44,10 @@ std::filesystem::path StagedShare::confinedPath(const std::string& fileName,
 }
 
 StagedShare StagedShare::decode(const JSONObjectReader& reader) {
-  StagedShare share{
-      reader.required<std::string>("clientShareId"),
-      reader.valueOr<std::int64_t>("createdAt", 0),
-      reader.required<SharePayload>("payload"),
-      reader.valueOr<std::vector<StagedAttachment>>("attachments", {}),
-      reader.valueOr<std::string>("displayTitle", ""),
-      reader.optional<std::string>("displayPreview"),
-      0,
-      reader.optional<ShareOptions>("options"),
-  };
-  auto totalBytes = reader.optional<std::int64_t>("totalBytes");
-  share.totalBytes = totalBytes ? *totalBytes : sumOfSizes(share.attachments);
+  auto share = decodeJSONKeys<StagedShare>(reader);
+  if (!reader.optional<std::int64_t>("totalBytes"))
+    share.totalBytes = sumOfSizes(share.attachments);
   return share;
-}
-
-JSONValue StagedShare::encode() const {
-  return JSONObjectWriter()
-      .set("clientShareId", clientShareId)
-      .set("createdAt", createdAt)
-      .set("attachments", attachments)
-      .set("displayTitle", displayTitle)
-      .setOptional("displayPreview", displayPreview)
-      .set("totalBytes", totalBytes)
-      .setOptional("options", options)
-      .set("payload", payload)
-      .take();
 }
 
 }  // namespace lumo

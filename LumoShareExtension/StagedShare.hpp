@@ -34,8 +34,18 @@ struct StagedShare {
   static std::filesystem::path confinedPath(const std::string& fileName,
                                             const std::filesystem::path& shareDirectory);
 
+  /// Reads the keys below; a missing "totalBytes" is the sum of the attachments' sizes.
   static StagedShare decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"clientShareId", self.clientShareId},
+                      DefaultedJSONKey{"createdAt", self.createdAt},
+                      DefaultedJSONKey{"attachments", self.attachments},
+                      DefaultedJSONKey{"displayTitle", self.displayTitle},
+                      JSONKey{"displayPreview", self.displayPreview},
+                      DefaultedJSONKey{"totalBytes", self.totalBytes},
+                      JSONKey{"options", self.options},
+                      JSONKey{"payload", self.payload}};
+  }
   bool operator==(const StagedShare&) const = default;
 };
 

@@ -20,8 +20,12 @@ struct WatermarkSettings {
   std::int64_t rotation = 0;
   bool repeat = false;  ///< the text is tiled over the page
 
-  static WatermarkSettings decode(const JSONObjectReader& reader);
-  JSONValue encode() const;
+  static auto jsonKeys(auto& self) {
+    return std::tuple{JSONKey{"enabled", self.enabled},   JSONKey{"text", self.text},
+                      JSONKey{"position", self.position}, JSONKey{"opacity", self.opacity},
+                      JSONKey{"color", self.color},       JSONKey{"font_size", self.font_size},
+                      JSONKey{"rotation", self.rotation}, JSONKey{"repeat", self.repeat}};
+  }
   bool operator==(const WatermarkSettings&) const = default;
 };
 

@@ -126,7 +126,7 @@ JSONValue reportJSON(const ShareUploadReport& report) {
                                  {"requiresLogin", failure.requiresLogin}});
   }
   auto uploaded = JSONValue::array();
-  for (const auto& outcome : report.uploaded) uploaded.push_back(outcome.encode());
+  for (const auto& outcome : report.uploaded) uploaded.push_back(encodeJSONValue(outcome));
   JSONValue json{{"uploaded", uploaded}, {"failures", failures}, {"skipped", report.skipped}};
   if (report.anonymous) json["anonymous"] = *report.anonymous;
   return json;
