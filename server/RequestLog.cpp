@@ -10,6 +10,8 @@
 
 namespace lumo::service {
 
+thread_local RequestNotes requestNotes;
+
 RequestLog::RequestLog(const std::filesystem::path& path)
     : path_(path), fd_(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600)) {
   if (!fd_.valid()) {

@@ -1,12 +1,32 @@
 #pragma once
 
+#include <httplib.h>
+
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <optional>
+#include <string>
 
 #include "FileDescriptor.hpp"
 #include "ShareJSON.hpp"
 
 namespace lumo::service {
+
+/// What the logs tell of the request being handled on this thread: when it arrived, and what
+/// a publish was about and made.
+struct RequestNotes {
+  const httplib::Request* request = nullptr;  ///< whose notes these are
+  std::chrono::steady_clock::time_point start;
+  std::int64_t arrivedAtMs = 0;
+  std::optional<std::string> filename;
+  std::optional<std::string> title;
+  std::optional<std::string> slug;
+};
+/// The notes of this thread's request: set as it arrives, filled by the publishing routes, read
+/// by the loggers.
+extern thread_local RequestNotes requestNotes;
 
 /// A file that gets one JSON object per line, appended. Each line goes out in one write on a
 /// descriptor opened for appending, so lines from concurrent requests (or from several services

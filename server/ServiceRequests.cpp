@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "ShareApple.hpp"
 #include "ShareVocabularies.hpp"
 
 namespace lumo::service {
@@ -67,8 +68,9 @@ std::optional<std::string> pairClaimProblem(const PairClaimRequest& request) {
 }
 
 std::optional<std::string> bindRequestProblem(const BindRequest& request) {
-  if (request.items.size() > maxBindItems) {
-    return "at most 20 items per request, not " + std::to_string(request.items.size());
+  if (request.items.size() > ShareApple::bindMaxBatchSize) {
+    return "at most " + std::to_string(ShareApple::bindMaxBatchSize) + " items per request, not " +
+           std::to_string(request.items.size());
   }
   return std::nullopt;
 }

@@ -22,9 +22,6 @@ std::optional<Record> parseBody(std::string_view body) {
   }
 }
 
-/// The most items one bind request may carry.
-inline constexpr std::size_t maxBindItems = 20;
-
 /// Letters, digits, "-" and "_", from `minLength` to 64 characters.
 bool isValidSlug(std::string_view slug, std::int64_t minLength);
 

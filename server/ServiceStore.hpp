@@ -7,19 +7,14 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <variant>
 #include <vector>
 
 #include "DeviceRecords.hpp"
+#include "StoreError.hpp"
 
 namespace lumo::service {
-
-/// A failure of the database itself; the service answers it with 500 "internal".
-struct StoreError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
 
 /// An account of the service.
 struct Account {

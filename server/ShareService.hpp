@@ -1,14 +1,8 @@
 #pragma once
 
-#include <atomic>
-#include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
-#include <memory>
 #include <optional>
-#include <string>
-#include <thread>
 
 #include "BlobStore.hpp"
 #include "DataFolderLock.hpp"
@@ -17,13 +11,7 @@
 #include "ServiceHttpServer.hpp"
 #include "ServiceSecrets.hpp"
 #include "ServiceStore.hpp"
-
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
-class ContentReader;
-}  // namespace httplib
+#include "ShareApple.hpp"
 
 namespace lumo::service {
 
@@ -59,7 +47,7 @@ class ShareService {
     std::filesystem::path tlsCertificate;    ///< with `tlsKey`: serve HTTPS
     std::filesystem::path tlsKey;
     /// Unexpired anonymous shares one address may hold at once.
-    std::int64_t anonymousActiveLimit = 5;
+    std::int64_t anonymousActiveLimit = ShareApple::anonymousActiveLimit;
     /// Every API request is answered no sooner than this after it arrived: its handler waits
     /// before doing anything, so that a test's concurrent clients overlap (soak tests).
     std::chrono::milliseconds apiDelay{0};
@@ -72,9 +60,9 @@ class ShareService {
     ConnectionLimits connectionLimits;
   };
 
-  static constexpr std::int64_t anonymousMaxBytes = 10485760;
-  static constexpr std::int64_t anonymousDays = 1;
   static constexpr std::int64_t pairingSeconds = 600;
+  /// The most a body read into memory may hold: a link request, a document's metadata.
+  static constexpr std::size_t maxJSONBodyBytes = 65536;
 
   /// Opens the data folder (creating it, mode 0700, when missing), removes what a crash left in
   /// it and starts the sweeper. Throws DataFolderBusy when another service holds the folder,
@@ -108,7 +96,9 @@ class ShareService {
     std::optional<std::string> owner() const {
       return account ? std::optional(account->id) : std::nullopt;
     }
-    std::int64_t maxBytes() const { return plan ? plan->maxDocumentBytes : anonymousMaxBytes; }
+    std::int64_t maxBytes() const {
+      return plan ? plan->maxDocumentBytes : ShareApple::anonymousMaxFileBytes;
+    }
   };
   using JSONHandler =
       std::function<void(const httplib::Request&, const std::string& body, httplib::Response&)>;
@@ -156,10 +146,17 @@ class ShareService {
     ServiceStore::KeyUse use_;
     bool reserved_ = false;
   };
+  void publishRoutes();
+  /// What a publish knows once its prologue let it through: who calls and when, its idempotency
+  /// key and the quota its share must fit.
+  struct Publish;
+  /// The prologue of every publish: the caller (anonymous, or signed in), the idempotency key (a
+  /// repeat is answered here) and the quota of `kind` (refused here when used up); then `next`.
+  void publish(const httplib::Request& request, httplib::Response& response, bool anonymous,
+               const std::string& kind, const std::function<void(Publish&)>& next);
   void publishDocument(const httplib::Request& request, httplib::Response& response,
-                       const httplib::ContentReader& reader, bool anonymous);
-  void publishLink(const httplib::Request& request, const std::string& requestBody,
-                   httplib::Response& response, bool anonymous);
+                       const httplib::ContentReader& reader, Publish& publish);
+  void publishLink(const std::string& requestBody, httplib::Response& response, Publish& publish);
   void me(const httplib::Request& request, httplib::Response& response);
   void pageRoutes();
   /// The share a page route names, when it exists, has not expired and is unlocked; else the

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "ServiceStore.hpp"
+#include "StoreError.hpp"
 
 namespace lumo::service::sqlite {
 
