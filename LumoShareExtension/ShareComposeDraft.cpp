@@ -20,7 +20,7 @@ std::size_t characters(const std::string& text) {
 
 std::int64_t retention(std::int64_t seconds, bool isAnonymous) {
   if (isAnonymous) return Limits::retentionPresets[0];
-  return Limits::isRetentionPreset(seconds) ? seconds : ShareOptions::defaultExpiresInSeconds;
+  return Limits::isRetentionPreset(seconds) ? seconds : ShareApple::defaultExpiresInSeconds;
 }
 
 }  // namespace
@@ -31,7 +31,7 @@ ShareComposeDraft ShareComposeDraft::make(const ShareSettings& settings, bool is
                                           const std::optional<SharePlan>& plan) {
   ShareComposeDraft draft;
   draft.expiresInSeconds = retention(
-      settings.expiresInSeconds.value_or(ShareOptions::defaultExpiresInSeconds), isAnonymous);
+      settings.expiresInSeconds.value_or(ShareApple::defaultExpiresInSeconds), isAnonymous);
   const bool freePlan = plan && plan->isFreePlan();
   if (!isAnonymous && !freePlan) draft.password = trimmed(settings.password.value_or(""));
   draft.passwordEnabled = !draft.password.empty();

@@ -19,7 +19,7 @@ namespace lumo {
 struct ShareComposeDraft {
   std::string title;
   std::string note;
-  std::int64_t expiresInSeconds = 604800;
+  std::int64_t expiresInSeconds = ShareApple::defaultExpiresInSeconds;
   bool passwordEnabled = false;
   std::string password;
   std::string slug;

@@ -27,7 +27,7 @@ double clampedOpacity(double opacity) {
 
 ShareOptions ShareOptions::defaultValue() {
   ShareOptions options;
-  options.expiresInSeconds = defaultExpiresInSeconds;
+  options.expiresInSeconds = ShareApple::defaultExpiresInSeconds;
   return options;
 }
 
@@ -62,7 +62,8 @@ std::optional<WatermarkSettings> ShareOptions::normalizedWatermark() const {
 }
 
 std::int64_t ShareOptions::expDays(std::int64_t maxDays) const {
-  const auto seconds = std::max(expiresInSeconds.value_or(defaultExpiresInSeconds), secondsPerDay);
+  const auto seconds = std::max(expiresInSeconds.value_or(ShareApple::defaultExpiresInSeconds),
+                                ShareApple::minExpiresInSeconds);
   // Rounded-up division written so that it cannot overflow near INT64_MAX.
   const auto days = seconds / secondsPerDay + (seconds % secondsPerDay != 0 ? 1 : 0);
   return std::min(days, std::max<std::int64_t>(maxDays, 1));

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "ShareApple.hpp"
 #include "ShareJSONCoding.hpp"
 #include "WatermarkSettings.hpp"
 
@@ -12,7 +13,6 @@ namespace lumo {
 /// The publishing options chosen in the compose form. The publishing client sends the
 /// `normalized*` values, never the raw fields.
 struct ShareOptions {
-  static constexpr std::int64_t defaultExpiresInSeconds = 604800;  // seven days
   static constexpr std::size_t maxNoteCharacters = 2000;
   static constexpr std::size_t maxWatermarkCharacters = 256;
   static constexpr std::int64_t maxDownloadsLimit = 100000;

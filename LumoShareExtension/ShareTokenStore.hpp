@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "ShareApple.hpp"
 #include "ShareKeychain.hpp"
 #include "ShareStorage.hpp"
 #include "ShareToken.hpp"
@@ -23,7 +24,7 @@ struct ShareTokenStore {
                            std::optional<std::string> keychainAccessGroup = std::nullopt,
                            bool usesKeychain = false,
                            std::shared_ptr<ShareKeychain> keychain = nullptr,
-                           std::string keychainService = "com.lumo.share.apple.token");
+                           std::string keychainService = ShareApple::keychainService);
 
   std::optional<ShareToken> load() const;
   /// Writes the mirror, then the keychain item. Throws filesystem_error or ShareTokenError.

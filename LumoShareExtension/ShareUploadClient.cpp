@@ -29,8 +29,6 @@ namespace lumo {
 namespace fs = std::filesystem;
 namespace {
 
-constexpr std::size_t maxCommentCharacters = 2048;
-
 /// (ctime + days × 86400) × 1000, held at the int64 limits for a hostile reply.
 std::int64_t expiryMs(std::int64_t ctimeSeconds, std::int64_t days) {
   std::int64_t lifetime = 0;
@@ -219,9 +217,9 @@ ShareUploadClient::DocumentPlan ShareUploadClient::bundlePlan(
     const auto size = fileSize(location);
     checkUploadSize(size, name);
     total = saturatingAdd(total, size);
-    if (total > signedInMaxBytes) {
+    if (total > ShareApple::maxUploadBytes) {
       throw ShareUploadError::payloadTooLarge(fmt::format("合计 {} 个附件", count), total,
-                                              signedInMaxBytes);
+                                              ShareApple::maxUploadBytes);
     }
     entries.push_back(ShareZip::Entry{entryName(index + 1, name), readStagedFile(location, name)});
   }
@@ -235,13 +233,13 @@ ShareUploadClient::DocumentPlan ShareUploadClient::bundlePlan(
 }
 
 void ShareUploadClient::checkUploadSize(std::int64_t size, const std::string& name) const {
-  const auto limit = isAnonymous() ? anonymousMaxBytes : signedInMaxBytes;
+  const auto limit = isAnonymous() ? ShareApple::anonymousMaxFileBytes : ShareApple::maxUploadBytes;
   if (size > limit) throw ShareUploadError::payloadTooLarge(name, size, limit);
 }
 
 void ShareUploadClient::checkAnonymousSize(std::int64_t size, const std::string& name) const {
-  if (isAnonymous() && size > anonymousMaxBytes) {
-    throw ShareUploadError::payloadTooLarge(name, size, anonymousMaxBytes);
+  if (isAnonymous() && size > ShareApple::anonymousMaxFileBytes) {
+    throw ShareUploadError::payloadTooLarge(name, size, ShareApple::anonymousMaxFileBytes);
   }
 }
 
@@ -269,7 +267,7 @@ DocMetadata ShareUploadClient::metadata(const std::optional<std::string>& title,
   meta.watermark = options.normalizedWatermark();
   const auto comment =
       options.title ? std::string(UnicodeText::trimmed(*options.title)) : title.value_or("");
-  if (!comment.empty()) meta.comment = ShareText::clamp(comment, maxCommentCharacters);
+  if (!comment.empty()) meta.comment = ShareText::clamp(comment, ShareApple::maxCommentCharacters);
   return meta;
 }
 

@@ -56,8 +56,6 @@ class ShareUploadClient {
     std::string sharePageBase = defaultSharePageBase();
   };
 
-  static constexpr std::int64_t anonymousMaxBytes = 10485760;
-  static constexpr std::int64_t signedInMaxBytes = 104857600;
   static constexpr std::int64_t maxExpDays = 365;
 
   ShareUploadClient(Url apiBase, std::optional<std::string> token,

@@ -2,13 +2,11 @@
 
 #include <fmt/format.h>
 
+#include "ShareApple.hpp"
 #include "ShareText.hpp"
 
 namespace lumo {
 namespace {
-
-constexpr std::int64_t anonymousFileLimitBytes = 10485760;
-constexpr std::int64_t defaultAnonymousActiveLimit = 5;
 
 /// Bytes as mebibytes with one decimal and a full stop, whatever the locale.
 std::string mebibytes(std::int64_t bytes) {
@@ -28,14 +26,14 @@ std::string textOf(const Error::QuotaExceeded& quota) {
   if (!quota.loginRequired)
     return "分享数量已达上限：请升级套餐或删除部分历史分享后重试。内容已保留在本地队列。";
   return "匿名分享已达上限（最多 " +
-         std::to_string(quota.activeLimit.value_or(defaultAnonymousActiveLimit)) +
+         std::to_string(quota.activeLimit.value_or(ShareApple::anonymousActiveLimit)) +
          " 条 / 24 小时）：如果 App 里已登录，说明登录状态还没同步到分享扩展——打开 Lumo Share "
          "App 会自动刷新并补传这条内容；否则请登录 Lumo 后再发送。内容已保留在本地队列。";
 }
 
 std::string textOf(const Error::PayloadTooLarge& payload) {
   const auto head = "「" + payload.item + "」" + mebibytes(payload.size);
-  if (payload.limit == anonymousFileLimitBytes) {
+  if (payload.limit == ShareApple::anonymousMaxFileBytes) {
     return head + " MB，超过匿名分享单文件上限 " + mebibytes(payload.limit) +
            " MB：登录 Lumo 后可继续上传。";
   }
@@ -131,7 +129,7 @@ std::string queueErrorText(const ShareUploadError& error) {
   if (quota == nullptr) return error.message();
   if (!quota->loginRequired) return "分享配额已满：需要删除历史分享或升级套餐后重试";
   return "匿名分享已达上限（" +
-         std::to_string(quota->activeLimit.value_or(defaultAnonymousActiveLimit)) +
+         std::to_string(quota->activeLimit.value_or(ShareApple::anonymousActiveLimit)) +
          " 条）：打开 Lumo Share App 会自动刷新登录并补传；否则登录 Lumo 后可继续";
 }
 

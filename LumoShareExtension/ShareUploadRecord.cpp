@@ -10,7 +10,7 @@
 namespace lumo {
 namespace {
 
-constexpr std::int64_t anonymousLifetimeMs = 86400000;
+constexpr std::int64_t anonymousLifetimeMs = ShareApple::anonymousMaxExpiresInSeconds * 1000;
 
 /// The value of the first of `keys` that is present and not null.
 template <class T>

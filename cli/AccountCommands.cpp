@@ -181,7 +181,7 @@ std::optional<ShareComposeIssue> defaultPasswordIssue(const BoundedText& typed) 
 int settings(const std::string& key, const std::optional<std::string>& value) {
   const auto session = defaultSession();
   auto current = session.settingsStore.load();
-  const auto retention = current.expiresInSeconds.value_or(ShareOptions::defaultExpiresInSeconds);
+  const auto retention = current.expiresInSeconds.value_or(ShareApple::defaultExpiresInSeconds);
   if (key.empty()) {
     fmt::print("retention    {}d\n", retention / 86400);
     fmt::print("password     {}\n", current.password ? "set" : "none");
