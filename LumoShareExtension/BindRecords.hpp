@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ShareEnvelope.hpp"
 #include "ShareJSONCoding.hpp"
 
 namespace lumo {
@@ -70,14 +71,6 @@ struct BindResult {
 };
 
 /// The reply envelope of a bind request.
-struct BindResponse {
-  bool success = false;
-  BindResult result;
-
-  static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"success", self.success}, JSONKey{"result", self.result}};
-  }
-  bool operator==(const BindResponse&) const = default;
-};
+using BindResponse = ShareEnvelope<BindResult>;
 
 }  // namespace lumo

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ShareEnvelope.hpp"
 #include "ShareJSONCoding.hpp"
 #include "ShareSource.hpp"
 
@@ -37,15 +38,7 @@ struct PairStartResult {
 };
 
 /// The reply to a pairing start.
-struct PairStartResponse {
-  bool success = false;
-  PairStartResult result;
-
-  static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"success", self.success}, JSONKey{"result", self.result}};
-  }
-  bool operator==(const PairStartResponse&) const = default;
-};
+using PairStartResponse = ShareEnvelope<PairStartResult>;
 
 /// A device claiming a pairing code; needs no account token.
 struct PairClaimRequest {
@@ -96,15 +89,7 @@ struct PairClaimResult {
 };
 
 /// The reply to a pairing claim.
-struct PairClaimResponse {
-  bool success = false;
-  PairClaimResult result;
-
-  static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"success", self.success}, JSONKey{"result", self.result}};
-  }
-  bool operator==(const PairClaimResponse&) const = default;
-};
+using PairClaimResponse = ShareEnvelope<PairClaimResult>;
 
 /// The devices of an account.
 struct DeviceListResult {
@@ -115,15 +100,7 @@ struct DeviceListResult {
 };
 
 /// The reply to a device listing.
-struct DeviceListResponse {
-  bool success = false;
-  DeviceListResult result;
-
-  static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"success", self.success}, JSONKey{"result", self.result}};
-  }
-  bool operator==(const DeviceListResponse&) const = default;
-};
+using DeviceListResponse = ShareEnvelope<DeviceListResult>;
 
 /// The id of a removed device.
 struct DeleteDeviceResult {
@@ -134,15 +111,7 @@ struct DeleteDeviceResult {
 };
 
 /// The reply to a device removal.
-struct DeleteDeviceResponse {
-  bool success = false;
-  DeleteDeviceResult result;
-
-  static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"success", self.success}, JSONKey{"result", self.result}};
-  }
-  bool operator==(const DeleteDeviceResponse&) const = default;
-};
+using DeleteDeviceResponse = ShareEnvelope<DeleteDeviceResult>;
 
 /// The calling device's own record.
 struct DeviceMeResult {
@@ -153,15 +122,7 @@ struct DeviceMeResult {
 };
 
 /// The reply to a device's "me" request.
-struct DeviceMeResponse {
-  bool success = false;
-  DeviceMeResult result;
-
-  static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"success", self.success}, JSONKey{"result", self.result}};
-  }
-  bool operator==(const DeviceMeResponse&) const = default;
-};
+using DeviceMeResponse = ShareEnvelope<DeviceMeResult>;
 
 /// The service's health probe: `{"ok":true,"service":…,"v":1}`.
 struct HealthResponse {
@@ -224,15 +185,7 @@ struct DeviceNoticeListResult {
 };
 
 /// The reply to a notice listing.
-struct DeviceNoticeListResponse {
-  bool success = false;
-  DeviceNoticeListResult result;
-
-  static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"success", self.success}, JSONKey{"result", self.result}};
-  }
-  bool operator==(const DeviceNoticeListResponse&) const = default;
-};
+using DeviceNoticeListResponse = ShareEnvelope<DeviceNoticeListResult>;
 
 /// The acknowledgement of a notice, with an `AckStatusValues` status.
 struct NoticeAck {

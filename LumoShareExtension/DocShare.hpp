@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ShareEnvelope.hpp"
 #include "ShareJSONCoding.hpp"
 #include "WatermarkSettings.hpp"
 
@@ -91,15 +92,7 @@ struct DocCreateResult {
 };
 
 /// The reply to a signed-in document upload.
-struct DocCreateResponse {
-  bool success = false;
-  DocCreateResult result;
-
-  static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"success", self.success}, JSONKey{"result", self.result}};
-  }
-  bool operator==(const DocCreateResponse&) const = default;
-};
+using DocCreateResponse = ShareEnvelope<DocCreateResult>;
 
 struct AnonDocCreateResult {
   DocShare doc;
@@ -112,14 +105,6 @@ struct AnonDocCreateResult {
 };
 
 /// The reply to an anonymous document upload, with the claim token that binds it later.
-struct AnonDocCreateResponse {
-  bool success = false;
-  AnonDocCreateResult result;
-
-  static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"success", self.success}, JSONKey{"result", self.result}};
-  }
-  bool operator==(const AnonDocCreateResponse&) const = default;
-};
+using AnonDocCreateResponse = ShareEnvelope<AnonDocCreateResult>;
 
 }  // namespace lumo

@@ -38,6 +38,7 @@
 #include "ShareDateFormat.hpp"
 #include "ShareDeviceClient.hpp"
 #include "ShareEntitlementsClient.hpp"
+#include "ShareEnvelope.hpp"
 #include "ShareFileLock.hpp"
 #include "ShareHostSession.hpp"
 #include "ShareHTTP.hpp"

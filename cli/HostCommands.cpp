@@ -36,7 +36,7 @@ int plan(bool json) {
   const auto plan = ShareHostSession::makeDefault(liveTransport()).refreshPlan();
   if (!plan) return notSignedIn();
   if (json) {
-    std::cout << ShareJSONEncoder::dump(plan->encode()) << "\n";
+    std::cout << ShareJSONEncoder::dump(encodeJSONValue(*plan)) << "\n";
   } else {
     fmt::print("plan: {} ({})\n", plan->displayName(), plan->plan);
     if (plan->docFileSizeMB) fmt::print("largest document: {} MB\n", *plan->docFileSizeMB);
