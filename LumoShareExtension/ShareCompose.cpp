@@ -9,6 +9,12 @@ bool ShareComposeLimits::isRetentionPreset(std::int64_t seconds) {
          retentionPresets.end();
 }
 
+std::optional<std::int64_t> ShareComposeLimits::retentionPreset(std::string_view choice) {
+  const auto named = std::find(retentionChoices.begin(), retentionChoices.end(), choice);
+  if (named == retentionChoices.end()) return std::nullopt;
+  return retentionPresets[static_cast<std::size_t>(named - retentionChoices.begin())];
+}
+
 ShareComposeWatermarkPosition ShareComposeWatermarkPosition::fromWireValue(
     std::string_view wireValue) {
   return wireValue == "diagonal" ? diagonal : center;

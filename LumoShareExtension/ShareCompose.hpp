@@ -3,6 +3,7 @@
 // reports, and two stand-alone rules (a bare link, an acceptable slug).
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,7 +28,12 @@ struct ShareComposeLimits {
   static constexpr std::int64_t watermarkFontSize = 48;
   static constexpr std::array<std::int64_t, 3> retentionPresets{86400, 604800, 2592000};
 
+  /// The presets as the command line names them, in the presets' order.
+  static constexpr std::array<std::string_view, 3> retentionChoices{"1d", "7d", "30d"};
+
   static bool isRetentionPreset(std::int64_t seconds);
+  /// The preset a choice names ("7d" → 604800); nothing for any other text.
+  static std::optional<std::int64_t> retentionPreset(std::string_view choice);
 };
 
 /// Where the watermark goes: in the middle, or across the content at -30 degrees.

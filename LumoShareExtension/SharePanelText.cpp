@@ -126,6 +126,15 @@ std::string resultMetaText(const ShareUploadOutcome& outcome, const StagedShare&
   return text;
 }
 
+std::string composeHint(const ShareComposeFacts& facts) {
+  if (facts.isLinkOnly) return tr(facts.isAnonymous() ? hintAnonymousLink : hintSignedInLink);
+  if (facts.isAnonymous()) {
+    const bool expired = facts.tokenState == ShareUploadSession::TokenState::expired;
+    return tr(expired ? hintLoginExpired : hintAnonymous);
+  }
+  return facts.isFreePlan() ? tr(hintFreePlan, facts.plan->displayName()) : std::string();
+}
+
 std::string message(ShareComposeIssue issue) {
   using Issue = ShareComposeIssue;
   switch (issue) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ShareCompose.hpp"
+#include "ShareComposeFacts.hpp"
 #include "ShareL10n.hpp"
 #include "ShareUploadError.hpp"
 #include "ShareUploadOutcome.hpp"
@@ -79,6 +80,9 @@ inline constexpr const char* hintAnonymous =
     marked("匿名分享固定 24 小时，且不支持口令与自定义短链");
 inline constexpr const char* hintFreePlan =
     marked("口令保护需要 Pro 计划：当前是 %@ 套餐，这条内容不会带口令；升级后可设置。");
+
+/// The compose form's hint for what `facts` keep the share from carrying; empty when none.
+std::string composeHint(const ShareComposeFacts& facts);
 
 // Password checkbox titles.
 inline constexpr const char* passwordTitle = marked("口令");

@@ -20,6 +20,8 @@
 namespace lumo {
 namespace {
 
+using PanelLayout::button;
+
 QString qs(const std::string& text) {
   return QString::fromStdString(text);
 }
@@ -37,12 +39,6 @@ QTableWidget* table(const char* name, const QStringList& headers) {
   view->setEditTriggers(QAbstractItemView::NoEditTriggers);
   view->verticalHeader()->hide();
   view->horizontalHeader()->setStretchLastSection(true);
-  return view;
-}
-
-QPushButton* button(const char* name, const char* text) {
-  auto* view = new QPushButton(QString::fromUtf8(text));
-  view->setObjectName(QString::fromLatin1(name));
   return view;
 }
 
@@ -76,8 +72,8 @@ void ShareHostWindow::buildViews() {
   tokenField_->setObjectName(QStringLiteral("tokenField"));
   tokenField_->setPlaceholderText(QStringLiteral("Paste a sign-in token or lumoshare:// link"));
   tokenField_->setEchoMode(QLineEdit::Password);
-  signInButton_ = button("signInButton", "Sign in");
-  signOutButton_ = button("signOutButton", "Sign out");
+  signInButton_ = button("signInButton", QStringLiteral("Sign in"), [this] { signIn(); });
+  signOutButton_ = button("signOutButton", QStringLiteral("Sign out"), [this] { signOut(); });
   account->addWidget(accountLabel_, 1);
   account->addWidget(tokenField_, 1);
   account->addWidget(signInButton_);
@@ -98,24 +94,19 @@ void ShareHostWindow::buildViews() {
   layout->addWidget(new QLabel(QStringLiteral("<b>Waiting to be published</b>")));
   queueTable_ = table("queueTable", {"Share", "State", "Attempts", "Next attempt", "Last error"});
   layout->addWidget(queueTable_, 1);
-  auto* retry = button("retryButton", "Retry now");
-  auto* remove = button("removeButton", "Remove");
+  auto* retry = button("retryButton", QStringLiteral("Retry now"), [this] { retrySelected(); });
+  auto* remove = button("removeButton", QStringLiteral("Remove"), [this] { removeSelected(); });
   layout->addLayout(PanelLayout::row({retry, remove}, Qt::AlignRight));
 
   layout->addWidget(new QLabel(QStringLiteral("<b>Recent uploads</b>")));
   recentTable_ = table("recentTable", {"Link", "Title", "Expires", "Claim"});
   layout->addWidget(recentTable_, 1);
-  auto* copy = button("copyButton", "Copy link");
-  auto* open = button("openButton", "Open in browser");
+  auto* copy = button("copyButton", QStringLiteral("Copy link"), [this] { copySelected(); });
+  auto* open =
+      button("openButton", QStringLiteral("Open in browser"), [this] { openSelected(); });
   layout->addLayout(PanelLayout::row({copy, open}, Qt::AlignRight));
 
-  connect(signInButton_, &QPushButton::clicked, this, [this] { signIn(); });
   connect(tokenField_, &QLineEdit::returnPressed, this, [this] { signIn(); });
-  connect(signOutButton_, &QPushButton::clicked, this, [this] { signOut(); });
-  connect(retry, &QPushButton::clicked, this, [this] { retrySelected(); });
-  connect(remove, &QPushButton::clicked, this, [this] { removeSelected(); });
-  connect(copy, &QPushButton::clicked, this, [this] { copySelected(); });
-  connect(open, &QPushButton::clicked, this, [this] { openSelected(); });
 }
 
 void ShareHostWindow::reload() {

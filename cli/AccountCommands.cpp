@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
-#include <map>
 
 #include "Commands.hpp"
 #include "LumoShare.hpp"
@@ -189,14 +188,13 @@ int settings(const std::string& key, const std::optional<std::string>& value) {
     return 0;
   }
   if (key == "retention") {
-    const std::map<std::string, std::int64_t> presets{
-        {"1d", 86400}, {"7d", 604800}, {"30d", 2592000}};
     if (!value) return fmt::print("{}d\n", retention / 86400), 0;
-    if (!presets.count(*value)) {
+    const auto preset = ShareComposeLimits::retentionPreset(*value);
+    if (!preset) {
       std::cerr << "lumo-share: the retention is 1d, 7d or 30d\n";
       return usageError;
     }
-    current.expiresInSeconds = presets.at(*value);
+    current.expiresInSeconds = preset;
   } else if (key == "password") {
     // Never from the command line: it would land in the shell's history and the process list.
     if (value) {

@@ -30,19 +30,14 @@ struct ShareRequest {
   bool noDownload = false, burn = false;
 };
 
-std::optional<std::int64_t> retentionSeconds(const std::string& text) {
-  if (text == "1d") return 86400;
-  if (text == "7d") return 604800;
-  if (text == "30d") return 2592000;
-  return std::nullopt;
-}
-
 /// The panel's form, filled from the command line over the draft the settings give.
 ShareComposeDraft composeDraft(const ShareRequest& request, ShareComposeDraft draft,
                                const std::optional<std::string>& password) {
   if (request.title) draft.title = *request.title;
   if (request.note) draft.note = *request.note;
-  if (request.expires) draft.expiresInSeconds = *retentionSeconds(*request.expires);
+  if (request.expires) {
+    draft.expiresInSeconds = *ShareComposeLimits::retentionPreset(*request.expires);
+  }
   if (password) {
     draft.passwordEnabled = true;
     draft.password = *password;
@@ -60,25 +55,15 @@ ShareComposeDraft composeDraft(const ShareRequest& request, ShareComposeDraft dr
   return draft;
 }
 
-/// The panel's compose hint for what this share cannot carry, when the request asks for it.
-std::optional<std::string> composeHint(const ShareRequest& request, bool linkOnly, bool anonymous,
-                                       ShareUploadSession::TokenState state,
-                                       const std::optional<SharePlan>& plan, bool hasPassword) {
-  namespace Text = SharePanelText;
+/// The panel's compose hint, when the request asks for something the share cannot carry.
+std::optional<std::string> composeHint(const ShareRequest& request, const ShareComposeFacts& facts,
+                                       bool hasPassword) {
   const bool documentOptions = request.title || request.note || request.maxDownloads ||
                                request.noDownload || request.burn || request.watermark;
   const bool accountOptions = request.slug || hasPassword || request.expires;
-  if (anonymous && (accountOptions || documentOptions)) {
-    if (linkOnly) return tr(Text::hintAnonymousLink);
-    if (!accountOptions) return std::nullopt;
-    return tr(state == ShareUploadSession::TokenState::expired ? Text::hintLoginExpired
-                                                               : Text::hintAnonymous);
-  }
-  if (linkOnly && documentOptions) return tr(Text::hintSignedInLink);
-  if (hasPassword && plan && plan->isFreePlan()) {
-    return tr(Text::hintFreePlan, plan->planName.value_or(plan->plan));
-  }
-  return std::nullopt;
+  const bool refused = (facts.isLinkOnly && documentOptions) ||
+                       (facts.isAnonymous() ? accountOptions : hasPassword && facts.isFreePlan());
+  return refused ? std::optional(SharePanelText::composeHint(facts)) : std::nullopt;
 }
 
 void printSuccess(const ShareUploadOutcome& outcome, const StagedShare& staged, bool json) {
@@ -112,7 +97,7 @@ int runShare(const ShareRequest& request) {
     return request.stage.items.empty() && !request.stage.text ? nothingToShare : usageError;
   }
   if (const auto code = reportUnusableItems(request.stage)) return *code;
-  if (request.expires && !retentionSeconds(*request.expires)) {
+  if (request.expires && !ShareComposeLimits::retentionPreset(*request.expires)) {
     std::cerr << "lumo-share: --expires takes 1d, 7d or 30d\n";
     return usageError;
   }
@@ -139,36 +124,30 @@ int runShare(const ShareRequest& request) {
   const auto held = ingest.ingestHeld(inputs.providers, makeLowercaseUUID());
   const auto& staged = held->staged();
 
-  const auto state = session.tokenState();
-  const bool anonymous = state != ShareUploadSession::TokenState::signedIn;
-  const bool linkOnly = ShareCompose::isLinkOnly(staged);
-  const auto plan = SharePlanStore{ingest.storage()}.load(currentTimeMs());
+  const auto facts =
+      ShareComposeFacts::make(session.tokenState(), staged, ingest.storage(), currentTimeMs());
   const auto settings = ShareSettingsStore{ingest.storage()}.load();
-  const auto draft = composeDraft(
-      request, ShareComposeDraft::make(settings, anonymous, linkOnly, staged.displayTitle, plan),
-      password);
-  if (const auto issues = draft.issues(linkOnly, anonymous); !issues.empty()) {
+  const auto draft = composeDraft(request, facts.makeDraft(settings, staged), password);
+  if (const auto issues = facts.issues(draft); !issues.empty()) {
     for (const auto issue : issues) {
       fmt::print(stderr, "lumo-share: {}\n", SharePanelText::message(issue));
     }
     held->discard();  // nothing was sent; nothing is kept
     return usageError;
   }
-  if (const auto hint =
-          composeHint(request, linkOnly, anonymous, state, plan, password.has_value())) {
+  if (const auto hint = composeHint(request, facts, password.has_value())) {
     fmt::print(stderr, "lumo-share: {}\n", *hint);
   }
-  const bool allowsPassword = !plan || plan->allowsPassword();
   ProgressBar bar;
   const auto result = session.uploadNow(
-      *held, draft.makeOptions(linkOnly, anonymous, allowsPassword), {},
+      *held, facts.makeOptions(draft), {},
       ShareUploadProgress{[&bar](auto sent, auto total) { bar(sent, total); }});
   bar.finish();
   if (const auto* outcome = std::get_if<ShareUploadOutcome>(&result)) {
     printSuccess(*outcome, staged, request.stage.json);
     return published;
   }
-  return reportFailure(std::get<ShareUploadError>(result), state, *session.queue,
+  return reportFailure(std::get<ShareUploadError>(result), facts.tokenState, *session.queue,
                        staged.clientShareId);
 }
 

@@ -20,9 +20,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <atomic>
-#include <cmath>
-#include <stdexcept>
 
 #include "CardView.hpp"
 #include "PanelLayout.hpp"
@@ -33,9 +30,9 @@
 namespace lumo {
 namespace {
 
-using namespace std::chrono_literals;
 namespace Text = SharePanelText;
 namespace Form = SharePanelText::Form;
+using PanelLayout::button;
 
 QString qs(const std::string& text) {
   return QString::fromStdString(text);
@@ -70,17 +67,8 @@ QWidget* formRow(QWidget* label, QWidget* control) {
   layout->setContentsMargins(0, 0, 0, 0);
   label->setFixedWidth(104);
   layout->addWidget(label);
-  if (control) layout->addWidget(control, 1);
+  layout->addWidget(control, 1);
   return row;
-}
-/// A control in the label column, right-aligned like the texts there.
-QWidget* formRowWithControl(QWidget* label, QWidget* control) {
-  auto* column = new QWidget;
-  auto* layout = new QHBoxLayout(column);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->addStretch(1);
-  layout->addWidget(label);
-  return formRow(column, control);
 }
 QWidget* formRow(const char* label, QWidget* control) {
   auto* text = new QLabel(trq(label));
@@ -88,46 +76,51 @@ QWidget* formRow(const char* label, QWidget* control) {
   return formRow(text, control);
 }
 
-/// For each provider its type identifiers joined by ",", the providers joined by " | ".
-std::string typeSummary(const ShareExtensionContext::Providers& providers) {
-  std::string summary;
-  for (const auto& provider : providers) {
-    if (!summary.empty()) summary += " | ";
-    std::string types;
-    for (const auto& type : provider->registeredTypeIdentifiers()) {
-      types += (types.empty() ? "" : ",") + type;
-    }
-    summary += types;
-  }
-  return summary;
+/// The link on the clipboard, and on the primary selection where the desktop has one.
+void copyToClipboard(const std::string& text) {
+  auto* clipboard = QGuiApplication::clipboard();
+  clipboard->clear();
+  clipboard->setText(qs(text));
+  if (clipboard->supportsSelection()) clipboard->setText(qs(text), QClipboard::Selection);
 }
 
 }  // namespace
 
 ShareViewEnvironment ShareViewEnvironment::makeDefault(std::shared_ptr<SharePanelWorkers> workers) {
-  return {ShareIngest::makeDefault(),
-          ShareUploadSession::makeDefault(
-              std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>())),
-          ShareDelayedSteps::timers(), std::move(workers), currentTimeMs};
+  const auto& context = ShareContext::process();
+  return {context.ingest(), context.uploads, ShareDelayedSteps::timers(), std::move(workers),
+          currentTimeMs};
 }
 
 ShareViewController::ShareViewController(ShareExtensionContext& context,
                                          ShareViewEnvironment environment, QWidget* parent)
-    : QWidget(parent), context_(context), environment_(std::move(environment)) {
-  viewDidLoad();
+    : QWidget(parent),
+      flow_(context, std::move(environment.ingest), std::move(environment.uploadSession),
+            std::move(environment.nowMs), seams(environment)) {
+  resize(520, 600);
+  buildViews();
+  flow_.observe([this](bool draftReplaced) {
+    if (draftReplaced) fillForm(flow_.draft());
+    render();
+  });
+  flow_.start();
 }
 
-void ShareViewController::viewDidLoad() {
-  resize(520, 600);
-  const auto& storage = environment_.ingest.storage();
-  ShareLogMessages::storageLocation(shareStorageLocationName(storage.location),
-                                    storage.rootURL.string());
-  tokenState_ = environment_.uploadSession.tokenState();
-  isAnonymous_ = tokenState_ != ShareUploadSession::TokenState::signedIn;
-  ShareLogMessages::tokenState(ShareUploadSession::rawValue(tokenState_), isAnonymous_);
-  buildViews();
-  apply(Phase::reading);
-  loadContent();
+SharePanelFlow::Seams ShareViewController::seams(const ShareViewEnvironment& environment) {
+  const QPointer<QObject> self(this);
+  return {[self, workers = environment.workers](auto work) {
+            workers->run(self, std::move(work), [](const SharePanelFlow::Step& step) { step(); });
+          },
+          [self](SharePanelFlow::Step step) { SharePanelWorkers::post(self, std::move(step)); },
+          [self, steps = environment.delayedSteps](auto delay, SharePanelFlow::Step step) {
+            steps->after(delay, self, std::move(step));
+          },
+          copyToClipboard,
+          [](const std::string& link) { QDesktopServices::openUrl(QUrl(qs(link))); },
+          [](const std::string& identifier) {
+            return ShareHostApp::applicationURL(identifier).has_value();
+          },
+          ShareHostApp::open};
 }
 
 // MARK: - Views
@@ -138,31 +131,30 @@ void ShareViewController::buildViews() {
   layout->setContentsMargins(20, 18, 20, 18);
   layout->setSpacing(8);
 
-  titleLabel_ = named(new QLabel(trq(Text::titleLabel)), "titleLabel");
-  QFont titleFont = titleLabel_->font();
+  auto* titleLabel = named(new QLabel(trq(Text::titleLabel)), "titleLabel");
+  QFont titleFont = titleLabel->font();
   titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
   titleFont.setBold(true);
-  titleLabel_->setFont(titleFont);
+  titleLabel->setFont(titleFont);
   statusLabel_ = wrappingLabel("statusLabel");
   PanelLayout::setBold(statusLabel_);
   hintLabel_ = wrappingLabel("hintLabel");
   hintLabel_->setForegroundRole(QPalette::PlaceholderText);
   spinner_ = named(new QProgressBar, "spinner");
-  spinner_->setRange(0, 0);
   spinner_->setTextVisible(false);
   spinner_->setMaximumHeight(6);
   for (auto* widget :
-       std::initializer_list<QWidget*>{titleLabel_, statusLabel_, hintLabel_, spinner_}) {
+       std::initializer_list<QWidget*>{titleLabel, statusLabel_, hintLabel_, spinner_}) {
     layout->addWidget(widget);
   }
 
   readyCard_ = named(new CardView, "readyCard");
   auto* readyLayout = new QVBoxLayout(readyCard_);
   readyLayout->setContentsMargins(14, 10, 14, 10);
-  readyTitle_ = named(new QLabel(trq(Text::readyTitle)), "readyTitle");
-  PanelLayout::setBold(readyTitle_);
+  auto* readyTitle = named(new QLabel(trq(Text::readyTitle)), "readyTitle");
+  PanelLayout::setBold(readyTitle);
   readyDetail_ = wrappingLabel("readyDetail");
-  readyLayout->addWidget(readyTitle_);
+  readyLayout->addWidget(readyTitle);
   readyLayout->addWidget(readyDetail_);
   layout->addWidget(readyCard_);
 
@@ -184,22 +176,15 @@ void ShareViewController::buildViews() {
   layout->addWidget(buildErrorCard());
   layout->addStretch(0);
 
-  cancelButton_ = named(new QPushButton(trq(Text::cancelButton)), "cancelButton");
-  primaryButton_ = named(new QPushButton(trq(Text::publishButton)), "primaryButton");
+  cancelButton_ = button("cancelButton", trq(Text::cancelButton), [this] { cancelTapped(); });
+  primaryButton_ = button("primaryButton", trq(Text::publishButton), [this] { primaryTapped(); });
   primaryButton_->setDefault(true);
   layout->addLayout(PanelLayout::row({cancelButton_, primaryButton_}, Qt::AlignRight));
-
-  connect(cancelButton_, &QPushButton::clicked, this, [this] { cancelTapped(); });
-  connect(primaryButton_, &QPushButton::clicked, this, [this] { primaryTapped(); });
-  connect(copyButton_, &QPushButton::clicked, this, [this] { copyLink(); });
-  connect(browseButton_, &QPushButton::clicked, this, [this] { openInBrowser(); });
-  connect(retryButton_, &QPushButton::clicked, this, [this] { retryTapped(); });
-  connect(openHostButton_, &QPushButton::clicked, this, [this] { openHostApp(); });
 }
 
 QWidget* ShareViewController::buildForm() {
-  formStack_ = named(new FlippedView, "formStack");
-  auto* rows = static_cast<QVBoxLayout*>(formStack_->layout());
+  auto* formStack = named(new FlippedView, "formStack");
+  auto* rows = static_cast<QVBoxLayout*>(formStack->layout());
   rows->setContentsMargins(0, 4, 4, 4);
   composeHintLabel_ = wrappingLabel("composeHintLabel");
   composeHintLabel_->setForegroundRole(QPalette::PlaceholderText);
@@ -219,9 +204,6 @@ QWidget* ShareViewController::buildForm() {
   disableDownloadCheckbox_ =
       named(new QCheckBox(trq(Form::disableDownload)), "disableDownloadCheckbox");
   burnCheckbox_ = named(new QCheckBox(trq(Form::burnAfterReading)), "burnCheckbox");
-  auto* switches = new QWidget;
-  switches->setLayout(PanelLayout::row({disableDownloadCheckbox_, burnCheckbox_}));
-  switches->layout()->setContentsMargins(0, 0, 0, 0);
   maxDownloadsField_ = lineField("maxDownloadsField", Form::maxDownloadsPlaceholder);
   watermarkCheckbox_ = named(new QCheckBox(trq(Form::watermark)), "watermarkCheckbox");
   watermarkTextField_ = named(new QLineEdit, "watermarkTextField");
@@ -243,9 +225,11 @@ QWidget* ShareViewController::buildForm() {
   auto* titleRow = formRow(Form::title, titleField_);
   auto* noteRow = formRow(Form::note, noteTextView_);
   auto* expiryRow = formRow(Form::retention, expiryPopup_);
-  auto* passwordRow = formRowWithControl(passwordCheckbox_, passwordField_);
+  auto* passwordRow =
+      formRow(PanelLayout::strip({passwordCheckbox_}, Qt::AlignRight), passwordField_);
   auto* slugRow = formRow(Form::slug, slugField_);
-  auto* switchRow = formRow(new QWidget, switches);
+  auto* switchRow =
+      formRow(new QWidget, PanelLayout::strip({disableDownloadCheckbox_, burnCheckbox_}));
   auto* limitRow = formRow(Form::maxDownloads, maxDownloadsField_);
   auto* watermarkRow = formRow(new QWidget, watermarkCheckbox_);
   auto* watermarkTextRow = formRow(Form::watermarkText, watermarkTextField_);
@@ -274,7 +258,7 @@ QWidget* ShareViewController::buildForm() {
     connect(popup, &QComboBox::currentIndexChanged, this, changed);
   }
   connect(watermarkSlider_, &QSlider::valueChanged, this, changed);
-  return formStack_;
+  return formStack;
 }
 
 QWidget* ShareViewController::buildResultCard() {
@@ -284,19 +268,19 @@ QWidget* ShareViewController::buildResultCard() {
   qrView_ = named(new QRCodeView, "qrView");
   layout->addWidget(qrView_, 0, Qt::AlignTop);
   auto* column = new QVBoxLayout;
-  resultTitle_ = named(new QLabel(trq(Text::resultTitle)), "resultTitle");
-  PanelLayout::setBold(resultTitle_);
-  resultCaption_ = named(new QLabel(trq(Text::resultCaption)), "resultCaption");
-  resultCaption_->setForegroundRole(QPalette::PlaceholderText);
+  auto* resultTitle = named(new QLabel(trq(Text::resultTitle)), "resultTitle");
+  PanelLayout::setBold(resultTitle);
+  auto* resultCaption = named(new QLabel(trq(Text::resultCaption)), "resultCaption");
+  resultCaption->setForegroundRole(QPalette::PlaceholderText);
   resultURLLabel_ = named(new ShareLinkField, "resultURLLabel");
   resultMeta_ = wrappingLabel("resultMeta");
-  copyButton_ = named(new QPushButton(trq(Text::copyButton)), "copyButton");
-  browseButton_ = named(new QPushButton(trq(Text::browseButton)), "browseButton");
-  for (auto* widget : std::initializer_list<QWidget*>{resultTitle_, resultCaption_, resultURLLabel_,
+  copyButton_ = button("copyButton", trq(Text::copyButton), [this] { copyLink(); });
+  auto* browse = button("browseButton", trq(Text::browseButton), [this] { openInBrowser(); });
+  for (auto* widget : std::initializer_list<QWidget*>{resultTitle, resultCaption, resultURLLabel_,
                                                       resultMeta_}) {
     column->addWidget(widget);
   }
-  column->addLayout(PanelLayout::row({copyButton_, browseButton_}));
+  column->addLayout(PanelLayout::row({copyButton_, browse}));
   column->addStretch(1);
   layout->addLayout(column, 1);
   return resultCard_;
@@ -306,363 +290,119 @@ QWidget* ShareViewController::buildErrorCard() {
   auto* layout = new QHBoxLayout(errorCard_);
   layout->setContentsMargins(14, 14, 14, 14);
   layout->setSpacing(12);
-  errorIcon_ = named(new QLabel, "errorIcon");
-  errorIcon_->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32));
-  layout->addWidget(errorIcon_, 0, Qt::AlignTop);
+  auto* errorIcon = named(new QLabel, "errorIcon");
+  errorIcon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32));
+  layout->addWidget(errorIcon, 0, Qt::AlignTop);
   auto* column = new QVBoxLayout;
-  errorTitle_ = named(new QLabel(trq(Text::errorTitle)), "errorTitle");
-  PanelLayout::setBold(errorTitle_);
+  auto* errorTitle = named(new QLabel(trq(Text::errorTitle)), "errorTitle");
+  PanelLayout::setBold(errorTitle);
   errorDetail_ = wrappingLabel("errorDetail");
   errorDetail_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  retryButton_ = named(new QPushButton(trq(Text::retryButton)), "retryButton");
-  openHostButton_ = named(new QPushButton(trq(Text::openHostButton)), "openHostButton");
-  column->addWidget(errorTitle_);
+  retryButton_ = button("retryButton", trq(Text::retryButton), [this] { retryTapped(); });
+  openHostButton_ =
+      button("openHostButton", trq(Text::openHostButton), [this] { openHostApp(); });
+  column->addWidget(errorTitle);
   column->addWidget(errorDetail_);
   column->addLayout(PanelLayout::row({retryButton_, openHostButton_}));
   layout->addLayout(column, 1);
   return errorCard_;
 }
 
-void ShareViewController::apply(Phase phase) {
-  phase_ = phase;
-  const auto texts = Text::phaseTexts(phase);
-  statusLabel_->setText(trq(texts.status));
-  hintLabel_->setText(trq(hasSharedContainer() ? texts.hint : texts.hintWithoutContainer));
-  readyCard_->setVisible(phase == Phase::ready);
-  resultCard_->setVisible(phase == Phase::success);
-  errorCard_->setVisible(phase == Phase::failure);
-  formScrollView_->setVisible(phase == Phase::ready && staged_.has_value());
-  const bool busy = phase == Phase::reading || phase == Phase::uploading;
-  spinner_->setRange(0, 0);
-  spinner_->setVisible(busy);
-  cancelButton_->setVisible(phase == Phase::reading || phase == Phase::ready);
-  cancelButton_->setEnabled(true);
-  primaryButton_->setVisible(phase != Phase::reading);
-  primaryButton_->setText(trq(texts.primaryButton));
-  primaryButton_->setEnabled(phase == Phase::ready
-                                 ? staged_.has_value() && issues_.empty()
-                                 : phase == Phase::success || phase == Phase::failure);
-  validationLabel_->setVisible(phase == Phase::ready && !issues_.empty());
+/// Draws the flow's state as it now stands.
+void ShareViewController::render() {
+  const auto& view = flow_.view();
+  statusLabel_->setText(qs(view.status));
+  hintLabel_->setText(qs(view.hint));
+  spinner_->setVisible(view.busy);
+  spinner_->setRange(0, view.progressPermille ? 1000 : 0);
+  if (view.progressPermille) spinner_->setValue(*view.progressPermille);
+  cancelButton_->setVisible(view.cancelShown);
+  primaryButton_->setVisible(view.primaryShown);
+  primaryButton_->setText(qs(view.primaryTitle));
+  primaryButton_->setEnabled(view.primaryEnabled);
+
+  readyCard_->setVisible(view.readyCard);
+  readyDetail_->setText(qs(view.readyDetail));
+  formScrollView_->setVisible(view.formShown);
+  for (auto* row : docOnlyViews_) row->setVisible(view.documentRows);
+  for (auto* row : signedInViews_) row->setVisible(view.accountRows);
+  expiryPopup_->setEnabled(view.retentionEnabled);
+  passwordCheckbox_->setEnabled(view.passwordSwitchEnabled);
+  passwordCheckbox_->setText(qs(view.passwordTitle));
+  passwordField_->setEnabled(view.passwordFieldEnabled);
+  for (QWidget* control :
+       std::initializer_list<QWidget*>{watermarkTextField_, watermarkPopup_, watermarkSlider_}) {
+    control->setEnabled(view.watermarkControlsEnabled);
+  }
+  watermarkOpacityLabel_->setText(QStringLiteral("%1%").arg(flow_.draft().watermarkOpacityPercent));
+  composeHintLabel_->setText(qs(view.composeHint));
+  composeHintLabel_->setVisible(!view.composeHint.empty());
+  validationLabel_->setText(qs(view.validation));
+  validationLabel_->setVisible(view.validationShown);
+
+  resultCard_->setVisible(view.resultCard);
+  if (resultURLLabel_->link() != qs(view.shortURL)) {
+    resultURLLabel_->setLink(qs(view.shortURL));
+    qrView_->setVisible(view.qrCode.has_value());
+    qrView_->setImage(view.qrCode);
+  }
+  resultMeta_->setText(qs(view.resultMeta));
+  copyButton_->setText(qs(view.copyTitle));
+  errorCard_->setVisible(view.errorCard);
+  errorDetail_->setText(qs(view.errorDetail));
+  retryButton_->setVisible(view.retryShown);
+  openHostButton_->setVisible(view.openHostShown);
 }
 
-// MARK: - Reading
-
-void ShareViewController::loadContent() {
-  if (ingestStarted_) return;
-  ingestStarted_ = true;
-  const auto& providers = context_.inputItems();
-  if (providers.empty()) {
-    finishLoading("系统没有提供可读取的内容");
-    applyFailure(ShareL10n::tr(Text::nothingProvided), false);
-    if (autoSubmit()) later(800ms, [this] { context_.completeRequest(); });
-    return;
-  }
-  later(30s, [this] {
-    if (phase_ == Phase::reading) setStatus(ShareL10n::tr(Text::stillReading));
-  });
-  const auto summary = typeSummary(providers);
-  ShareLogMessages::ingestStart(static_cast<std::int64_t>(providers.size()), summary);
-  environment_.workers->run(
-      this,
-      [ingest = environment_.ingest, providers](std::stop_token stop) -> IngestResult {
-        try {
-          auto held = ingest.ingestHeld(providers, makeLowercaseUUID(), ShareOptions{});
-          // A panel that is going away will not show the share: it leaves with the panel.
-          if (stop.stop_requested()) held->discard();
-          return held;
-        } catch (...) {
-          return std::current_exception();
-        }
-      },
-      [this, summary](IngestResult result) { handleIngest(std::move(result), summary); });
-}
-
-void ShareViewController::handleIngest(IngestResult result, const std::string& typeSummary) {
-  if (auto* held = std::get_if<std::shared_ptr<HeldShare>>(&result)) {
-    // Reading that ends after a cancel stages nothing: the share goes with the request.
-    if (context_.ending() != ShareExtensionContext::Ending::open) {
-      (*held)->discard();
-      return;
-    }
-    held_ = std::move(*held);
-    staged_ = held_->staged();
-    showReady(*staged_);
-    if (autoSubmit()) later(500ms, [this] { primaryTapped(); });
-    return;
-  }
-  try {
-    std::rethrow_exception(std::get<std::exception_ptr>(result));
-  } catch (const ShareIngestError& error) {
-    if (error.kind() == ShareIngestError::Kind::emptyPayload) {
-      ShareLogMessages::ingestEmptyPayload(typeSummary);
-      applyFailure(ShareL10n::tr(Text::emptyPayload), false);
-    } else {
-      ShareLogMessages::ingestFailed(error.what());
-      applyFailure(Text::readableMessage(error), false);
-    }
-  } catch (const std::exception& error) {
-    ShareLogMessages::ingestFailed(error.what());
-    applyFailure(Text::readableMessage(error), false);
-  } catch (...) {
-    const std::runtime_error unknown("unknown error");
-    ShareLogMessages::ingestFailed(unknown.what());
-    applyFailure(Text::readableMessage(unknown), false);
-  }
-  // Unattended use must not leave the panel open after any reading failure.
-  if (autoSubmit()) later(800ms, [this] { context_.completeRequest(); });
-}
-
-void ShareViewController::finishLoading(const std::string& message) {
-  spinner_->setVisible(false);
-  ShareLogMessages::loadFinished(message);
-}
-
-void ShareViewController::applyFailure(const std::string& message, bool canRetry) {
-  errorDetail_->setText(qs(message));
-  retryButton_->setVisible(canRetry);
-  openHostButton_->setVisible(hasSharedContainer());
-  apply(Phase::failure);
-}
-
-// MARK: - Ready and the form
-
-void ShareViewController::showReady(const StagedShare& staged) {
-  QStringList lines{qs(ShareL10n::tr(Text::summaryKind, Text::kindLabel(staged.payload.kind)))};
-  if (!staged.attachments.empty()) {
-    lines << qs(ShareL10n::tr(Text::summaryAttachments,
-                              static_cast<std::int64_t>(staged.attachments.size())));
-  }
-  if (staged.totalBytes > 0) {
-    lines << qs(ShareL10n::tr(Text::summarySize, Text::byteCountText(staged.totalBytes)));
-  }
-  if (!staged.displayTitle.empty() && staged.displayTitle != staged.payload.kind) {
-    lines << qs(ShareL10n::tr(Text::summaryName, staged.displayTitle));
-  }
-  readyDetail_->setText(lines.join('\n'));
-  isLinkOnly_ = ShareCompose::isLinkOnly(staged);
-  const auto& storage = environment_.ingest.storage();
-  plan_ = isAnonymous_ ? std::nullopt : SharePlanStore{storage}.load(environment_.nowMs());
-  const auto settings = ShareSettingsStore{storage}.load();
-  const auto titlePrefill = isLinkOnly_ ? std::nullopt : staged.payload.title;
-  draft_ = ShareComposeDraft::make(settings, isAnonymous_, isLinkOnly_, titlePrefill, plan_);
-  applyDraftToControls();
-  applyComposeVisibility();
-  apply(Phase::ready);
-  refreshComposeValidation();
-}
+// MARK: - The form and the draft
 
 void ShareViewController::composeControlChanged() {
-  if (updatingControls_) return;
-  syncDraftFromControls();
-  applyComposeVisibility();
-  refreshComposeValidation();
+  if (!updatingControls_) flow_.composeChanged(formDraft());
 }
 
-void ShareViewController::syncDraftFromControls() {
+ShareComposeDraft ShareViewController::formDraft() const {
   const auto& presets = ShareComposeLimits::retentionPresets;
-  draft_.title = titleField_->text().toStdString();
-  draft_.note = noteTextView_->toPlainText().toStdString();
-  draft_.expiresInSeconds = presets[static_cast<std::size_t>(
+  ShareComposeDraft draft;
+  draft.title = titleField_->text().toStdString();
+  draft.note = noteTextView_->toPlainText().toStdString();
+  draft.expiresInSeconds = presets[static_cast<std::size_t>(
       std::clamp(expiryPopup_->currentIndex(), 0, static_cast<int>(presets.size()) - 1))];
-  draft_.passwordEnabled = passwordCheckbox_->isChecked();
-  draft_.password = passwordField_->text().toStdString();
-  draft_.slug = slugField_->text().toStdString();
-  draft_.disableDownload = disableDownloadCheckbox_->isChecked();
-  draft_.burnAfterReading = burnCheckbox_->isChecked();
-  draft_.maxDownloadsText = maxDownloadsField_->text().toStdString();
-  draft_.watermarkEnabled = watermarkCheckbox_->isChecked();
-  draft_.watermarkText = watermarkTextField_->text().toStdString();
-  draft_.watermarkPosition = watermarkPopup_->currentIndex() == 1
-                                 ? ShareComposeWatermarkPosition::diagonal
-                                 : ShareComposeWatermarkPosition::center;
-  draft_.watermarkOpacityPercent = watermarkSlider_->value();
-  watermarkOpacityLabel_->setText(QStringLiteral("%1%").arg(draft_.watermarkOpacityPercent));
+  draft.passwordEnabled = passwordCheckbox_->isChecked();
+  draft.password = passwordField_->text().toStdString();
+  draft.slug = slugField_->text().toStdString();
+  draft.disableDownload = disableDownloadCheckbox_->isChecked();
+  draft.burnAfterReading = burnCheckbox_->isChecked();
+  draft.maxDownloadsText = maxDownloadsField_->text().toStdString();
+  draft.watermarkEnabled = watermarkCheckbox_->isChecked();
+  draft.watermarkText = watermarkTextField_->text().toStdString();
+  draft.watermarkPosition = watermarkPopup_->currentIndex() == 1
+                                ? ShareComposeWatermarkPosition::diagonal
+                                : ShareComposeWatermarkPosition::center;
+  draft.watermarkOpacityPercent = watermarkSlider_->value();
+  return draft;
 }
 
-void ShareViewController::applyDraftToControls() {
+void ShareViewController::fillForm(const ShareComposeDraft& draft) {
   updatingControls_ = true;
-  titleField_->setText(qs(draft_.title));
-  noteTextView_->setPlainText(qs(draft_.note));
+  titleField_->setText(qs(draft.title));
+  noteTextView_->setPlainText(qs(draft.note));
   const auto& presets = ShareComposeLimits::retentionPresets;
-  if (const auto preset = std::find(presets.begin(), presets.end(), draft_.expiresInSeconds);
+  if (const auto preset = std::find(presets.begin(), presets.end(), draft.expiresInSeconds);
       preset != presets.end()) {
     expiryPopup_->setCurrentIndex(static_cast<int>(preset - presets.begin()));
   }
-  passwordCheckbox_->setChecked(draft_.passwordEnabled);
-  passwordField_->setText(qs(draft_.password));
-  slugField_->setText(qs(draft_.slug));
-  disableDownloadCheckbox_->setChecked(draft_.disableDownload);
-  burnCheckbox_->setChecked(draft_.burnAfterReading);
-  maxDownloadsField_->setText(qs(draft_.maxDownloadsText));
-  watermarkCheckbox_->setChecked(draft_.watermarkEnabled);
-  watermarkTextField_->setText(qs(draft_.watermarkText));
+  passwordCheckbox_->setChecked(draft.passwordEnabled);
+  passwordField_->setText(qs(draft.password));
+  slugField_->setText(qs(draft.slug));
+  disableDownloadCheckbox_->setChecked(draft.disableDownload);
+  burnCheckbox_->setChecked(draft.burnAfterReading);
+  maxDownloadsField_->setText(qs(draft.maxDownloadsText));
+  watermarkCheckbox_->setChecked(draft.watermarkEnabled);
+  watermarkTextField_->setText(qs(draft.watermarkText));
   watermarkPopup_->setCurrentIndex(
-      draft_.watermarkPosition == ShareComposeWatermarkPosition::diagonal ? 1 : 0);
-  watermarkSlider_->setValue(static_cast<int>(draft_.watermarkOpacityPercent));
-  watermarkOpacityLabel_->setText(QStringLiteral("%1%").arg(watermarkSlider_->value()));
+      draft.watermarkPosition == ShareComposeWatermarkPosition::diagonal ? 1 : 0);
+  watermarkSlider_->setValue(static_cast<int>(draft.watermarkOpacityPercent));
   updatingControls_ = false;
-}
-
-void ShareViewController::applyComposeVisibility() {
-  for (auto* view : docOnlyViews_) view->setVisible(!isLinkOnly_);
-  for (auto* view : signedInViews_) view->setVisible(!isAnonymous_);
-  expiryPopup_->setEnabled(!isAnonymous_);
-  const bool freePlan = plan_ && plan_->isFreePlan();
-  passwordCheckbox_->setEnabled(!freePlan);
-  passwordCheckbox_->setText(trq(freePlan ? Text::passwordTitleFreePlan : Text::passwordTitle));
-  passwordField_->setEnabled(!freePlan && passwordCheckbox_->isChecked());
-  const bool watermark = watermarkCheckbox_->isChecked();
-  for (QWidget* control :
-       std::initializer_list<QWidget*>{watermarkTextField_, watermarkPopup_, watermarkSlider_}) {
-    control->setEnabled(watermark);
-  }
-  std::string hint;
-  if (isLinkOnly_) {
-    hint = ShareL10n::tr(isAnonymous_ ? Text::hintAnonymousLink : Text::hintSignedInLink);
-  } else if (isAnonymous_) {
-    hint = ShareL10n::tr(tokenState_ == ShareUploadSession::TokenState::expired
-                             ? Text::hintLoginExpired
-                             : Text::hintAnonymous);
-  } else if (freePlan) {
-    hint = ShareL10n::tr(Text::hintFreePlan, plan_->displayName());
-  }
-  composeHintLabel_->setText(qs(hint));
-  composeHintLabel_->setVisible(!hint.empty());
-}
-
-void ShareViewController::refreshComposeValidation() {
-  issues_ = draft_.issues(isLinkOnly_, isAnonymous_);
-  validationLabel_->setText(issues_.empty() ? QString() : qs(Text::message(issues_.front())));
-  validationLabel_->setVisible(phase_ == Phase::ready && !issues_.empty());
-  primaryButton_->setEnabled(phase_ == Phase::ready && staged_ && issues_.empty());
-}
-
-// MARK: - Publishing
-
-void ShareViewController::primaryTapped() {
-  if (phase_ == Phase::success || phase_ == Phase::failure) {
-    completeTapped();
-    return;
-  }
-  if (!staged_ || phase_ != Phase::ready) return;
-  syncDraftFromControls();
-  refreshComposeValidation();
-  if (!issues_.empty()) return;
-  apply(Phase::uploading);
-  setStatus(staged_->totalBytes > 0
-                ? ShareL10n::tr(Text::uploadingWithSize, Text::byteCountText(staged_->totalBytes))
-                : ShareL10n::tr(Text::uploading));
-  const auto options = publishOptions();
-  staged_->options = options;
-  publish(options, true);
-}
-
-void ShareViewController::retryTapped() {
-  // One upload at a time: a retry while one is in flight would publish the share twice.
-  if (!staged_ || phase_ == Phase::uploading) return;
-  apply(Phase::uploading);
-  setStatus(ShareL10n::tr(Text::retrying));
-  publish(publishOptions(), false);
-}
-
-ShareOptions ShareViewController::publishOptions() const {
-  const bool allowsPassword = !plan_ || !plan_->isFreePlan();
-  return draft_.makeOptions(isLinkOnly_, isAnonymous_, allowsPassword);
-}
-
-void ShareViewController::publish(const ShareOptions& options, bool firstAttempt) {
-  const QPointer<QObject> self(this);
-  auto lastPercent = std::make_shared<std::atomic<int>>(-1);
-  const ShareUploadProgress progress{
-      [this, self, lastPercent](std::int64_t sent, std::int64_t total) {
-        const int percent = total > 0 ? static_cast<int>(sent * 100 / total) : 0;
-        if (lastPercent->exchange(percent) == percent) return;  // at most one update per percent
-        SharePanelWorkers::post(self, [this, sent, total] { showUploadProgress(sent, total); });
-      }};
-  environment_.workers->run(
-      this,
-      [session = environment_.uploadSession, held = held_, options, progress](
-          std::stop_token stop) { return session.uploadNow(*held, options, stop, progress); },
-      [this, firstAttempt](ShareUploadSession::UploadResult result) {
-        handleUpload(result, firstAttempt);
-      });
-}
-
-void ShareViewController::showUploadProgress(std::int64_t sent, std::int64_t total) {
-  if (phase_ != Phase::uploading || total <= 0) return;
-  spinner_->setRange(0, 1000);
-  spinner_->setValue(static_cast<int>(std::clamp<std::int64_t>(sent * 1000 / total, 0, 1000)));
-}
-
-void ShareViewController::handleUpload(const ShareUploadSession::UploadResult& result,
-                                       bool firstAttempt) {
-  if (const auto* outcome = std::get_if<ShareUploadOutcome>(&result)) {
-    if (firstAttempt) {
-      ShareLogMessages::shareSucceeded(outcome->kind, outcome->slug, outcome->shortUrl,
-                                       outcome->anonymous);
-    }
-    showSuccess(*outcome, *staged_);
-    if (firstAttempt && autoSubmit()) later(1200ms, [this] { context_.completeRequest(); });
-    return;
-  }
-  const auto& error = std::get<ShareUploadError>(result);
-  if (firstAttempt) {
-    ShareLogMessages::shareFailed(error.what(), error.requiresLogin(), error.message());
-  }
-  applyFailure(Text::failureGuidance(error, tokenState_), hasSharedContainer());
-  if (firstAttempt && autoSubmit()) later(800ms, [this] { context_.completeRequest(); });
-}
-
-void ShareViewController::showSuccess(const ShareUploadOutcome& outcome,
-                                      const StagedShare& staged) {
-  currentShortURL_ = outcome.shortUrl;
-  resultURLLabel_->setLink(qs(outcome.shortUrl));
-  resultMeta_->setText(qs(Text::resultMetaText(outcome, staged, environment_.nowMs())));
-  auto image = qrImage(outcome.shortUrl, 132);
-  qrView_->setVisible(image.has_value());
-  qrView_->setImage(std::move(image));
-  apply(Phase::success);
-}
-
-// MARK: - Result actions
-
-void ShareViewController::copyLink() {
-  if (currentShortURL_.empty()) return;
-  auto* clipboard = QGuiApplication::clipboard();
-  clipboard->clear();
-  clipboard->setText(qs(currentShortURL_));
-  if (clipboard->supportsSelection())
-    clipboard->setText(qs(currentShortURL_), QClipboard::Selection);
-  copyButton_->setText(trq(Text::copiedButton));
-  later(1500ms, [this] { copyButton_->setText(trq(Text::copyButton)); });
-}
-
-void ShareViewController::openInBrowser() {
-  if (currentShortURL_.empty() || !Url::parse(currentShortURL_)) return;
-  QDesktopServices::openUrl(QUrl(qs(currentShortURL_)));
-}
-
-void ShareViewController::openHostApp() {
-  const auto identifier = ShareAppleBundle::main()->hostBundleIdentifier();
-  if (!ShareHostApp::applicationURL(identifier)) {
-    setStatus(ShareL10n::tr(Text::hostAppMissing, identifier));
-    return;
-  }
-  if (const auto failure = ShareHostApp::open(identifier)) {
-    setStatus(ShareL10n::tr(Text::hostAppFailed, *failure));
-  }
-  context_.completeRequest();
-}
-
-void ShareViewController::cancelTapped() {
-  // The person said no before publishing: the staged share goes, and a reading still in flight
-  // drops its share when it ends. A share whose upload began stays queued as the failure says.
-  if ((phase_ == Phase::reading || phase_ == Phase::ready) && held_) held_->discard();
-  context_.cancelRequest();
-}
-
-void ShareViewController::completeTapped() {
-  context_.completeRequest();
 }
 
 // MARK: - Keys and closing
@@ -681,31 +421,8 @@ void ShareViewController::keyPressEvent(QKeyEvent* event) {
 }
 
 void ShareViewController::closeEvent(QCloseEvent* event) {
-  // Closing the window after a result means done; before it, that the person changed their mind.
-  if (phase_ == Phase::success || phase_ == Phase::failure) {
-    completeTapped();
-  } else {
-    cancelTapped();
-  }
+  flow_.windowClosed();
   event->accept();
-}
-
-// MARK: - Helpers
-
-bool ShareViewController::autoSubmit() const {
-  return ShareAppleBundle::main()->autoSubmit();
-}
-
-bool ShareViewController::hasSharedContainer() const {
-  return environment_.ingest.storage().location != ShareStorageLocation::unavailable;
-}
-
-void ShareViewController::setStatus(const std::string& text) {
-  statusLabel_->setText(qs(text));
-}
-
-void ShareViewController::later(std::chrono::milliseconds delay, std::function<void()> step) {
-  environment_.delayedSteps->after(delay, this, std::move(step));
 }
 
 }  // namespace lumo
