@@ -2,16 +2,12 @@
 // device list, a device's own record and its notices.
 #include "ServiceReplies.hpp"
 #include "ServiceRequests.hpp"
-#include "ShareServerErrorCodes.hpp"
 #include "ShareService.hpp"
 #include "ShareUUID.hpp"
 #include "ShareVocabularies.hpp"
 
 namespace lumo::service {
 namespace {
-
-namespace Codes = ShareServerErrorCodes;
-namespace Generic = ErrorCodeValues;
 
 /// Pairing codes: 8 characters a person reads off one screen and types on another, without
 /// look-alikes (0/O, 1/I/L).

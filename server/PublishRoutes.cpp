@@ -11,7 +11,6 @@
 #include "ServiceRequests.hpp"
 #include "ShareApple.hpp"
 #include "ShareJSON.hpp"
-#include "ShareServerErrorCodes.hpp"
 #include "ShareService.hpp"
 #include "ShareUUID.hpp"
 #include "ShareVocabularies.hpp"
@@ -21,9 +20,6 @@
 namespace lumo::service {
 namespace fs = std::filesystem;
 namespace {
-
-namespace Codes = ShareServerErrorCodes;
-namespace Generic = ErrorCodeValues;
 
 constexpr std::int64_t secondsPerDay = 86400;
 /// What a document's upload may carry besides the file: its metadata and the multipart framing.

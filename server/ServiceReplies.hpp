@@ -7,8 +7,13 @@
 #include <string_view>
 
 #include "ShareJSON.hpp"
+#include "ShareServerErrorCodes.hpp"
 
 namespace lumo::service {
+
+/// The error codes replies use: the service's own, and the generic ones.
+namespace Codes = ShareServerErrorCodes;
+namespace Generic = ErrorCodeValues;
 
 /// An error reply: {"error": code, "message": text}.
 inline void fail(httplib::Response& response, int status, const std::string& code,

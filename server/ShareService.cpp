@@ -14,14 +14,12 @@
 #include "ServiceReplies.hpp"
 #include "ShareApple.hpp"
 #include "ShareJSON.hpp"
-#include "ShareServerErrorCodes.hpp"
 #include "Url.hpp"
 
 namespace lumo::service {
 namespace {
 
 constexpr std::int64_t mebibyte = 1048576;
-namespace Generic = ErrorCodeValues;
 
 bool isUploadRoute(const std::string& path) {
   return path == "/api/v1/docs" || path == "/api/v1/anon/docs";
