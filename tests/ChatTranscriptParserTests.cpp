@@ -17,35 +17,26 @@ std::vector<Pair> messagesOf(std::string_view text) {
   return pairs;
 }
 
-TEST(ChatTranscriptLines, BracketTimeWithEitherColon) {
-  EXPECT_EQ(messagesOf("[10:01] 小明：在吗\n[2024-01-02 10:02] Bo:  yes "),
-            (std::vector<Pair>{{"小明", "在吗"}, {"Bo", "yes"}}));
-}
-
-TEST(ChatTranscriptLines, TimeFirstWithShortAndLongClocks) {
-  EXPECT_EQ(messagesOf("10:01 Ana: hi\n9:02:33 Bo：yo"),
-            (std::vector<Pair>{{"Ana", "hi"}, {"Bo", "yo"}}));
-  // Unicode digits count as digits.
-  EXPECT_EQ(messagesOf("１０:０１ Ana: hi\n10:02 Bo: yo").size(), 2u);
-  // Without a colon after the sender neither time-first nor sender-first applies.
-  EXPECT_TRUE(messagesOf("10:01 Ana hi\n10:02 Bo yo").empty());
-}
-
-TEST(ChatTranscriptLines, SenderFirstWithTimesAndDates) {
-  EXPECT_EQ(
-      messagesOf("Ana Li 2024/01/02 10:01 hello there\nBo 2024-1-2 9:05: hi\n"
-                 "Cy [10:01] yo\nDi 10:01：ok"),
-      (std::vector<Pair>{{"Ana Li", "hello there"}, {"Bo", "hi"}, {"Cy", "yo"}, {"Di", "ok"}}));
-  // A sender never contains a colon, and never starts with a digit.
-  EXPECT_TRUE(messagesOf("A:na 10:01 hi\nB:o 10:02 yo").empty());
-}
-
-TEST(ChatTranscriptText, ContinuationsBlankLinesAndPreamble) {
-  const auto text =
-      "copied from the group\n\nAna 10:01\nfirst line\n\n   second line  \nBo 10:02 ok\r\n"
-      "Cy 10:03\u2028yes";
-  EXPECT_EQ(messagesOf(text),
-            (std::vector<Pair>{{"Ana", "first line\nsecond line"}, {"Bo", "ok"}, {"Cy", "yes"}}));
+TEST(ChatTranscriptLines, EveryLineShapeAndContinuations) {
+  const std::vector<std::pair<std::string, std::vector<Pair>>> cases{
+      // A bracketed time, with either colon after the sender.
+      {"[10:01] 小明：在吗\n[2024-01-02 10:02] Bo:  yes ", {{"小明", "在吗"}, {"Bo", "yes"}}},
+      // Time first, with short and long clocks; Unicode digits count as digits.
+      {"10:01 Ana: hi\n9:02:33 Bo：yo", {{"Ana", "hi"}, {"Bo", "yo"}}},
+      {"１０:０１ Ana: hi\n10:02 Bo: yo", {{"Ana", "hi"}, {"Bo", "yo"}}},
+      // Without a colon after the sender neither time-first nor sender-first applies.
+      {"10:01 Ana hi\n10:02 Bo yo", {}},
+      // Sender first, with times and dates; a sender never contains a colon, nor starts with a
+      // digit.
+      {"Ana Li 2024/01/02 10:01 hello there\nBo 2024-1-2 9:05: hi\nCy [10:01] yo\nDi 10:01：ok",
+       {{"Ana Li", "hello there"}, {"Bo", "hi"}, {"Cy", "yo"}, {"Di", "ok"}}},
+      {"A:na 10:01 hi\nB:o 10:02 yo", {}},
+      // A preamble, continuation lines and blank lines between them.
+      {"copied from the group\n\nAna 10:01\nfirst line\n\n   second line  \nBo 10:02 ok\r\n"
+       "Cy 10:03\u2028yes",
+       {{"Ana", "first line\nsecond line"}, {"Bo", "ok"}, {"Cy", "yes"}}},
+  };
+  for (const auto& [text, messages] : cases) EXPECT_EQ(messagesOf(text), messages) << text;
 }
 
 TEST(ChatTranscriptText, TooFewLinesOrMessagesIsNoTranscript) {

@@ -28,20 +28,14 @@ class ShareStorageResolve : public ::testing::Test {
   testing::ScopedEnvironment environment;
 };
 
-TEST(ShareStorageLayout, PathsAndPrivateTree) {
+TEST(ShareStorageLayout, APrivateTreeWhosePendingListHoldsRealFoldersInNameOrder) {
   testing::TemporaryDirectory folder;
   const ShareStorage storage{folder / "root", ShareStorageLocation::injected};
+  EXPECT_TRUE(storage.pendingDirectories().empty());
   storage.ensureDirectories();
   EXPECT_TRUE(fs::is_directory(folder / "root/pending"));
   EXPECT_EQ(modeOf(folder / "root"), 0700u);
   storage.ensureDirectories();  // an existing tree is no error
-}
-
-TEST(ShareStorageLayout, PendingDirectoriesListsRealFoldersInNameOrder) {
-  testing::TemporaryDirectory folder;
-  const ShareStorage storage{folder.path(), ShareStorageLocation::injected};
-  EXPECT_TRUE(storage.pendingDirectories().empty());
-  storage.ensureDirectories();
   for (const auto* name : {"b", "a", "c-10", "c-9"})
     fs::create_directory(storage.pendingDirectory(name));
   std::ofstream(storage.pendingDirectory("stray.json")) << "{}";
