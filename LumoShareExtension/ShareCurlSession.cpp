@@ -224,13 +224,18 @@ struct HeaderList {
   }
 };
 
-/// The request's own headers, plus blanks that stop curl from adding ones nobody asked for:
-/// "Expect: 100-continue" costs a round trip, and a body without a content type would be
-/// labelled as a form.
-void fillHeaders(HeaderList& headers, const ShareHTTPRequest& request, bool hasBody) {
+/// The request's own headers, the session's user agent unless the request names one, plus
+/// blanks that stop curl from adding ones nobody asked for: "Expect: 100-continue" costs a round
+/// trip, and a body without a content type would be labelled as a form.
+void fillHeaders(HeaderList& headers, const ShareHTTPRequest& request, bool hasBody,
+                 const std::string& userAgent) {
   for (const auto& [name, value] : request.headerFields) {
     checkHeader(name, value);
     headers.add(value.empty() ? name + ";" : name + ": " + value);
+  }
+  if (!userAgent.empty() && !request.value("User-Agent")) {
+    checkHeader("User-Agent", userAgent);
+    headers.add("User-Agent: " + userAgent);
   }
   headers.add("Expect:");
   if (hasBody && !request.value("Content-Type")) headers.add("Content-Type:");
@@ -543,7 +548,7 @@ ShareHTTPReply ShareCurlSession::perform(const ShareHTTPRequest& request,
   checkMethod(request.method);
   const auto reader = makeReader(body, request.method);
   HeaderList headers;
-  fillHeaders(headers, request, reader != nullptr);
+  fillHeaders(headers, request, reader != nullptr, shared_->configuration.userAgent);
 
   ReplyCollector collector{shared_->configuration.maximumReplyBytes, false, {}};
   std::array<char, CURL_ERROR_SIZE> errorBuffer{};

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "ShareURLSession.hpp"
 
@@ -34,6 +35,9 @@ class ShareCurlSession final : public ShareURLSession {
     /// Longest one transfer may take, from its start to the reply's last byte, redirects
     /// included; one that is not positive means the default.
     std::chrono::milliseconds resourceTimeout = defaultResourceTimeout;
+    /// Sent as "User-Agent" with every request that names none itself; empty sends none. Who
+    /// builds the session hands it the client's text (ShareAppleBundle::userAgent).
+    std::string userAgent{};
   };
 
   ShareCurlSession();

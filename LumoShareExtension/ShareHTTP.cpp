@@ -10,7 +10,6 @@
 #include <limits>
 #include <memory>
 
-#include "ShareAppleBundle.hpp"
 #include "ShareJSON.hpp"
 #include "ShareServerErrorCodes.hpp"
 
@@ -82,7 +81,6 @@ ShareHTTPRequest makeRequest(const Url& url, std::string method,
   request.method = std::move(method);
   request.timeout = ShareHTTPRequest::defaultTimeout;
   if (token && !token->empty()) request.setValue("Bearer " + *token, "Authorization");
-  request.setValue(ShareAppleBundle::main()->userAgent(), "User-Agent");
   request.setValue("application/json", "Accept");
   request.body = std::move(body);
   if (contentType) request.setValue(*contentType, "Content-Type");

@@ -24,8 +24,9 @@ namespace lumo::ShareHTTP {
 Url endpoint(const Url& base, std::string_view path);
 
 /// A request with the service's conventions: the 60-second time-out, "Authorization: Bearer"
-/// for a non-empty token, the client's "User-Agent", "Accept: application/json", the body and
-/// its "Content-Type", then `extraHeaders`, which replace any of those of the same name.
+/// for a non-empty token, "Accept: application/json", the body and its "Content-Type", then
+/// `extraHeaders`, which replace any of those of the same name. The client's "User-Agent" is the
+/// session's (ShareCurlSession::Configuration::userAgent), unless `extraHeaders` names one.
 ShareHTTPRequest makeRequest(const Url& url, std::string method,
                              const std::optional<std::string>& token = std::nullopt,
                              std::optional<std::string> body = std::nullopt,

@@ -2,26 +2,25 @@
 
 #include <memory>
 
-#include "ShareHTTPTransport.hpp"
-#include "ShareURLSession.hpp"
+#include "ShareCurlSession.hpp"
+#include "ShareHybridTransport.hpp"
 
 namespace lumo {
 
 /// The transport over one URL session: all three operations run on `session`.
-class URLSessionTransport final : public ShareHTTPTransport {
+class URLSessionTransport final : public ShareHybridTransport {
  public:
-  explicit URLSessionTransport(std::shared_ptr<ShareURLSession> session);
+  explicit URLSessionTransport(const std::shared_ptr<ShareURLSession>& session)
+      : ShareHybridTransport(session, session) {}
 
-  const std::shared_ptr<ShareURLSession>& session() const { return session_; }
+  /// The default transport: one libcurl session with `configuration`.
+  static std::shared_ptr<ShareHTTPTransport> makeDefault(
+      ShareCurlSession::Configuration configuration = {}) {
+    return std::make_shared<URLSessionTransport>(
+        std::make_shared<ShareCurlSession>(std::move(configuration)));
+  }
 
-  ShareHTTPReply data(const ShareHTTPRequest& request, std::stop_token stop = {}) override;
-  ShareHTTPReply upload(const ShareHTTPRequest& request, std::string_view body,
-                        std::stop_token stop = {}) override;
-  ShareHTTPReply uploadFile(const ShareHTTPRequest& request, const std::filesystem::path& file,
-                            std::stop_token stop = {}) override;
-
- private:
-  std::shared_ptr<ShareURLSession> session_;
+  const std::shared_ptr<ShareURLSession>& session() const { return live(); }
 };
 
 }  // namespace lumo

@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
   try {
     const lumo::ShareUploadClient client(
         *base, "bench-token",
-        std::make_shared<lumo::URLSessionTransport>(std::make_shared<lumo::ShareCurlSession>()));
+        lumo::URLSessionTransport::makeDefault());
     const auto outcome =
         client.upload(staged, file.parent_path(), lumo::ShareOptions::defaultValue());
     std::printf("%s\n", outcome.shortUrl.c_str());

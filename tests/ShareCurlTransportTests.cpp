@@ -37,8 +37,15 @@ class ShareCurlTransportTest : public ::testing::Test {
     return error ? std::optional(error->code()) : std::nullopt;
   }
 
+  /// The session's configuration: the client's user agent, everything else the default.
+  static ShareCurlSession::Configuration identified() {
+    ShareCurlSession::Configuration configuration;
+    configuration.userAgent = "lumo-share-apple/2.3.4 (56) (linux; test)";
+    return configuration;
+  }
+
   ShareTestServer server;
-  URLSessionTransport transport{std::make_shared<ShareCurlSession>()};
+  URLSessionTransport transport{std::make_shared<ShareCurlSession>(identified())};
 };
 
 TEST_F(ShareCurlTransportTest, SendsTheRequestAsBuilt) {
@@ -54,8 +61,12 @@ TEST_F(ShareCurlTransportTest, SendsTheRequestAsBuilt) {
   const auto received = server.requests().at(0);
   EXPECT_EQ(received.target, "/api/v1/devices/a%20b/ack");
   for (const auto& [name, value] : built.headerFields) EXPECT_EQ(received.header(name), value);
+  EXPECT_EQ(received.header("User-Agent"), identified().userAgent) << "the session's own";
   EXPECT_EQ(received.header("Expect"), std::nullopt);
   EXPECT_EQ(received.body, "{\"a\":1}");
+  built.setValue("probe/1", "User-Agent");  // a request that names its own keeps it
+  transport.data(built);
+  EXPECT_EQ(server.requests().at(1).header("User-Agent"), "probe/1");
 }
 
 TEST_F(ShareCurlTransportTest, MethodsAndBodiesOfEveryOperation) {
@@ -144,7 +155,7 @@ TEST_F(ShareCurlTransportTest, ATricklingReplyEndsAtTheSessionsResourceTimeOut) 
   limited.resourceTimeout = 1s;
   const std::pair<const char*, std::shared_ptr<ShareHTTPTransport>> sessions[] = {
       {"a session of its own",
-       std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>(limited))},
+       URLSessionTransport::makeDefault(limited)},
       {"the background uploader's live session",
        ShareBackgroundUploader::make(limited)->transport()},
   };

@@ -33,24 +33,13 @@ TEST(ShareHTTPEndpoint, EscapesWhatAPieceMayNotHold) {
             "https://api.example.test/api/v1/devices/%2E/.../me");
 }
 
-class ShareHTTPMakeRequest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ShareAppleBundle::setMain(std::make_shared<ShareAppleBundle>(
-        JSONValue{{"CFBundleShortVersionString", "2.3.4"}, {"CFBundleVersion", "56"}}));
-  }
-  void TearDown() override { ShareAppleBundle::setMain(nullptr); }
-};
-
-TEST_F(ShareHTTPMakeRequest, CarriesTheServiceConventions) {
+TEST(ShareHTTPMakeRequest, CarriesTheServiceConventions) {
   const auto url = ShareHTTP::endpoint(base, "links");
   const auto request =
       ShareHTTP::makeRequest(url, "POST", "tok-1", std::string("{\"url\":1}"), "application/json");
   EXPECT_EQ(request.timeout, std::chrono::seconds(60));
   EXPECT_EQ(request.headerFields,
             (HTTPHeaderFields{{"Authorization", "Bearer tok-1"},
-                              {"User-Agent", "lumo-share-apple/2.3.4 (56) (linux; " +
-                                                 ShareAppleBundle::operatingSystemVersion() + ")"},
                               {"Accept", "application/json"},
                               {"Content-Type", "application/json"}}));
   EXPECT_EQ(request.body, "{\"url\":1}");

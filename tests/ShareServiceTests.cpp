@@ -119,7 +119,7 @@ class ShareServiceTest : public testing::ServiceTest {
   testing::TemporaryDirectory folder_;
   std::map<std::string, std::string> tokens_;
   std::shared_ptr<ShareHTTPTransport> transport_ =
-      std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>());
+      URLSessionTransport::makeDefault();
 };
 
 TEST_F(ShareServiceTest, PublishesDocumentsAndLinksAnonymousAndSignedIn) {
@@ -364,7 +364,7 @@ TEST(ShareServiceSoakOptions, DelayedAnswersIgnoredKeysAndARequestLog) {
     RunningService running(options);
     // Declared after the service, so its connections close before the service waits for them.
     const auto transport =
-        std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>());
+        URLSessionTransport::makeDefault();
     const ShareUploadClient anonymous(*Url::parse(running.apiBase()), std::nullopt, transport,
                                       RetryPolicy{1, 1, 1, 0});
     const auto started = std::chrono::steady_clock::now();

@@ -86,7 +86,7 @@ class ShareUploadClientTest : public ::testing::Test {
   testing::TemporaryDirectory folder;
   testing::ShareTestServer server;
   std::shared_ptr<ShareHTTPTransport> transport =
-      std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>());
+      URLSessionTransport::makeDefault();
 };
 
 /// The boundary of a multipart content type, checked to be "lumo-" and a lower-case UUID.

@@ -104,7 +104,7 @@ class ShareUploadSessionTest : public ::testing::Test {
       std::make_shared<PendingShareQueue>(storage_, [this] { return currentTimeMs() + laterMs_; });
   ShareUploadSession session_{
       queue_, ShareTokenStore(storage_), ShareSettingsStore{storage_},
-      std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>()),
+      URLSessionTransport::makeDefault(),
       RetryPolicy{1, 1, 1, 0}};
   std::shared_ptr<ShareLogCaptureSink> log_ = std::make_shared<ShareLogCaptureSink>();
   std::shared_ptr<ShareLogSink> previousSink_;

@@ -26,7 +26,7 @@ class Fixture {
  public:
   Fixture(service::ShareService& service, const std::string& apiBase, const fs::path& folder)
       : folder_(folder),
-        transport_(std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>())),
+        transport_(URLSessionTransport::makeDefault()),
         apiBase_(*Url::parse(apiBase)) {
     service.store().addAccount({"pro-id", "pro", "pro", systemNow()});
     token_ = service.secrets().issueToken("pro-id", systemNow(), 30);

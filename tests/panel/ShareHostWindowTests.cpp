@@ -52,7 +52,7 @@ class ShareHostWindowTest : public QObject {
     const ShareStorage storage{root_->path() / "root", ShareStorageLocation::injected};
     queue_ = std::make_shared<PendingShareQueue>(storage);
     network_ = std::make_shared<testing::TestNetwork>(
-        std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>()));
+        URLSessionTransport::makeDefault());
     host_ = ShareHostSession{
         ShareUploadSession{queue_, ShareTokenStore(storage), ShareSettingsStore{storage}, network_,
                            RetryPolicy{1, 1, 1, 0}},

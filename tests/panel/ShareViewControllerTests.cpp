@@ -195,7 +195,7 @@ class ShareViewControllerTest : public QObject {
     tokens_ = ShareTokenStore(storage_);
     steps_ = std::make_shared<ManualSteps>();
     network_ = std::make_shared<testing::TestNetwork>(
-        std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>()));
+        URLSessionTransport::makeDefault());
     workers_ = std::make_shared<SharePanelWorkers>();
     configure();
   }
@@ -257,7 +257,7 @@ class ShareViewControllerTest : public QObject {
   std::size_t drainElsewhere() {
     const ShareUploadSession elsewhere{
         std::make_shared<PendingShareQueue>(storage_), tokens_, ShareSettingsStore{storage_},
-        std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>()),
+        URLSessionTransport::makeDefault(),
         RetryPolicy{1, 1, 1, 0}};
     return elsewhere.drain(10, true).uploaded.size();
   }
