@@ -35,6 +35,7 @@
 #include "ShareCompose.hpp"
 #include "ShareComposeDraft.hpp"
 #include "ShareComposeFacts.hpp"
+#include "ShareContext.hpp"
 #include "ShareCurlSession.hpp"
 #include "ShareDateFormat.hpp"
 #include "ShareDeviceClient.hpp"

@@ -10,21 +10,18 @@
 namespace lumo {
 namespace {
 
-/// Tells the delegate how a transfer ended, and that the session is idle when it is.
+/// Tells the delegate how a failed transfer ended.
 void report(ShareBackgroundSessionDelegate& delegate, std::int64_t taskNumber,
-            const std::exception_ptr& failure, bool idle) {
-  if (failure) {
-    try {
-      std::rethrow_exception(failure);
-    } catch (const ShareURLError& error) {
-      delegate.didCompleteWithError(taskNumber, error.localizedDescription());
-    } catch (const std::exception& error) {
-      delegate.didCompleteWithError(taskNumber, error.what());
-    } catch (...) {
-      delegate.didCompleteWithError(taskNumber, "unknown error");
-    }
+            const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const ShareURLError& error) {
+    delegate.didCompleteWithError(taskNumber, error.localizedDescription());
+  } catch (const std::exception& error) {
+    delegate.didCompleteWithError(taskNumber, error.what());
+  } catch (...) {
+    delegate.didCompleteWithError(taskNumber, "unknown error");
   }
-  if (idle) delegate.didFinishEvents();
 }
 
 }  // namespace
@@ -102,11 +99,10 @@ void ShareBackgroundSession::work(std::stop_token stop) {
     const auto failure = task->failure;
     lock.lock();
     task->done = true;
-    const bool idle = tasks_.empty();
     const auto delegate = delegate_.lock();
     wake_.notify_all();
     lock.unlock();
-    if (delegate) report(*delegate, taskNumber, failure, idle);
+    if (delegate && failure) report(*delegate, taskNumber, failure);
     lock.lock();
   }
 }

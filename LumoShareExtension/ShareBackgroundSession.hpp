@@ -19,8 +19,6 @@ class ShareBackgroundSessionDelegate {
   virtual ~ShareBackgroundSessionDelegate() = default;
   /// Transfer `taskNumber` (counted from 1 per session) ended with `error`.
   virtual void didCompleteWithError(std::int64_t taskNumber, const std::string& error) = 0;
-  /// Every transfer handed over so far has ended: the session has no events left to deliver.
-  virtual void didFinishEvents() = 0;
 };
 
 /// The background URL session: its transfers run one after another on the session's own worker

@@ -6,10 +6,6 @@
 
 namespace lumo {
 
-ShareHostSession ShareHostSession::makeDefault(std::shared_ptr<ShareHTTPTransport> transport) {
-  return {ShareUploadSession::makeDefault(std::move(transport)), ShareSettings::apiBaseURL()};
-}
-
 std::optional<std::string> ShareHostSession::accountToken() const {
   const auto resolution = uploads.resolveToken(currentTimeMs());
   if (!resolution.token) return std::nullopt;

@@ -17,9 +17,6 @@ struct ShareHostSession {
   ShareUploadSession uploads;
   Url apiBase;
 
-  /// Over the default upload session and the configured service.
-  static ShareHostSession makeDefault(std::shared_ptr<ShareHTTPTransport> transport);
-
   /// The usable account token, if the user is signed in.
   std::optional<std::string> accountToken() const;
   /// Fetches the account's plan and caches it. Nothing when signed out. Throws ShareUploadError,

@@ -74,12 +74,6 @@ ShareIngest::ShareIngest(std::shared_ptr<PendingShareQueue> queue, ShareStorage 
       settings_(std::move(settings)),
       archive_(std::move(archive)) {}
 
-ShareIngest ShareIngest::makeDefault() {
-  const auto storage = ShareStorage::resolve();
-  return ShareIngest(std::make_shared<PendingShareQueue>(storage), storage,
-                     ShareSettingsStore{storage});
-}
-
 StagedShare ShareIngest::ingest(const std::vector<std::shared_ptr<ShareItemProvider>>& providers,
                                 const std::string& clientShareId,
                                 std::optional<ShareOptions> options,

@@ -28,9 +28,6 @@ class ShareIngest {
   ShareIngest(std::shared_ptr<PendingShareQueue> queue, ShareStorage storage,
               ShareSettingsStore settings, ShareArchive archive = ShareArchive());
 
-  /// Over the resolved storage, with the system clock.
-  static ShareIngest makeDefault();
-
   /// Loads `providers` into a new share `clientShareId` and enqueues it. Throws ShareIngestError.
   StagedShare ingest(const std::vector<std::shared_ptr<ShareItemProvider>>& providers,
                      const std::string& clientShareId,

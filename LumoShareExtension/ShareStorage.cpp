@@ -98,10 +98,6 @@ void ContainerProbeCache::clear() {
   results_.clear();
 }
 
-ShareStorage ShareStorage::resolve() {
-  return resolve(*ShareAppleBundle::main());
-}
-
 ShareStorage ShareStorage::resolve(const ShareAppleBundle& bundle) {
   if (auto container = appGroupRoot(bundle)) {
     return ShareStorage{*container, ShareStorageLocation::appGroup};

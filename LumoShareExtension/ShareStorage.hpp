@@ -47,8 +47,8 @@ struct ShareStorage {
   std::filesystem::path rootURL;
   ShareStorageLocation location = ShareStorageLocation::injected;
 
-  /// The storage this program uses: the probed group container, else a private folder.
-  static ShareStorage resolve();
+  /// The storage a program configured by `bundle` uses: the probed group container, else a
+  /// private folder. ShareContext resolves it once per process.
   static ShareStorage resolve(const ShareAppleBundle& bundle);
   /// The group container (created 0700 on demand) when it passes the write probe.
   static std::optional<std::filesystem::path> appGroupRoot(const ShareAppleBundle& bundle);

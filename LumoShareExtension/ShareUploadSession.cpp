@@ -1,7 +1,7 @@
 #include "ShareUploadSession.hpp"
 
 #include "SaturatingMath.hpp"
-#include "ShareAppleBundle.hpp"
+#include "ShareContext.hpp"
 #include "ShareIngestError.hpp"
 #include "ShareLogMessages.hpp"
 #include "ShareTime.hpp"
@@ -30,11 +30,9 @@ std::optional<ShareUploadSession::TokenState> ShareUploadSession::tokenState(
 }
 
 ShareUploadSession ShareUploadSession::makeDefault(std::shared_ptr<ShareHTTPTransport> transport) {
-  auto storage = ShareStorage::resolve();
-  auto queue = std::make_shared<PendingShareQueue>(storage);
-  ShareTokenStore tokens(storage, ShareAppleBundle::main()->keychainAccessGroup(), false);
-  return ShareUploadSession{std::move(queue), std::move(tokens), ShareSettingsStore{storage},
-                            std::move(transport), RetryPolicy::defaultValue()};
+  auto session = ShareContext::process().uploads;
+  session.transport = std::move(transport);
+  return session;
 }
 
 ShareUploadSession::TokenResolution ShareUploadSession::resolveToken(std::int64_t nowMs) const {

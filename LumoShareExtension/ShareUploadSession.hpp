@@ -52,8 +52,8 @@ struct ShareUploadSession {
   std::shared_ptr<ShareHTTPTransport> transport;
   RetryPolicy retry;
 
-  /// Over the resolved storage root: a new queue, the token mirror only (never the keychain),
-  /// the settings, `transport`, and the default retry policy.
+  /// The process's uploads (ShareContext::process(): its one queue, the token mirror only, never
+  /// the keychain, the settings, the default retry policy) over `transport`.
   static ShareUploadSession makeDefault(std::shared_ptr<ShareHTTPTransport> transport);
 
   /// The stored token as of `nowMs`. Never fails: anything unreadable is nothing stored.

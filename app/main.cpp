@@ -9,10 +9,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("lumo-share-app"));
   QApplication::setDesktopFileName(QStringLiteral("lumo.share"));
   auto workers = std::make_shared<lumo::SharePanelWorkers>();
-  lumo::ShareHostWindow window(
-      lumo::ShareHostSession::makeDefault(
-          std::make_shared<lumo::URLSessionTransport>(std::make_shared<lumo::ShareCurlSession>())),
-      workers);
+  lumo::ShareHostWindow window(lumo::ShareContext::process().host(), workers);
   window.show();
   window.synchronise();
   return QApplication::exec();

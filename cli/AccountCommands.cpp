@@ -15,20 +15,19 @@
 namespace lumo::cli {
 namespace {
 
-ShareUploadSession defaultSession() {
-  return ShareUploadSession::makeDefault(
-      std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>()));
+const ShareUploadSession& defaultSession() {
+  return ShareContext::process().uploads;
 }
 
 int status() {
-  const auto session = defaultSession();
-  const auto storage = session.queue->storage();
-  const auto plan = SharePlanStore{storage}.load(currentTimeMs());
+  const auto& context = ShareContext::process();
+  const auto& session = context.uploads;
+  const auto plan = SharePlanStore{context.storage}.load(currentTimeMs());
   const auto stats = session.queue->stats();
   fmt::print("sign-in:  {}\n", ShareUploadSession::rawValue(session.tokenState()));
   fmt::print("plan:     {}\n", plan ? plan->planName.value_or(plan->plan) : "(not known yet)");
-  fmt::print("server:   {}\n", ShareSettings::apiBaseURL().absoluteString());
-  fmt::print("pages:    {}\n", ShareAppleBundle::main()->sharePageBase());
+  fmt::print("server:   {}\n", ShareSettings::apiBaseURL(*context.bundle).absoluteString());
+  fmt::print("pages:    {}\n", context.bundle->sharePageBase());
   fmt::print("queue:    {} queued, {} uploading, {} failed; {} recent uploads\n", stats.queued,
              stats.uploading, stats.failed, stats.recent);
   return 0;
@@ -95,8 +94,7 @@ int login(const LoginRequest& request) {
                  "`lumo-share-server token`, or a lumoshare://auth link); nothing was changed\n";
     return usageError;
   }
-  const auto host = ShareHostSession::makeDefault(
-      std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>()));
+  const auto host = ShareContext::process().host();
   host.uploads.tokenStore.save(*token);
   fmt::print("signed in{}\n", token->userId ? " as " + *token->userId : "");
   refreshAccount(host);
@@ -104,7 +102,7 @@ int login(const LoginRequest& request) {
 }
 
 int logout() {
-  const auto session = defaultSession();
+  const auto& session = defaultSession();
   session.tokenStore.clear();  // a file that stays is no failure of the store: checked here
   if (session.tokenStore.load()) {
     fmt::print(stderr,
@@ -134,7 +132,10 @@ JSONValue reportJSON(const ShareUploadReport& report) {
 /// A drain, as the background timer runs it: the plan and the claims first, then the due shares
 /// over the background uploader's transport (uploads on its background session).
 int drain(std::int64_t limit, bool all, bool json) {
-  const auto host = ShareHostSession::makeDefault(ShareBackgroundUploader::shared()->transport());
+  const auto& context = ShareContext::process();
+  auto host = context.host();
+  host.uploads.transport =
+      ShareBackgroundUploader::make(context.sessionConfiguration())->transport();
   refreshAccount(host);
   const auto report = host.uploads.drain(limit, all);
   if (json) {
@@ -178,7 +179,7 @@ std::optional<ShareComposeIssue> defaultPasswordIssue(const BoundedText& typed) 
 }
 
 int settings(const std::string& key, const std::optional<std::string>& value) {
-  const auto session = defaultSession();
+  const auto& session = defaultSession();
   auto current = session.settingsStore.load();
   const auto retention = current.expiresInSeconds.value_or(ShareApple::defaultExpiresInSeconds);
   if (key.empty()) {

@@ -16,10 +16,6 @@ extern char** environ;
 namespace lumo::cli {
 namespace {
 
-std::shared_ptr<ShareHTTPTransport> liveTransport() {
-  return std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>());
-}
-
 int notSignedIn() {
   fmt::print(stderr, "lumo-share: not signed in; sign in first with `lumo-share login`\n");
   return usageError;
@@ -33,7 +29,7 @@ std::string bindSummary(const ShareBindReport& report) {
 // MARK: - plan and bind
 
 int plan(bool json) {
-  const auto plan = ShareHostSession::makeDefault(liveTransport()).refreshPlan();
+  const auto plan = ShareContext::process().host().refreshPlan();
   if (!plan) return notSignedIn();
   if (json) {
     std::cout << ShareJSONEncoder::dump(encodeJSONValue(*plan)) << "\n";
@@ -47,7 +43,7 @@ int plan(bool json) {
 }
 
 int bind(bool json) {
-  const auto report = ShareHostSession::makeDefault(liveTransport()).bindPending();
+  const auto report = ShareContext::process().host().bindPending();
   if (!report) return notSignedIn();
   if (json) {
     std::cout << ShareJSONEncoder::dump(report->encode()) << "\n";
@@ -111,7 +107,7 @@ int listDevices(const ShareAPIClient& client, bool json) {
 }
 
 int devices(const std::string& action, const std::string& argument, bool json) {
-  const auto host = ShareHostSession::makeDefault(liveTransport());
+  const auto host = ShareContext::process().host();
   if (action == "claim") return claimDevice(host, argument);
   const auto token = host.accountToken();
   if (!token) return notSignedIn();
@@ -132,7 +128,7 @@ struct NoticeRequest {
 };
 
 int notices(const NoticeRequest& request) {
-  const auto host = ShareHostSession::makeDefault(liveTransport());
+  const auto host = ShareContext::process().host();
   const auto device = pairedDevice(host.uploads.queue->storage());
   if (!device) {
     fmt::print(stderr, "lumo-share: this machine is not paired; `lumo-share devices claim CODE`\n");
@@ -158,7 +154,7 @@ int notices(const NoticeRequest& request) {
 }
 
 int health() {
-  const auto host = ShareHostSession::makeDefault(liveTransport());
+  const auto host = ShareContext::process().host();
   const auto reply = ShareAPIClient{host.apiBase, "", host.uploads.transport}.health();
   fmt::print("{} {} (version {}) at {}\n", reply.ok ? "up:" : "not ok:", reply.service, reply.v,
              host.apiBase.absoluteString());

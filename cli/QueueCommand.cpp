@@ -30,8 +30,7 @@ void printTable(const std::vector<QueuedShare>& shares) {
 }
 
 int runList(bool json) {
-  PendingShareQueue queue(ShareStorage::resolve());
-  const auto shares = queue.all();
+  const auto shares = ShareContext::process().uploads.queue->all();
   if (json) {
     std::vector<ShareQueueEntry> entries;
     for (const auto& share : shares) entries.push_back(share.entry);
@@ -43,7 +42,7 @@ int runList(bool json) {
 }
 
 int runRemove(const std::string& id) {
-  PendingShareQueue queue(ShareStorage::resolve());
+  auto& queue = *ShareContext::process().uploads.queue;
   if (!queue.entry(id)) {
     std::cerr << "lumo-share: no queued share " << id << "\n";
     return failed;
@@ -63,8 +62,7 @@ int runRemove(const std::string& id) {
 
 /// Publishes one queued share now, or every failed one when `id` is empty.
 int runRetry(const std::string& id) {
-  const auto session = ShareUploadSession::makeDefault(
-      std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>()));
+  const auto& session = ShareContext::process().uploads;
   if (id.empty()) {
     session.queue->requeueAll(true);
     const auto due = static_cast<std::int64_t>(session.queue->all().size());

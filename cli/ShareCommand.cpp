@@ -115,9 +115,9 @@ int runShare(const ShareRequest& request) {
   }
   if (password && !password->empty() && password->back() == '\n') password->pop_back();
 
-  const auto session = ShareUploadSession::makeDefault(
-      std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>()));
-  const auto ingest = ShareIngest::makeDefault();
+  const auto& context = ShareContext::process();
+  const auto& session = context.uploads;
+  const auto ingest = context.ingest();
   const auto inputs = inputsFor(request.stage, ingest.storage());
   // The share stays this command's until it is sent: no drain publishes it meanwhile, and a
   // share the form refuses leaves nothing behind.

@@ -116,7 +116,7 @@ int runStage(const StageRequest& request) {
   }
   if (const auto code = reportUnusableItems(request)) return *code;
   try {
-    const auto ingest = ShareIngest::makeDefault();
+    const auto ingest = ShareContext::process().ingest();
     const auto inputs = inputsFor(request, ingest.storage());
     const auto staged = ingest.ingest(inputs.providers, makeLowercaseUUID());
     if (request.json) {

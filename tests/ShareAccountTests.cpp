@@ -1,6 +1,6 @@
 // The host side's service calls: devices, notices, health and the plan against the reference
-// service; the claim-binding pass against the service and against scripted replies; the
-// background uploader's completion handler and its drain.
+// service; the claim-binding pass against the service and against scripted replies; a drain
+// over the background uploader's transport.
 #include <gtest/gtest.h>
 
 #include <fmt/format.h>
@@ -54,7 +54,7 @@ class RecordingTransport final : public ShareHTTPTransport {
 };
 
 std::shared_ptr<ShareHTTPTransport> curlTransport() {
-  return std::make_shared<URLSessionTransport>(std::make_shared<ShareCurlSession>());
+  return URLSessionTransport::makeDefault();
 }
 
 class ShareAccountTest : public ::testing::Test {
@@ -239,45 +239,15 @@ TEST_F(ShareAccountTest, ScriptedAnswersSettleCountAndStopThePass) {
   EXPECT_EQ(ShareBindCoordinator(queue_, apiBase(), token_, untouched, 99).batchSize(), 20);
 }
 
-TEST(ShareBackgroundUploaderTest, KeepsOnlyTheLatestHandlerAndCallsItWhenTheEventsAreDone) {
-  const auto uploader = ShareBackgroundUploader::make();
-  int foreign = 0, first = 0, second = 0;
-  uploader->handleBackgroundEvents("someone.else", [&] { ++foreign; });
-  EXPECT_EQ(foreign, 1) << "called at once";
-  uploader->didFinishEvents();  // nothing stored: nothing happens
-  uploader->handleBackgroundEvents(ShareBackgroundUploader::sessionIdentifier, [&] { ++first; });
-  uploader->handleBackgroundEvents(ShareBackgroundUploader::sessionIdentifier, [&] { ++second; });
-  uploader->didFinishEvents();
-  uploader->didFinishEvents();
-  EXPECT_EQ(std::tuple(first, second), std::tuple(0, 1));
-  // The wake-ups started drains: they end before the test (and the process) does, or one would
-  // still read the process's bundle while it is destroyed.
-  for (int wait = 0; wait < 400 && uploader->isDraining(); ++wait) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  ASSERT_FALSE(uploader->isDraining());
-}
-
-TEST_F(ShareAccountTest, EachBackgroundWakeUpDrainsDueSharesAndJoinsTheFinishedDrains) {
-  testing::ScopedEnvironment environment("XDG_DATA_HOME", (root_ / "data").string());
+TEST_F(ShareAccountTest, TheBackgroundUploadersTransportPublishesDueShares) {
   ShareAppleBundle::setMain(
       std::make_shared<ShareAppleBundle>(JSONValue{{"LumoShareAPIBase", running_->apiBase()}}));
-  const auto storage = ShareStorage::resolve();
-  const auto uploader = ShareBackgroundUploader::make();  // the drain holds it only weakly
-  constexpr int wakeUps = 6;
-  for (int wakeUp = 0; wakeUp < wakeUps; ++wakeUp) {
-    PendingShareQueue(storage).enqueue(testing::makeStagedShare(fmt::format("w{}", wakeUp), 1));
-    uploader->handleBackgroundEvents(ShareBackgroundUploader::sessionIdentifier, [] {});
-    EXPECT_EQ(uploader->keptDrainCount(), 1u) << "the earlier drains ended and were joined";
-    for (int wait = 0; wait < 400 && uploader->isDraining(); ++wait) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ASSERT_FALSE(uploader->isDraining());
-  }
-  EXPECT_EQ(PendingShareQueue(storage).recentUploads(wakeUps).size(),
-            static_cast<std::size_t>(wakeUps))
-      << "every wake-up drained its share";
-  EXPECT_TRUE(PendingShareQueue(storage).all().empty());
+  const ShareUploadSession session{queue_, ShareTokenStore(storage_), ShareSettingsStore{storage_},
+                                   ShareBackgroundUploader::make()->transport(),
+                                   RetryPolicy{1, 1, 1, 0}};
+  for (const auto* id : {"w0", "w1"}) queue_->enqueue(testing::makeStagedShare(id, 1));
+  EXPECT_EQ(session.drain(5).uploaded.size(), 2u);
+  EXPECT_TRUE(queue_->all().empty());
   ShareAppleBundle::setMain(nullptr);
 }
 

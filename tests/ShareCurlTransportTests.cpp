@@ -154,8 +154,7 @@ TEST_F(ShareCurlTransportTest, ATricklingReplyEndsAtTheSessionsResourceTimeOut) 
   ShareCurlSession::Configuration limited;
   limited.resourceTimeout = 1s;
   const std::pair<const char*, std::shared_ptr<ShareHTTPTransport>> sessions[] = {
-      {"a session of its own",
-       URLSessionTransport::makeDefault(limited)},
+      {"a session of its own", URLSessionTransport::makeDefault(limited)},
       {"the background uploader's live session",
        ShareBackgroundUploader::make(limited)->transport()},
   };
