@@ -16,8 +16,8 @@ struct ApiError {
   std::optional<std::map<std::string, std::string>> details;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"code", self.code}, JSONKey{"message", self.message},
-                      JSONKey{"retryable", self.retryable}, JSONKey{"details", self.details}};
+    return std::tuple(JSONKey("code", self.code), JSONKey("message", self.message),
+                      JSONKey("retryable", self.retryable), JSONKey("details", self.details));
   }
   bool operator==(const ApiError&) const = default;
 };

@@ -19,8 +19,8 @@ struct BindItem {
   std::string claim_token;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"kind", self.kind}, JSONKey{"slug", self.slug},
-                      JSONKey{"claim_token", self.claim_token}};
+    return std::tuple(JSONKey("kind", self.kind), JSONKey("slug", self.slug),
+                      JSONKey("claim_token", self.claim_token));
   }
   bool operator==(const BindItem&) const = default;
 };
@@ -40,8 +40,8 @@ struct BoundItem {
   std::string short_url;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"kind", self.kind}, JSONKey{"slug", self.slug},
-                      JSONKey{"short_url", self.short_url}};
+    return std::tuple(JSONKey("kind", self.kind), JSONKey("slug", self.slug),
+                      JSONKey("short_url", self.short_url));
   }
   bool operator==(const BoundItem&) const = default;
 };
@@ -53,8 +53,8 @@ struct FailedItem {
   std::string error;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"kind", self.kind}, JSONKey{"slug", self.slug},
-                      JSONKey{"error", self.error}};
+    return std::tuple(JSONKey("kind", self.kind), JSONKey("slug", self.slug),
+                      JSONKey("error", self.error));
   }
   bool operator==(const FailedItem&) const = default;
 };
@@ -65,7 +65,7 @@ struct BindResult {
   std::vector<FailedItem> failed;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"bound", self.bound}, JSONKey{"failed", self.failed}};
+    return std::tuple(JSONKey("bound", self.bound), JSONKey("failed", self.failed));
   }
   bool operator==(const BindResult&) const = default;
 };

@@ -18,9 +18,9 @@ struct ChatConversation {
   std::optional<std::int64_t> participantCount;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"id", self.id}, JSONKey{"name", self.name},
-                      JSONKey{"type", self.type},
-                      JSONKey{"participantCount", self.participantCount}};
+    return std::tuple(JSONKey("id", self.id), JSONKey("name", self.name),
+                      JSONKey("type", self.type),
+                      JSONKey("participantCount", self.participantCount));
   }
   bool operator==(const ChatConversation&) const = default;
 };
@@ -38,14 +38,10 @@ struct ChatMessage {
   std::optional<ShareStringMap> meta;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"id", self.id},
-                      JSONKey{"sender", self.sender},
-                      JSONKey{"sentAt", self.sentAt},
-                      JSONKey{"type", self.type},
-                      JSONKey{"text", self.text},
-                      JSONKey{"itemIndex", self.itemIndex},
-                      JSONKey{"replyToId", self.replyToId},
-                      JSONKey{"meta", self.meta}};
+    return std::tuple(JSONKey("id", self.id), JSONKey("sender", self.sender),
+                      JSONKey("sentAt", self.sentAt), JSONKey("type", self.type),
+                      JSONKey("text", self.text), JSONKey("itemIndex", self.itemIndex),
+                      JSONKey("replyToId", self.replyToId), JSONKey("meta", self.meta));
   }
   bool operator==(const ChatMessage&) const = default;
 };
@@ -59,10 +55,10 @@ struct ChatPayload {
   std::optional<std::string> note;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"provider", self.provider},
-                      JSONKey{"conversation", self.conversation},
-                      JSONKey{"captureMethod", self.captureMethod},
-                      JSONKey{"messages", self.messages}, JSONKey{"note", self.note}};
+    return std::tuple(JSONKey("provider", self.provider),
+                      JSONKey("conversation", self.conversation),
+                      JSONKey("captureMethod", self.captureMethod),
+                      JSONKey("messages", self.messages), JSONKey("note", self.note));
   }
   bool operator==(const ChatPayload&) const = default;
 };

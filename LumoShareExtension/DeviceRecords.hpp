@@ -21,7 +21,7 @@ struct PairStartRequest {
   std::optional<std::string> platform;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"name", self.name}, JSONKey{"platform", self.platform}};
+    return std::tuple(JSONKey("name", self.name), JSONKey("platform", self.platform));
   }
   bool operator==(const PairStartRequest&) const = default;
 };
@@ -32,7 +32,7 @@ struct PairStartResult {
   std::int64_t expires_at = 0;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"code", self.code}, JSONKey{"expires_at", self.expires_at}};
+    return std::tuple(JSONKey("code", self.code), JSONKey("expires_at", self.expires_at));
   }
   bool operator==(const PairStartResult&) const = default;
 };
@@ -48,9 +48,9 @@ struct PairClaimRequest {
   std::optional<std::vector<std::string>> capabilities;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"code", self.code}, JSONKey{"name", self.name},
-                      JSONKey{"platform", self.platform},
-                      JSONKey{"capabilities", self.capabilities}};
+    return std::tuple(JSONKey("code", self.code), JSONKey("name", self.name),
+                      JSONKey("platform", self.platform),
+                      JSONKey("capabilities", self.capabilities));
   }
   bool operator==(const PairClaimRequest&) const = default;
 };
@@ -65,12 +65,10 @@ struct DeviceInfo {
   std::optional<std::int64_t> last_seen_at;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"id", self.id},
-                      JSONKey{"name", self.name},
-                      JSONKey{"platform", self.platform},
-                      JSONKey{"capabilities", self.capabilities},
-                      JSONKey{"created_at", self.created_at},
-                      JSONKey{"last_seen_at", self.last_seen_at}};
+    return std::tuple(
+        JSONKey("id", self.id), JSONKey("name", self.name), JSONKey("platform", self.platform),
+        JSONKey("capabilities", self.capabilities), JSONKey("created_at", self.created_at),
+        JSONKey("last_seen_at", self.last_seen_at));
   }
   bool operator==(const DeviceInfo&) const = default;
 };
@@ -82,8 +80,8 @@ struct PairClaimResult {
   std::string uid;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"device", self.device}, JSONKey{"device_token", self.device_token},
-                      JSONKey{"uid", self.uid}};
+    return std::tuple(JSONKey("device", self.device), JSONKey("device_token", self.device_token),
+                      JSONKey("uid", self.uid));
   }
   bool operator==(const PairClaimResult&) const = default;
 };
@@ -131,8 +129,8 @@ struct HealthResponse {
   std::int64_t v = 0;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"ok", self.ok}, JSONKey{"service", self.service},
-                      JSONKey{"v", self.v}};
+    return std::tuple(JSONKey("ok", self.ok), JSONKey("service", self.service),
+                      JSONKey("v", self.v));
   }
   bool operator==(const HealthResponse&) const = default;
 };
@@ -159,16 +157,12 @@ struct DeviceNotice {
   std::int64_t expires_at = 0;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"id", self.id},
-                      JSONKey{"type", self.type},
-                      JSONKey{"kind", self.kind},
-                      JSONKey{"title", self.title},
-                      JSONKey{"slug", self.slug},
-                      JSONKey{"short_url", self.short_url},
-                      JSONKey{"thumb_url", self.thumb_url},
-                      JSONKey{"source", self.source},
-                      JSONKey{"created_at", self.created_at},
-                      JSONKey{"expires_at", self.expires_at}};
+    return std::tuple(JSONKey("id", self.id), JSONKey("type", self.type),
+                      JSONKey("kind", self.kind), JSONKey("title", self.title),
+                      JSONKey("slug", self.slug), JSONKey("short_url", self.short_url),
+                      JSONKey("thumb_url", self.thumb_url), JSONKey("source", self.source),
+                      JSONKey("created_at", self.created_at),
+                      JSONKey("expires_at", self.expires_at));
   }
   bool operator==(const DeviceNotice&) const = default;
 };
@@ -179,7 +173,7 @@ struct DeviceNoticeListResult {
   std::int64_t cursor = 0;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"notices", self.notices}, JSONKey{"cursor", self.cursor}};
+    return std::tuple(JSONKey("notices", self.notices), JSONKey("cursor", self.cursor));
   }
   bool operator==(const DeviceNoticeListResult&) const = default;
 };

@@ -25,15 +25,12 @@ struct DocMetadata {
   std::optional<std::string> comment;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"slug", self.slug},
-                      JSONKey{"exp_days", self.expDays},
-                      JSONKey{"password", self.password},
-                      JSONKey{"max_downloads", self.maxDownloads},
-                      JSONKey{"disable_download", self.disableDownload},
-                      JSONKey{"burn_after_reading", self.burnAfterReading},
-                      JSONKey{"watermark", self.watermark},
-                      JSONKey{"allowed_emails", self.allowedEmails},
-                      JSONKey{"comment", self.comment}};
+    return std::tuple(
+        JSONKey("slug", self.slug), JSONKey("exp_days", self.expDays),
+        JSONKey("password", self.password), JSONKey("max_downloads", self.maxDownloads),
+        JSONKey("disable_download", self.disableDownload),
+        JSONKey("burn_after_reading", self.burnAfterReading), JSONKey("watermark", self.watermark),
+        JSONKey("allowed_emails", self.allowedEmails), JSONKey("comment", self.comment));
   }
   bool operator==(const DocMetadata&) const = default;
 };
@@ -61,25 +58,18 @@ struct DocShare {
   std::int64_t view_count = 0;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"uid", self.uid},
-                      JSONKey{"id", self.id},
-                      JSONKey{"slug", self.slug},
-                      JSONKey{"filename", self.filename},
-                      JSONKey{"r2_key", self.r2_key},
-                      JSONKey{"content_type", self.content_type},
-                      JSONKey{"size", self.size},
-                      JSONKey{"comment", self.comment},
-                      JSONKey{"ctime", self.ctime},
-                      JSONKey{"mtime", self.mtime},
-                      JSONKey{"exp_days", self.exp_days},
-                      JSONKey{"password", self.password},
-                      JSONKey{"max_downloads", self.max_downloads},
-                      JSONKey{"download_count", self.download_count},
-                      JSONKey{"disable_download", self.disable_download},
-                      JSONKey{"burn_after_reading", self.burn_after_reading},
-                      JSONKey{"watermark", self.watermark},
-                      JSONKey{"allowed_emails", self.allowed_emails},
-                      JSONKey{"view_count", self.view_count}};
+    return std::tuple(
+        JSONKey("uid", self.uid), JSONKey("id", self.id), JSONKey("slug", self.slug),
+        JSONKey("filename", self.filename), JSONKey("r2_key", self.r2_key),
+        JSONKey("content_type", self.content_type), JSONKey("size", self.size),
+        JSONKey("comment", self.comment), JSONKey("ctime", self.ctime),
+        JSONKey("mtime", self.mtime), JSONKey("exp_days", self.exp_days),
+        JSONKey("password", self.password), JSONKey("max_downloads", self.max_downloads),
+        JSONKey("download_count", self.download_count),
+        JSONKey("disable_download", self.disable_download),
+        JSONKey("burn_after_reading", self.burn_after_reading),
+        JSONKey("watermark", self.watermark), JSONKey("allowed_emails", self.allowed_emails),
+        JSONKey("view_count", self.view_count));
   }
   bool operator==(const DocShare&) const = default;
 };
@@ -99,7 +89,7 @@ struct AnonDocCreateResult {
   std::string claim_token;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"doc", self.doc}, JSONKey{"claim_token", self.claim_token}};
+    return std::tuple(JSONKey("doc", self.doc), JSONKey("claim_token", self.claim_token));
   }
   bool operator==(const AnonDocCreateResult&) const = default;
 };

@@ -17,8 +17,8 @@ struct LinkCreateRequest {
   std::optional<std::string> password;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"url", self.url}, JSONKey{"slug", self.slug},
-                      JSONKey{"keep_days", self.keepDays}, JSONKey{"password", self.password}};
+    return std::tuple(JSONKey("url", self.url), JSONKey("slug", self.slug),
+                      JSONKey("keep_days", self.keepDays), JSONKey("password", self.password));
   }
   bool operator==(const LinkCreateRequest&) const = default;
 };
@@ -30,8 +30,8 @@ struct LinkTargetingRule {
   std::string url;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"type", self.type}, JSONKey{"value", self.value},
-                      JSONKey{"url", self.url}};
+    return std::tuple(JSONKey("type", self.type), JSONKey("value", self.value),
+                      JSONKey("url", self.url));
   }
   bool operator==(const LinkTargetingRule&) const = default;
 };
@@ -42,7 +42,7 @@ struct LinkABTarget {
   std::int64_t weight = 0;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"url", self.url}, JSONKey{"weight", self.weight}};
+    return std::tuple(JSONKey("url", self.url), JSONKey("weight", self.weight));
   }
   bool operator==(const LinkABTarget&) const = default;
 };
@@ -57,12 +57,11 @@ struct LinkPreview {
   bool show_destination = false;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"enabled", self.enabled},
-                      JSONKey{"title", self.title},
-                      JSONKey{"message", self.message},
-                      JSONKey{"delay_seconds", self.delay_seconds},
-                      JSONKey{"show_branding", self.show_branding},
-                      JSONKey{"show_destination", self.show_destination}};
+    return std::tuple(JSONKey("enabled", self.enabled), JSONKey("title", self.title),
+                      JSONKey("message", self.message),
+                      JSONKey("delay_seconds", self.delay_seconds),
+                      JSONKey("show_branding", self.show_branding),
+                      JSONKey("show_destination", self.show_destination));
   }
   bool operator==(const LinkPreview&) const = default;
 };
@@ -86,21 +85,13 @@ struct LinkRecord {
   std::optional<LinkPreview> preview;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"uid", self.uid},
-                      JSONKey{"id", self.id},
-                      JSONKey{"url", self.url},
-                      JSONKey{"slug", self.slug},
-                      JSONKey{"comment", self.comment},
-                      JSONKey{"ctime", self.ctime},
-                      JSONKey{"mtime", self.mtime},
-                      JSONKey{"exp_days", self.exp_days},
-                      JSONKey{"password", self.password},
-                      JSONKey{"rules", self.rules},
-                      JSONKey{"ab_targets", self.ab_targets},
-                      JSONKey{"title", self.title},
-                      JSONKey{"description", self.description},
-                      JSONKey{"image", self.image},
-                      JSONKey{"preview", self.preview}};
+    return std::tuple(JSONKey("uid", self.uid), JSONKey("id", self.id), JSONKey("url", self.url),
+                      JSONKey("slug", self.slug), JSONKey("comment", self.comment),
+                      JSONKey("ctime", self.ctime), JSONKey("mtime", self.mtime),
+                      JSONKey("exp_days", self.exp_days), JSONKey("password", self.password),
+                      JSONKey("rules", self.rules), JSONKey("ab_targets", self.ab_targets),
+                      JSONKey("title", self.title), JSONKey("description", self.description),
+                      JSONKey("image", self.image), JSONKey("preview", self.preview));
   }
   bool operator==(const LinkRecord&) const = default;
 };
@@ -112,8 +103,8 @@ struct LinkCreateResponse {
   std::optional<std::string> claim_token;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"success", self.success}, JSONKey{"link", self.link},
-                      JSONKey{"claim_token", self.claim_token}};
+    return std::tuple(JSONKey("success", self.success), JSONKey("link", self.link),
+                      JSONKey("claim_token", self.claim_token));
   }
   bool operator==(const LinkCreateResponse&) const = default;
 };
@@ -125,8 +116,8 @@ struct AnonLinkCreateResponse {
   std::string claim_token;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"success", self.success}, JSONKey{"link", self.link},
-                      JSONKey{"claim_token", self.claim_token}};
+    return std::tuple(JSONKey("success", self.success), JSONKey("link", self.link),
+                      JSONKey("claim_token", self.claim_token));
   }
   bool operator==(const AnonLinkCreateResponse&) const = default;
 };

@@ -19,12 +19,11 @@ struct PlanLimits {
   std::optional<std::int64_t> linkMaxKeepDays;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"slugMinLength", self.slugMinLength},
-                      JSONKey{"bulkBatchSize", self.bulkBatchSize},
-                      JSONKey{"docFileSizeMB", self.docFileSizeMB},
-                      JSONKey{"docMaxExpDays", self.docMaxExpDays},
-                      JSONKey{"linkMaxExpirationDays", self.linkMaxExpirationDays},
-                      JSONKey{"linkMaxKeepDays", self.linkMaxKeepDays}};
+    return std::tuple(
+        JSONKey("slugMinLength", self.slugMinLength), JSONKey("bulkBatchSize", self.bulkBatchSize),
+        JSONKey("docFileSizeMB", self.docFileSizeMB), JSONKey("docMaxExpDays", self.docMaxExpDays),
+        JSONKey("linkMaxExpirationDays", self.linkMaxExpirationDays),
+        JSONKey("linkMaxKeepDays", self.linkMaxKeepDays));
   }
   bool operator==(const PlanLimits&) const = default;
 };
@@ -35,7 +34,7 @@ struct PlanUsage {
   std::optional<std::int64_t> limit;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"used", self.used}, JSONKey{"limit", self.limit}};
+    return std::tuple(JSONKey("used", self.used), JSONKey("limit", self.limit));
   }
   bool operator==(const PlanUsage&) const = default;
 };
@@ -48,8 +47,8 @@ struct MeResponse {
   std::optional<std::map<std::string, PlanUsage>> usage;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"plan", self.plan}, JSONKey{"planName", self.planName},
-                      JSONKey{"planLimits", self.planLimits}, JSONKey{"usage", self.usage}};
+    return std::tuple(JSONKey("plan", self.plan), JSONKey("planName", self.planName),
+                      JSONKey("planLimits", self.planLimits), JSONKey("usage", self.usage));
   }
   bool operator==(const MeResponse&) const = default;
 };

@@ -14,7 +14,7 @@ struct ShareEnvelope {
   Result result;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"success", self.success}, JSONKey{"result", self.result}};
+    return std::tuple(JSONKey("success", self.success), JSONKey("result", self.result));
   }
   bool operator==(const ShareEnvelope&) const = default;
 };

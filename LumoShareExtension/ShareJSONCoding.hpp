@@ -17,7 +17,7 @@
 
 // The typed bridge between records and JSON values. A record lists its keys once, in the order
 // they are written:
-//   static auto jsonKeys(auto& self) { return std::tuple{JSONKey{"id", self.id}, ...}; }
+//   static auto jsonKeys(auto& self) { return std::tuple(JSONKey("id", self.id), ...); }
 // and gets strict decoding of required keys, lenient absent/null optionals and insertion-ordered
 // keys on output for free. A record whose form is not a plain list of keys provides
 //   static Record decode(const JSONObjectReader&);   JSONValue encode() const;
@@ -197,14 +197,18 @@ class JSONObjectWriter {
 
 /// One key of a record and the member that holds it. The member's type gives the rule: a
 /// `std::optional` member may be missing or null on reading and is left out while absent; any
-/// other member is required and always written.
-template <class Member>
+/// other member is always written, and required on reading unless the key is `defaulted`.
+template <class Member, bool defaulted = false>
 struct JSONKey {
+  constexpr JSONKey(const char* key, Member& field) : name(key), member(field) {}
+
   const char* name;
   Member& member;
 
   void read(const JSONObjectReader& reader) const {
-    if constexpr (detail::IsOptional<Member>::value) {
+    if constexpr (defaulted) {
+      if (auto value = reader.optional<Member>(name)) member = std::move(*value);
+    } else if constexpr (detail::IsOptional<Member>::value) {
       member = reader.optional<typename Member::value_type>(name);
     } else {
       member = reader.required<Member>(name);
@@ -218,23 +222,13 @@ struct JSONKey {
     }
   }
 };
-template <class Member>
-JSONKey(const char*, Member&) -> JSONKey<Member>;
 
 /// A key that may be missing or null on reading, which leaves the member at its declared
 /// default; always written.
 template <class Member>
-struct DefaultedJSONKey {
-  const char* name;
-  Member& member;
-
-  void read(const JSONObjectReader& reader) const {
-    if (auto value = reader.optional<Member>(name)) member = std::move(*value);
-  }
-  void write(JSONObjectWriter& writer) const { writer.set(name, member); }
-};
-template <class Member>
-DefaultedJSONKey(const char*, Member&) -> DefaultedJSONKey<Member>;
+JSONKey<Member, true> defaultedJSONKey(const char* key, Member& field) {
+  return {key, field};
+}
 
 /// Decodes the keys a record lists in `jsonKeys`, in their order, over a default record.
 template <class Record>

@@ -46,15 +46,12 @@ struct ShareOptions {
   std::int64_t expDays(std::int64_t maxDays) const;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"expiresInSeconds", self.expiresInSeconds},
-                      JSONKey{"password", self.password},
-                      JSONKey{"title", self.title},
-                      JSONKey{"note", self.note},
-                      JSONKey{"slug", self.slug},
-                      DefaultedJSONKey{"disableDownload", self.disableDownload},
-                      DefaultedJSONKey{"burnAfterReading", self.burnAfterReading},
-                      JSONKey{"maxDownloads", self.maxDownloads},
-                      JSONKey{"watermark", self.watermark}};
+    return std::tuple(
+        JSONKey("expiresInSeconds", self.expiresInSeconds), JSONKey("password", self.password),
+        JSONKey("title", self.title), JSONKey("note", self.note), JSONKey("slug", self.slug),
+        defaultedJSONKey("disableDownload", self.disableDownload),
+        defaultedJSONKey("burnAfterReading", self.burnAfterReading),
+        JSONKey("maxDownloads", self.maxDownloads), JSONKey("watermark", self.watermark));
   }
   bool operator==(const ShareOptions&) const = default;
 };

@@ -25,15 +25,11 @@ struct SharePayload {
   std::optional<ShareStringMap> meta;  ///< "capture", "platform", "client"
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"clientShareId", self.clientShareId},
-                      JSONKey{"createdAt", self.createdAt},
-                      JSONKey{"source", self.source},
-                      JSONKey{"kind", self.kind},
-                      JSONKey{"title", self.title},
-                      JSONKey{"text", self.text},
-                      JSONKey{"url", self.url},
-                      JSONKey{"chat", self.chat},
-                      JSONKey{"meta", self.meta}};
+    return std::tuple(JSONKey("clientShareId", self.clientShareId),
+                      JSONKey("createdAt", self.createdAt), JSONKey("source", self.source),
+                      JSONKey("kind", self.kind), JSONKey("title", self.title),
+                      JSONKey("text", self.text), JSONKey("url", self.url),
+                      JSONKey("chat", self.chat), JSONKey("meta", self.meta));
   }
   bool operator==(const SharePayload&) const = default;
 };

@@ -29,10 +29,10 @@ struct SharePlan {
   static SharePlan make(const MeResponse& from, std::int64_t nowMs);
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"plan", self.plan}, JSONKey{"planName", self.planName},
-                      JSONKey{"docFileSizeMB", self.docFileSizeMB},
-                      JSONKey{"docMaxExpDays", self.docMaxExpDays},
-                      JSONKey{"updatedAt", self.updatedAt}};
+    return std::tuple(JSONKey("plan", self.plan), JSONKey("planName", self.planName),
+                      JSONKey("docFileSizeMB", self.docFileSizeMB),
+                      JSONKey("docMaxExpDays", self.docMaxExpDays),
+                      JSONKey("updatedAt", self.updatedAt));
   }
   bool operator==(const SharePlan&) const = default;
 };

@@ -28,8 +28,8 @@ struct ShareSettings {
   static Url apiBaseURL(const ShareAppleBundle& bundle);
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"expiresInSeconds", self.expiresInSeconds},
-                      JSONKey{"password", self.password}, JSONKey{"autoUpload", self.autoUpload}};
+    return std::tuple(JSONKey("expiresInSeconds", self.expiresInSeconds),
+                      JSONKey("password", self.password), JSONKey("autoUpload", self.autoUpload));
   }
   bool operator==(const ShareSettings&) const = default;
 };

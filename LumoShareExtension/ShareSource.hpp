@@ -21,9 +21,9 @@ struct ShareSource {
                                  std::optional<std::string> appName = std::nullopt);
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"platform", self.platform}, JSONKey{"deviceId", self.deviceId},
-                      JSONKey{"app", self.app}, JSONKey{"appName", self.appName},
-                      JSONKey{"locale", self.locale}};
+    return std::tuple(JSONKey("platform", self.platform), JSONKey("deviceId", self.deviceId),
+                      JSONKey("app", self.app), JSONKey("appName", self.appName),
+                      JSONKey("locale", self.locale));
   }
 
   bool operator==(const ShareSource&) const = default;

@@ -18,10 +18,10 @@ struct ShareToken {
   std::int64_t updatedAt = 0;             ///< when it was stored, ms
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"accessToken", self.accessToken},
-                      JSONKey{"refreshToken", self.refreshToken},
-                      JSONKey{"expiresAt", self.expiresAt}, JSONKey{"userId", self.userId},
-                      JSONKey{"updatedAt", self.updatedAt}};
+    return std::tuple(JSONKey("accessToken", self.accessToken),
+                      JSONKey("refreshToken", self.refreshToken),
+                      JSONKey("expiresAt", self.expiresAt), JSONKey("userId", self.userId),
+                      JSONKey("updatedAt", self.updatedAt));
   }
   bool operator==(const ShareToken&) const = default;
 };

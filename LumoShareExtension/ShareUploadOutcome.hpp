@@ -20,14 +20,11 @@ struct ShareUploadOutcome {
   std::int64_t uploadedAtMs = 0;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"kind", self.kind},
-                      JSONKey{"slug", self.slug},
-                      JSONKey{"shortUrl", self.shortUrl},
-                      JSONKey{"title", self.title},
-                      JSONKey{"anonymous", self.anonymous},
-                      JSONKey{"expiresAtMs", self.expiresAtMs},
-                      JSONKey{"claimToken", self.claimToken},
-                      JSONKey{"uploadedAtMs", self.uploadedAtMs}};
+    return std::tuple(
+        JSONKey("kind", self.kind), JSONKey("slug", self.slug), JSONKey("shortUrl", self.shortUrl),
+        JSONKey("title", self.title), JSONKey("anonymous", self.anonymous),
+        JSONKey("expiresAtMs", self.expiresAtMs), JSONKey("claimToken", self.claimToken),
+        JSONKey("uploadedAtMs", self.uploadedAtMs));
   }
   bool operator==(const ShareUploadOutcome&) const = default;
 };

@@ -25,16 +25,12 @@ struct StagedAttachment {
   std::string uploadFileName() const;
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"clientItemId", self.clientItemId},
-                      JSONKey{"fileName", self.fileName},
-                      JSONKey{"type", self.type},
-                      JSONKey{"mime", self.mime},
-                      JSONKey{"originalName", self.originalName},
-                      JSONKey{"size", self.size},
-                      JSONKey{"sha256", self.sha256},
-                      JSONKey{"width", self.width},
-                      JSONKey{"height", self.height},
-                      JSONKey{"durationMs", self.durationMs}};
+    return std::tuple(JSONKey("clientItemId", self.clientItemId),
+                      JSONKey("fileName", self.fileName), JSONKey("type", self.type),
+                      JSONKey("mime", self.mime), JSONKey("originalName", self.originalName),
+                      JSONKey("size", self.size), JSONKey("sha256", self.sha256),
+                      JSONKey("width", self.width), JSONKey("height", self.height),
+                      JSONKey("durationMs", self.durationMs));
   }
   bool operator==(const StagedAttachment&) const = default;
 };

@@ -37,14 +37,13 @@ struct StagedShare {
   /// Reads the keys below; a missing "totalBytes" is the sum of the attachments' sizes.
   static StagedShare decode(const JSONObjectReader& reader);
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"clientShareId", self.clientShareId},
-                      DefaultedJSONKey{"createdAt", self.createdAt},
-                      DefaultedJSONKey{"attachments", self.attachments},
-                      DefaultedJSONKey{"displayTitle", self.displayTitle},
-                      JSONKey{"displayPreview", self.displayPreview},
-                      DefaultedJSONKey{"totalBytes", self.totalBytes},
-                      JSONKey{"options", self.options},
-                      JSONKey{"payload", self.payload}};
+    return std::tuple(JSONKey("clientShareId", self.clientShareId),
+                      defaultedJSONKey("createdAt", self.createdAt),
+                      defaultedJSONKey("attachments", self.attachments),
+                      defaultedJSONKey("displayTitle", self.displayTitle),
+                      JSONKey("displayPreview", self.displayPreview),
+                      defaultedJSONKey("totalBytes", self.totalBytes),
+                      JSONKey("options", self.options), JSONKey("payload", self.payload));
   }
   bool operator==(const StagedShare&) const = default;
 };

@@ -21,10 +21,10 @@ struct WatermarkSettings {
   bool repeat = false;  ///< the text is tiled over the page
 
   static auto jsonKeys(auto& self) {
-    return std::tuple{JSONKey{"enabled", self.enabled},   JSONKey{"text", self.text},
-                      JSONKey{"position", self.position}, JSONKey{"opacity", self.opacity},
-                      JSONKey{"color", self.color},       JSONKey{"font_size", self.font_size},
-                      JSONKey{"rotation", self.rotation}, JSONKey{"repeat", self.repeat}};
+    return std::tuple(JSONKey("enabled", self.enabled), JSONKey("text", self.text),
+                      JSONKey("position", self.position), JSONKey("opacity", self.opacity),
+                      JSONKey("color", self.color), JSONKey("font_size", self.font_size),
+                      JSONKey("rotation", self.rotation), JSONKey("repeat", self.repeat));
   }
   bool operator==(const WatermarkSettings&) const = default;
 };
