@@ -7,21 +7,22 @@
 #include <string>
 #include <string_view>
 
+#include "ShareApple.hpp"
 #include "StagedShare.hpp"
 
 namespace lumo {
 
 /// The compose form's fixed limits. Character counts are user-perceived characters.
 struct ShareComposeLimits {
-  static constexpr std::size_t maxTitleCharacters = 200;
-  static constexpr std::size_t maxNoteCharacters = 2000;
+  static constexpr std::size_t maxTitleCharacters = ShareApple::maxTitleCharacters;
+  static constexpr std::size_t maxNoteCharacters = ShareOptions::maxNoteCharacters;
   static constexpr std::size_t minPasswordCharacters = 4;
   static constexpr std::size_t maxPasswordCharacters = 128;
   static constexpr std::size_t minSlugLength = 4;  ///< slugLengthRange, both ends included
   static constexpr std::size_t maxSlugLength = 32;
   static constexpr std::int64_t minMaxDownloads = 0;  ///< maxDownloadsRange, both ends included
-  static constexpr std::int64_t maxMaxDownloads = 100000;
-  static constexpr std::size_t maxWatermarkTextCharacters = 256;
+  static constexpr std::int64_t maxMaxDownloads = ShareOptions::maxDownloadsLimit;
+  static constexpr std::size_t maxWatermarkTextCharacters = ShareOptions::maxWatermarkCharacters;
   static constexpr const char* defaultWatermarkText = "Lumo Share";
   static constexpr std::int64_t defaultWatermarkOpacityPercent = 35;
   static constexpr const char* watermarkColor = "#ffffff";

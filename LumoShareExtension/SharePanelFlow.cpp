@@ -35,7 +35,8 @@ std::string typeSummary(const ShareExtensionContext::Providers& providers) {
 std::string readySummary(const StagedShare& staged) {
   auto lines = tr(Text::summaryKind, Text::kindLabel(staged.payload.kind));
   if (!staged.attachments.empty()) {
-    lines += "\n" + tr(Text::summaryAttachments, static_cast<std::int64_t>(staged.attachments.size()));
+    lines +=
+        "\n" + tr(Text::summaryAttachments, static_cast<std::int64_t>(staged.attachments.size()));
   }
   if (staged.totalBytes > 0) {
     lines += "\n" + tr(Text::summarySize, Text::byteCountText(staged.totalBytes));
@@ -249,8 +250,7 @@ void SharePanelFlow::publish(bool firstAttempt) {
 
 void SharePanelFlow::showUploadProgress(std::int64_t sent, std::int64_t total) {
   if (view_.phase != Phase::uploading || total <= 0) return;
-  view_.progressPermille =
-      static_cast<int>(std::clamp<std::int64_t>(sent * 1000 / total, 0, 1000));
+  view_.progressPermille = static_cast<int>(std::clamp<std::int64_t>(sent * 1000 / total, 0, 1000));
   changed();
 }
 

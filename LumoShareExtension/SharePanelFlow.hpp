@@ -25,7 +25,7 @@ namespace lumo {
 struct SharePanelView {
   SharePanelPhase phase = SharePanelPhase::reading;
   std::string status, hint;
-  bool busy = true;                      ///< the spinner
+  bool busy = true;                     ///< the spinner
   std::optional<int> progressPermille;  ///< how far an upload is, once it says
   bool cancelShown = true, primaryShown = false, primaryEnabled = false;
   std::string primaryTitle;

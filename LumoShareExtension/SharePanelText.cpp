@@ -136,24 +136,18 @@ std::string composeHint(const ShareComposeFacts& facts) {
 }
 
 std::string message(ShareComposeIssue issue) {
-  using Issue = ShareComposeIssue;
-  switch (issue) {
-    case Issue::noteTooLong:
-      return tr(marked("备注最多 2000 字"));
-    case Issue::passwordTooShort:
-      return tr(marked("口令至少 4 位"));
-    case Issue::passwordTooLong:
-      return tr(marked("口令最多 128 位"));
-    case Issue::invalidSlug:
-      return tr(marked("短链需 4–32 位字母、数字或连字符"));
-    case Issue::invalidMaxDownloads:
-      return tr(marked("下载次数需为 0–100000 的整数"));
-    case Issue::watermarkTextRequired:
-      return tr(marked("开启水印需要填写文字"));
-    case Issue::watermarkTextTooLong:
-      return tr(marked("水印文字最多 256 字"));
-  }
-  return {};
+  // One text a case, in the order of the cases.
+  static constexpr const char* texts[] = {
+      marked("备注最多 2000 字"),
+      marked("口令至少 4 位"),
+      marked("口令最多 128 位"),
+      marked("短链需 4–32 位字母、数字或连字符"),
+      marked("下载次数需为 0–100000 的整数"),
+      marked("开启水印需要填写文字"),
+      marked("水印文字最多 256 字"),
+  };
+  static_assert(std::size(texts) == std::size_t(ShareComposeIssue::watermarkTextTooLong) + 1);
+  return tr(texts[static_cast<std::size_t>(issue)]);
 }
 
 std::string byteCountText(std::int64_t bytes) {

@@ -102,8 +102,7 @@ void ShareHostWindow::buildViews() {
   recentTable_ = table("recentTable", {"Link", "Title", "Expires", "Claim"});
   layout->addWidget(recentTable_, 1);
   auto* copy = button("copyButton", QStringLiteral("Copy link"), [this] { copySelected(); });
-  auto* open =
-      button("openButton", QStringLiteral("Open in browser"), [this] { openSelected(); });
+  auto* open = button("openButton", QStringLiteral("Open in browser"), [this] { openSelected(); });
   layout->addLayout(PanelLayout::row({copy, open}, Qt::AlignRight));
 
   connect(tokenField_, &QLineEdit::returnPressed, this, [this] { signIn(); });

@@ -139,9 +139,9 @@ int runShare(const ShareRequest& request) {
     fmt::print(stderr, "lumo-share: {}\n", *hint);
   }
   ProgressBar bar;
-  const auto result = session.uploadNow(
-      *held, facts.makeOptions(draft), {},
-      ShareUploadProgress{[&bar](auto sent, auto total) { bar(sent, total); }});
+  const auto result =
+      session.uploadNow(*held, facts.makeOptions(draft), {},
+                        ShareUploadProgress{[&bar](auto sent, auto total) { bar(sent, total); }});
   bar.finish();
   if (const auto* outcome = std::get_if<ShareUploadOutcome>(&result)) {
     printSuccess(*outcome, staged, request.stage.json);

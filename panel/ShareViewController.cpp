@@ -276,8 +276,8 @@ QWidget* ShareViewController::buildResultCard() {
   resultMeta_ = wrappingLabel("resultMeta");
   copyButton_ = button("copyButton", trq(Text::copyButton), [this] { copyLink(); });
   auto* browse = button("browseButton", trq(Text::browseButton), [this] { openInBrowser(); });
-  for (auto* widget : std::initializer_list<QWidget*>{resultTitle, resultCaption, resultURLLabel_,
-                                                      resultMeta_}) {
+  for (auto* widget :
+       std::initializer_list<QWidget*>{resultTitle, resultCaption, resultURLLabel_, resultMeta_}) {
     column->addWidget(widget);
   }
   column->addLayout(PanelLayout::row({copyButton_, browse}));
@@ -299,8 +299,7 @@ QWidget* ShareViewController::buildErrorCard() {
   errorDetail_ = wrappingLabel("errorDetail");
   errorDetail_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   retryButton_ = button("retryButton", trq(Text::retryButton), [this] { retryTapped(); });
-  openHostButton_ =
-      button("openHostButton", trq(Text::openHostButton), [this] { openHostApp(); });
+  openHostButton_ = button("openHostButton", trq(Text::openHostButton), [this] { openHostApp(); });
   column->addWidget(errorTitle);
   column->addWidget(errorDetail_);
   column->addLayout(PanelLayout::row({retryButton_, openHostButton_}));
