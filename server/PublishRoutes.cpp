@@ -1,7 +1,5 @@
 // The service's publishing routes: documents and links, signed in or anonymous, each through one
 // prologue (caller, idempotency key, quota), and the reply a publish or its repeat gets.
-#include <httplib.h>
-
 #include <algorithm>
 #include <cerrno>
 
@@ -9,8 +7,6 @@
 #include "LinkRecord.hpp"
 #include "ServiceReplies.hpp"
 #include "ServiceRequests.hpp"
-#include "ShareApple.hpp"
-#include "ShareJSON.hpp"
 #include "ShareService.hpp"
 #include "ShareUUID.hpp"
 #include "ShareVocabularies.hpp"

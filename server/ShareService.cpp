@@ -1,19 +1,13 @@
 #include "ShareService.hpp"
 
-#include <httplib.h>
-
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
 
-#include "DeviceRecords.hpp"
 #include "MeResponse.hpp"
-#include "ServiceHttpServer.hpp"
 #include "ServiceReplies.hpp"
-#include "ShareApple.hpp"
-#include "ShareJSON.hpp"
 #include "Url.hpp"
 
 namespace lumo::service {
