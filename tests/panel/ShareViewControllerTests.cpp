@@ -205,11 +205,10 @@ class ShareViewControllerTest : public QObject {
   }
 
   void nothingSharedFailsWithoutRetryAndAutoSubmitCloses() {
-    // The flow alone, without a window: its delayed steps belong to a plain object.
+    // The flow alone, without a window: its delayed steps belong to this test.
     configure({{"LumoShareAutoSubmit", true}});
-    QObject owner;
     SharePanelFlow::Seams seams;
-    seams.later = [&](auto delay, auto step) { steps_->after(delay, &owner, std::move(step)); };
+    seams.later = [&](auto delay, auto step) { steps_->after(delay, this, std::move(step)); };
     context_ = std::make_unique<ShareExtensionContext>(ShareExtensionContext::Providers{});
     auto [ingest, session, steps, workers, clock] = environment();
     SharePanelFlow flow(*context_, ingest, session, clock, seams);
