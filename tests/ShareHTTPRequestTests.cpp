@@ -53,7 +53,7 @@ TEST(ShareHTTPMakeRequest, CarriesTheServiceConventions) {
   EXPECT_EQ(
       std::tuple(extra.value("Accept"), extra.value("Authorization"), extra.headerFields.size()),
       std::tuple(std::optional<std::string>("text/plain"), std::optional<std::string>("Device abc"),
-                 3u));
+                 2u));
 }
 
 TEST(ShareMultipartBody, MatchesTheGoldenBytes) {
