@@ -79,7 +79,6 @@ RecordedRequest recordOf(const httplib::Request& request) {
   record.target = request.target;
   record.path = request.path;
   record.remotePort = request.remote_port;
-  record.receivedAt = std::chrono::steady_clock::now();
   for (const auto& [name, value] : request.headers) {
     if (isPseudoHeader(name)) continue;
     record.headers.emplace_back(name == hiddenContentType ? "Content-Type" : name, value);
@@ -238,7 +237,6 @@ void ShareTestServer::handle(const httplib::Request& request, httplib::Response&
   }
 
   const auto reply = nextReply();
-  if (reply.delay.count() > 0) waitOrStop(reply.delay);
   if (reply.ending == ScriptedReply::Ending::neverAnswer) {
     waitOrStop(std::nullopt);
     return;

@@ -38,7 +38,6 @@ struct RecordedRequest {
   std::uint64_t bodySize = 0;
   std::string bodySHA256;  ///< lower-case hex digest of the whole body (empty when not digested)
   int remotePort = 0;      ///< tells connections apart: equal ports mean a reused connection
-  std::chrono::steady_clock::time_point receivedAt;  ///< when its headers had arrived
 
   /// The value of header `name` (ASCII case ignored), if it came.
   std::optional<std::string> header(std::string_view name) const;
@@ -59,7 +58,6 @@ struct ScriptedReply {
   HeaderFields headers;
   std::string body = "{}";
   std::string contentType = "application/json";
-  std::chrono::milliseconds delay{0};  ///< waited after reading the request, before answering
   Ending ending = Ending::complete;
   std::chrono::milliseconds trickleInterval{100};
 
