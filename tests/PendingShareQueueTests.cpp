@@ -94,22 +94,6 @@ TEST_F(PendingShareQueueTest, FailedBackOffWindows) {
   EXPECT_EQ(*queue.entry("never-tried")->entry.nextAttemptAtMs - *clock, 30000);
 }
 
-TEST_F(PendingShareQueueTest, AttemptsCountedByEachAttemptStayCounted) {
-  // Each attempt works from the listing it was given, as a drain does; the counts on disk grow
-  // all the same, until the share waits for a manual retry.
-  enqueued("refused");
-  for (int attempt = 1; attempt <= 8; ++attempt) {
-    advance(3600000 * 2);
-    const auto listed = queue.nextBatch(10, false);
-    ASSERT_EQ(ids(listed), (std::vector<std::string>{"refused"})) << "attempt " << attempt;
-    queue.markUploading(listed.front());
-    queue.markFailed(listed.front(), "413");
-    EXPECT_EQ(queue.entry("refused")->entry.attempts, attempt);
-  }
-  advance(3600000 * 2);
-  EXPECT_TRUE(queue.nextBatch(10, false).empty()) << "eight attempts: no more automatic ones";
-}
-
 TEST_F(PendingShareQueueTest, OneOwnerPerShareAcrossQueuesAndThreads) {
   enqueued("s");
   PendingShareQueue otherProgram(storage);
