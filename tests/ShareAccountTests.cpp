@@ -162,7 +162,6 @@ TEST_F(ShareAccountTest, RepliesThatAreNotTheRecordOrNotThereAreTypedErrors) {
   }
   const ShareAPIClient down{*Url::parse("http://127.0.0.1:1/api/v1"), token_, curlTransport()};
   EXPECT_EQ(std::get<1>(apiError([&] { down.health(); })), "transport");
-  EXPECT_EQ(ShareEntitlementsClient(apiBase(), token_, curlTransport()).fetch().plan, "pro");
 }
 
 TEST_F(ShareAccountTest, FortyFiveClaimsBindInThreeBatchesAndTheSharesBecomeTheAccounts) {

@@ -102,10 +102,8 @@ class ShareUploadSessionTest : public ::testing::Test {
   std::int64_t laterMs_ = 0;  ///< how far the queue's clock runs ahead
   std::shared_ptr<PendingShareQueue> queue_ =
       std::make_shared<PendingShareQueue>(storage_, [this] { return currentTimeMs() + laterMs_; });
-  ShareUploadSession session_{
-      queue_, ShareTokenStore(storage_), ShareSettingsStore{storage_},
-      URLSessionTransport::makeDefault(),
-      RetryPolicy{1, 1, 1, 0}};
+  ShareUploadSession session_{queue_, ShareTokenStore(storage_), ShareSettingsStore{storage_},
+                              URLSessionTransport::makeDefault(), RetryPolicy{1, 1, 1, 0}};
   std::shared_ptr<ShareLogCaptureSink> log_ = std::make_shared<ShareLogCaptureSink>();
   std::shared_ptr<ShareLogSink> previousSink_;
 };
@@ -121,8 +119,6 @@ TEST_F(ShareUploadSessionTest, PublishesNowAndFallsBackToAnonymousWhenTheTokenIs
   const auto mine = std::get<ShareUploadOutcome>(session_.uploadNow("mine", options));
   EXPECT_EQ(std::tuple(mine.slug, mine.anonymous), std::tuple("my-own-slug", false));
   EXPECT_EQ(running_->service.store().share("my-own-slug")->owner, "pro-id");
-  EXPECT_FALSE(queue_->entry("mine")) << "a published share leaves the queue";
-  EXPECT_EQ(queue_->recentUploads(10).size(), 1u);
 
   signIn(foreignToken());
   enqueue("fallback");
