@@ -82,6 +82,19 @@ TEST_F(StoresTest, ATokenWithinAMinuteOfItsExpiryCountsAsExpired) {
   ShareTokenStore(storage).save(token);  // expires at 2000 ms
   EXPECT_EQ(stateAt(2000 - 60001), State::signedIn);
   EXPECT_EQ(stateAt(2000 - 60000), State::expired) << "the margin includes its edge";
+  // At the ends of the time range the margin neither overflows nor wraps.
+  constexpr auto lowest = std::numeric_limits<std::int64_t>::min();
+  constexpr auto highest = std::numeric_limits<std::int64_t>::max();
+  const std::tuple<std::int64_t, std::int64_t, State> ends[] = {
+      {lowest, 0, State::expired},
+      {lowest + 1, lowest, State::expired},
+      {highest, highest - 60001, State::signedIn},
+      {highest, highest - 60000, State::expired},
+      {0, lowest, State::signedIn}};
+  for (const auto& [expiresAt, nowMs, state] : ends) {
+    ShareTokenStore(storage).save(ShareToken{"t", std::nullopt, expiresAt, std::nullopt, 0});
+    EXPECT_EQ(stateAt(nowMs), state) << expiresAt << " at " << nowMs;
+  }
   writeFile(storage.tokenMirrorURL(), "{not json");
   EXPECT_EQ(stateAt(0), State::signedOut);
   EXPECT_EQ(session.tokenState(), State::signedOut);

@@ -168,23 +168,6 @@ TEST_F(ShareUploadSessionTest, ADrainSwitchesToAnonymousOnceAndCountsWhatItLeft)
   EXPECT_EQ(storedShares(), 2);
 }
 
-TEST_F(ShareUploadSessionTest, TokensNearTheEndsOfTimeResolveWithoutOverflow) {
-  constexpr auto lowest = std::numeric_limits<std::int64_t>::min();
-  constexpr auto highest = std::numeric_limits<std::int64_t>::max();
-  const struct {
-    std::int64_t expiresAt, nowMs;
-    bool expired;
-  } cases[] = {{lowest, 0, true},
-               {lowest + 1, lowest, true},
-               {highest, highest - 60001, false},
-               {highest, highest - 60000, true},
-               {0, lowest, false}};
-  for (const auto& c : cases) {
-    session_.tokenStore.save(ShareToken{"t", std::nullopt, c.expiresAt, std::nullopt, 0});
-    EXPECT_EQ(session_.resolveToken(c.nowMs).expired, c.expired) << c.expiresAt << " " << c.nowMs;
-  }
-}
-
 TEST_F(ShareUploadSessionTest, OnlyTheOwnerSendsAShare) {
   signIn(validToken());
   for (const auto* id : {"a", "held", "b"}) enqueue(id);
