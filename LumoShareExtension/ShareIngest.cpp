@@ -6,6 +6,7 @@
 #include "SaturatingMath.hpp"
 #include "ShareApple.hpp"
 #include "ShareAppleBundle.hpp"
+#include "ShareContext.hpp"
 #include "ShareLogMessages.hpp"
 #include "SharePayloadFactory.hpp"
 #include "ShareTargetLoader.hpp"
@@ -73,6 +74,10 @@ ShareIngest::ShareIngest(std::shared_ptr<PendingShareQueue> queue, ShareStorage 
       storage_(std::move(storage)),
       settings_(std::move(settings)),
       archive_(std::move(archive)) {}
+
+ShareIngest ShareIngest::makeDefault() {
+  return ShareContext::process().ingest();
+}
 
 StagedShare ShareIngest::ingest(const std::vector<std::shared_ptr<ShareItemProvider>>& providers,
                                 const std::string& clientShareId,

@@ -27,6 +27,8 @@ class ShareIngest {
  public:
   ShareIngest(std::shared_ptr<PendingShareQueue> queue, ShareStorage storage,
               ShareSettingsStore settings, ShareArchive archive = ShareArchive());
+  /// Ingest into the process's storage root and its one queue (see ShareContext).
+  static ShareIngest makeDefault();
 
   /// Loads `providers` into a new share `clientShareId` and enqueues it. Throws ShareIngestError.
   StagedShare ingest(const std::vector<std::shared_ptr<ShareItemProvider>>& providers,

@@ -12,6 +12,7 @@
 
 #include "AtomicFile.hpp"
 #include "ShareAppleBundle.hpp"
+#include "ShareContext.hpp"
 
 namespace lumo {
 namespace fs = std::filesystem;
@@ -96,6 +97,10 @@ void ContainerProbeCache::store(const std::string& path, bool usable) {
 void ContainerProbeCache::clear() {
   std::lock_guard lock(mutex_);
   results_.clear();
+}
+
+ShareStorage ShareStorage::resolve() {
+  return ShareContext::process().storage;
 }
 
 ShareStorage ShareStorage::resolve(const ShareAppleBundle& bundle) {

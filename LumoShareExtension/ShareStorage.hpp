@@ -50,6 +50,8 @@ struct ShareStorage {
   /// The storage a program configured by `bundle` uses: the probed group container, else a
   /// private folder. ShareContext resolves it once per process.
   static ShareStorage resolve(const ShareAppleBundle& bundle);
+  /// The process's storage, as its ShareContext resolved it.
+  static ShareStorage resolve();
   /// The group container (created 0700 on demand) when it passes the write probe.
   static std::optional<std::filesystem::path> appGroupRoot(const ShareAppleBundle& bundle);
   /// "lumo-share/apple" in the user's data folder; `resolve` never uses it.
