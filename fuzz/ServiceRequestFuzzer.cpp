@@ -11,6 +11,7 @@
 #include "DocShare.hpp"
 #include "LinkRecord.hpp"
 #include "ServiceRequests.hpp"
+#include "ShareApple.hpp"
 #include "SharePages.hpp"
 
 namespace {
@@ -29,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   lumo::service::parseBody<lumo::PairStartRequest>(input);
   lumo::service::parseBody<lumo::NoticeAck>(input);
   if (const auto bind = parseBody<lumo::BindRequest>(input)) {
-    require(bindRequestProblem(*bind).has_value() == (bind->items.size() > maxBindItems));
+    require(bindRequestProblem(*bind).has_value() ==
+            (bind->items.size() > lumo::ShareApple::bindMaxBatchSize));
   }
   if (const auto claim = parseBody<lumo::PairClaimRequest>(input);
       claim && !pairClaimProblem(*claim)) {
