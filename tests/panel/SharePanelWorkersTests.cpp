@@ -39,6 +39,10 @@ class SharePanelWorkersTest : public ::testing::Test {
     QTimer deadline;
     deadline.setSingleShot(true);
     deadline.start(std::chrono::minutes(1));
+    // A worker marks itself finished after its last post, with nothing to wake this loop: look
+    // again every few milliseconds.
+    QTimer recheck;
+    recheck.start(std::chrono::milliseconds(5));
     while (!done() && deadline.isActive()) {
       QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
