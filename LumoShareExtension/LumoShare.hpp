@@ -14,6 +14,7 @@
 #include "FileDescriptor.hpp"
 #include "FileDigest.hpp"
 #include "LinkRecord.hpp"
+#include "LumoShareVersion.hpp"
 #include "MeResponse.hpp"
 #include "PaidPlanFeature.hpp"
 #include "HeldShare.hpp"

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "AtomicFile.hpp"
+#include "LumoShareVersion.hpp"
 #include "ShareApple.hpp"
 #include "ShareJSON.hpp"
 #include "UnicodeText.hpp"
@@ -176,7 +177,7 @@ bool ShareAppleBundle::autoSubmit() const {
 }
 
 std::string ShareAppleBundle::clientVersion() const {
-  return infoString("CFBundleShortVersionString").value_or("0.1.0") + " (" +
+  return infoString("CFBundleShortVersionString").value_or(lumoShareVersion) + " (" +
          infoString("CFBundleVersion").value_or("1") + ")";
 }
 

@@ -45,8 +45,9 @@ class ShareAppleBundle {
   std::string hostBundleIdentifier() const;
   /// "LumoShareAutoSubmit"; false when missing or not a Boolean.
   bool autoSubmit() const;
-  /// "<short version> (<build>)", from "CFBundleShortVersionString" ("0.1.0") and
-  /// "CFBundleVersion" ("1").
+  /// "<short version> (<build>)", from "CFBundleShortVersionString" and "CFBundleVersion" ("1").
+  /// The installed dictionary leaves the short version out, so that it is the programs' own
+  /// `lumoShareVersion`; a dictionary that names one (a person's own) overrides it.
   std::string clientVersion() const;
   /// "lumo-share-apple/<clientVersion> (linux; <operating system version>)".
   std::string userAgent() const;

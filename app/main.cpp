@@ -2,9 +2,25 @@
 // sign-in; on opening it refreshes the plan, binds anonymous uploads and publishes the queue.
 #include <QApplication>
 
+#include "ProgramOptions.hpp"
 #include "ShareHostWindow.hpp"
 
+namespace {
+
+constexpr lumo::ProgramSynopsis synopsis{
+    "lumo-share-app", "[OPTIONS]",
+    "Lumo Share App, the LumoShare host window: the queue (retry, remove), the recent uploads\n"
+    "(copy, open) and the sign-in. Opening it refreshes the plan, binds anonymous uploads to the\n"
+    "signed-in account and publishes what is queued.\n\n"
+    "Options:\n"
+    "  -h,--help                   Print this help message and exit\n"
+    "  --version                   Display program version information and exit\n"
+    "Qt's own options (-platform, -style, -display ...) are accepted as well.\n"};
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (const auto status = lumo::answerProgramOptions(argc, argv, synopsis)) return *status;
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("lumo-share-app"));
   QApplication::setDesktopFileName(QStringLiteral("lumo.share"));

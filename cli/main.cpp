@@ -1,6 +1,8 @@
 // lumo-share: shares files, folders, links and text from a terminal.
 #include <CLI/CLI.hpp>
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <clocale>
 #include <iostream>
@@ -11,7 +13,11 @@
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
-  CLI::App app{"LumoShare: publish files, folders, texts and links behind short links"};
+  CLI::App app{"LumoShare: publish files, folders, texts and links behind short links",
+               "lumo-share"};
+  // Before the commands are added: they take the parent's formatter with them.
+  app.get_formatter()->label("SUBCOMMAND", "COMMAND");
+  app.set_version_flag("--version", fmt::format("lumo-share {}", lumo::lumoShareVersion));
   app.require_subcommand(0, 1);
   bool verbose = false;
   app.add_flag("-v,--verbose", verbose, "Show every diagnostic message, debug ones included");
@@ -41,7 +47,10 @@ int main(int argc, char** argv) {
   const auto first = std::find_if(arguments.begin(), arguments.end(), [](const std::string& word) {
     return word != "-v" && word != "--verbose";
   });
-  if (first != arguments.end() && !isCommand(*first) && *first != "-h" && *first != "--help") {
+  const auto isOwnOption = [](const std::string& word) {
+    return word == "-h" || word == "--help" || word == "--version";
+  };
+  if (first != arguments.end() && !isCommand(*first) && !isOwnOption(*first)) {
     arguments.insert(first, share->get_name());
   }
   std::reverse(arguments.begin(), arguments.end());  // CLI11 takes them last first

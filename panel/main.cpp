@@ -8,11 +8,23 @@
 #include <QUrl>
 
 #include "LumoShare.hpp"
+#include "ProgramOptions.hpp"
 #include "ShareViewController.hpp"
 
 namespace {
 
 using lumo::ShareExtensionContext;
+
+constexpr lumo::ProgramSynopsis synopsis{
+    "lumo-share-panel", "[OPTIONS] [PATH|URL]...",
+    "The LumoShare share panel: publishes files, folders and links (local paths, file:// or\n"
+    "http(s) URLs), and text piped into it, behind a short link.\n\n"
+    "Options:\n"
+    "  -h,--help                   Print this help message and exit\n"
+    "  --version                   Display program version information and exit\n"
+    "Qt's own options (-platform, -style, -display ...) are accepted as well; after \"--\" every\n"
+    "argument is an item.\n\n"
+    "Exit codes: 0 the request was completed; 1 it was cancelled.\n"};
 
 /// Text from standard input counts when something is piped or redirected into the panel, not
 /// when it inherits a terminal or /dev/null (as it does when the desktop starts it).
@@ -42,13 +54,21 @@ ShareExtensionContext::Providers inputItems(const QStringList& arguments) {
     providers.push_back(lumo::ShareTextItemProvider::reading(
         STDIN_FILENO, 2 * static_cast<std::size_t>(lumo::ShareApple::maxTextBytes)));
   }
-  for (const auto& argument : arguments.mid(1)) providers.push_back(providerFor(argument));
+  bool afterSeparator = false;  // "--" ends the options: what follows is an item, even "--help"
+  for (const auto& argument : arguments.mid(1)) {
+    if (argument == QStringLiteral("--") && !afterSeparator) {
+      afterSeparator = true;
+      continue;
+    }
+    providers.push_back(providerFor(argument));
+  }
   return providers;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (const auto status = lumo::answerProgramOptions(argc, argv, synopsis)) return *status;
   QApplication application(argc, argv);  // takes Qt's own options out of the arguments
   QApplication::setApplicationName(QStringLiteral("lumo-share-panel"));
   QApplication::setDesktopFileName(QStringLiteral("lumo-share-panel"));

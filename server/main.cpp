@@ -10,6 +10,7 @@
 #include <iostream>
 
 #include "AtomicFile.hpp"
+#include "LumoShareVersion.hpp"
 #include "ShareJSON.hpp"
 #include "ShareService.hpp"
 #include "ShareUUID.hpp"
@@ -102,7 +103,10 @@ int printToken(const std::string& data, const std::string& name, std::int64_t da
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"lumo-share-server: the reference LumoShare service"};
+  CLI::App app{"lumo-share-server: the reference LumoShare service", "lumo-share-server"};
+  // Before the commands are added: they take the parent's formatter with them.
+  app.get_formatter()->label("SUBCOMMAND", "COMMAND");
+  app.set_version_flag("--version", std::string("lumo-share-server ") + lumo::lumoShareVersion);
   app.require_subcommand(1);
   std::string data = defaultDataDirectory();
   int exitCode = 0;

@@ -99,9 +99,11 @@ TEST(ShareAppleBundleKeys, DefaultsAndRules) {
   const auto system = ShareAppleBundle::operatingSystemVersion();
   const ShareAppleBundle empty(JSONValue::object());
   EXPECT_EQ(empty.appGroupIdentifier(), "group.com.lumo.share");
-  EXPECT_EQ(empty.userAgent(), "lumo-share-apple/0.1.0 (1) (linux; " + system + ")");
+  // Without a short version in the dictionary, the version is the programs' own.
+  const std::string version = lumoShareVersion;
+  EXPECT_EQ(empty.userAgent(), "lumo-share-apple/" + version + " (1) (linux; " + system + ")");
   EXPECT_EQ(empty.hostBundleIdentifier(), "lumo.share");
-  EXPECT_EQ(ShareAppleBundle(JSONValue::array()).clientVersion(), "0.1.0 (1)");
+  EXPECT_EQ(ShareAppleBundle(JSONValue::array()).clientVersion(), version + " (1)");
 
   const ShareAppleBundle set(JSONValue{{"CFBundleShortVersionString", "2.3.0\r\nX-Evil: 1"},
                                        {"CFBundleVersion", "45"},
