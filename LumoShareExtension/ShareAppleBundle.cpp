@@ -115,8 +115,12 @@ void ShareAppleBundle::setMain(std::shared_ptr<const ShareAppleBundle> bundle) {
 std::optional<std::string> ShareAppleBundle::locateInfoFile() {
   std::error_code error;
   const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+  const auto prefix = executable.parent_path().parent_path();
+  // Beside the program (a build tree), then under the program's own prefix (an installed tree,
+  // wherever it was unpacked), then the prefix chosen at configure time.
   const std::filesystem::path candidates[] = {
       error ? std::filesystem::path() : executable.parent_path() / infoFileName,
+      error ? std::filesystem::path() : prefix / "share" / "lumo-share" / infoFileName,
       std::filesystem::path(LUMO_INSTALL_DATADIR) / "lumo-share" / infoFileName,
   };
   for (const auto& candidate : candidates) {
