@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "ShareL10n.hpp"
 #include "UnicodeText.hpp"
 
 namespace lumo {
@@ -14,12 +15,14 @@ struct FeatureNames {
   const char* messageWord;  ///< what a server message mentions; nullptr for `unknown`
 };
 
+using ShareL10n::marked;
+
 constexpr std::array<FeatureNames, 5> features = {{
-    {PaidPlanFeature::password, "password", "口令保护", "password"},
-    {PaidPlanFeature::emailAccess, "emailAccess", "邮箱访问控制", "email"},
-    {PaidPlanFeature::bulkLinks, "bulkLinks", "批量创建链接", "bulk"},
-    {PaidPlanFeature::logo, "logo", "自定义 Logo", "logo"},
-    {PaidPlanFeature::unknown, "unknown", "该功能", nullptr},
+    {PaidPlanFeature::password, "password", marked("口令保护"), "password"},
+    {PaidPlanFeature::emailAccess, "emailAccess", marked("邮箱访问控制"), "email"},
+    {PaidPlanFeature::bulkLinks, "bulkLinks", marked("批量创建链接"), "bulk"},
+    {PaidPlanFeature::logo, "logo", marked("自定义 Logo"), "logo"},
+    {PaidPlanFeature::unknown, "unknown", marked("该功能"), nullptr},
 }};
 
 const FeatureNames& namesOf(PaidPlanFeature feature) {

@@ -65,11 +65,7 @@ class BytesReader final : public BodyReader {
 };
 
 ShareURLError fileError(int error, const std::filesystem::path& file) {
-  const auto detail = file.string() + ": " + std::strerror(error);
-  if (error == ENOENT || error == ENOTDIR) return ShareURLError(Code::fileDoesNotExist, detail);
-  if (error == EACCES || error == EPERM)
-    return ShareURLError(Code::noPermissionsToReadFile, detail);
-  return ShareURLError(Code::cannotOpenFile, detail);
+  return ShareURLError::fileError(error, file.string());
 }
 
 /// Streams a regular file. The size is fixed when the file is opened; a file that shrinks

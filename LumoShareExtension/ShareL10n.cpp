@@ -29,9 +29,16 @@ void bindCatalogue() {
   });
 }
 
-std::string replacingFirst(std::string text, std::string_view placeholder, std::string_view value) {
-  if (const auto at = text.find(placeholder); at != std::string::npos) {
+/// `text` with its placeholders replaced by `values` in order; the search goes on after each
+/// inserted value, so a value is never searched itself.
+std::string replacing(std::string text, std::string_view placeholder,
+                      std::initializer_list<std::string_view> values) {
+  std::size_t from = 0;
+  for (const auto value : values) {
+    const auto at = text.find(placeholder, from);
+    if (at == std::string::npos) break;
     text.replace(at, placeholder.size(), value);
+    from = at + value.size();
   }
   return text;
 }
@@ -45,11 +52,27 @@ std::string tr(const char* chinese) {
 }
 
 std::string tr(const char* chinese, std::string_view text) {
-  return replacingFirst(tr(chinese), "%@", text);
+  return replacing(tr(chinese), "%@", {text});
+}
+
+std::string tr(const char* chinese, std::initializer_list<std::string_view> texts) {
+  return replacing(tr(chinese), "%@", texts);
 }
 
 std::string tr(const char* chinese, std::int64_t number) {
-  return replacingFirst(tr(chinese), "%d", std::to_string(number));
+  return replacing(tr(chinese), "%d", {std::to_string(number)});
+}
+
+std::string trn(const char* chinese, std::int64_t count) {
+  bindCatalogue();
+  // gettext picks the form by an unsigned long; a negative count takes the plural form.
+  const auto selector = count < 0 ? 2UL : static_cast<unsigned long>(count);
+  return replacing(dngettext(textDomain, chinese, chinese, selector), "%d",
+                   {std::to_string(count)});
+}
+
+std::string trn(Plural text, std::int64_t count) {
+  return trn(text.chinese, count);
 }
 
 }  // namespace lumo::ShareL10n

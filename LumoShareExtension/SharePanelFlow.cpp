@@ -35,8 +35,8 @@ std::string typeSummary(const ShareExtensionContext::Providers& providers) {
 std::string readySummary(const StagedShare& staged) {
   auto lines = tr(Text::summaryKind, Text::kindLabel(staged.payload.kind));
   if (!staged.attachments.empty()) {
-    lines +=
-        "\n" + tr(Text::summaryAttachments, static_cast<std::int64_t>(staged.attachments.size()));
+    lines += "\n" + ShareL10n::trn(Text::summaryAttachments,
+                                   static_cast<std::int64_t>(staged.attachments.size()));
   }
   if (staged.totalBytes > 0) {
     lines += "\n" + tr(Text::summarySize, Text::byteCountText(staged.totalBytes));

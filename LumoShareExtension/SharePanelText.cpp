@@ -10,6 +10,7 @@ namespace lumo::SharePanelText {
 namespace {
 
 using ShareL10n::tr;
+using ShareL10n::trn;
 using Kind = ShareUploadError::Kind;
 
 constexpr const char* guidanceExpired =
@@ -28,23 +29,72 @@ constexpr const char* guidanceTooLarge =
 constexpr const char* guidanceRetry = marked("可以点“重试”再发一次。");
 constexpr const char* guidanceQueue = marked("可以点“重试”，或打开 Lumo Share App 查看队列。");
 /// A message with this text explains itself: no guidance follows.
-constexpr const char* nothingToShare = "没有可分享的内容";
+constexpr const char* nothingToShare = marked("没有可分享的内容");
 
-const char* guidanceLine(const ShareUploadError& error, ShareUploadSession::TokenState state) {
+// The command line's lines: the command that retries ("%@": the share's id) where the panel
+// has its buttons.
+constexpr const char* commandExpired = marked(
+    "登录状态已过期：用 `lumo-share login` 重新登录后，运行 `lumo-share queue retry %@` 补传。");
+constexpr const char* commandSignIn =
+    marked("登录 Lumo（`lumo-share login`）后，运行 `lumo-share queue retry %@` 补传这条内容。");
+constexpr const char* commandPasswordPlan = marked(
+    "这是套餐限制，不是登录问题：不带 `--password` 重新分享，或升级到 Pro 套餐后运行 "
+    "`lumo-share queue retry %@`。内容已保留在本地队列。");
+constexpr const char* commandOtherPlan = marked(
+    "这是套餐限制，不是登录问题：去掉对应的 Pro 选项重新分享，或升级套餐后运行 "
+    "`lumo-share queue retry %@`。内容已保留在本地队列。");
+constexpr const char* commandRetry = marked("可以运行 `lumo-share queue retry %@` 再发一次。");
+constexpr const char* commandQueue =
+    marked("可以运行 `lumo-share queue retry %@` 再发一次，或运行 `lumo-share queue` 查看队列。");
+
+/// The kinds of advice an upload failure gets, wherever it is shown.
+enum class Advice {
+  signInExpired,
+  signInNotSynced,
+  passwordPlan,
+  otherPlan,
+  tooLarge,
+  retry,
+  queue
+};
+
+Advice adviceFor(const ShareUploadError& error, ShareUploadSession::TokenState state) {
   const auto* quota = error.as<ShareUploadError::QuotaExceeded>();
   if (error.kind() == Kind::unauthorized || (quota && quota->loginRequired)) {
-    return state == ShareUploadSession::TokenState::expired ? guidanceExpired : guidanceNotSynced;
+    return state == ShareUploadSession::TokenState::expired ? Advice::signInExpired
+                                                            : Advice::signInNotSynced;
   }
   if (const auto* paid = error.as<ShareUploadError::PaidPlanRequired>()) {
-    return paid->feature == PaidPlanFeature::password ? guidancePasswordPlan : guidanceOtherPlan;
+    return paid->feature == PaidPlanFeature::password ? Advice::passwordPlan : Advice::otherPlan;
   }
-  if (error.kind() == Kind::payloadTooLarge) return guidanceTooLarge;
+  if (error.kind() == Kind::payloadTooLarge) return Advice::tooLarge;
   const auto* http = error.as<ShareUploadError::Http>();
   if ((http && http->retryable) || error.kind() == Kind::rateLimited ||
       error.kind() == Kind::invalidResponse) {
-    return guidanceRetry;
+    return Advice::retry;
   }
-  return guidanceQueue;
+  return Advice::queue;
+}
+
+/// The advice's line in the panel and in the terminal, in the order of `Advice`.
+struct AdviceLines {
+  const char* panel;
+  const char* terminal;
+};
+constexpr AdviceLines adviceLines[] = {
+    {guidanceExpired, commandExpired},
+    {guidanceNotSynced, commandSignIn},
+    {guidancePasswordPlan, commandPasswordPlan},
+    {guidanceOtherPlan, commandOtherPlan},
+    {guidanceTooLarge, guidanceTooLarge},
+    {guidanceRetry, commandRetry},
+    {guidanceQueue, commandQueue},
+};
+static_assert(std::size(adviceLines) == std::size_t(Advice::queue) + 1);
+
+/// Whether the message explains itself and stands alone: the queue advice is left out then.
+bool standsAlone(const ShareUploadError& error, Advice advice) {
+  return advice == Advice::queue && error.message().find(tr(nothingToShare)) != std::string::npos;
 }
 
 }  // namespace
@@ -102,16 +152,23 @@ std::string readableMessage(const std::exception& error) {
 }
 
 std::string failureGuidance(const ShareUploadError& error, ShareUploadSession::TokenState state) {
-  const auto text = error.message();
-  const auto* line = guidanceLine(error, state);
-  if (line == guidanceQueue && text.find(nothingToShare) != std::string::npos) return text;
-  return text + "\n" + tr(line);
+  const auto advice = adviceFor(error, state);
+  if (standsAlone(error, advice)) return error.message();
+  return error.message() + "\n" + tr(adviceLines[static_cast<std::size_t>(advice)].panel);
+}
+
+std::string commandLineGuidance(const ShareUploadError& error, ShareUploadSession::TokenState state,
+                                const std::string& clientShareId) {
+  const auto advice = adviceFor(error, state);
+  if (standsAlone(error, advice)) return error.message();
+  const auto* line = adviceLines[static_cast<std::size_t>(advice)].terminal;
+  return error.message() + "\n" + tr(line, clientShareId);
 }
 
 std::string expiryText(const ShareUploadOutcome& outcome, std::int64_t nowMs) {
   const auto remaining = outcome.expiresAtMs - nowMs;
-  if (remaining > 176399999) return tr(marked("%d 天后过期"), remaining / 86400000);
-  return tr(marked("%d 小时后过期"), std::max<std::int64_t>(1, remaining / 3600000));
+  if (remaining > 176399999) return trn("%d 天后过期", remaining / 86400000);
+  return trn("%d 小时后过期", std::max<std::int64_t>(1, remaining / 3600000));
 }
 
 std::string resultMetaText(const ShareUploadOutcome& outcome, const StagedShare& staged,

@@ -66,7 +66,7 @@ inline constexpr const char* emptyPayload = marked(
 
 // Ready summary lines.
 inline constexpr const char* summaryKind = marked("类型：%@");
-inline constexpr const char* summaryAttachments = marked("%d 个附件");
+inline constexpr ShareL10n::Plural summaryAttachments = ShareL10n::markedPlural("%d 个附件");
 inline constexpr const char* summarySize = marked("大小：%@");
 inline constexpr const char* summaryName = marked("名称：%@");
 
@@ -119,6 +119,11 @@ std::string kindLabel(const std::string& kind);
 std::string readableMessage(const std::exception& error);
 /// An upload failure: the error's message, then one line of what to do about it.
 std::string failureGuidance(const ShareUploadError& error, ShareUploadSession::TokenState state);
+/// An upload failure as the command-line tool reports it: the error's message, then one line of
+/// what to do about it in the terminal, with the command that retries the queued share
+/// `clientShareId` instead of the panel's buttons.
+std::string commandLineGuidance(const ShareUploadError& error, ShareUploadSession::TokenState state,
+                                const std::string& clientShareId);
 /// "N 天后过期" from 49 hours on, else "N 小时后过期" (at least 1), as of `nowMs`.
 std::string expiryText(const ShareUploadOutcome& outcome, std::int64_t nowMs);
 /// Kind, title, expiry and the claim note of an anonymous share, joined by " · ".

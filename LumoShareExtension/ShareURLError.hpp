@@ -31,12 +31,16 @@ class ShareURLError : public std::exception {
   };
 
   /// `detail` is what the loading system said (curl's message, the file error); it goes into
-  /// `what()` for logs but not into the user text.
+  /// `what()` for logs, in English, but not into the user text.
   explicit ShareURLError(Code code, std::string detail = {});
+  /// A local file that could not be read, by the error number the system gave: missing, not
+  /// permitted, or otherwise unopenable.
+  static ShareURLError fileError(int error, const std::string& file);
 
   Code code() const noexcept { return code_; }
   const std::string& detail() const noexcept { return detail_; }
-  /// The short user text for the code ("The request timed out.").
+  /// The short user text for the code, in the reader's language ("请求超时。", "The request
+  /// timed out.").
   std::string localizedDescription() const;
   const char* what() const noexcept override { return what_.c_str(); }
 

@@ -18,6 +18,7 @@
 #include "ShareAppleBundle.hpp"
 #include "ShareHTTP.hpp"
 #include "ShareJSON.hpp"
+#include "ShareL10n.hpp"
 #include "SharePayloadFactory.hpp"
 #include "ShareText.hpp"
 #include "ShareURLError.hpp"
@@ -57,10 +58,12 @@ void adviseHugePages(char* start, std::size_t size) {
 /// A staged file's bytes, with room for the multipart framing around them.
 std::string readStagedFile(const fs::path& location, const std::string& name) {
   const auto fail = [&name](int error) {
-    return ShareUploadError::transport("读取本地文件失败（" + name + "）：" + std::strerror(error));
+    const auto reason = ShareURLError::fileError(error, name).localizedDescription();
+    return ShareUploadError::transport(ShareL10n::tr("读取本地文件失败（%@）：%@", {name, reason}));
   };
   const FileDescriptor fd(::open(location.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.valid() && errno == ENOENT) throw ShareUploadError::transport("本地文件丢失：" + name);
+  if (!fd.valid() && errno == ENOENT)
+    throw ShareUploadError::transport(ShareL10n::tr("本地文件丢失：%@", name));
   struct stat info {};
   if (!fd.valid() || ::fstat(fd.get(), &info) != 0) throw fail(errno);
   if (!S_ISREG(info.st_mode)) throw fail(EINVAL);
@@ -172,7 +175,7 @@ ShareUploadClient::Plan ShareUploadClient::makePlan(const StagedShare& staged,
   const auto note = options.normalizedNote();
   if (isLinkOnly(payload, staged, note)) {
     if (!Url::parse(*payload.url)) {
-      throw ShareUploadError::invalidMetadata("无效的 URL：" + *payload.url);
+      throw ShareUploadError::invalidMetadata(ShareL10n::tr("无效的 URL：%@", *payload.url));
     }
     return LinkPlan{*payload.url};
   }
@@ -197,7 +200,7 @@ ShareUploadClient::DocumentPlan ShareUploadClient::singleFilePlan(const StagedSh
 ShareUploadClient::DocumentPlan ShareUploadClient::markdownPlan(
     const StagedShare& staged, const std::optional<std::string>& markdown) const {
   if (!markdown || markdown->empty()) {
-    throw ShareUploadError::invalidMetadata("没有可分享的内容");
+    throw ShareUploadError::invalidMetadata(ShareL10n::tr("没有可分享的内容"));
   }
   checkAnonymousSize(static_cast<std::int64_t>(markdown->size()), "message.md");
   const auto name = "message-" + SharePayloadFactory::timestamp(staged.createdAt) + ".md";

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "ShareApple.hpp"
+#include "ShareL10n.hpp"
 #include "ShareText.hpp"
 
 namespace lumo {
@@ -21,24 +22,33 @@ template <class... Handlers>
 Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
 using Error = ShareUploadError;
+using ShareL10n::tr;
+using ShareL10n::trn;
+
+std::int64_t anonymousLimit(const Error::QuotaExceeded& quota) {
+  return quota.activeLimit.value_or(ShareApple::anonymousActiveLimit);
+}
 
 std::string textOf(const Error::QuotaExceeded& quota) {
-  if (!quota.loginRequired)
-    return "分享数量已达上限：请升级套餐或删除部分历史分享后重试。内容已保留在本地队列。";
-  return "匿名分享已达上限（最多 " +
-         std::to_string(quota.activeLimit.value_or(ShareApple::anonymousActiveLimit)) +
-         " 条 / 24 小时）：如果 App 里已登录，说明登录状态还没同步到分享扩展——打开 Lumo Share "
-         "App 会自动刷新并补传这条内容；否则请登录 Lumo 后再发送。内容已保留在本地队列。";
+  if (!quota.loginRequired) {
+    return tr("分享数量已达上限：请升级套餐或删除部分历史分享后重试。内容已保留在本地队列。");
+  }
+  return trn(
+      "匿名分享已达上限（最多 %d 条 / 24 小时）：如果 App 里已登录，说明登录状态还没同步到分享"
+      "扩展——打开 Lumo Share App 会自动刷新并补传这条内容；否则请登录 Lumo "
+      "后再发送。内容已保留在本地队列。",
+      anonymousLimit(quota));
 }
 
 std::string textOf(const Error::PayloadTooLarge& payload) {
-  const auto head = "「" + payload.item + "」" + mebibytes(payload.size);
+  const auto size = mebibytes(payload.size);
+  const auto limit = mebibytes(payload.limit);
   if (payload.limit == ShareApple::anonymousMaxFileBytes) {
-    return head + " MB，超过匿名分享单文件上限 " + mebibytes(payload.limit) +
-           " MB：登录 Lumo 后可继续上传。";
+    return tr("「%@」%@ MB，超过匿名分享单文件上限 %@ MB：登录 Lumo 后可继续上传。",
+              {payload.item, size, limit});
   }
-  return head + " MB，超过单次分享上限 " + mebibytes(payload.limit) +
-         " MB（应用包会先压缩，仍然过大请拆分后分享）。";
+  return tr("「%@」%@ MB，超过单次分享上限 %@ MB（应用包会先压缩，仍然过大请拆分后分享）。",
+            {payload.item, size, limit});
 }
 
 std::string textOf(const Error::Http& http) {
@@ -46,8 +56,8 @@ std::string textOf(const Error::Http& http) {
 }
 
 std::string textOf(const Error::RateLimited& limited) {
-  if (!limited.retryAfterMs) return "被限流";
-  return "被限流，建议 " + std::to_string(*limited.retryAfterMs / 1000) + "s 后重试";
+  if (!limited.retryAfterMs) return tr("被限流");
+  return trn("被限流，建议 %ds 后重试", *limited.retryAfterMs / 1000);
 }
 
 }  // namespace
@@ -96,20 +106,20 @@ ShareUploadError ShareUploadError::cancelled() {
 std::string ShareUploadError::message() const {
   return std::visit(
       Overloaded{
-          [](const Unauthorized& error) { return "鉴权失败，需要重新登录：" + error.text; },
+          [](const Unauthorized& error) { return tr("鉴权失败，需要重新登录：%@", error.text); },
           [](const QuotaExceeded& error) { return textOf(error); },
           [](const PaidPlanRequired& error) {
-            return std::string(displayName(error.feature)) +
-                   "需要 Pro 计划或更高套餐（Hobby 免费套餐不支持），服务端已拒绝本次上传。";
+            return tr("%@需要 Pro 计划或更高套餐（Hobby 免费套餐不支持），服务端已拒绝本次上传。",
+                      tr(displayName(error.feature)));
           },
           [](const Http& error) { return textOf(error); },
           [](const RateLimited& error) { return textOf(error); },
-          [](const Transport& error) { return "网络错误：" + error.text; },
-          [](const Decoding& error) { return "解析响应失败：" + error.text; },
+          [](const Transport& error) { return tr("网络错误：%@", error.text); },
+          [](const Decoding& error) { return tr("解析响应失败：%@", error.text); },
           [](const PayloadTooLarge& error) { return textOf(error); },
-          [](const InvalidMetadata& error) { return "分享参数不被接受：" + error.text; },
-          [](const InvalidResponse&) { return std::string("服务器响应格式无效"); },
-          [](const Cancelled&) { return std::string("已取消"); },
+          [](const InvalidMetadata& error) { return tr("分享参数不被接受：%@", error.text); },
+          [](const InvalidResponse&) { return tr("服务器响应格式无效"); },
+          [](const Cancelled&) { return tr("已取消"); },
       },
       payload_);
 }
@@ -127,10 +137,11 @@ bool ShareUploadError::requiresLogin() const noexcept {
 std::string queueErrorText(const ShareUploadError& error) {
   const auto* quota = error.as<ShareUploadError::QuotaExceeded>();
   if (quota == nullptr) return error.message();
-  if (!quota->loginRequired) return "分享配额已满：需要删除历史分享或升级套餐后重试";
-  return "匿名分享已达上限（" +
-         std::to_string(quota->activeLimit.value_or(ShareApple::anonymousActiveLimit)) +
-         " 条）：打开 Lumo Share App 会自动刷新登录并补传；否则登录 Lumo 后可继续";
+  if (!quota->loginRequired) return tr("分享配额已满：需要删除历史分享或升级套餐后重试");
+  return trn(
+      "匿名分享已达上限（%d 条）：打开 Lumo Share App 会自动刷新登录并补传；否则登录 Lumo "
+      "后可继续",
+      anonymousLimit(*quota));
 }
 
 }  // namespace lumo

@@ -3,6 +3,7 @@
 #include "SaturatingMath.hpp"
 #include "ShareContext.hpp"
 #include "ShareIngestError.hpp"
+#include "ShareL10n.hpp"
 #include "ShareLogMessages.hpp"
 #include "ShareTime.hpp"
 #include "ShareUploadClient.hpp"
@@ -65,7 +66,7 @@ ShareSettings readSettings(const ShareSettingsStore& store) {
 }
 
 ShareUploadError missingEntry(const std::string& clientShareId) {
-  return ShareUploadError::transport("队列条目丢失：" + clientShareId);
+  return ShareUploadError::transport(ShareL10n::tr("队列条目丢失：%@", clientShareId));
 }
 
 /// A failure that is no ShareUploadError (a queue write, an archive): its description.
@@ -129,7 +130,7 @@ ShareUploadSession::UploadResult ShareUploadSession::uploadNow(
   const auto lease = queue->claim(clientShareId);
   if (!lease) {
     if (!queue->entry(clientShareId)) return missingEntry(clientShareId);
-    return ShareUploadError::transport(busyText + clientShareId);
+    return ShareUploadError::transport(ShareL10n::tr(busyText) + clientShareId);
   }
   return uploadOwned(*lease, options, stop, progress);
 }

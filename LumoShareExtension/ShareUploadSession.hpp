@@ -12,6 +12,7 @@
 #include "PendingShareQueue.hpp"
 #include "RetryPolicy.hpp"
 #include "ShareHTTPTransport.hpp"
+#include "ShareL10n.hpp"
 #include "ShareSettings.hpp"
 #include "ShareToken.hpp"
 #include "ShareTokenStore.hpp"
@@ -82,7 +83,7 @@ struct ShareUploadSession {
                           std::stop_token stop = {}) const;
 
   /// Why `uploadNow` left a share alone: another thread or program is working on it.
-  static constexpr const char* busyText = "分享正由另一个程序上传：";
+  static constexpr const char* busyText = ShareL10n::marked("分享正由另一个程序上传：");
 
  private:
   UploadResult uploadOwned(const ShareLease& lease, const std::optional<ShareOptions>& options,

@@ -22,7 +22,15 @@ void report(const std::string& text) {
 
 std::string plainWords(const std::exception& error) {
   if (const auto* api = dynamic_cast<const ShareAPIError*>(&error)) {
-    return fmt::format("the service refused: {} (HTTP {})", api->errorDescription(), api->status());
+    // No reply at all: the transport's own words, in the reader's language like the shares'.
+    if (api->status() == 0 && api->code() == "transport") {
+      return ShareUploadError::transport(api->message()).message();
+    }
+    return ShareL10n::tr("服务拒绝了请求：%@（HTTP %@）",
+                         {api->errorDescription(), std::to_string(api->status())});
+  }
+  if (const auto* url = dynamic_cast<const ShareURLError*>(&error)) {
+    return ShareUploadError::transport(url->localizedDescription()).message();
   }
   if (const auto* upload = dynamic_cast<const ShareUploadError*>(&error)) {
     return upload->message();

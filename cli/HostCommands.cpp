@@ -194,7 +194,7 @@ void refreshAccount(const ShareHostSession& host) {
   try {
     host.refreshPlan();  // nothing happens while signed out
   } catch (const std::exception& error) {
-    fmt::print(stderr, "lumo-share: the plan could not be refreshed: {}\n", plainWords(error));
+    fmt::print(stderr, "lumo-share: {}\n", ShareL10n::tr("套餐没有刷新：%@", plainWords(error)));
   }
   try {
     if (const auto report = host.bindPending(); report && report->didChange()) {
@@ -202,7 +202,7 @@ void refreshAccount(const ShareHostSession& host) {
                  report->failure ? "; binding stopped: " + *report->failure : "");
     }
   } catch (const std::exception& error) {
-    fmt::print(stderr, "lumo-share: the claims could not be bound: {}\n", plainWords(error));
+    fmt::print(stderr, "lumo-share: {}\n", ShareL10n::tr("认领没有绑定：%@", plainWords(error)));
   }
 }
 

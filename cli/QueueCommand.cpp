@@ -25,7 +25,10 @@ void printTable(const std::vector<QueuedShare>& shares) {
     fmt::print("{:<36}  {:<9}  {:>8}  {:>12}  {:<19}  {}\n", entry.staged.clientShareId,
                shareQueueStateName(entry.state), entry.attempts, entry.staged.totalBytes,
                timeText(entry.nextAttemptAtMs), entry.staged.displayTitle);
-    if (entry.lastError) fmt::print("{:<36}  last error: {}\n", "", *entry.lastError);
+    // The label in the reader's language, as the stored error text is.
+    if (entry.lastError) {
+      fmt::print("{:<36}  {}\n", "", ShareL10n::tr("上次错误：%@", *entry.lastError));
+    }
   }
 }
 
@@ -82,9 +85,9 @@ int runRetry(const std::string& id) {
     fmt::print("{}\n", outcome->shortUrl);
     return published;
   }
-  fmt::print(
-      stderr, "lumo-share: {}\n",
-      SharePanelText::failureGuidance(std::get<ShareUploadError>(result), session.tokenState()));
+  fmt::print(stderr, "lumo-share: {}\n",
+             SharePanelText::commandLineGuidance(std::get<ShareUploadError>(result),
+                                                 session.tokenState(), id));
   return keptInQueue;
 }
 

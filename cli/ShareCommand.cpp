@@ -79,15 +79,18 @@ void printSuccess(const ShareUploadOutcome& outcome, const StagedShare& staged, 
   }
 }
 
+/// The failure with what to do about it: the command that retries a share the queue kept.
 int reportFailure(const ShareUploadError& error, ShareUploadSession::TokenState state,
                   const PendingShareQueue& queue, const std::string& clientShareId) {
-  fmt::print(stderr, "lumo-share: {}\n", SharePanelText::failureGuidance(error, state));
   if (queue.entry(clientShareId)) {
-    fmt::print(stderr, "lumo-share: kept in the queue as {}; `lumo-share drain` retries it\n",
-               clientShareId);
+    fmt::print(stderr, "lumo-share: {}\n",
+               SharePanelText::commandLineGuidance(error, state, clientShareId));
+    fmt::print(stderr, "lumo-share: {}\n",
+               tr("已保留在队列中（%@）；`lumo-share drain` 会在到期时补传。", clientShareId));
     return keptInQueue;
   }
-  fmt::print(stderr, "lumo-share: not kept: the share could not be stored for a retry\n");
+  fmt::print(stderr, "lumo-share: {}\n", error.message());
+  fmt::print(stderr, "lumo-share: {}\n", tr("没有保留：这次分享无法存入队列，不能重试。"));
   return notKept;
 }
 

@@ -1,0 +1,110 @@
+// The command-line tool in the reader's language: a share that fails, run as a person would run
+// it under a Chinese and an English locale, reports every line in that language alone, names
+// and commands apart.
+#include <gtest/gtest.h>
+
+#include <unicode/regex.h>
+#include <unicode/uchar.h>
+#include <unicode/uscript.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "LumoShare.hpp"
+#include "ServiceFixture.hpp"
+#include "ShareTestServer.hpp"
+#include "TemporaryDirectory.hpp"
+#include "TestCommand.hpp"
+
+namespace lumo {
+namespace {
+
+using testing::shellQuoted;
+
+/// `line` without what is written the same in every language: commands in backquotes, links,
+/// share ids, the shared file's name and the product's names.
+icu::UnicodeString withoutNamesAndCode(const std::string& line) {
+  static const char* const patterns[] = {
+      "`[^`]*`",
+      "https?://\\S+",
+      "[0-9a-f]{8}(?:-[0-9a-f]{4}){3}-[0-9a-f]{12}",
+      "notes\\.txt",
+      "\\b(?:lumo-share|Lumo Share|Lumo|App|Pro|Hobby|HTTP|URL|SSL|MB|Logo)\\b",
+  };
+  auto text = icu::UnicodeString::fromUTF8(line);
+  for (const auto* pattern : patterns) {
+    UErrorCode status = U_ZERO_ERROR;
+    icu::RegexMatcher matcher(icu::UnicodeString::fromUTF8(pattern), text, 0, status);
+    text = matcher.replaceAll(" ", status);
+    EXPECT_TRUE(U_SUCCESS(status)) << pattern;
+  }
+  return text;
+}
+
+/// The letters of `line` (names and code left out) written in Han or Latin script other than
+/// `reader`'s: empty when the whole line is in the reader's script.
+std::string foreignLetters(const std::string& line, UScriptCode reader) {
+  const auto text = withoutNamesAndCode(line);
+  icu::UnicodeString foreign;
+  for (int32_t at = 0; at < text.length(); at = text.moveIndex32(at, 1)) {
+    const auto character = text.char32At(at);
+    if (!u_isalpha(character)) continue;
+    UErrorCode status = U_ZERO_ERROR;
+    const auto script = uscript_getScript(character, &status);
+    if ((script == USCRIPT_HAN || script == USCRIPT_LATIN) && script != reader) {
+      foreign.append(character);
+    }
+  }
+  std::string letters;
+  return foreign.toUTF8String(letters);
+}
+
+TEST(CommandLineLanguageTest, AFailedShareSpeaksOneLanguagePerLocale) {
+  // A service that refuses the connection (a bound port that does not listen), and one that
+  // refuses the share with its quota.
+  int port = 0;
+  const auto refusing = testing::boundLoopbackSocket(port);
+  testing::ShareTestServer quota;
+  quota.setFallback(testing::ScriptedReply::json(
+      403, R"({"error":"ANON_QUOTA_EXCEEDED","message":"anonymous quota"})"));
+  const std::pair<std::string, std::string> failures[] = {
+      {"no connection", "http://127.0.0.1:" + std::to_string(port) + "/api/v1"},
+      {"anonymous quota", quota.apiBase().absoluteString()},
+  };
+  const struct {
+    const char* locale;
+    UScriptCode script;
+  } readers[] = {{"zh_CN.UTF-8", USCRIPT_HAN}, {"en_US.UTF-8", USCRIPT_LATIN}};
+
+  for (const auto& [failure, apiBase] : failures) {
+    for (const auto& reader : readers) {
+      SCOPED_TRACE(failure + " under " + reader.locale);
+      testing::TemporaryDirectory folder;
+      std::ofstream(folder / "notes.txt") << "notes";
+      const auto tool = "cd " + shellQuoted(folder.path()) +
+                        " && env -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG=" + reader.locale +
+                        " XDG_DATA_HOME=" + shellQuoted(folder / "data") +
+                        " XDG_CONFIG_HOME=" + shellQuoted(folder / "config") + " " +
+                        shellQuoted(LUMO_SHARE_EXECUTABLE) + " ";
+      ASSERT_EQ(testing::runCommand(tool + "config server " + apiBase).status, 0);
+      const auto shared = testing::runCommand(tool + "share notes.txt 2>&1");
+      EXPECT_EQ(shared.status, 1) << shared.output;
+
+      const ShareStorage storage{folder / "data/group.com.lumo.share",
+                                 ShareStorageLocation::appGroup};
+      const auto queued = PendingShareQueue(storage).all();
+      ASSERT_EQ(queued.size(), 1u) << shared.output;
+      const auto& id = queued[0].entry.staged.clientShareId;
+      EXPECT_NE(shared.output.find("`lumo-share queue retry " + id + "`"), std::string::npos)
+          << "the command that retries it: " << shared.output;
+
+      std::istringstream lines(shared.output);
+      for (std::string line; std::getline(lines, line);) {
+        EXPECT_EQ(foreignLetters(line, reader.script), "") << line;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lumo
