@@ -21,13 +21,46 @@ namespace lumo {
 namespace {
 
 using PanelLayout::button;
+using ShareL10n::marked;
 
 QString qs(const std::string& text) {
   return QString::fromStdString(text);
 }
 
+QString heading(const char* chinese) {
+  return QStringLiteral("<b>") + qs(ShareL10n::tr(chinese)).toHtmlEscaped() +
+         QStringLiteral("</b>");
+}
+
 QString timeText(std::optional<std::int64_t> ms) {
-  return ms ? qs(ShareDateFormat::localTime(*ms, "yyyy-MM-dd HH:mm")) : QStringLiteral("now");
+  return ms ? qs(ShareDateFormat::localTime(*ms, "yyyy-MM-dd HH:mm")) : qs(ShareL10n::tr("现在"));
+}
+
+QString stateText(ShareQueueEntry::State state) {
+  switch (state) {
+    case ShareQueueEntry::State::queued:
+      return qs(ShareL10n::tr("排队中"));
+    case ShareQueueEntry::State::uploading:
+      return qs(ShareL10n::tr("上传中"));
+    case ShareQueueEntry::State::failed:
+      break;
+  }
+  return qs(ShareL10n::tr("失败"));
+}
+
+/// Whose upload it is: the account's, or an anonymous one in its claim state.
+QString claimText(const ShareUploadRecord& record) {
+  if (!record.anonymous) return qs(ShareL10n::tr("账号"));
+  if (record.claimState == ClaimStateValues::bound)
+    return qs(ShareL10n::tr(ShareHostWindow::claimBound));
+  if (record.claimState == ClaimStateValues::failed) return qs(ShareL10n::tr("认领失败"));
+  return qs(ShareL10n::tr("待认领"));
+}
+
+QStringList headers(std::initializer_list<const char*> chinese) {
+  QStringList texts;
+  for (const auto* text : chinese) texts << qs(ShareL10n::tr(text));
+  return texts;
 }
 
 QTableWidget* table(const char* name, const QStringList& headers) {
@@ -70,10 +103,10 @@ void ShareHostWindow::buildViews() {
   accountLabel_->setObjectName(QStringLiteral("accountLabel"));
   tokenField_ = new QLineEdit;
   tokenField_->setObjectName(QStringLiteral("tokenField"));
-  tokenField_->setPlaceholderText(QStringLiteral("Paste a sign-in token or lumoshare:// link"));
+  tokenField_->setPlaceholderText(qs(ShareL10n::tr("粘贴登录令牌或 lumoshare:// 链接")));
   tokenField_->setEchoMode(QLineEdit::Password);
-  signInButton_ = button("signInButton", QStringLiteral("Sign in"), [this] { signIn(); });
-  signOutButton_ = button("signOutButton", QStringLiteral("Sign out"), [this] { signOut(); });
+  signInButton_ = button("signInButton", qs(ShareL10n::tr("登录")), [this] { signIn(); });
+  signOutButton_ = button("signOutButton", qs(ShareL10n::tr("退出登录")), [this] { signOut(); });
   account->addWidget(accountLabel_, 1);
   account->addWidget(tokenField_, 1);
   account->addWidget(signInButton_);
@@ -91,18 +124,23 @@ void ShareHostWindow::buildViews() {
   layout->addWidget(activityLabel_);
   layout->addWidget(activityBar_);
 
-  layout->addWidget(new QLabel(QStringLiteral("<b>Waiting to be published</b>")));
-  queueTable_ = table("queueTable", {"Share", "State", "Attempts", "Next attempt", "Last error"});
+  layout->addWidget(new QLabel(heading(marked("等待发布"))));
+  queueTable_ = table("queueTable", headers({marked("分享"), marked("状态"), marked("尝试次数"),
+                                             marked("下次尝试"), marked("上次错误")}));
   layout->addWidget(queueTable_, 1);
-  auto* retry = button("retryButton", QStringLiteral("Retry now"), [this] { retrySelected(); });
-  auto* remove = button("removeButton", QStringLiteral("Remove"), [this] { removeSelected(); });
+  auto* retry = button("retryButton", qs(ShareL10n::tr("立即重试")), [this] { retrySelected(); });
+  auto* remove = button("removeButton", qs(ShareL10n::tr("移除")), [this] { removeSelected(); });
   layout->addLayout(PanelLayout::row({retry, remove}, Qt::AlignRight));
 
-  layout->addWidget(new QLabel(QStringLiteral("<b>Recent uploads</b>")));
-  recentTable_ = table("recentTable", {"Link", "Title", "Expires", "Claim"});
+  layout->addWidget(new QLabel(heading(marked("最近上传"))));
+  recentTable_ =
+      table("recentTable", headers({SharePanelText::resultCaption, SharePanelText::Form::title,
+                                    marked("过期时间"), marked("认领")}));
   layout->addWidget(recentTable_, 1);
-  auto* copy = button("copyButton", QStringLiteral("Copy link"), [this] { copySelected(); });
-  auto* open = button("openButton", QStringLiteral("Open in browser"), [this] { openSelected(); });
+  auto* copy = button("copyButton", qs(ShareL10n::tr(SharePanelText::copyButton)),
+                      [this] { copySelected(); });
+  auto* open = button("openButton", qs(ShareL10n::tr(SharePanelText::browseButton)),
+                      [this] { openSelected(); });
   layout->addLayout(PanelLayout::row({copy, open}, Qt::AlignRight));
 
   connect(tokenField_, &QLineEdit::returnPressed, this, [this] { signIn(); });
@@ -115,9 +153,8 @@ void ShareHostWindow::reload() {
   for (int row = 0; row < static_cast<int>(shares.size()); ++row) {
     const auto& entry = shares[static_cast<std::size_t>(row)].entry;
     setRow(queueTable_, row,
-           {qs(entry.staged.displayTitle), QString::fromLatin1(shareQueueStateName(entry.state)),
-            QString::number(entry.attempts), timeText(entry.nextAttemptAtMs),
-            qs(entry.lastError.value_or(""))},
+           {qs(entry.staged.displayTitle), stateText(entry.state), QString::number(entry.attempts),
+            timeText(entry.nextAttemptAtMs), qs(entry.lastError.value_or(""))},
            entry.staged.clientShareId);
   }
   const auto records = host_.uploads.queue->recentUploads(100);
@@ -125,8 +162,7 @@ void ShareHostWindow::reload() {
   for (int row = 0; row < static_cast<int>(records.size()); ++row) {
     const auto& record = records[static_cast<std::size_t>(row)];
     setRow(recentTable_, row,
-           {qs(record.shortUrl), qs(record.title), timeText(record.expiresAtMs),
-            record.anonymous ? qs(record.claimState) : QStringLiteral("account")},
+           {qs(record.shortUrl), qs(record.title), timeText(record.expiresAtMs), claimText(record)},
            record.shortUrl);
   }
   queueTable_->resizeColumnsToContents();
@@ -136,43 +172,50 @@ void ShareHostWindow::reload() {
 void ShareHostWindow::showSignIn() {
   const auto state = host_.uploads.tokenState();
   const auto plan = SharePlanStore{host_.uploads.queue->storage()}.load(currentTimeMs());
-  QString text = state == ShareUploadSession::TokenState::signedIn ? QStringLiteral("Signed in")
+  QString text = state == ShareUploadSession::TokenState::signedIn ? qs(ShareL10n::tr("已登录"))
                  : state == ShareUploadSession::TokenState::expired
-                     ? QStringLiteral("Sign-in expired: paste a new token")
-                     : QStringLiteral("Not signed in: shares go out anonymously");
+                     ? qs(ShareL10n::tr("登录已过期：请粘贴新的登录令牌"))
+                     : qs(ShareL10n::tr("未登录：分享会匿名发出"));
   if (plan && state == ShareUploadSession::TokenState::signedIn) {
-    text += QStringLiteral(" · plan ") + qs(plan->displayName());
+    text += QStringLiteral(" · ") + qs(ShareL10n::tr("%@ 套餐", plan->displayName()));
   }
   accountLabel_->setText(text);
   signOutButton_->setEnabled(state != ShareUploadSession::TokenState::signedOut);
 }
 
 void ShareHostWindow::synchronise() {
-  began(QStringLiteral("Refreshing the plan, binding anonymous uploads, publishing the queue…"));
+  began(qs(ShareL10n::tr("正在刷新套餐、认领匿名上传并发布队列…")));
   workers_->run(
       this,
       [host = host_](std::stop_token stop) {
         SyncResult result;
         try {
-          if (const auto plan = host.refreshPlan()) result.planText = plan->displayName();
+          if (const auto plan = host.refreshPlan()) {
+            result.planText = ShareL10n::tr("%@ 套餐", plan->displayName());
+          }
         } catch (const ShareUploadError& error) {
-          result.planText = "not refreshed: " + error.message();
+          result.planText = ShareL10n::tr("套餐未刷新：%@", error.message());
         } catch (const std::exception& error) {
-          result.planText = std::string("not refreshed: ") + error.what();
+          result.planText = ShareL10n::tr("套餐未刷新：%@", error.what());
         }
         result.bind = host.bindPending();
         result.drain = host.uploads.drain(20, false, stop);
         return result;
       },
       [this](SyncResult result) {
-        auto text = fmt::format("{} published, {} failed, {} waiting", result.drain.uploaded.size(),
-                                result.drain.failures.size(), result.drain.skipped);
+        const auto count = [](auto number) { return std::to_string(number); };
+        auto text =
+            ShareL10n::tr("已发布 %@ 条，失败 %@ 条，等待 %@ 条",
+                          {count(result.drain.uploaded.size()), count(result.drain.failures.size()),
+                           count(result.drain.skipped)});
         if (result.bind && result.bind->didChange()) {
-          text += fmt::format("; claims: {} bound, {} refused{}", result.bind->bound,
-                              result.bind->failed,
-                              result.bind->failure ? ", stopped: " + *result.bind->failure : "");
+          text += " · " + ShareL10n::tr("认领：%@ 条已绑定，%@ 条被拒绝",
+                                        {count(result.bind->bound), count(result.bind->failed)});
+          if (result.bind->failure) {
+            text += " · " + ShareL10n::tr("认领已中止：%@", *result.bind->failure);
+          }
         }
-        if (!result.planText.empty()) text += "; plan " + result.planText;
+        if (!result.planText.empty()) text += " · " + result.planText;
         ended(qs(text));
       });
 }
@@ -180,13 +223,13 @@ void ShareHostWindow::synchronise() {
 void ShareHostWindow::signIn() {
   const auto token = TokenImport::anyForm(tokenField_->text().toStdString());
   if (!token) {
-    activityLabel_->setText(QStringLiteral("That is no sign-in token; nothing was changed."));
+    activityLabel_->setText(qs(ShareL10n::tr("这不是登录令牌，没有做任何更改。")));
     return;
   }
   try {
     host_.uploads.tokenStore.save(*token);
   } catch (const std::exception& error) {
-    activityLabel_->setText(QStringLiteral("The token could not be stored: ") + error.what());
+    activityLabel_->setText(qs(ShareL10n::tr("无法保存登录令牌：%@", error.what())));
     return;
   }
   tokenField_->clear();
@@ -196,14 +239,14 @@ void ShareHostWindow::signIn() {
 void ShareHostWindow::signOut() {
   host_.uploads.tokenStore.clear();
   SharePlanStore{host_.uploads.queue->storage()}.clear();
-  activityLabel_->setText(QStringLiteral("Signed out."));
+  activityLabel_->setText(qs(ShareL10n::tr("已退出登录。")));
   reload();
 }
 
 void ShareHostWindow::retrySelected() {
   const auto id = selectedShareId();
   if (id.empty()) return;
-  began(QStringLiteral("Publishing the share again…"));
+  began(qs(ShareL10n::tr("正在重新发布…")));
   workers_->run(
       this,
       [session = host_.uploads, id](std::stop_token stop) {
@@ -211,7 +254,7 @@ void ShareHostWindow::retrySelected() {
       },
       [this](ShareUploadSession::UploadResult result) {
         const auto* outcome = std::get_if<ShareUploadOutcome>(&result);
-        ended(outcome ? QStringLiteral("Published: ") + qs(outcome->shortUrl)
+        ended(outcome ? qs(ShareL10n::tr("已发布：%@", outcome->shortUrl))
                       : qs(std::get<ShareUploadError>(result).message()));
       });
 }
@@ -221,10 +264,10 @@ void ShareHostWindow::removeSelected() {
   if (id.empty()) return;
   try {
     activityLabel_->setText(host_.uploads.queue->remove(id)
-                                ? QStringLiteral("Removed from the queue.")
-                                : QStringLiteral("It is being published right now; not removed."));
+                                ? qs(ShareL10n::tr("已从队列移除。"))
+                                : qs(ShareL10n::tr("这条分享正在发布，没有移除。")));
   } catch (const std::exception& error) {
-    activityLabel_->setText(QStringLiteral("Could not remove it: ") + error.what());
+    activityLabel_->setText(qs(ShareL10n::tr("无法移除：%@", error.what())));
   }
   reload();
 }
@@ -233,7 +276,7 @@ void ShareHostWindow::copySelected() {
   const auto link = selectedLink();
   if (link.empty()) return;
   QGuiApplication::clipboard()->setText(qs(link));
-  activityLabel_->setText(QStringLiteral("Copied ") + qs(link));
+  activityLabel_->setText(qs(ShareL10n::tr("已复制 %@", link)));
 }
 
 void ShareHostWindow::openSelected() {

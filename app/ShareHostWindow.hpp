@@ -26,6 +26,10 @@ class ShareHostWindow : public QWidget {
   ShareHostWindow(ShareHostSession host, std::shared_ptr<SharePanelWorkers> workers,
                   QWidget* parent = nullptr);
 
+  /// The claim column of an anonymous upload bound to the account (look it up with
+  /// ShareL10n::tr).
+  static constexpr const char* claimBound = ShareL10n::marked("已认领");
+
   /// Refreshes the plan, binds claims and drains the queue (what opening the window does).
   void synchronise();
   /// True while a synchronisation, retry or sign-in runs on the worker.

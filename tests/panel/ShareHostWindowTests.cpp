@@ -86,7 +86,8 @@ class ShareHostWindowTest : public QObject {
       QCOMPARE(service_->service.store().share(record.slug)->owner,
                std::optional<std::string>("ana-id"));
     }
-    QVERIFY(table("recentTable")->findItems("bound", Qt::MatchExactly).size() == 1);
+    const auto bound = QString::fromStdString(ShareL10n::tr(ShareHostWindow::claimBound));
+    QVERIFY(table("recentTable")->findItems(bound, Qt::MatchExactly).size() == 1);
     QVERIFY(testing::screenshot(*window_, "host-window"));
   }
 
