@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -14,6 +15,9 @@
 
 namespace lumo::cli {
 namespace {
+
+using ShareL10n::tr;
+using ShareL10n::trn;
 
 const ShareUploadSession& defaultSession() {
   return ShareContext::process().uploads;
@@ -129,6 +133,41 @@ JSONValue reportJSON(const ShareUploadReport& report) {
   return json;
 }
 
+/// The shares a drain left waiting in the queue, and the first automatic attempt among them
+/// (none when each has used up its automatic attempts and waits for `queue retry`).
+struct WaitingShares {
+  std::int64_t count = 0;
+  std::optional<std::int64_t> nextAttemptAtMs;
+};
+
+WaitingShares waitingShares(const PendingShareQueue& queue) {
+  WaitingShares waiting;
+  const auto now = currentTimeMs();
+  for (const auto& share : queue.all()) {
+    const auto& entry = share.entry;
+    if (entry.state == ShareQueueEntry::State::uploading) continue;  // another sender has it
+    ++waiting.count;
+    if (entry.attempts >= ShareApple::maxAttemptsBeforeManual) continue;
+    // One that the drain's limit left out is due at once.
+    const auto due = std::max(now, entry.nextAttemptAtMs.value_or(now));
+    waiting.nextAttemptAtMs = std::min(due, waiting.nextAttemptAtMs.value_or(due));
+  }
+  return waiting;
+}
+
+void printWaiting(const WaitingShares& waiting) {
+  if (waiting.count == 0) return;
+  fmt::print("{}\n", trn("%d 条分享在队列中等待。", waiting.count));
+  if (waiting.nextAttemptAtMs) {
+    const auto due = ShareDateFormat::localTime(*waiting.nextAttemptAtMs, "yyyy-MM-dd HH:mm");
+    fmt::print("{}\n", tr("下一次自动发送：%@。", due));
+  } else {
+    fmt::print("{}\n", tr("它们已用完自动重试次数，不会再自动发送。"));
+  }
+  fmt::print("{}\n",
+             tr("现在就发送：lumo-share queue retry --all（或 lumo-share queue retry ID）"));
+}
+
 /// A drain, as the background timer runs it: the plan and the claims first, then the due shares
 /// over the background uploader's transport (uploads on its background session).
 int drain(std::int64_t limit, bool all, bool json) {
@@ -145,8 +184,11 @@ int drain(std::int64_t limit, bool all, bool json) {
     for (const auto& failure : report.failures) {
       fmt::print(stderr, "lumo-share: {}: {}\n", failure.clientShareId, failure.message);
     }
-    fmt::print("{} published, {} failed, {} waiting\n", report.uploaded.size(),
-               report.failures.size(), report.skipped);
+    const auto waiting = waitingShares(*host.uploads.queue);
+    fmt::print("{}\n", tr("已发布 %@ 条，失败 %@ 条，等待 %@ 条",
+                          {std::to_string(report.uploaded.size()),
+                           std::to_string(report.failures.size()), std::to_string(waiting.count)}));
+    printWaiting(waiting);
   }
   return report.succeeded() ? published : keptInQueue;
 }
@@ -157,6 +199,7 @@ int recent(bool json) {
     std::cout << ShareJSON::encoder().encode(records) << "\n";
     return 0;
   }
+  if (records.empty()) fmt::print("{}\n", tr("还没有上传记录。"));
   for (const auto& record : records) {
     fmt::print("{}  {}  expires {}  {}{}\n", record.shortUrl, record.title,
                ShareDateFormat::localTime(record.expiresAtMs, "yyyy-MM-dd HH:mm"),

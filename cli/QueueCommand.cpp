@@ -15,7 +15,7 @@ std::string timeText(const std::optional<std::int64_t>& ms) {
 
 void printTable(const std::vector<QueuedShare>& shares) {
   if (shares.empty()) {
-    fmt::print("the queue is empty\n");
+    fmt::print("{}\n", ShareL10n::tr("队列是空的。"));
     return;
   }
   fmt::print("{:<36}  {:<9}  {:>8}  {:>12}  {:<19}  {}\n", "ID", "STATE", "ATTEMPTS", "BYTES",

@@ -1,5 +1,6 @@
 // Runs the lumo-share executable end to end on real files, with its storage root under a private
 // data folder.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -130,6 +131,33 @@ TEST_F(CommandLineTest, NothingUsableReportsWhy) {
   EXPECT_TRUE(queued().empty());
   EXPECT_NE(run("stage").status, 0);
   EXPECT_EQ(run("--help").status, 0);
+}
+
+TEST_F(CommandLineTest, AnswersNameTheToolAndSayWhatWaits) {
+  EXPECT_EQ(run("--version").output, std::string("lumo-share ") + lumoShareVersion + "\n");
+  EXPECT_NE(run("queue retry --help").output.find("\nUsage: lumo-share queue retry [OPTIONS]"),
+            std::string::npos);
+  const std::vector<std::pair<std::string, std::string>> emptyAnswers{
+      {"queue", "队列是空的。\n"},
+      {"recent", "还没有上传记录。\n"},
+      {"queue --json", "[]\n"},
+      {"recent --json", "[]\n"},
+  };
+  for (const auto& [arguments, answer] : emptyAnswers) EXPECT_EQ(run(arguments).output, answer);
+
+  const RefusingPort service;
+  ASSERT_EQ(run("config server " + service.apiBase()).status, 0) << stderrText;
+  std::ofstream(folder / "notes.txt") << "notes";
+  ASSERT_EQ(run("stage notes.txt").status, 0) << stderrText;
+  EXPECT_EQ(run("drain").status, 1);
+  // The failed share waits for its next attempt: the drain says so, when (in the tool's local
+  // time), and how to send it now.
+  EXPECT_THAT(run("drain").output,
+              ::testing::MatchesRegex(
+                  "已发布 0 条，失败 0 条，等待 1 条\n"
+                  "1 条分享在队列中等待。\n"
+                  "下一次自动发送：20[0-9][0-9]-[0-9][0-9]-[0-9][0-9] [0-9:]{5}。\n"
+                  "现在就发送：lumo-share queue retry --all（或 lumo-share queue retry ID）\n"));
 }
 
 TEST_F(CommandLineTest, SharesPrintTheLinkAloneAndExitAsDocumented) {
