@@ -34,10 +34,15 @@ int plan(bool json) {
   if (json) {
     std::cout << ShareJSONEncoder::dump(encodeJSONValue(*plan)) << "\n";
   } else {
-    fmt::print("plan: {} ({})\n", plan->displayName(), plan->plan);
-    if (plan->docFileSizeMB) fmt::print("largest document: {} MB\n", *plan->docFileSizeMB);
-    if (plan->docMaxExpDays) fmt::print("longest retention: {} days\n", *plan->docMaxExpDays);
-    fmt::print("passwords: {}\n", plan->allowsPassword() ? "yes" : "no (Pro)");
+    fmt::print("{}\n", ShareL10n::tr("套餐：%@ (%@)", {plan->displayName(), plan->plan}));
+    if (plan->docFileSizeMB) {
+      fmt::print("{}\n", ShareL10n::tr("最大文档：%@ MB", std::to_string(*plan->docFileSizeMB)));
+    }
+    if (plan->docMaxExpDays) {
+      fmt::print("{}\n", ShareL10n::trn("最长保留：%d 天", *plan->docMaxExpDays));
+    }
+    fmt::print("{}\n", plan->allowsPassword() ? ShareL10n::tr("口令保护：可用")
+                                              : ShareL10n::tr("口令保护：不可用（需要 Pro）"));
   }
   return 0;
 }
