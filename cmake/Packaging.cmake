@@ -66,7 +66,7 @@ sent yet stays in a crash-safe queue that a systemd user timer retries.")
 set(CPACK_DEBIAN_LUMO-SHARE-DESKTOP_PACKAGE_NAME lumo-share-desktop)
 set(CPACK_DEBIAN_LUMO-SHARE-DESKTOP_PACKAGE_DEPENDS "lumo-share (= ${PROJECT_VERSION})")
 set(CPACK_COMPONENT_LUMO-SHARE-DESKTOP_DESCRIPTION "LumoShare share panel and host window for the desktop
-lumo-share-panel is the window that file managers open with \"Share with Lumo\":
+lumo-share-panel is the window that file managers open with 'Share with Lumo':
 it reads the shared files, folders, texts and links, shows the compose form,
 publishes and shows the short link with its QR code. lumo-share-app lists the
 queued shares, the recent uploads and the sign-in. With desktop entries, a KDE
