@@ -2,12 +2,9 @@
 
 #include <filesystem>
 
+#include "ShareL10n.hpp"
+
 namespace lumo {
-namespace {
-
-constexpr char reasonPrefix[] = "无法压缩应用包 ";
-
-}  // namespace
 
 ShareArchiveError::ShareArchiveError(Kind kind, std::string name, std::string toolPath,
                                      std::string detail, std::int32_t status, std::int64_t seconds)
@@ -41,25 +38,30 @@ ShareArchiveError ShareArchiveError::emptyArchive(std::string name) {
 }
 
 std::string ShareArchiveError::makeReason() const {
-  const auto head = std::string(reasonPrefix) + name_ + "：";
+  return ShareL10n::tr("无法压缩应用包 %@：%@", {name_, problem()});
+}
+
+std::string ShareArchiveError::problem() const {
+  using ShareL10n::tr;
   switch (kind_) {
     case Kind::sourceUnavailable:
-      return head + "源路径不是可读取的文件夹";
+      return tr("源路径不是可读取的文件夹");
     case Kind::toolUnavailable:
-      return head + "当前环境没有可用的 " + toolPath_ + "（iOS 不支持运行外部命令）";
+      return tr("当前环境没有可用的 %@（iOS 不支持运行外部命令）", toolPath_);
     case Kind::launchFailed:
-      return head + "无法启动 " + toolPath_ + "（" + detail_ + "）";
+      return tr("无法启动 %@（%@）", {toolPath_, detail_});
     case Kind::failed: {
       const auto tool = std::filesystem::path(toolPath_).filename().string();
-      return head + tool + " 退出码 " + std::to_string(status_) +
-             (detail_.empty() ? "" : "，" + detail_);
+      const auto status = std::to_string(status_);
+      if (detail_.empty()) return tr("%@ 退出码 %@", {tool, status});
+      return tr("%@ 退出码 %@，%@", {tool, status, detail_});
     }
     case Kind::timedOut:
-      return head + "超过 " + std::to_string(seconds_) + " 秒未完成，已终止";
+      return ShareL10n::trn("超过 %d 秒未完成，已终止", seconds_);
     case Kind::emptyArchive:
-      return head + "压缩结果为空";
+      return tr("压缩结果为空");
   }
-  return head;
+  return {};
 }
 
 bool ShareArchiveError::operator==(const ShareArchiveError& other) const {

@@ -44,6 +44,8 @@ class ShareArchiveError : public std::exception {
   ShareArchiveError(Kind kind, std::string name, std::string toolPath, std::string detail,
                     std::int32_t status, std::int64_t seconds);
   std::string makeReason() const;
+  /// What went wrong, after the name of the folder in the reason.
+  std::string problem() const;
 
   Kind kind_;
   std::string name_;

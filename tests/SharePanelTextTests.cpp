@@ -5,6 +5,7 @@
 #include <clocale>
 #include <functional>
 
+#include "ShareArchiveError.hpp"
 #include "ShareIngestError.hpp"
 #include "SharePanelText.hpp"
 #include "ShareQRCode.hpp"
@@ -158,6 +159,9 @@ TEST(SharePanelTextTest, SpeaksTheReadersLanguageWithChineseAsTheFallback) {
        "「%@.bin」15.0 MB，超过匿名分享单文件上限 10.0 MB：登录 Lumo 后可继续上传。"},
       {[] { return E::rateLimited(1000).message(); }, "Rate limited; try again in 1 second",
        "被限流，建议 1s 后重试"},
+      {[] { return ShareArchiveError::timedOut("Projekt", 1).readableReason(); },
+       "Could not zip Projekt: not finished after 1 second; stopped",
+       "无法压缩应用包 Projekt：超过 1 秒未完成，已终止"},
   };
   for (const auto& [text, english, chinese] : rows) {
     ASSERT_NE(std::setlocale(LC_MESSAGES, "en_US.UTF-8"), nullptr) << "en_US is not installed";
