@@ -141,7 +141,8 @@ void readLoop(int in, bool positioned, int out, off_t offset, std::vector<char>&
 }
 
 /// Kernel copy on a second thread while this one hashes the destination behind it.
-std::string copyRegular(int in, int out, const fs::path& path) {
+std::string copyRegular(int in, int out, const fs::path& path,
+                        const std::function<void(std::int64_t)>& copiedSoFar) {
   FileDigest::Sha256 hash;
   std::vector<char> buffer(bufferBytes);
   CopyProgress progress;
@@ -152,6 +153,7 @@ std::string copyRegular(int in, int out, const fs::path& path) {
       const auto [copied, done] = progress.waitBeyond(hashed);
       hashRange(out, hashed, copied, buffer, hash, path);
       hashed = copied;
+      if (copiedSoFar) copiedSoFar(hashed);
       if (done) break;
     }
   }
@@ -181,7 +183,8 @@ FileDescriptor createDestination(const fs::path& destination) {
 
 }  // namespace
 
-std::string copyHashing(const fs::path& source, const fs::path& destination) {
+std::string copyHashing(const fs::path& source, const fs::path& destination,
+                        const std::function<void(std::int64_t)>& copied) {
   // O_NONBLOCK: opening a FIFO must not wait for a writer; the type is checked before any read.
   const FileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!in.valid()) fail("cannot open the shared file", source, errno);
@@ -191,7 +194,7 @@ std::string copyHashing(const fs::path& source, const fs::path& destination) {
   ::fcntl(in.get(), F_SETFL, ::fcntl(in.get(), F_GETFL) & ~O_NONBLOCK);
   const auto out = createDestination(destination);
   DestinationGuard guard{destination};
-  auto digest = copyRegular(in.get(), out.get(), destination);
+  auto digest = copyRegular(in.get(), out.get(), destination, copied);
   guard.keep = true;
   return digest;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace lumo::FileCopy {
@@ -17,8 +18,10 @@ namespace lumo::FileCopy {
 ///
 /// Only regular files are copied: a FIFO, socket or device could block forever or never end.
 /// Throws std::filesystem::filesystem_error; on failure the destination is removed.
+/// `copied`, when given, hears on the calling thread how many bytes are staged and hashed so far.
 std::string copyHashing(const std::filesystem::path& source,
-                        const std::filesystem::path& destination);
+                        const std::filesystem::path& destination,
+                        const std::function<void(std::int64_t copied)>& copied = {});
 
 /// As above, from an open readable descriptor of any kind (a pipe included), read to its end.
 /// More than `maxBytes` bytes fail with EFBIG (file too large), without reading much further.

@@ -16,6 +16,7 @@
 #include "ShareSettings.hpp"
 #include "ShareSource.hpp"
 #include "ShareStorage.hpp"
+#include "ShareTargetLoader.hpp"
 #include "StagedShare.hpp"
 
 namespace lumo {
@@ -54,6 +55,10 @@ class ShareIngest {
   /// "；", or the empty-payload error when there are none.
   static ShareIngestError emptyPayloadError(const std::vector<std::string>& failures);
 
+  /// Follows the staging of the next loads: the bytes of the files and folders read so far (see
+  /// ShareStagingProgress), for a progress bar.
+  void observeStaging(ShareStagingProgress progress) { progress_ = std::move(progress); }
+
   const std::shared_ptr<PendingShareQueue>& queue() const { return queue_; }
   const ShareStorage& storage() const { return storage_; }
 
@@ -73,6 +78,7 @@ class ShareIngest {
   ShareStorage storage_;
   ShareSettingsStore settings_;
   ShareArchive archive_;
+  ShareStagingProgress progress_;
 };
 
 }  // namespace lumo

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <array>
 
 #include "AtomicFile.hpp"
@@ -88,6 +89,22 @@ std::optional<std::int64_t> fileSize(const fs::path& path) {
   return error ? std::nullopt : std::optional(static_cast<std::int64_t>(size));
 }
 
+/// The bytes that staging `path` reads: a file's size, or the sizes of the files in a folder
+/// (symbolic links not followed); what cannot be read counts nothing.
+std::int64_t stagingBytes(const fs::path& path) {
+  std::error_code error;
+  if (!fs::is_directory(path, error)) return fileSize(path).value_or(0);
+  std::int64_t bytes = 0;
+  for (auto entry = fs::recursive_directory_iterator(
+           path, fs::directory_options::skip_permission_denied, error);
+       !error && entry != fs::recursive_directory_iterator(); entry.increment(error)) {
+    if (entry->is_regular_file(error) && !entry->is_symlink(error)) {
+      bytes += static_cast<std::int64_t>(entry->file_size(error));
+    }
+  }
+  return bytes;
+}
+
 }  // namespace
 
 const char* rawAttachmentKindName(RawAttachment::Kind kind) {
@@ -112,6 +129,7 @@ class ShareTargetLoader::Pass {
   }
 
   RawSharePayload run(const std::vector<std::shared_ptr<ShareItemProvider>>& providers) {
+    if (loader_.progress_) total_ = plannedBytes(providers);
     for (const auto& provider : providers) {
       if (counter_ >= loader_.maxItems_) {
         payload_.skippedReasons.push_back("items_limit");
@@ -120,10 +138,33 @@ class ShareTargetLoader::Pass {
       handle(*provider);
     }
     if (!payload_.url && payload_.text) payload_.url = ShareText::singleURL(*payload_.text);
+    reportDone(total_);
     return std::move(payload_);
   }
 
  private:
+  /// The bytes of the files and folders that the providers name by path, as far as the items
+  /// limit reads them.
+  std::int64_t plannedBytes(const std::vector<std::shared_ptr<ShareItemProvider>>& providers) {
+    std::int64_t bytes = 0;
+    const auto count = std::min(providers.size(), loader_.maxItems_);
+    for (std::size_t index = 0; index < count; ++index) {
+      auto& provider = *providers[index];
+      const auto types = provider.registeredTypeIdentifiers();
+      if (std::find(types.begin(), types.end(), ShareUTType::fileURL) == types.end()) continue;
+      const auto url = readURL(provider.loadItem(ShareUTType::fileURL));
+      if (const auto path = url ? url->filePath() : std::nullopt) bytes += stagingBytes(*path);
+    }
+    return bytes;
+  }
+
+  /// Tells the progress that `done` bytes are staged, keeping it monotone and within the total.
+  void reportDone(std::int64_t done) {
+    if (!loader_.progress_) return;
+    done_ = std::clamp(done, done_, total_);
+    loader_.progress_(done_, total_);
+  }
+
   void handle(ShareItemProvider& provider) {
     const auto category = classify(provider);
     if (!category) return record(Skipped{"unsupported_provider", std::nullopt});
@@ -253,7 +294,8 @@ class ShareTargetLoader::Pass {
                               .value_or(*ShareUTType::fromIdentifier(ShareUTType::data));
     ++counter_;
     const auto name = destinationName(counter_, lastComponent, fileType);
-    const auto staged = stage(*path, name);
+    const auto staged = stage(
+        *path, name, [this, before = done_](std::int64_t copied) { reportDone(before + copied); });
     if (const auto* error = std::get_if<CopyError>(&staged)) {
       ShareLogMessages::copyFileURLFailed(error->text);
       return Skipped{"copy_failed:" + lastComponent, std::nullopt};
@@ -277,6 +319,7 @@ class ShareTargetLoader::Pass {
     try {
       const auto size = loader_.archive_.makeZip(directory, loader_.stagingDirectory_ / destination,
                                                  archiveTimeoutSeconds);
+      if (sharedFolder) reportDone(done_ + stagingBytes(directory));
       return RawAttachment{Kind::file, "application/zip", name, destination, size, {}, {}, {}, {}};
     } catch (const std::exception& error) {
       const auto reason = ShareArchive::describe(error);
@@ -294,15 +337,16 @@ class ShareTargetLoader::Pass {
   };
 
   /// Copies `source` into the staging folder as `name`; the staged bytes' SHA-256, or the error.
-  std::variant<std::string, CopyError> stage(const fs::path& source,
-                                             const std::string& name) const {
+  std::variant<std::string, CopyError> stage(
+      const fs::path& source, const std::string& name,
+      const std::function<void(std::int64_t)>& copied = {}) const {
     try {
       AtomicFile::createDirectories(loader_.stagingDirectory_);
     } catch (const fs::filesystem_error&) {
       // the copy below reports the problem
     }
     try {
-      return FileCopy::copyHashing(source, loader_.stagingDirectory_ / name);
+      return FileCopy::copyHashing(source, loader_.stagingDirectory_ / name, copied);
     } catch (const std::exception& error) {
       return CopyError{error.what()};
     }
@@ -351,14 +395,18 @@ class ShareTargetLoader::Pass {
   const ShareTargetLoader& loader_;
   RawSharePayload payload_;
   std::size_t counter_ = 0;
+  std::int64_t total_ = 0;  ///< bytes to stage, when someone follows the progress
+  std::int64_t done_ = 0;
 };
 
 ShareTargetLoader::ShareTargetLoader(fs::path stagingDirectory, std::size_t maxItems,
-                                     ShareSource source, ShareArchive archive)
+                                     ShareSource source, ShareArchive archive,
+                                     ShareStagingProgress progress)
     : stagingDirectory_(std::move(stagingDirectory)),
       maxItems_(maxItems),
       source_(std::move(source)),
-      archive_(std::move(archive)) {}
+      archive_(std::move(archive)),
+      progress_(std::move(progress)) {}
 
 RawSharePayload ShareTargetLoader::load(
     const std::vector<std::shared_ptr<ShareItemProvider>>& providers) const {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +16,11 @@
 #include "ShareUTType.hpp"
 
 namespace lumo {
+
+/// How far staging has come, in bytes of the shared files and folders: `done` of `total`, never
+/// falling and never above `total`, which it reaches when the load ends. A folder counts the bytes
+/// of its files, reached when its archive is made. Called on the loading thread.
+using ShareStagingProgress = std::function<void(std::int64_t done, std::int64_t total)>;
 
 /// Reads item providers, strictly one after another, into a RawSharePayload: texts merged, the
 /// first web link taken, files copied into the staging folder as "NN-name", folders zipped.
@@ -34,7 +40,8 @@ class ShareTargetLoader {
   static constexpr double archiveTimeoutSeconds = 120;
 
   ShareTargetLoader(std::filesystem::path stagingDirectory, std::size_t maxItems,
-                    ShareSource source, ShareArchive archive = ShareArchive());
+                    ShareSource source, ShareArchive archive = ShareArchive(),
+                    ShareStagingProgress progress = {});
 
   RawSharePayload load(const std::vector<std::shared_ptr<ShareItemProvider>>& providers) const;
 
@@ -52,6 +59,7 @@ class ShareTargetLoader {
   std::size_t maxItems_;
   ShareSource source_;
   ShareArchive archive_;
+  ShareStagingProgress progress_;
 };
 
 }  // namespace lumo

@@ -120,11 +120,14 @@ int runShare(const ShareRequest& request) {
 
   const auto& context = ShareContext::process();
   const auto& session = context.uploads;
-  const auto ingest = context.ingest();
+  auto ingest = context.ingest();
   const auto inputs = inputsFor(request.stage, ingest.storage());
+  ProgressBar stagingBar;  // copying, archiving and hashing a large item takes a while
+  ingest.observeStaging([&stagingBar](auto done, auto total) { stagingBar(done, total); });
   // The share stays this command's until it is sent: no drain publishes it meanwhile, and a
   // share the form refuses leaves nothing behind.
   const auto held = ingest.ingestHeld(inputs.providers, makeLowercaseUUID());
+  stagingBar.finish();
   const auto& staged = held->staged();
 
   const auto facts =

@@ -10,6 +10,7 @@
 
 #include "Commands.hpp"
 #include "LumoShare.hpp"
+#include "ProgressBar.hpp"
 #include "StandardInput.hpp"
 
 namespace lumo::cli {
@@ -116,9 +117,12 @@ int runStage(const StageRequest& request) {
   }
   if (const auto code = reportUnusableItems(request)) return *code;
   try {
-    const auto ingest = ShareContext::process().ingest();
+    auto ingest = ShareContext::process().ingest();
     const auto inputs = inputsFor(request, ingest.storage());
+    ProgressBar bar;
+    ingest.observeStaging([&bar](auto done, auto total) { bar(done, total); });
     const auto staged = ingest.ingest(inputs.providers, makeLowercaseUUID());
+    bar.finish();
     if (request.json) {
       std::cout << ShareJSON::encoder().encode(staged) << "\n";
     } else {

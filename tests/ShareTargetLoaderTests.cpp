@@ -291,6 +291,34 @@ TEST_F(ShareTargetLoaderTest, DeliveredFoldersAndArchiveFailures) {
   EXPECT_EQ(localNames(failed), (std::vector<std::string>{"02-next.txt"}));
 }
 
+TEST_F(ShareTargetLoaderTest, StagingProgressRisesToTheBytesOfFilesAndFolders) {
+  fs::create_directories(folder / "shared/Trip/day1");
+  std::ofstream(folder / "shared/Trip/a.txt") << std::string(1000, 'a');
+  std::ofstream(folder / "shared/Trip/day1/b.txt") << std::string(2000, 'b');
+  fs::create_symlink(folder / "shared/Trip/a.txt", folder / "shared/Trip/link");
+  const std::int64_t fileBytes = 20 * 1024 * 1024 + 5;  // more than one piece of the copy
+  const auto file = sharedFile("big.bin", std::string(fileBytes, 'x'));
+  std::vector<std::pair<std::int64_t, std::int64_t>> seen;
+  const auto payload =
+      ShareTargetLoader(staging, 50, ShareSource{"linux", {}, {}, {}, {}}, ShareArchive(),
+                        [&seen](auto done, auto total) { seen.emplace_back(done, total); })
+          .load({path(folder / "shared/Trip"), text("a note"), path(file)});
+  ASSERT_EQ(payload.attachments.size(), 2u);
+
+  const auto total = 3000 + fileBytes;  // the folder's files, not the link, and the file
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back(), std::pair(total, total));
+  EXPECT_NE(std::find(seen.begin(), seen.end(), std::pair<std::int64_t, std::int64_t>(3000, total)),
+            seen.end())
+      << "the folder counts once it is zipped";
+  for (std::size_t index = 0; index < seen.size(); ++index) {
+    EXPECT_EQ(seen[index].second, total);
+    if (index > 0) {
+      EXPECT_GE(seen[index].first, seen[index - 1].first) << "at " << index;
+    }
+  }
+}
+
 TEST(ShareUTTypeRegistry, ConformanceExtensionsAndMIMETypes) {
   const auto jpeg = *ShareUTType::fromIdentifier("public.jpeg");
   EXPECT_TRUE(jpeg.conforms("public.item"));
