@@ -2,6 +2,8 @@
 // sign-in; on opening it refreshes the plan, binds anonymous uploads and publishes the queue.
 #include <QApplication>
 
+#include <optional>
+
 #include "ProgramOptions.hpp"
 #include "ShareHostWindow.hpp"
 
@@ -15,13 +17,18 @@ constexpr lumo::ProgramSynopsis synopsis{
     "Options:\n"
     "  -h,--help                   Print this help message and exit\n"
     "  --version                   Display program version information and exit\n"
-    "Qt's own options (-platform, -style, -display ...) are accepted as well.\n"};
+    "Qt's own options (-platform, -style, -display ...) are accepted as well.\n\n"
+    "Exit codes: 0 the window was closed; 2 no display could be opened.\n"};
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (const auto status = lumo::answerProgramOptions(argc, argv, synopsis)) return *status;
-  QApplication application(argc, argv);
+  std::optional<QApplication> application;
+  {
+    const lumo::DisplayOpening opening(synopsis.name);
+    application.emplace(argc, argv);  // takes Qt's own options out of the arguments
+  }
   QApplication::setApplicationName(QStringLiteral("lumo-share-app"));
   QApplication::setDesktopFileName(QStringLiteral("lumo.share"));
   auto workers = std::make_shared<lumo::SharePanelWorkers>();

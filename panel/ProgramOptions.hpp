@@ -4,10 +4,14 @@
 
 #include <fmt/format.h>
 
+#include <QtGlobal>
+
+#include <cstdlib>
 #include <optional>
 #include <string_view>
 
 #include "LumoShareVersion.hpp"
+#include "ShareL10n.hpp"
 
 namespace lumo {
 
@@ -37,5 +41,39 @@ inline std::optional<int> answerProgramOptions(int argc, char** argv,
   }
   return std::nullopt;
 }
+
+/// The exit status of a desktop program that could not open a display.
+inline constexpr int noDisplayStatus = 2;
+
+/// While it lives (around QApplication's construction), a fatal message from Qt, which is a
+/// display that cannot be opened or no usable platform plugin, ends the program with
+/// `noDisplayStatus` and one line in plain words, instead of an abort with Qt's advice to
+/// reinstall. Qt's own warnings before it (which display, which plugin) pass through. Later fatal
+/// messages keep their abort and core dump: they are faults, not a missing display.
+class DisplayOpening {
+ public:
+  explicit DisplayOpening(std::string_view program) {
+    program_ = program;
+    previous_ = qInstallMessageHandler(&DisplayOpening::handle);
+  }
+  ~DisplayOpening() { qInstallMessageHandler(previous_); }
+  DisplayOpening(const DisplayOpening&) = delete;
+  DisplayOpening& operator=(const DisplayOpening&) = delete;
+
+ private:
+  static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type != QtFatalMsg) {
+      if (previous_ != nullptr) previous_(type, context, message);
+      return;
+    }
+    fmt::print(stderr, "{}: {}\n", program_,
+               ShareL10n::tr("无法打开显示器来显示窗口：请在桌面会话中启动它，或在终端中使用 "
+                             "`lumo-share`。"));
+    std::fflush(stderr);
+    std::_Exit(noDisplayStatus);
+  }
+  static inline std::string_view program_;
+  static inline QtMessageHandler previous_ = nullptr;
+};
 
 }  // namespace lumo

@@ -1,11 +1,13 @@
 // lumo-share-panel [PATH|URL]...: the share panel. The desktop starts it with the files, folders
 // or links to share (local paths, file:// or http(s) URLs); text piped into it is shared as well.
-// Exits 0 when the request was completed, 1 when it was cancelled.
+// Exits 0 when the request was completed, 1 when it was cancelled, 2 when no display opens.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QUrl>
+
+#include <optional>
 
 #include "LumoShare.hpp"
 #include "ProgramOptions.hpp"
@@ -24,7 +26,7 @@ constexpr lumo::ProgramSynopsis synopsis{
     "  --version                   Display program version information and exit\n"
     "Qt's own options (-platform, -style, -display ...) are accepted as well; after \"--\" every\n"
     "argument is an item.\n\n"
-    "Exit codes: 0 the request was completed; 1 it was cancelled.\n"};
+    "Exit codes: 0 the request was completed; 1 it was cancelled; 2 no display could be opened.\n"};
 
 /// Text from standard input counts when something is piped or redirected into the panel, not
 /// when it inherits a terminal or /dev/null (as it does when the desktop starts it).
@@ -69,7 +71,11 @@ ShareExtensionContext::Providers inputItems(const QStringList& arguments) {
 
 int main(int argc, char** argv) {
   if (const auto status = lumo::answerProgramOptions(argc, argv, synopsis)) return *status;
-  QApplication application(argc, argv);  // takes Qt's own options out of the arguments
+  std::optional<QApplication> application;
+  {
+    const lumo::DisplayOpening opening(synopsis.name);
+    application.emplace(argc, argv);  // takes Qt's own options out of the arguments
+  }
   QApplication::setApplicationName(QStringLiteral("lumo-share-panel"));
   QApplication::setDesktopFileName(QStringLiteral("lumo-share-panel"));
   // The request's ending decides the exit status, not the last window going away.

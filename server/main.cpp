@@ -168,7 +168,9 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    return app.exit(error);
+    // CLI11's own codes (105, 106, 109 …) say which check failed; the page promises 2.
+    const int code = app.exit(error);
+    return code == 0 ? 0 : 2;
   } catch (const std::exception& error) {
     std::cerr << "lumo-share-server: " << error.what() << "\n";
     return 1;

@@ -61,6 +61,15 @@ expect "remove retry" lumo-share queue ""
 expect "30d" lumo-share settings retention 3
 expect "" lumo-share queue retry ""                     # an empty queue has no identifiers
 
+# A name with a newline, a bracket or a star is one reply, itself.
+odd=$'two\nlines [1]*.txt'
+echo odd >"$odd"
+replies lumo-share share tw >/dev/null
+[ "${#COMPREPLY[@]}" -eq 1 ] && [ "${COMPREPLY[0]}" = "$odd" ] ||
+  { echo "FAIL: the odd name came back as [${COMPREPLY[*]}]"; failures=$((failures + 1)); }
+expect "" lumo-share share "two"$'\n'"lines [2"
+rm "$odd"
+
 staged=$("$tool" stage notes.txt | sed -n 's/^staged //p')
 [ -n "$staged" ] || { echo "FAIL: lumo-share stage staged nothing"; exit 1; }
 expect "$staged" lumo-share queue retry ""

@@ -12,9 +12,26 @@ _lumo_share_reply() {
   mapfile -t COMPREPLY < <(compgen -W "$1" -- "$2")
 }
 
+# The files and folders whose names start with $2, added to COMPREPLY. A glob, not compgen -f:
+# compgen answers one name a line, which splits a name that holds a newline. The quoted prefix
+# matches literally, so brackets and stars in a name are no patterns.
+_lumo_share_add_files() {
+  local restore prefix=$1 file
+  restore=$(shopt -p nullglob)
+  shopt -s nullglob
+  [[ $prefix == "~/"* ]] && prefix=$HOME/${prefix#"~/"}
+  for file in "$prefix"*; do
+    # As typed: a name under the home folder keeps its "~/".
+    [[ $1 == "~/"* ]] && file="~/${file#"$HOME"/}"
+    COMPREPLY+=("$file")
+  done
+  eval "$restore"
+}
+
 _lumo_share_files() {
   compopt -o filenames 2>/dev/null
-  mapfile -t COMPREPLY < <(compgen -f -- "$1")
+  COMPREPLY=()
+  _lumo_share_add_files "$1"
 }
 
 _lumo_share() {
@@ -52,9 +69,7 @@ _lumo_share() {
     else
       _lumo_share_reply "$commands" "$cur"
       # With no command, the items themselves are shared.
-      local files
-      mapfile -t files < <(compgen -f -- "$cur")
-      COMPREPLY+=("${files[@]}")
+      _lumo_share_add_files "$cur"
       compopt -o filenames 2>/dev/null
     fi
     return
