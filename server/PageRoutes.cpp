@@ -143,6 +143,31 @@ void sendMissingContent(httplib::Response& response) {
   sendMessage(response, 404, "找不到此文件", "文件内容已不存在。");
 }
 
+void sendExpired(httplib::Response& response) {
+  sendMessage(response, 410, "此分享已过期", "分享者设置的有效期已过，内容已被删除。");
+}
+
+/// The page of a slug that has no share: why it is gone (410) when it existed lately, else
+/// unknown (404).
+void sendNoShare(httplib::Response& response, const ServiceStore& store, const std::string& slug) {
+  const auto reason = store.goneReason(slug);
+  if (!reason) return sendMessage(response, 404, "找不到此分享", "链接可能有误，或分享已被删除。");
+  if (*reason == "burned") return sendBurned(response);
+  if (*reason == "deleted") {
+    return sendMessage(response, 410, "此分享已被删除", "分享者删除了此分享，内容已不存在。");
+  }
+  sendExpired(response);
+}
+
+/// When the share `slug` was removed while a request was answered (taken back, burned, swept),
+/// the request gets the page that says so, as if it had come a moment later.
+bool answeredAsGone(httplib::Response& response, const ServiceStore& store,
+                    const std::string& slug) {
+  if (store.share(slug)) return false;
+  sendNoShare(response, store, slug);
+  return true;
+}
+
 // Burn after reading: the page carries the content itself, and the share is deleted before the
 // page leaves. Whoever deletes it is the one viewer; a simultaneous view loses and finds the
 // share gone (its blob may be gone before it could read it).
@@ -153,8 +178,8 @@ void sendBurnPage(httplib::Response& response, ServiceStore& store, const BlobSt
   try {
     bytes = AtomicFile::read(blobs.path(*share.blob), static_cast<std::size_t>(share.size));
   } catch (const std::filesystem::filesystem_error&) {
-    if (store.share(share.slug)) return sendMissingContent(response);
-    return sendBurned(response);
+    if (answeredAsGone(response, store, share.slug)) return;
+    return sendMissingContent(response);
   }
   // Frames are not previewed here: a data: URI in a frame would need a type the frame runs.
   if (page.preview == Preview::sandboxed || page.preview == Preview::pdf) {
@@ -167,7 +192,7 @@ void sendBurnPage(httplib::Response& response, ServiceStore& store, const BlobSt
   }
   auto rendered = Pages::document(page);
   const auto blob = store.remove(share.slug, "burned", now);
-  if (!blob) return sendBurned(response);
+  if (!blob) return sendNoShare(response, store, share.slug);
   blobs.remove(*blob);
   sendPage(response, 200, rendered);
 }
@@ -217,18 +242,11 @@ std::optional<StoredShare> ShareService::openShare(const httplib::Request& reque
   const std::string slug = request.matches[1];
   auto share = store_.share(slug);
   if (!share) {
-    const auto reason = store_.goneReason(slug);
-    if (reason == std::optional<std::string>("burned")) {
-      sendBurned(response);
-    } else if (reason) {
-      sendMessage(response, 410, "此分享已过期", "分享者设置的有效期已过，内容已被删除。");
-    } else {
-      sendMessage(response, 404, "找不到此分享", "链接可能有误，或分享已被删除。");
-    }
+    sendNoShare(response, store_, slug);
     return std::nullopt;
   }
   if (share->expiresAt <= now()) {
-    sendMessage(response, 410, "此分享已过期", "分享者设置的有效期已过，内容已被删除。");
+    sendExpired(response);
     return std::nullopt;
   }
   if (share->passwordHash) {
@@ -341,10 +359,16 @@ void ShareService::serveFile(const httplib::Request& request, httplib::Response&
   // the first byte, and resuming further on does not count again.
   const bool counts =
       attachment && !isHead(request) && (share->maxDownloads > 0 || span->first == 0);
-  if (counts && !store_.reserveDownload(share->slug)) return sendLimitReached(response);
+  if (counts && !store_.reserveDownload(share->slug)) {
+    if (answeredAsGone(response, store_, share->slug)) return;
+    return sendLimitReached(response);
+  }
+  // Once open, the file is read to its end even when the share is taken back meanwhile: its
+  // blob is unlinked, and its bytes stay until this stream closes it.
   auto in = std::make_shared<std::ifstream>(blobs_.path(*share->blob), std::ios::binary);
   if (!*in) {
     if (counts) store_.releaseDownload(share->slug);
+    if (answeredAsGone(response, store_, share->slug)) return;
     return sendMissingContent(response);
   }
   response.set_header(

@@ -443,19 +443,23 @@ void ShareService::replayPublished(httplib::Response& response, const std::strin
   answerPublished(response, *share, caller, claimToken);
 }
 
+DeviceNotice ShareService::noticeOf(const StoredShare& share, const char* type,
+                                    std::int64_t at) const {
+  DeviceNotice notice;
+  notice.type = type;
+  notice.kind = noticeKind(share);
+  notice.title = share.comment ? share.comment : share.filename;
+  notice.slug = share.slug;
+  notice.short_url = shortUrl(share.slug);
+  notice.created_at = at;
+  notice.expires_at = share.expiresAt;  // a notice goes when its share would
+  return notice;
+}
+
 void ShareService::announce(const StoredShare& share) {
-  if (!share.owner) return;
-  const auto title = share.comment ? share.comment : share.filename;
-  store_.addNotices(*share.owner, DeviceNotice{{},
-                                               NoticeTypeValues::shareNew,
-                                               noticeKind(share),
-                                               title,
-                                               share.slug,
-                                               shortUrl(share.slug),
-                                               std::nullopt,
-                                               std::nullopt,
-                                               share.ctime,
-                                               share.expiresAt});
+  if (share.owner) {
+    store_.addNotices(*share.owner, noticeOf(share, NoticeTypeValues::shareNew, share.ctime));
+  }
 }
 
 }  // namespace lumo::service

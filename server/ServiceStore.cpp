@@ -44,7 +44,9 @@ CREATE TABLE IF NOT EXISTS notices (
   kind TEXT NOT NULL, title TEXT, slug TEXT NOT NULL, short_url TEXT NOT NULL,
   created_at INTEGER NOT NULL, expires_at INTEGER NOT NULL, ack_status TEXT);
 CREATE INDEX IF NOT EXISTS notices_device ON notices (device, sequence);
-CREATE TABLE IF NOT EXISTS gone (slug TEXT PRIMARY KEY, reason TEXT NOT NULL, at INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS gone (
+  slug TEXT PRIMARY KEY, reason TEXT NOT NULL, at INTEGER NOT NULL, kind TEXT, owner TEXT,
+  claim_hash TEXT);
 CREATE TABLE IF NOT EXISTS idempotency (
   scope TEXT NOT NULL, key TEXT NOT NULL, slug TEXT, created_at INTEGER NOT NULL,
   PRIMARY KEY (scope, key));
@@ -87,6 +89,36 @@ void keepPrivate(const fs::path& database) {
   }
 }
 
+/// The columns of a gone share's row, as its share's row had them: kind and who held it, so that
+/// taking back a share that is gone already answers its holder as the first time.
+constexpr const char* goneColumns = "slug, reason, at, kind, owner, claim_hash";
+
+/// Whether `stored` (a claim's SHA-256, hex) is `given`; the comparison takes the same time
+/// wherever two digests of one length differ.
+bool sameHash(const std::optional<std::string>& stored, const std::string& given) {
+  return stored && stored->size() == given.size() &&
+         sodium_memcmp(stored->data(), given.data(), given.size()) == 0;
+}
+
+/// Whether `holder` holds a share of `owner` with the claim `claimHash`: its account owns it, or
+/// it is anonymous and the holder's claim is its claim.
+bool holds(const ServiceStore::ShareHolder& holder, const std::optional<std::string>& owner,
+           const std::optional<std::string>& claimHash) {
+  if (holder.account) return owner == holder.account;
+  return !owner && holder.claimHash && sameHash(claimHash, *holder.claimHash);
+}
+
+/// Deletes the share `slug` and remembers it as gone for `reason`; within the caller's
+/// transaction.
+void bury(sqlite3* db, const std::string& slug, const std::string& reason, std::int64_t now) {
+  const auto remember = std::string("INSERT OR REPLACE INTO gone (") + goneColumns +
+                        ") SELECT slug, ?, ?, kind, owner, claim_hash FROM shares WHERE slug = ?";
+  Statement gone(db, remember);
+  gone.bind(1, reason).bind(2, now).bind(3, slug).step();
+  Statement remove(db, "DELETE FROM shares WHERE slug = ?");
+  remove.bind(1, slug).step();
+}
+
 std::int64_t countActive(sqlite3* db, const std::optional<std::string>& owner,
                          const std::optional<std::string>& anonymousClient,
                          const std::optional<std::string>& kind, std::int64_t now) {
@@ -116,11 +148,16 @@ ServiceStore::ServiceStore(fs::path dataDirectory)
                      std::to_string(current) + ")");
   }
   // Version 1 lacked pairings, devices and notices, version 2 view counts and the record of
-  // shares that are gone. The schema's statements are idempotent, so running them whole adds
-  // missing tables; a column needs its own statement.
+  // shares that are gone, version 3 the kind and holder of a gone share. The schema's statements
+  // are idempotent, so running them whole adds missing tables; a column needs its own statement.
   Transaction migration(db);
   if (current == 1 || current == 2) {
     execute(db, "ALTER TABLE shares ADD COLUMN view_count INTEGER NOT NULL DEFAULT 0");
+  }
+  if (current == 3) {
+    execute(db,
+            "ALTER TABLE gone ADD COLUMN kind TEXT; ALTER TABLE gone ADD COLUMN owner TEXT; "
+            "ALTER TABLE gone ADD COLUMN claim_hash TEXT;");
   }
   execute(db, schema);
   execute(db, ("PRAGMA user_version = " + std::to_string(schemaVersion)).c_str());
@@ -229,10 +266,11 @@ std::vector<std::string> ServiceStore::purgeExpired(std::int64_t now) {
   while (expired.step()) blobs.push_back(expired.text(0));
   // Pairing codes stay a day past their expiry, so a late claim hears "expired", not "unknown".
   // A swept share's page says it expired for 30 days, as a burned one's says it burned.
+  const auto remember = std::string("INSERT OR REPLACE INTO gone (") + goneColumns +
+                        ") SELECT slug, 'expired', ?1, kind, owner, claim_hash FROM shares "
+                        "WHERE expires_at <= ?1";
   for (const auto* sql :
-       {"DELETE FROM gone WHERE at <= ?1 - 30 * 86400",
-        "INSERT OR REPLACE INTO gone (slug, reason, at) "
-        "SELECT slug, 'expired', ?1 FROM shares WHERE expires_at <= ?1",
+       {"DELETE FROM gone WHERE at <= ?1 - 30 * 86400", remember.c_str(),
         "DELETE FROM shares WHERE expires_at <= ?1", "DELETE FROM notices WHERE expires_at <= ?1",
         "DELETE FROM pairings WHERE expires_at <= ?1 - 86400"}) {
     Statement remove(db, sql);
@@ -259,12 +297,7 @@ ServiceStore::BindOutcome ServiceStore::bindAnonymous(const std::string& slug,
   Statement query(db, "SELECT kind, claim_hash, expires_at FROM shares WHERE slug = ?");
   query.bind(1, slug);
   if (!query.step() || query.text(0) != kind) return BindOutcome::invalid;
-  const auto stored = query.optionalText(1);
-  // Both are hex digests of one length; the comparison takes the same time wherever they differ.
-  if (!stored || stored->size() != claimHash.size() ||
-      sodium_memcmp(stored->data(), claimHash.data(), claimHash.size()) != 0) {
-    return BindOutcome::invalid;
-  }
+  if (!sameHash(query.optionalText(1), claimHash)) return BindOutcome::invalid;
   if (query.integer(2) <= now) return BindOutcome::expired;
   Statement move(db,
                  "UPDATE shares SET owner = ?, anonymous_client = NULL, claim_hash = NULL "
@@ -303,12 +336,30 @@ std::optional<std::string> ServiceStore::remove(const std::string& slug, const s
   query.bind(1, slug);
   if (!query.step()) return std::nullopt;
   const auto blob = query.optionalText(0).value_or("");
-  Statement remove(db, "DELETE FROM shares WHERE slug = ?");
-  remove.bind(1, slug).step();
-  Statement gone(db, "INSERT OR REPLACE INTO gone (slug, reason, at) VALUES (?, ?, ?)");
-  gone.bind(1, slug).bind(2, reason).bind(3, now).step();
+  bury(db, slug, reason, now);
   removal.commit();
   return blob;
+}
+
+ServiceStore::Deletion ServiceStore::deleteShare(
+    const std::string& slug, const std::string& kind, const ShareHolder& holder, std::int64_t now,
+    const std::function<void(const StoredShare&)>& alongside) {
+  auto* db = connection();
+  Transaction deletion(db);  // the share and its tombstone change together, or neither
+  if (auto found = share(slug)) {
+    if (found->kind != kind || !holds(holder, found->owner, found->claimHash)) return {};
+    bury(db, slug, "deleted", now);
+    if (alongside) alongside(*found);
+    deletion.commit();
+    return {Deletion::deleted, std::move(found)};
+  }
+  Statement gone(db, "SELECT kind, owner, claim_hash FROM gone WHERE slug = ?");
+  gone.bind(1, slug);
+  if (gone.step() && gone.text(0) == kind &&
+      holds(holder, gone.optionalText(1), gone.optionalText(2))) {
+    return {Deletion::goneAlready, std::nullopt};
+  }
+  return {};
 }
 
 std::optional<std::string> ServiceStore::goneReason(const std::string& slug) const {

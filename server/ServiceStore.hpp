@@ -55,7 +55,7 @@ struct StoredShare {
 /// versioned with PRAGMA user_version. Every operation is one statement or one transaction.
 class ServiceStore {
  public:
-  static constexpr int schemaVersion = 3;
+  static constexpr int schemaVersion = 4;
 
   /// Opens (creating and migrating) "service.db" in `dataDirectory`; the database and its
   /// journals are the owner's alone (mode 0600). Throws StoreError.
@@ -138,12 +138,34 @@ class ServiceStore {
   /// parallel downloads can never pass the limit; `releaseDownload` gives back one that failed.
   bool reserveDownload(const std::string& slug);
   void releaseDownload(const std::string& slug);
-  /// Deletes a share, remembering for 30 days that it is gone and why ("burned", "expired").
-  /// Answers its blob ("" for a link), or nothing when there was no such share.
+  /// Deletes a share, remembering for 30 days that it is gone and why ("burned", "expired",
+  /// "deleted"), with its kind and who held it. Answers its blob ("" for a link), or nothing
+  /// when there was no such share.
   std::optional<std::string> remove(const std::string& slug, const std::string& reason,
                                     std::int64_t now);
   /// Why a share that no longer exists is gone, if it existed lately.
   std::optional<std::string> goneReason(const std::string& slug) const;
+
+  /// Who asks to take a share back: the account that owns it, or whoever holds the claim of a
+  /// share that is still anonymous (the claim's hash).
+  struct ShareHolder {
+    std::optional<std::string> account;
+    std::optional<std::string> claimHash;
+  };
+  struct Deletion {
+    /// `deleted`: this call removed the share; `goneAlready`: the holder's share was gone before
+    /// (deleted, expired or burned within the last 30 days); `notHeld`: no share of that kind
+    /// that the holder holds, which includes no share at all.
+    enum Outcome { deleted, goneAlready, notHeld } outcome = notHeld;
+    std::optional<StoredShare> share;  ///< the removed share, when `deleted`
+  };
+  /// Takes back the share `slug` of `kind` for its holder in one transaction: the row goes,
+  /// its slug is remembered as gone ("deleted") and `alongside` runs with the removed share
+  /// before the commit (the account's notices). The caller deletes the blob afterwards. A claim
+  /// is compared in constant time; a share bound to an account is not held by a claim.
+  Deletion deleteShare(const std::string& slug, const std::string& kind, const ShareHolder& holder,
+                       std::int64_t now,
+                       const std::function<void(const StoredShare&)>& alongside = {});
   /// A publish request's Idempotency-Key within `scope` (an account, or an anonymous client):
   /// new (now reserved for this request), still in progress, or done with the share it made.
   /// Keys are kept 24 hours.

@@ -309,6 +309,7 @@ void ShareService::routes() {
   server_->Get("/api/v1/me",
                [this](const auto& request, auto& response) { me(request, response); });
   publishRoutes();
+  deleteRoutes();
   deviceRoutes();
   pageRoutes();
 }

@@ -30,10 +30,10 @@ struct PlanRules {
   static std::optional<PlanRules> named(const std::string& key);
 };
 
-/// The reference LumoShare service: the API under "/api/v1" (publishing, claim binding, the
-/// account's plan, device pairing, devices and their notices, health) over SQLite and a blob
-/// folder, and the share pages at the public base. One object serves many threads; its
-/// state is on disk. A thread of its own purges expired shares.
+/// The reference LumoShare service: the API under "/api/v1" (publishing, taking shares back,
+/// claim binding, the account's plan, device pairing, devices and their notices, health) over
+/// SQLite and a blob folder, and the share pages at the public base. One object serves many
+/// threads; its state is on disk. A thread of its own purges expired shares.
 class ShareService {
  public:
   struct Options {
@@ -115,6 +115,8 @@ class ShareService {
                                                                    httplib::Response& response);
   /// The request's "Idempotency-Key", or "" when the service ignores the header.
   std::string idempotencyKeyOf(const httplib::Request& request) const;
+  /// The notice of `type` about `share` that its account's devices get, made at `at`.
+  DeviceNotice noticeOf(const StoredShare& share, const char* type, std::int64_t at) const;
   void announce(const StoredShare& share);
   void answerPublished(httplib::Response& response, const StoredShare& share, const Caller& caller,
                        const std::string& claimToken);
@@ -158,6 +160,11 @@ class ShareService {
                        const httplib::ContentReader& reader, Publish& publish);
   void publishLink(const std::string& requestBody, httplib::Response& response, Publish& publish);
   void me(const httplib::Request& request, httplib::Response& response);
+  void deleteRoutes();
+  /// Takes back the share `slug` of `kind` ("doc" or "link") for `holder` and answers: the
+  /// deletion, or the same 404 for a share the holder does not hold as for no share at all.
+  void takeBack(httplib::Response& response, const std::string& kind, const std::string& slug,
+                const ServiceStore::ShareHolder& holder);
   void pageRoutes();
   /// The share a page route names, when it exists, has not expired and is unlocked; else the
   /// page that says why is the response.
