@@ -63,7 +63,10 @@ QStringList headers(std::initializer_list<const char*> chinese) {
   return texts;
 }
 
-QTableWidget* table(const char* name, const QStringList& headers) {
+/// A table of whole rows, one selected at a time, filling its width: the `stretching` columns
+/// share what the others, as wide as their content, leave.
+QTableWidget* table(const char* name, const QStringList& headers,
+                    std::initializer_list<int> stretching) {
   auto* view = new QTableWidget(0, static_cast<int>(headers.size()));
   view->setObjectName(QString::fromLatin1(name));
   view->setHorizontalHeaderLabels(headers);
@@ -71,7 +74,9 @@ QTableWidget* table(const char* name, const QStringList& headers) {
   view->setSelectionMode(QAbstractItemView::SingleSelection);
   view->setEditTriggers(QAbstractItemView::NoEditTriggers);
   view->verticalHeader()->hide();
-  view->horizontalHeader()->setStretchLastSection(true);
+  auto* header = view->horizontalHeader();
+  header->setSectionResizeMode(QHeaderView::ResizeToContents);
+  for (const int column : stretching) header->setSectionResizeMode(column, QHeaderView::Stretch);
   return view;
 }
 
@@ -125,17 +130,20 @@ void ShareHostWindow::buildViews() {
   layout->addWidget(activityBar_);
 
   layout->addWidget(new QLabel(heading(marked("等待发布"))));
-  queueTable_ = table("queueTable", headers({marked("分享"), marked("状态"), marked("尝试次数"),
-                                             marked("下次尝试"), marked("上次错误")}));
+  queueTable_ = table("queueTable",
+                      headers({marked("分享"), marked("状态"), marked("尝试次数"),
+                               marked("下次尝试"), marked("上次错误")}),
+                      {0, 4});
   layout->addWidget(queueTable_, 1);
   auto* retry = button("retryButton", qs(ShareL10n::tr("立即重试")), [this] { retrySelected(); });
   auto* remove = button("removeButton", qs(ShareL10n::tr("移除")), [this] { removeSelected(); });
   layout->addLayout(PanelLayout::row({retry, remove}, Qt::AlignRight));
 
   layout->addWidget(new QLabel(heading(marked("最近上传"))));
-  recentTable_ =
-      table("recentTable", headers({SharePanelText::resultCaption, SharePanelText::Form::title,
-                                    marked("过期时间"), marked("认领")}));
+  recentTable_ = table("recentTable",
+                       headers({SharePanelText::resultCaption, SharePanelText::Form::title,
+                                marked("过期时间"), marked("认领")}),
+                       {1});
   layout->addWidget(recentTable_, 1);
   auto* copy = button("copyButton", qs(ShareL10n::tr(SharePanelText::copyButton)),
                       [this] { copySelected(); });
@@ -165,8 +173,6 @@ void ShareHostWindow::reload() {
            {qs(record.shortUrl), qs(record.title), timeText(record.expiresAtMs), claimText(record)},
            record.shortUrl);
   }
-  queueTable_->resizeColumnsToContents();
-  recentTable_->resizeColumnsToContents();
 }
 
 void ShareHostWindow::showSignIn() {
