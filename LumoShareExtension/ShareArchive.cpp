@@ -35,6 +35,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto killGrace = std::chrono::seconds(3);
 constexpr std::size_t logReadBytes = 64 * 1024;
+constexpr auto readingInterval = std::chrono::milliseconds(100);
 
 std::string displayName(const fs::path& source) {
   const auto name = source.filename().string();
@@ -88,6 +89,8 @@ class ShareArchiveProcessWatch {
     if (!reaped_) reap();
   }
 
+  pid_t pid() const { return pid_; }
+
   /// Whether the leader ended within `limit`.
   bool waitFor(Clock::duration limit) {
     const auto deadline = Clock::now() + limit;
@@ -138,6 +141,17 @@ class ShareArchiveProcessWatch {
   FileDescriptor pidfd_;
   bool reaped_ = false;
 };
+
+/// The bytes the process has read so far ("rchar" of its I/O counters); nothing when the kernel
+/// does not tell.
+std::optional<std::int64_t> bytesReadBy(pid_t pid) {
+  std::ifstream counters(fmt::format("/proc/{}/io", pid));
+  std::string key;
+  for (std::int64_t value = 0; counters >> key >> value;) {
+    if (key == "rchar:") return value;
+  }
+  return std::nullopt;
+}
 
 /// The exit status as the platform reports it: the exit code, or the signal that ended it.
 std::int32_t exitStatus(int waitStatus) {
@@ -345,7 +359,7 @@ bool ShareArchive::isAvailable() const {
 }
 
 std::int64_t ShareArchive::makeZip(const fs::path& sourceDirectory, const fs::path& destination,
-                                   double timeoutSeconds) const {
+                                   double timeoutSeconds, const Reading& reading) const {
   const auto source = resolveSource(sourceDirectory);
   if (!isAvailable()) throw ShareArchiveError::toolUnavailable(source.name, toolPath_.string());
   const auto target = fs::absolute(destination);
@@ -362,8 +376,8 @@ std::int64_t ShareArchive::makeZip(const fs::path& sourceDirectory, const fs::pa
   const auto log = openLog(source.name, toolPath_);
   std::vector<std::string> arguments = {toolPath_.string(), "-r", "-y", "-q", output.string()};
   arguments.insert(arguments.end(), source.members.begin(), source.members.end());
-  runArchiver(source.name, std::move(arguments), source.workingDirectory, log.get(),
-              timeoutSeconds);
+  runArchiver(source.name, std::move(arguments), source.workingDirectory, log.get(), timeoutSeconds,
+              reading);
   const auto size = fs::file_size(output, ignored);
   if (ignored || size == 0) throw ShareArchiveError::emptyArchive(source.name);
   fs::rename(output, target);  // a file-system failure, reported as such
@@ -371,16 +385,25 @@ std::int64_t ShareArchive::makeZip(const fs::path& sourceDirectory, const fs::pa
 }
 
 void ShareArchive::runArchiver(const std::string& name, std::vector<std::string> arguments,
-                               const fs::path& workingDirectory, int logFd,
-                               double timeoutSeconds) const {
+                               const fs::path& workingDirectory, int logFd, double timeoutSeconds,
+                               const Reading& reading) const {
   const auto spawned = spawnArchiver(toolPath_, std::move(arguments), workingDirectory, logFd);
   if (const auto* failure = std::get_if<SpawnFailure>(&spawned)) {
     throw ShareArchiveError::launchFailed(name, toolPath_.string(), std::strerror(failure->error));
   }
   ShareArchiveProcessWatch process(std::get<pid_t>(spawned));
   const auto limit = std::max(timeoutSeconds, 1.0);
-  if (!process.waitFor(
-          std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit)))) {
+  const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                           std::chrono::duration<double>(limit));
+  bool ended = false;
+  for (auto left = deadline - Clock::now(); !ended && left > Clock::duration::zero();
+       left = deadline - Clock::now()) {
+    ended = process.waitFor(reading ? std::min<Clock::duration>(left, readingInterval) : left);
+    if (!ended && reading) {
+      if (const auto bytes = bytesReadBy(process.pid())) reading(*bytes);
+    }
+  }
+  if (!ended) {
     process.stop();
     throw ShareArchiveError::timedOut(name, static_cast<std::int64_t>(std::trunc(limit)));
   }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,10 @@ namespace lumo {
 /// goes to a private, unnamed log whose tail explains a failure.
 class ShareArchive {
  public:
+  /// Hears, about ten times a second while the archiver runs, how many bytes it has read so far
+  /// (the folder's files, as the kernel counts the archiver's reads).
+  using Reading = std::function<void(std::int64_t bytesRead)>;
+
   static constexpr char defaultToolPath[] = "/usr/bin/zip";
   static constexpr double defaultTimeoutSeconds = 120;
 
@@ -34,7 +39,8 @@ class ShareArchive {
   /// no partial destination and no log file remain, and no archiver process outlives the call.
   std::int64_t makeZip(const std::filesystem::path& sourceDirectory,
                        const std::filesystem::path& destination,
-                       double timeoutSeconds = defaultTimeoutSeconds) const;
+                       double timeoutSeconds = defaultTimeoutSeconds,
+                       const Reading& reading = {}) const;
 
   /// The readable reason of a ShareArchiveError, else the error's description.
   static std::string describe(const std::exception& error);
@@ -45,8 +51,8 @@ class ShareArchive {
  private:
   /// Runs the archiver to its end under the time limit; throws unless it exited with 0.
   void runArchiver(const std::string& name, std::vector<std::string> arguments,
-                   const std::filesystem::path& workingDirectory, int logFd,
-                   double timeoutSeconds) const;
+                   const std::filesystem::path& workingDirectory, int logFd, double timeoutSeconds,
+                   const Reading& reading) const;
 
   std::filesystem::path toolPath_;
 };

@@ -64,6 +64,30 @@ std::string ShareArchiveError::problem() const {
   return {};
 }
 
+bool ShareArchiveError::diskFull() const {
+  // The archiver runs in the C locale, so the system's words for these errors are fixed.
+  return kind_ == Kind::failed && (detail_.find("No space left on device") != std::string::npos ||
+                                   detail_.find("Disk quota exceeded") != std::string::npos);
+}
+
+std::string ShareArchiveError::personReason() const {
+  using ShareL10n::tr;
+  std::string problem;
+  if (diskFull()) {
+    problem = tr("磁盘空间不足");
+  } else if (kind_ == Kind::toolUnavailable) {
+    problem = tr("找不到压缩工具 %@（请安装 zip）", toolPath_);
+  } else if (kind_ == Kind::launchFailed) {
+    problem = tr("无法启动压缩工具 %@", toolPath_);
+  } else if (kind_ == Kind::failed) {
+    const auto tool = std::filesystem::path(toolPath_).filename().string();
+    problem = tr("%@ 退出码 %@", {tool, std::to_string(status_)});
+  } else {
+    problem = this->problem();
+  }
+  return tr("无法压缩文件夹 %@：%@", {name_, problem});
+}
+
 bool ShareArchiveError::operator==(const ShareArchiveError& other) const {
   return kind_ == other.kind_ && name_ == other.name_ && toolPath_ == other.toolPath_ &&
          detail_ == other.detail_ && status_ == other.status_ && seconds_ == other.seconds_;

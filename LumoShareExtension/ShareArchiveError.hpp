@@ -36,6 +36,11 @@ class ShareArchiveError : public std::exception {
   std::int64_t seconds() const noexcept { return seconds_; }
 
   const std::string& readableReason() const noexcept { return reason_; }
+  /// The reason as the person who shared a folder reads it: the folder named as a folder, a full
+  /// disk said plainly, and none of the archiver's own (English) output, which the log keeps.
+  std::string personReason() const;
+  /// Whether the archiver stopped because the disk (or the person's quota) was full.
+  bool diskFull() const;
   const char* what() const noexcept override { return reason_.c_str(); }
 
   bool operator==(const ShareArchiveError& other) const;

@@ -112,7 +112,8 @@ StagedShare ShareIngest::load(const std::vector<std::shared_ptr<ShareItemProvide
   }
   try {
     const auto origin = source ? *source : ShareAppleBundle::main()->defaultSource();
-    const ShareTargetLoader loader(directory, ShareApple::maxItems, origin, archive_, progress_);
+    const ShareTargetLoader loader(directory, ShareApple::maxItems, origin, archive_, progress_,
+                                   skipped_);
     const auto raw = loader.load(providers);
     if (!raw.skippedReasons.empty())
       ShareLogMessages::skippedProviders(fmt::format("{}", fmt::join(raw.skippedReasons, ",")));

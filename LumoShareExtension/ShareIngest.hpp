@@ -58,6 +58,9 @@ class ShareIngest {
   /// Follows the staging of the next loads: the bytes of the files and folders read so far (see
   /// ShareStagingProgress), for a progress bar.
   void observeStaging(ShareStagingProgress progress) { progress_ = std::move(progress); }
+  /// Hears each item the next loads skip (see ShareTargetLoader::Skipped), so that a caller can
+  /// tell the person what was left out and why.
+  void observeSkipped(ShareTargetLoader::SkipObserver skipped) { skipped_ = std::move(skipped); }
 
   const std::shared_ptr<PendingShareQueue>& queue() const { return queue_; }
   const ShareStorage& storage() const { return storage_; }
@@ -79,6 +82,7 @@ class ShareIngest {
   ShareSettingsStore settings_;
   ShareArchive archive_;
   ShareStagingProgress progress_;
+  ShareTargetLoader::SkipObserver skipped_;
 };
 
 }  // namespace lumo

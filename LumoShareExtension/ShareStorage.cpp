@@ -13,6 +13,7 @@
 #include "AtomicFile.hpp"
 #include "ShareAppleBundle.hpp"
 #include "ShareContext.hpp"
+#include "ShareL10n.hpp"
 
 namespace lumo {
 namespace fs = std::filesystem;
@@ -141,6 +142,12 @@ fs::path ShareStorage::privateFallbackRoot() {
   auto pattern = shared.string() + "-XXXXXX";
   if (::mkdtemp(pattern.data()) != nullptr) return pattern;
   return shared;  // ensureDirectories refuses it, so nothing is written there
+}
+
+std::string ShareStorage::fallbackNotice(const fs::path& root) {
+  return ShareL10n::tr(
+      "数据文件夹不可写，改用临时文件夹 %@：队列只保存在这里，注销或重启后可能丢失。",
+      root.string());
 }
 
 bool ShareStorage::isUsableDirectory(const fs::path& directory) {

@@ -59,6 +59,10 @@ struct ShareStorage {
   /// The private fallback root: $XDG_RUNTIME_DIR/lumo-share, else /tmp/lumo-share-<uid>, never
   /// a symlink or a folder another user owns (a fresh private folder is made then).
   static std::filesystem::path privateFallbackRoot();
+  /// What a program tells the person, in their language, when it runs on the private fallback
+  /// `root`: the data folder could not be written, the queue lives in `root` until a log-out or
+  /// restart clears it.
+  static std::string fallbackNotice(const std::filesystem::path& root);
   /// The write probe: an existing directory where a small file can be written atomically.
   static bool isUsableDirectory(const std::filesystem::path& directory);
   /// Whether `clientShareId` can name a folder under "pending": not empty, not "." or "..", no

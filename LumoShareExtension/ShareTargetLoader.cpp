@@ -132,7 +132,7 @@ class ShareTargetLoader::Pass {
     if (loader_.progress_) total_ = plannedBytes(providers);
     for (const auto& provider : providers) {
       if (counter_ >= loader_.maxItems_) {
-        payload_.skippedReasons.push_back("items_limit");
+        record(Skipped{"items_limit", std::nullopt});
         break;
       }
       handle(*provider);
@@ -205,6 +205,7 @@ class ShareTargetLoader::Pass {
       return;
     }
     auto& skipped = std::get<Skipped>(outcome);
+    if (loader_.skipped_) loader_.skipped_(skipped);
     payload_.skippedReasons.push_back(std::move(skipped.reason));
     if (skipped.failure) payload_.failures.push_back(std::move(*skipped.failure));
   }
@@ -316,19 +317,30 @@ class ShareTargetLoader::Pass {
                       bool sharedFolder) {
     ++counter_;
     const auto destination = numbered(counter_, name);
+    const auto before = done_;
+    const auto folderBytes = sharedFolder && loader_.progress_ ? stagingBytes(directory) : 0;
+    ShareArchive::Reading reading;
+    if (folderBytes > 0) {
+      reading = [this, before, folderBytes](std::int64_t read) {
+        reportDone(before + std::min(read, folderBytes));
+      };
+    }
     try {
       const auto size = loader_.archive_.makeZip(directory, loader_.stagingDirectory_ / destination,
-                                                 archiveTimeoutSeconds);
-      if (sharedFolder) reportDone(done_ + stagingBytes(directory));
+                                                 archiveTimeoutSeconds, reading);
+      reportDone(before + folderBytes);
       return RawAttachment{Kind::file, "application/zip", name, destination, size, {}, {}, {}, {}};
     } catch (const std::exception& error) {
+      // The log keeps the archiver's own words; the person reads the reason in theirs.
       const auto reason = ShareArchive::describe(error);
       if (sharedFolder) {
         ShareLogMessages::archiveFileURLDirectoryFailed(reason);
       } else {
         ShareLogMessages::archiveAttachmentFailed(reason);
       }
-      return Skipped{"archive_failed:" + detail, reason};
+      const auto* archiveError = dynamic_cast<const ShareArchiveError*>(&error);
+      return Skipped{"archive_failed:" + detail,
+                     archiveError ? archiveError->personReason() : reason};
     }
   }
 
@@ -401,12 +413,13 @@ class ShareTargetLoader::Pass {
 
 ShareTargetLoader::ShareTargetLoader(fs::path stagingDirectory, std::size_t maxItems,
                                      ShareSource source, ShareArchive archive,
-                                     ShareStagingProgress progress)
+                                     ShareStagingProgress progress, SkipObserver skipped)
     : stagingDirectory_(std::move(stagingDirectory)),
       maxItems_(maxItems),
       source_(std::move(source)),
       archive_(std::move(archive)),
-      progress_(std::move(progress)) {}
+      progress_(std::move(progress)),
+      skipped_(std::move(skipped)) {}
 
 RawSharePayload ShareTargetLoader::load(
     const std::vector<std::shared_ptr<ShareItemProvider>>& providers) const {

@@ -19,7 +19,7 @@ namespace lumo {
 
 /// How far staging has come, in bytes of the shared files and folders: `done` of `total`, never
 /// falling and never above `total`, which it reaches when the load ends. A folder counts the bytes
-/// of its files, reached when its archive is made. Called on the loading thread.
+/// of its files as the archiver reads them. Called on the loading thread.
 using ShareStagingProgress = std::function<void(std::int64_t done, std::int64_t total)>;
 
 /// Reads item providers, strictly one after another, into a RawSharePayload: texts merged, the
@@ -27,13 +27,15 @@ using ShareStagingProgress = std::function<void(std::int64_t done, std::int64_t 
 /// Problems with single items are not errors but skip reasons; `load` never throws.
 class ShareTargetLoader {
  public:
-  /// A provider that could not be used: its skip reason, and a readable text for archive
-  /// failures.
+  /// A provider that could not be used: its skip reason ("code" or "code:item"), and for archive
+  /// failures the reason in the words of the person who shared the folder.
   struct Skipped {
     std::string reason;
     std::optional<std::string> failure;
     bool operator==(const Skipped&) const = default;
   };
+  /// Hears each provider the load skips, on the loading thread, as it is skipped.
+  using SkipObserver = std::function<void(const Skipped&)>;
   /// The result of copying one provider.
   using CopyOutcome = std::variant<RawAttachment, Skipped>;
 
@@ -41,7 +43,7 @@ class ShareTargetLoader {
 
   ShareTargetLoader(std::filesystem::path stagingDirectory, std::size_t maxItems,
                     ShareSource source, ShareArchive archive = ShareArchive(),
-                    ShareStagingProgress progress = {});
+                    ShareStagingProgress progress = {}, SkipObserver skipped = {});
 
   RawSharePayload load(const std::vector<std::shared_ptr<ShareItemProvider>>& providers) const;
 
@@ -60,6 +62,7 @@ class ShareTargetLoader {
   ShareSource source_;
   ShareArchive archive_;
   ShareStagingProgress progress_;
+  SkipObserver skipped_;
 };
 
 }  // namespace lumo

@@ -5,19 +5,56 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
+#include <string_view>
 
+#include "Commands.hpp"
 #include "ShareByteCount.hpp"
 
 namespace lumo::cli {
 namespace {
 
+using ShareL10n::tr;
+
 constexpr int barWidth = 24;
 constexpr auto redrawInterval = std::chrono::milliseconds(100);
 
+/// Whether standard error is a terminal that moves the cursor back on "\r" and clears a line on
+/// "ESC [ K": not when TERM is unset, empty or "dumb" (an editor's shell, a serial console).
+bool drawsOnStandardError() {
+  if (::isatty(STDERR_FILENO) != 1) return false;
+  const char* term = std::getenv("TERM");
+  return term != nullptr && *term != '\0' && std::string_view(term) != "dumb";
+}
+
+/// The part of a skip reason ("code:item") after its code.
+std::string skippedItem(std::string_view reason) {
+  const auto colon = reason.find(':');
+  return colon == std::string_view::npos ? std::string() : std::string(reason.substr(colon + 1));
+}
+
+/// One item the loader left out, in plain words.
+std::string skippedLine(const ShareTargetLoader::Skipped& skipped) {
+  const std::string_view reason = skipped.reason;
+  const auto code = reason.substr(0, reason.find(':'));
+  const auto item = skippedItem(reason);
+  if (skipped.failure) return tr("%@；已跳过", *skipped.failure);
+  if (code == "items_limit") {
+    return ShareL10n::trn("只读取了前 %d 项，其余的已跳过", ShareApple::maxItems);
+  }
+  if (code == "file_missing") return tr("已跳过 %@：文件或文件夹不存在", item);
+  if (code == "copy_failed" && !item.empty()) return tr("已跳过 %@：无法复制用于分享", item);
+  if (code == "archive_failed") return tr("已跳过 %@：无法压缩这个文件夹", item);
+  if (code == "file_url_unreadable" || code == "file_url_type_missing") {
+    return tr("已跳过一项：无法读取它的路径");
+  }
+  return tr("已跳过一项：不是可以分享的文件、文件夹、文本或链接");
+}
+
 }  // namespace
 
-ProgressBar::ProgressBar() : enabled_(::isatty(STDERR_FILENO) == 1) {}
+ProgressBar::ProgressBar() : enabled_(drawsOnStandardError()) {}
 
 ProgressBar::~ProgressBar() {
   finish();
@@ -47,6 +84,35 @@ void ProgressBar::finish() {
   fmt::print(stderr, "\r\x1b[K");
   std::fflush(stderr);
   drawn_ = false;
+}
+
+StagingView::StagingView(ShareIngest& ingest) {
+  static bool fallbackNoted = false;  // once per process, whatever stages
+  if (!fallbackNoted && ingest.storage().location == ShareStorageLocation::unavailable) {
+    fallbackNoted = true;
+    fmt::print(stderr, "lumo-share: {}\n", ShareStorage::fallbackNotice(ingest.storage().rootURL));
+  }
+  ingest.observeStaging([this](auto done, auto total) { bar_(done, total); });
+  ingest.observeSkipped([this](const auto& skipped) { skipped_.push_back(skipped); });
+}
+
+void StagingView::staged() {
+  bar_.finish();
+  reportSkipped(true);
+}
+
+int StagingView::failed(const ShareIngestError& error) {
+  bar_.finish();
+  reportSkipped(false);  // the error itself carries the failure texts
+  fmt::print(stderr, "lumo-share: {}\n", SharePanelText::readableMessage(error));
+  return error.kind() == ShareIngestError::Kind::emptyPayload ? nothingToShare : notKept;
+}
+
+void StagingView::reportSkipped(bool withFailureTexts) const {
+  for (const auto& skipped : skipped_) {
+    if (skipped.failure && !withFailureTexts) continue;
+    fmt::print(stderr, "lumo-share: {}\n", skippedLine(skipped));
+  }
 }
 
 }  // namespace lumo::cli

@@ -101,7 +101,7 @@ int runShare(const ShareRequest& request) {
   }
   if (const auto code = reportUnusableItems(request.stage)) return *code;
   if (request.expires && !ShareComposeLimits::retentionPreset(*request.expires)) {
-    std::cerr << "lumo-share: --expires takes 1d, 7d or 30d\n";
+    fmt::print(stderr, "lumo-share: {}\n", tr("`--expires` 只接受 `1d`、`7d` 或 `30d`"));
     return usageError;
   }
   std::optional<std::string> password;
@@ -121,13 +121,17 @@ int runShare(const ShareRequest& request) {
   const auto& context = ShareContext::process();
   const auto& session = context.uploads;
   auto ingest = context.ingest();
+  StagingView staging(ingest);  // copying, archiving and hashing a large item takes a while
   const auto inputs = inputsFor(request.stage, ingest.storage());
-  ProgressBar stagingBar;  // copying, archiving and hashing a large item takes a while
-  ingest.observeStaging([&stagingBar](auto done, auto total) { stagingBar(done, total); });
   // The share stays this command's until it is sent: no drain publishes it meanwhile, and a
   // share the form refuses leaves nothing behind.
-  const auto held = ingest.ingestHeld(inputs.providers, makeLowercaseUUID());
-  stagingBar.finish();
+  std::shared_ptr<HeldShare> held;
+  try {
+    held = ingest.ingestHeld(inputs.providers, makeLowercaseUUID());
+  } catch (const ShareIngestError& error) {
+    return staging.failed(error);
+  }
+  staging.staged();
   const auto& staged = held->staged();
 
   const auto facts =
@@ -155,17 +159,6 @@ int runShare(const ShareRequest& request) {
   }
   return reportFailure(std::get<ShareUploadError>(result), facts.tokenState, *session.queue,
                        staged.clientShareId);
-}
-
-/// The share, with the items' own problems in the loader's words; other errors are left to the
-/// command's guard.
-int runShareReportingIngest(const ShareRequest& request) {
-  try {
-    return runShare(request);
-  } catch (const ShareIngestError& error) {
-    std::cerr << "lumo-share: " << SharePanelText::readableMessage(error) << "\n";
-    return error.kind() == ShareIngestError::Kind::emptyPayload ? nothingToShare : notKept;
-  }
 }
 
 }  // namespace
@@ -198,8 +191,7 @@ CLI::App* addShareCommand(CLI::App& app, int& exitCode) {
   command->add_option("--watermark-opacity", request->watermarkOpacity, "Opacity in percent");
   command->add_flag("--json", request->stage.json, "Print the outcome record as JSON");
   command->footer(exitCodesText);
-  command->callback(
-      guardedCallback(exitCode, notKept, [request] { return runShareReportingIngest(*request); }));
+  command->callback(guardedCallback(exitCode, notKept, [request] { return runShare(*request); }));
   return command;
 }
 

@@ -16,6 +16,9 @@
 namespace lumo::cli {
 namespace {
 
+using ShareL10n::marked;
+using ShareL10n::tr;
+
 /// Text beyond this many bytes of standard input cannot reach a share: the share keeps
 /// `maxTextBytes` after trimming, and the margin leaves room for the white space trimmed off.
 constexpr std::size_t standardInputTextLimit = 2 * ShareApple::maxTextBytes;
@@ -23,10 +26,10 @@ constexpr std::size_t standardInputTextLimit = 2 * ShareApple::maxTextBytes;
 std::string readStandardInputText() {
   auto input = BoundedText::read(STDIN_FILENO, standardInputTextLimit);
   if (input.truncated) {
-    fmt::print(stderr,
-               "lumo-share: standard input holds more text than a share keeps; only the first {} "
-               "bytes were read (give \"-\" as an item to share it as a file)\n",
-               standardInputTextLimit);
+    fmt::print(stderr, "lumo-share: {}\n",
+               ShareL10n::trn("标准输入的文本超过一次分享能保留的长度，只读取了前 %d 字节（把 "
+                              "`-` 作为项目给出，可以把它作为文件分享）",
+                              static_cast<std::int64_t>(standardInputTextLimit)));
   }
   return std::move(input.text);
 }
@@ -38,8 +41,8 @@ std::unique_ptr<StandardInputSpool> spoolStandardInput(const ShareStorage& stora
         storage, STDIN_FILENO, static_cast<std::uint64_t>(ShareApple::maxUploadBytes));
   } catch (const std::filesystem::filesystem_error& error) {
     if (error.code() != std::errc::file_too_large) throw;
-    throw std::runtime_error(fmt::format("standard input is larger than the {} byte upload limit",
-                                         ShareApple::maxUploadBytes));
+    throw std::runtime_error(
+        tr("标准输入超过了上传上限 %@", ShareByteCount::fileStyle(ShareApple::maxUploadBytes)));
   }
 }
 
@@ -72,10 +75,10 @@ std::vector<std::string> unusableItems(const StageRequest& request) {
     std::error_code error;
     const auto status = std::filesystem::status(item, error);
     if (!std::filesystem::exists(status)) {
-      problems.push_back(item + ": no such file or folder");
+      problems.push_back(tr("%@：文件或文件夹不存在", item));
     } else if (::access(item.c_str(), R_OK) != 0 ||
                (std::filesystem::is_directory(status) && ::access(item.c_str(), X_OK) != 0)) {
-      problems.push_back(item + ": permission denied");
+      problems.push_back(tr("%@：没有读取权限", item));
     }
   }
   return problems;
@@ -83,11 +86,11 @@ std::vector<std::string> unusableItems(const StageRequest& request) {
 
 std::optional<std::string> stageRequestProblem(const StageRequest& request) {
   if (!request.text && request.items.empty()) {
-    return "nothing to share (give a path, a link or --text)";
+    return tr("没有要分享的内容（请给出路径、链接或 `--text`）");
   }
   if (request.text == "-" &&
       std::find(request.items.begin(), request.items.end(), "-") != request.items.end()) {
-    return "standard input can be the text or a file, not both";
+    return tr("标准输入只能作为文本或文件之一，不能两者都是");
   }
   return std::nullopt;
 }
@@ -102,12 +105,27 @@ std::optional<int> reportUnusableItems(const StageRequest& request) {
 
 namespace {
 
+/// A share kind in the reader's words; the kind itself when it is one this tool does not know.
+std::string kindWords(const std::string& kind) {
+  static constexpr std::pair<std::string_view, const char*> words[] = {
+      {ShareKindValues::text, marked("文本")},     {ShareKindValues::link, marked("链接")},
+      {ShareKindValues::image, marked("图片")},    {ShareKindValues::audio, marked("音频")},
+      {ShareKindValues::video, marked("视频")},    {ShareKindValues::file, marked("文件")},
+      {ShareKindValues::chat, marked("聊天记录")}, {ShareKindValues::mixed, marked("混合内容")},
+  };
+  for (const auto& [value, chinese] : words) {
+    if (kind == value) return tr(chinese);
+  }
+  return kind;
+}
+
 void printSummary(const StagedShare& staged) {
-  fmt::print("staged {}\n", staged.clientShareId);
-  fmt::print("  kind:        {}\n", staged.payload.kind);
-  fmt::print("  title:       {}\n", staged.displayTitle);
-  fmt::print("  attachments: {}\n", staged.attachments.size());
-  fmt::print("  size:        {} bytes\n", staged.totalBytes);
+  fmt::print("{}\n", tr("已暂存 %@", staged.clientShareId));
+  fmt::print("  {}\n", tr("类型：%@", kindWords(staged.payload.kind)));
+  fmt::print("  {}\n", tr("标题：%@", staged.displayTitle));
+  fmt::print("  {}\n",
+             ShareL10n::trn("附件：%d 个", static_cast<std::int64_t>(staged.attachments.size())));
+  fmt::print("  {}\n", tr("大小：%@", ShareByteCount::fileStyle(staged.totalBytes)));
 }
 
 int runStage(const StageRequest& request) {
@@ -116,23 +134,22 @@ int runStage(const StageRequest& request) {
     return usageError;
   }
   if (const auto code = reportUnusableItems(request)) return *code;
+  auto ingest = ShareContext::process().ingest();
+  StagingView view(ingest);
+  const auto inputs = inputsFor(request, ingest.storage());
+  std::optional<StagedShare> staged;
   try {
-    auto ingest = ShareContext::process().ingest();
-    const auto inputs = inputsFor(request, ingest.storage());
-    ProgressBar bar;
-    ingest.observeStaging([&bar](auto done, auto total) { bar(done, total); });
-    const auto staged = ingest.ingest(inputs.providers, makeLowercaseUUID());
-    bar.finish();
-    if (request.json) {
-      std::cout << ShareJSON::encoder().encode(staged) << "\n";
-    } else {
-      printSummary(staged);
-    }
-    return 0;
+    staged = ingest.ingest(inputs.providers, makeLowercaseUUID());
   } catch (const ShareIngestError& error) {
-    std::cerr << "lumo-share: " << SharePanelText::readableMessage(error) << "\n";
-    return error.kind() == ShareIngestError::Kind::emptyPayload ? nothingToShare : notKept;
+    return view.failed(error);
   }
+  view.staged();
+  if (request.json) {
+    std::cout << ShareJSON::encoder().encode(*staged) << "\n";
+  } else {
+    printSummary(*staged);
+  }
+  return 0;
 }
 
 }  // namespace

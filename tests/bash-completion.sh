@@ -70,7 +70,7 @@ replies lumo-share share tw >/dev/null
 expect "" lumo-share share "two"$'\n'"lines [2"
 rm "$odd"
 
-staged=$("$tool" stage notes.txt | sed -n 's/^staged //p')
+staged=$("$tool" stage --json notes.txt | sed -n 's/^{"clientShareId":"\([^"]*\)".*/\1/p')
 [ -n "$staged" ] || { echo "FAIL: lumo-share stage staged nothing"; exit 1; }
 expect "$staged" lumo-share queue retry ""
 expect "$staged" lumo-share queue remove "${staged:0:4}"
