@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char entryFileName[] = "share.json";
-constexpr std::int64_t abandonedUploadMs = 300000;
+constexpr std::int64_t abandonedUploadMs = PendingShareQueue::abandonedUploadMs;
 constexpr std::int64_t retryBaseMs = 30000;
 constexpr double retryJitter = 0.2;
 

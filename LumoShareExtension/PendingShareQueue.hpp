@@ -47,6 +47,8 @@ class PendingShareQueue {
 
   /// A staging folder or temporary younger than this is never reclaimed.
   static constexpr std::int64_t abandonedStagingMs = 600000;
+  /// An attempt left "uploading" this long by an owner that is gone is due again.
+  static constexpr std::int64_t abandonedUploadMs = 300000;
 
   /// Creates "pending/<id>" (and the tree) and holds its lease until `enqueue` or
   /// `discardStaging` of the same share, or until `takeStagingLease` hands it to the caller. Throws

@@ -23,17 +23,31 @@ const ShareUploadSession& defaultSession() {
   return ShareContext::process().uploads;
 }
 
+std::string signInText(ShareUploadSession::TokenState state) {
+  switch (state) {
+    case ShareUploadSession::TokenState::signedIn:
+      return tr("已登录");
+    case ShareUploadSession::TokenState::expired:
+      return tr("登录已过期");
+    case ShareUploadSession::TokenState::signedOut:
+      return tr("未登录");
+  }
+  return ShareUploadSession::rawValue(state);
+}
+
 int status() {
   const auto& context = ShareContext::process();
   const auto& session = context.uploads;
   const auto plan = SharePlanStore{context.storage}.load(currentTimeMs());
   const auto stats = session.queue->stats();
-  fmt::print("sign-in:  {}\n", ShareUploadSession::rawValue(session.tokenState()));
-  fmt::print("plan:     {}\n", plan ? plan->planName.value_or(plan->plan) : "(not known yet)");
-  fmt::print("server:   {}\n", ShareSettings::apiBaseURL(*context.bundle).absoluteString());
-  fmt::print("pages:    {}\n", context.bundle->sharePageBase());
-  fmt::print("queue:    {} queued, {} uploading, {} failed; {} recent uploads\n", stats.queued,
-             stats.uploading, stats.failed, stats.recent);
+  fmt::print("{}\n", tr("登录：%@", signInText(session.tokenState())));
+  fmt::print("{}\n",
+             plan ? tr("套餐：%@", plan->planName.value_or(plan->plan)) : tr("套餐：还不知道"));
+  fmt::print("{}\n", tr("服务：%@", ShareSettings::apiBaseURL(*context.bundle).absoluteString()));
+  fmt::print("{}\n", tr("分享页面：%@", context.bundle->sharePageBase()));
+  fmt::print("{}\n", tr("队列：排队 %@ 条，上传中 %@ 条，失败 %@ 条；最近上传 %@ 条",
+                        {std::to_string(stats.queued), std::to_string(stats.uploading),
+                         std::to_string(stats.failed), std::to_string(stats.recent)}));
   return 0;
 }
 
@@ -50,12 +64,13 @@ struct LoginRequest {
 /// Why a login request cannot be read at all, if it cannot.
 std::optional<std::string> loginRequestProblem(const LoginRequest& request) {
   if (!request.argument.empty() && request.argument != "-") {
-    return "a token is never an argument (it would show in the process list and the shell "
-           "history); nothing was changed. Pipe it in (COMMAND | lumo-share login), type it when "
-           "`lumo-share login` asks, or use --token-file FILE";
+    return tr(
+        "登录令牌不能作为参数（它会出现在进程列表和命令历史中）；没有做任何改动。请用管道传入"
+        "（`COMMAND | lumo-share login`），在 `lumo-share login` 询问时输入，或使用 "
+        "`--token-file FILE`");
   }
   if (request.argument == "-" && request.tokenFile) {
-    return "the token comes from standard input or from --token-file, not both";
+    return tr("登录令牌来自标准输入或 `--token-file`，不能两者都用");
   }
   return std::nullopt;
 }
@@ -66,14 +81,14 @@ std::optional<BoundedText> readTokenText(const LoginRequest& request) {
   if (request.tokenFile) {
     const FileDescriptor file(::open(request.tokenFile->c_str(), O_RDONLY | O_CLOEXEC));
     if (!file.valid()) {
-      fmt::print(stderr, "lumo-share: {}: {}; nothing was changed\n", *request.tokenFile,
-                 std::strerror(errno));
+      fmt::print(stderr, "lumo-share: {}\n",
+                 tr("%@：%@；没有做任何改动", {*request.tokenFile, std::strerror(errno)}));
       return std::nullopt;
     }
     return BoundedText::read(file.get(), maxTokenBytes);
   }
   if (::isatty(STDIN_FILENO) == 1) {
-    if (auto typed = promptHidden("sign-in token (not shown): ", maxTokenBytes)) return typed;
+    if (auto typed = promptHidden(tr("登录令牌（输入不显示）："), maxTokenBytes)) return typed;
   }
   return BoundedText::read(STDIN_FILENO, maxTokenBytes);
 }
@@ -86,21 +101,21 @@ int login(const LoginRequest& request) {
   const auto text = readTokenText(request);
   if (!text) return usageError;
   if (text->truncated) {
-    fmt::print(stderr,
-               "lumo-share: that is longer than any sign-in token (at most {} bytes); nothing was "
-               "changed\n",
-               maxTokenBytes);
+    fmt::print(stderr, "lumo-share: {}\n",
+               trn("这比任何登录令牌都长（最多 %d 字节）；没有做任何改动",
+                   static_cast<std::int64_t>(maxTokenBytes)));
     return usageError;
   }
   const auto token = TokenImport::anyForm(text->text);
   if (!token) {
-    std::cerr << "lumo-share: that is no sign-in token (a JSON Web Token, the JSON object of "
-                 "`lumo-share-server token`, or a lumoshare://auth link); nothing was changed\n";
+    fmt::print(stderr, "lumo-share: {}\n",
+               tr("这不是登录令牌（应为 JSON Web Token、`lumo-share-server token` 的 JSON 对象或 "
+                  "`lumoshare://auth` 链接）；没有做任何改动"));
     return usageError;
   }
   const auto host = ShareContext::process().host();
   host.uploads.tokenStore.save(*token);
-  fmt::print("signed in{}\n", token->userId ? " as " + *token->userId : "");
+  fmt::print("{}\n", token->userId ? tr("已登录为 %@", *token->userId) : tr("已登录"));
   refreshAccount(host);
   return 0;
 }
@@ -109,16 +124,55 @@ int logout() {
   const auto& session = defaultSession();
   session.tokenStore.clear();  // a file that stays is no failure of the store: checked here
   if (session.tokenStore.load()) {
-    fmt::print(stderr,
-               "lumo-share: the sign-in token could not be removed from {}; still signed in\n",
-               session.queue->storage().tokenMirrorURL().string());
+    fmt::print(stderr, "lumo-share: {}\n",
+               tr("无法从 %@ 删除登录令牌；仍处于登录状态",
+                  session.queue->storage().tokenMirrorURL().string()));
     return failed;
   }
-  std::cout << "signed out\n";
+  fmt::print("{}\n", tr("已退出登录"));
   return 0;
 }
 
-JSONValue reportJSON(const ShareUploadReport& report) {
+/// What a drain left in the queue: the shares that wait for a later attempt (this pass's
+/// failures among them, and those a killed program left "uploading", which the queue takes back
+/// once their attempt is old enough), the first time one of them is due (none when each has used
+/// up its automatic attempts), and the shares another program is publishing right now.
+struct QueueAfterDrain {
+  std::vector<std::string> waiting;
+  std::optional<std::int64_t> nextDueAtMs;
+  std::int64_t sentElsewhere = 0;
+};
+
+/// When a share that waits is due again, as the queue's own rule has it; none when only
+/// `queue retry` sends it.
+std::optional<std::int64_t> dueAtMs(const ShareQueueEntry& entry, std::int64_t now) {
+  if (entry.state == ShareQueueEntry::State::uploading) {
+    return std::max(now,
+                    entry.lastAttemptAtMs.value_or(now) + PendingShareQueue::abandonedUploadMs);
+  }
+  if (entry.attempts >= ShareApple::maxAttemptsBeforeManual) return std::nullopt;
+  return std::max(now, entry.nextAttemptAtMs.value_or(now));
+}
+
+QueueAfterDrain queueAfterDrain(const PendingShareQueue& queue) {
+  QueueAfterDrain after;
+  const auto now = currentTimeMs();
+  for (const auto& share : queue.all()) {
+    const auto& entry = share.entry;
+    // Uploading and its lease held: another program's attempt is under way and decides.
+    if (entry.state == ShareQueueEntry::State::uploading && !queue.claim(share)) {
+      ++after.sentElsewhere;
+      continue;
+    }
+    after.waiting.push_back(share.staged().clientShareId);
+    if (const auto due = dueAtMs(entry, now)) {
+      after.nextDueAtMs = std::min(*due, after.nextDueAtMs.value_or(*due));
+    }
+  }
+  return after;
+}
+
+JSONValue reportJSON(const ShareUploadReport& report, const QueueAfterDrain& after) {
   auto failures = JSONValue::array();
   for (const auto& failure : report.failures) {
     failures.push_back(JSONValue{{"clientShareId", failure.clientShareId},
@@ -128,44 +182,40 @@ JSONValue reportJSON(const ShareUploadReport& report) {
   }
   auto uploaded = JSONValue::array();
   for (const auto& outcome : report.uploaded) uploaded.push_back(encodeJSONValue(outcome));
-  JSONValue json{{"uploaded", uploaded}, {"failures", failures}, {"skipped", report.skipped}};
+  JSONValue json{{"uploaded", uploaded},
+                 {"failures", failures},
+                 {"skipped", report.skipped},
+                 {"waiting", after.waiting.size()}};
   if (report.anonymous) json["anonymous"] = *report.anonymous;
   return json;
 }
 
-/// The shares a drain left waiting in the queue, and the first automatic attempt among them
-/// (none when each has used up its automatic attempts and waits for `queue retry`).
-struct WaitingShares {
-  std::int64_t count = 0;
-  std::optional<std::int64_t> nextAttemptAtMs;
-};
-
-WaitingShares waitingShares(const PendingShareQueue& queue) {
-  WaitingShares waiting;
-  const auto now = currentTimeMs();
-  for (const auto& share : queue.all()) {
-    const auto& entry = share.entry;
-    if (entry.state == ShareQueueEntry::State::uploading) continue;  // another sender has it
-    ++waiting.count;
-    if (entry.attempts >= ShareApple::maxAttemptsBeforeManual) continue;
-    // One that the drain's limit left out is due at once.
-    const auto due = std::max(now, entry.nextAttemptAtMs.value_or(now));
-    waiting.nextAttemptAtMs = std::min(due, waiting.nextAttemptAtMs.value_or(due));
+/// The pass in one line that adds up: published, failed (each kept in the queue for a retry),
+/// and the other shares that wait; then when the next is due and how to send them now.
+void printDrainSummary(const ShareUploadReport& report, const QueueAfterDrain& after) {
+  const auto failed = static_cast<std::int64_t>(report.failures.size());
+  const auto others = std::max<std::int64_t>(0, std::ssize(after.waiting) - failed);
+  fmt::print("{}\n", tr("已发布 %@ 条，失败 %@ 条（留在队列中等待重试），另有 %@ 条在等待",
+                        {std::to_string(report.uploaded.size()), std::to_string(failed),
+                         std::to_string(others)}));
+  if (after.sentElsewhere > 0) {
+    fmt::print("{}\n", trn("%d 条分享正由另一个程序发布。", after.sentElsewhere));
   }
-  return waiting;
-}
-
-void printWaiting(const WaitingShares& waiting) {
-  if (waiting.count == 0) return;
-  fmt::print("{}\n", trn("%d 条分享在队列中等待。", waiting.count));
-  if (waiting.nextAttemptAtMs) {
-    const auto due = ShareDateFormat::localTime(*waiting.nextAttemptAtMs, "yyyy-MM-dd HH:mm");
-    fmt::print("{}\n", tr("下一次自动发送：%@。", due));
+  if (after.waiting.empty()) return;
+  fmt::print("{}\n", trn("%d 条分享在队列中等待。", std::ssize(after.waiting)));
+  if (after.nextDueAtMs) {
+    const auto due = ShareDateFormat::localTime(*after.nextDueAtMs, "yyyy-MM-dd HH:mm");
+    fmt::print("{}\n", tr("下一条到期：%@；到期后由下一次 `lumo-share drain` 发送。", due));
   } else {
-    fmt::print("{}\n", tr("它们已用完自动重试次数，不会再自动发送。"));
+    fmt::print("{}\n", trn("它们已用完自动重试次数，`lumo-share drain` 不会再发送它们。",
+                           std::ssize(after.waiting)));
   }
-  fmt::print("{}\n",
-             tr("现在就发送：lumo-share queue retry --all（或 lumo-share queue retry ID）"));
+  if (after.waiting.size() == 1) {
+    fmt::print("{}\n", tr("现在就发送：`lumo-share queue retry %@`", after.waiting.front()));
+  } else {
+    fmt::print("{}\n",
+               tr("现在就发送：`lumo-share queue retry --all`（或 `lumo-share queue retry ID`）"));
+  }
 }
 
 /// A drain, as the background timer runs it: the plan and the claims first, then the due shares
@@ -177,20 +227,26 @@ int drain(std::int64_t limit, bool all, bool json) {
       ShareBackgroundUploader::make(context.sessionConfiguration())->transport();
   refreshAccount(host);
   const auto report = host.uploads.drain(limit, all);
+  const auto after = queueAfterDrain(*host.uploads.queue);
   if (json) {
-    std::cout << ShareJSONEncoder::dump(reportJSON(report)) << "\n";
+    std::cout << ShareJSONEncoder::dump(reportJSON(report, after)) << "\n";
   } else {
-    for (const auto& outcome : report.uploaded) fmt::print("published {}\n", outcome.shortUrl);
+    for (const auto& outcome : report.uploaded) {
+      fmt::print("{}\n", tr("已发布 %@", outcome.shortUrl));
+    }
     for (const auto& failure : report.failures) {
       fmt::print(stderr, "lumo-share: {}: {}\n", failure.clientShareId, failure.message);
     }
-    const auto waiting = waitingShares(*host.uploads.queue);
-    fmt::print("{}\n", tr("已发布 %@ 条，失败 %@ 条，等待 %@ 条",
-                          {std::to_string(report.uploaded.size()),
-                           std::to_string(report.failures.size()), std::to_string(waiting.count)}));
-    printWaiting(waiting);
+    printDrainSummary(report, after);
   }
   return report.succeeded() ? published : keptInQueue;
+}
+
+/// A claim state as a person reads it (the records keep the stored name).
+std::string claimText(const std::string& state) {
+  if (state == ClaimStateValues::bound) return tr("已认领");
+  if (state == ClaimStateValues::failed) return tr("认领失败");
+  return tr("待认领");
 }
 
 int recent(bool json) {
@@ -201,10 +257,10 @@ int recent(bool json) {
   }
   if (records.empty()) fmt::print("{}\n", tr("还没有上传记录。"));
   for (const auto& record : records) {
-    fmt::print("{}  {}  expires {}  {}{}\n", record.shortUrl, record.title,
-               ShareDateFormat::localTime(record.expiresAtMs, "yyyy-MM-dd HH:mm"),
-               record.anonymous ? "anonymous, claim " : "",
-               record.anonymous ? record.claimState : "");
+    const auto expires =
+        tr("%@ 过期", ShareDateFormat::localTime(record.expiresAtMs, "yyyy-MM-dd HH:mm"));
+    fmt::print("{}  {}  {}{}\n", record.shortUrl, record.title, expires,
+               record.anonymous ? "  " + tr("匿名，认领：%@", claimText(record.claimState)) : "");
   }
   return 0;
 }
@@ -226,28 +282,29 @@ int settings(const std::string& key, const std::optional<std::string>& value) {
   auto current = session.settingsStore.load();
   const auto retention = current.expiresInSeconds.value_or(ShareApple::defaultExpiresInSeconds);
   if (key.empty()) {
-    fmt::print("retention    {}d\n", retention / 86400);
-    fmt::print("password     {}\n", current.password ? "set" : "none");
-    fmt::print("auto-upload  {}\n", current.autoUpload ? "on" : "off");
+    fmt::print("{}\n", trn("保留时间：%d 天", retention / 86400));
+    fmt::print("{}\n", current.password ? tr("默认口令：已设置") : tr("默认口令：无"));
+    fmt::print("{}\n", current.autoUpload ? tr("自动上传：开") : tr("自动上传：关"));
     return 0;
   }
   if (key == "retention") {
     if (!value) return fmt::print("{}d\n", retention / 86400), 0;
     const auto preset = ShareComposeLimits::retentionPreset(*value);
     if (!preset) {
-      std::cerr << "lumo-share: the retention is 1d, 7d or 30d\n";
+      fmt::print(stderr, "lumo-share: {}\n", tr("保留时间只能是 `1d`、`7d` 或 `30d`"));
       return usageError;
     }
     current.expiresInSeconds = preset;
   } else if (key == "password") {
     // Never from the command line: it would land in the shell's history and the process list.
     if (value) {
-      std::cerr << "lumo-share: give no value; the password is asked without echo (empty: none)\n";
+      fmt::print(stderr, "lumo-share: {}\n",
+                 tr("不要给出值：口令会在终端上询问，输入不显示（留空表示不设口令）"));
       return usageError;
     }
     const auto typed = promptPassword();
     if (!typed) {
-      std::cerr << "lumo-share: a password needs a terminal\n";
+      fmt::print(stderr, "lumo-share: {}\n", tr("设置口令需要终端"));
       return usageError;
     }
     if (const auto issue = defaultPasswordIssue(*typed)) {
@@ -259,12 +316,13 @@ int settings(const std::string& key, const std::optional<std::string>& value) {
   } else if (key == "auto-upload") {
     if (!value) return fmt::print("{}\n", current.autoUpload ? "on" : "off"), 0;
     if (*value != "on" && *value != "off") {
-      std::cerr << "lumo-share: auto-upload is on or off\n";
+      fmt::print(stderr, "lumo-share: {}\n", tr("`auto-upload` 只能是 `on` 或 `off`"));
       return usageError;
     }
     current.autoUpload = *value == "on";
   } else {
-    std::cerr << "lumo-share: the settings are retention, password and auto-upload\n";
+    fmt::print(stderr, "lumo-share: {}\n",
+               tr("设置项只有 `retention`、`password` 和 `auto-upload`"));
     return usageError;
   }
   session.settingsStore.save(current);
@@ -276,8 +334,9 @@ int configServer(const std::string& apiBase, const std::optional<std::string>& p
   const auto file = ShareAppleBundle::userInfoFile();
   const auto api = Url::parse(apiBase);
   if (!file || !api || !api->host() || (api->scheme() != "http" && api->scheme() != "https")) {
-    std::cerr << "lumo-share: the server is an http(s) API base such as "
-                 "http://127.0.0.1:8787/api/v1\n";
+    fmt::print(stderr, "lumo-share: {}\n",
+               tr("服务地址应为 `http://` 或 `https://` 开头的接口地址，例如 %@",
+                  "http://127.0.0.1:8787/api/v1"));
     return usageError;
   }
   auto info = JSONValue::object();
@@ -293,13 +352,14 @@ int configServer(const std::string& apiBase, const std::optional<std::string>& p
   if (pages.back() != '/') pages += '/';
   info["LumoShareSharePageBase"] = pages;
   if (ShareAppleBundle(info).sharePageBase() != pages) {
-    std::cerr << "lumo-share: the share pages must be at an http(s) origin such as "
-                 "http://127.0.0.1:8787/ (no path)\n";
+    fmt::print(stderr, "lumo-share: {}\n",
+               tr("分享页面必须位于 `http://` 或 `https://` 的源地址（不带路径），例如 %@",
+                  "http://127.0.0.1:8787/"));
     return usageError;
   }
   AtomicFile::createDirectories(std::filesystem::path(*file).parent_path());
   AtomicFile::write(*file, ShareJSONEncoder::dump(info) + "\n", 0644);
-  fmt::print("server {} with share pages at {} (in {})\n", apiBase, pages, *file);
+  fmt::print("{}\n", tr("服务：%@，分享页面：%@（写入 %@）", {apiBase, pages, *file}));
   return 0;
 }
 

@@ -40,7 +40,7 @@ std::string plainWords(const std::exception& error) {
   if (const auto prefix = text.find(filesystemPrefix); prefix != std::string::npos) {
     text.erase(prefix, filesystemPrefix.size());
   }
-  return text.empty() ? "an unexpected error" : text;
+  return text.empty() ? ShareL10n::tr("发生了意外错误") : text;
 }
 
 std::function<void()> guardedCallback(int& exitCode, int failureCode,
@@ -54,7 +54,7 @@ std::function<void()> guardedCallback(int& exitCode, int failureCode,
       report(plainWords(error));
       exitCode = failureCode;
     } catch (...) {
-      report("an unexpected error");
+      report(ShareL10n::tr("发生了意外错误"));
       exitCode = failureCode;
     }
   };

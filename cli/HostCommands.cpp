@@ -16,14 +16,17 @@ extern char** environ;
 namespace lumo::cli {
 namespace {
 
+using ShareL10n::tr;
+
 int notSignedIn() {
-  fmt::print(stderr, "lumo-share: not signed in; sign in first with `lumo-share login`\n");
+  fmt::print(stderr, "lumo-share: {}\n", tr("未登录：请先用 `lumo-share login` 登录"));
   return usageError;
 }
 
 std::string bindSummary(const ShareBindReport& report) {
-  return fmt::format("claims: {} sent, {} bound, {} refused, {} to retry later", report.attempted,
-                     report.bound, report.failed, report.retryLater);
+  return tr("认领：发送 %@ 条，绑定 %@ 条，被拒 %@ 条，稍后重试 %@ 条",
+            {std::to_string(report.attempted), std::to_string(report.bound),
+             std::to_string(report.failed), std::to_string(report.retryLater)});
 }
 
 // MARK: - plan and bind
@@ -54,7 +57,9 @@ int bind(bool json) {
     std::cout << ShareJSONEncoder::dump(report->encode()) << "\n";
   } else {
     fmt::print("{}\n", bindSummary(*report));
-    if (report->failure) fmt::print(stderr, "lumo-share: binding stopped: {}\n", *report->failure);
+    if (report->failure) {
+      fmt::print(stderr, "lumo-share: {}\n", tr("绑定已中止：%@", *report->failure));
+    }
   }
   return report->failure ? failed : 0;
 }
@@ -83,7 +88,7 @@ int claimDevice(const ShareHostSession& host, const std::string& code) {
   const auto& storage = host.uploads.queue->storage();
   storage.ensureDirectories();
   AtomicFile::write(storage.deviceClaimURL(), ShareJSON::encoder().encode(claim), 0600);
-  fmt::print("this machine is paired as \"{}\" ({})\n", claim.device.name, claim.device.id);
+  fmt::print("{}\n", tr("本机已配对为“%@”（%@）", {claim.device.name, claim.device.id}));
   return 0;
 }
 
@@ -93,8 +98,8 @@ int startPairing(const ShareAPIClient& client, bool json) {
     std::cout << ShareJSON::encoder().encode(start) << "\n";
     return 0;
   }
-  fmt::print("pairing code: {}\nclaim it on the other machine with `lumo-share devices claim {}`\n",
-             start.code, start.code);
+  fmt::print("{}\n{}\n", tr("配对码：%@", start.code),
+             tr("在另一台机器上认领它：`lumo-share devices claim %@`", start.code));
   return 0;
 }
 
@@ -107,7 +112,7 @@ int listDevices(const ShareAPIClient& client, bool json) {
   for (const auto& device : list) {
     fmt::print("{}  {}  {}\n", device.id, device.platform, device.name);
   }
-  if (list.empty()) fmt::print("no paired devices\n");
+  if (list.empty()) fmt::print("{}\n", tr("没有已配对的设备。"));
   return 0;
 }
 
@@ -119,7 +124,7 @@ int devices(const std::string& action, const std::string& argument, bool json) {
   const ShareAPIClient client{host.apiBase, *token, host.uploads.transport};
   if (action == "pair") return startPairing(client, json);
   if (action == "remove") {
-    fmt::print("removed {}\n", client.deleteDevice(argument));
+    fmt::print("{}\n", tr("已移除 %@。", client.deleteDevice(argument)));
     return 0;
   }
   return listDevices(client, json);
@@ -136,13 +141,14 @@ int notices(const NoticeRequest& request) {
   const auto host = ShareContext::process().host();
   const auto device = pairedDevice(host.uploads.queue->storage());
   if (!device) {
-    fmt::print(stderr, "lumo-share: this machine is not paired; `lumo-share devices claim CODE`\n");
+    fmt::print(stderr, "lumo-share: {}\n",
+               tr("本机还没有配对：先运行 `lumo-share devices claim CODE`"));
     return usageError;
   }
   const ShareDeviceClient client{host.apiBase, device->device_token, host.uploads.transport};
   if (!request.ack.empty()) {
     client.ack(request.ack[0], request.ack[1]);
-    fmt::print("acknowledged {} as {}\n", request.ack[0], request.ack[1]);
+    fmt::print("{}\n", tr("已将通知 %@ 确认为 %@", {request.ack[0], request.ack[1]}));
     return 0;
   }
   const auto feed = client.notices(request.since, request.limit);
@@ -154,15 +160,18 @@ int notices(const NoticeRequest& request) {
     fmt::print("{}  {}  {}  {}\n", notice.id, notice.type, notice.short_url,
                notice.title.value_or(""));
   }
-  fmt::print("cursor {} (pass it as --since for newer notices only)\n", feed.cursor);
+  fmt::print("{}\n",
+             tr("游标 %@（用 `--since` 传入它，只看更新的通知）", std::to_string(feed.cursor)));
   return 0;
 }
 
 int health() {
   const auto host = ShareContext::process().host();
   const auto reply = ShareAPIClient{host.apiBase, "", host.uploads.transport}.health();
-  fmt::print("{} {} (version {}) at {}\n", reply.ok ? "up:" : "not ok:", reply.service, reply.v,
-             host.apiBase.absoluteString());
+  const auto where = host.apiBase.absoluteString();
+  const auto version = std::to_string(reply.v);
+  fmt::print("{}\n", reply.ok ? tr("运行中：%@（版本 %@），%@", {reply.service, version, where})
+                              : tr("运行异常：%@（版本 %@），%@", {reply.service, version, where}));
   return reply.ok ? 0 : failed;
 }
 
@@ -175,7 +184,7 @@ int run(std::vector<std::string> arguments) {
   argv.push_back(nullptr);
   pid_t child = 0;
   if (::posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-    fmt::print(stderr, "lumo-share: cannot run {}\n", arguments[0]);
+    fmt::print(stderr, "lumo-share: {}\n", tr("无法运行 %@", arguments[0]));
     return failed;
   }
   int status = 0;
@@ -203,8 +212,10 @@ void refreshAccount(const ShareHostSession& host) {
   }
   try {
     if (const auto report = host.bindPending(); report && report->didChange()) {
-      fmt::print(stderr, "lumo-share: {}{}\n", bindSummary(*report),
-                 report->failure ? "; binding stopped: " + *report->failure : "");
+      fmt::print(stderr, "lumo-share: {}\n", bindSummary(*report));
+      if (report->failure) {
+        fmt::print(stderr, "lumo-share: {}\n", tr("绑定已中止：%@", *report->failure));
+      }
     }
   } catch (const std::exception& error) {
     fmt::print(stderr, "lumo-share: {}\n", ShareL10n::tr("认领没有绑定：%@", plainWords(error)));
@@ -232,8 +243,9 @@ void addHostCommands(CLI::App& app, int& exitCode) {
   devicesCommand->add_flag("--json", *json, "Print JSON");
   devicesCommand->callback(guardedCallback(exitCode, failed, [action, argument, json] {
     if ((*action == "claim" || *action == "remove") && argument->empty()) {
-      fmt::print(stderr, "lumo-share: devices {} needs its {}\n", *action,
-                 *action == "claim" ? "CODE" : "ID");
+      fmt::print(stderr, "lumo-share: {}\n",
+                 *action == "claim" ? tr("`lumo-share devices claim` 需要配对码 `CODE`")
+                                    : tr("`lumo-share devices remove` 需要设备编号 `ID`"));
       return static_cast<int>(usageError);
     }
     return devices(*action, *argument, *json);

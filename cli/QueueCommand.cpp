@@ -1,5 +1,7 @@
 #include <fmt/format.h>
 
+#include <cctype>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
@@ -9,31 +11,95 @@
 namespace lumo::cli {
 namespace {
 
+using ShareL10n::tr;
+
 std::string timeText(const std::optional<std::int64_t>& ms) {
-  return ms ? ShareDateFormat::localTime(*ms, "yyyy-MM-dd HH:mm:ss") : "now";
+  return ms ? ShareDateFormat::localTime(*ms, "yyyy-MM-dd HH:mm:ss") : tr("现在");
+}
+
+/// A state as a person reads it; `--json` keeps the stored names.
+std::string stateText(ShareQueueEntry::State state) {
+  switch (state) {
+    case ShareQueueEntry::State::queued:
+      return tr("排队中");
+    case ShareQueueEntry::State::uploading:
+      return tr("上传中");
+    case ShareQueueEntry::State::failed:
+      return tr("失败");
+  }
+  return shareQueueStateName(state);
+}
+
+bool isHan(char32_t scalar) {
+  return (scalar >= 0x3400 && scalar <= 0x9FFF) || (scalar >= 0xF900 && scalar <= 0xFAFF) ||
+         (scalar >= 0x20000 && scalar <= 0x3134F);
+}
+
+/// Whether `text` reads as Chinese: its first letter is a Han character. The stored error texts
+/// begin with a word of their language ("网络错误：…", "Network error: …"), whatever file
+/// name or server text follows.
+bool readsAsChinese(std::string_view text) {
+  std::optional<bool> han;
+  UnicodeText::forEachScalar(text, [&han](char32_t scalar, std::size_t, std::size_t) {
+    if (!han && (isHan(scalar) || (scalar < 0x80 && std::isalpha(static_cast<int>(scalar))))) {
+      han = isHan(scalar);
+    }
+  });
+  return han.value_or(false);
+}
+
+/// The last failure as it was recorded, in the language that was active then: after the label
+/// on one line when that is the reader's language, else on a line of its own under a label that
+/// says so, so that no line mixes two languages.
+void printLastError(const std::string& lastError) {
+  const auto label = tr("上次错误：%@", lastError);
+  if (readsAsChinese(label) == readsAsChinese(lastError)) {
+    fmt::print("{:<36}  {}\n", "", label);
+    return;
+  }
+  fmt::print("{:<36}  {}\n{:<36}    {}\n", "", tr("上次错误（以失败时的语言记录）："), "",
+             lastError);
 }
 
 void printTable(const std::vector<QueuedShare>& shares) {
   if (shares.empty()) {
-    fmt::print("{}\n", ShareL10n::tr("队列是空的。"));
+    fmt::print("{}\n", tr("队列是空的。"));
     return;
   }
-  fmt::print("{:<36}  {:<9}  {:>8}  {:>12}  {:<19}  {}\n", "ID", "STATE", "ATTEMPTS", "BYTES",
-             "NEXT ATTEMPT", "TITLE");
+  fmt::print("{:<36}  {:<9}  {:>8}  {:>12}  {:<19}  {}\n", tr("编号"), tr("状态"), tr("尝试次数"),
+             tr("字节"), tr("下次尝试"), tr("标题"));
   for (const auto& share : shares) {
     const auto& entry = share.entry;
     fmt::print("{:<36}  {:<9}  {:>8}  {:>12}  {:<19}  {}\n", entry.staged.clientShareId,
-               shareQueueStateName(entry.state), entry.attempts, entry.staged.totalBytes,
+               stateText(entry.state), entry.attempts, entry.staged.totalBytes,
                timeText(entry.nextAttemptAtMs), entry.staged.displayTitle);
-    // The label in the reader's language, as the stored error text is.
-    if (entry.lastError) {
-      fmt::print("{:<36}  {}\n", "", ShareL10n::tr("上次错误：%@", *entry.lastError));
-    }
+    if (entry.lastError) printLastError(*entry.lastError);
   }
 }
 
+/// Says once, on standard error, that entries of the queue could not be read: a "share.json"
+/// that is there but does not decode (a share still being staged has none yet). The listing
+/// goes on without them.
+void reportDamagedEntries(const PendingShareQueue& queue) {
+  std::vector<std::string> damaged;
+  for (const auto& directory : queue.storage().pendingDirectories()) {
+    // Read first: a share removed meanwhile has no file left either.
+    if (queue.entry(directory.filename().string())) continue;
+    std::error_code ignored;
+    if (std::filesystem::exists(directory / "share.json", ignored)) {
+      damaged.push_back((directory / "share.json").string());
+    }
+  }
+  if (damaged.empty()) return;
+  fmt::print(stderr, "lumo-share: {}\n",
+             ShareL10n::trn("有 %d 个队列条目无法读取，未列出：", damaged.size()));
+  for (const auto& file : damaged) fmt::print(stderr, "  {}\n", file);
+}
+
 int runList(bool json) {
-  const auto shares = ShareContext::process().uploads.queue->all();
+  const auto& queue = *ShareContext::process().uploads.queue;
+  const auto shares = queue.all();
+  reportDamagedEntries(queue);
   if (json) {
     std::vector<ShareQueueEntry> entries;
     for (const auto& share : shares) entries.push_back(share.entry);
@@ -44,40 +110,71 @@ int runList(bool json) {
   return 0;
 }
 
+void reportNotQueued(const std::string& id) {
+  fmt::print(stderr, "lumo-share: {}\n", tr("队列中没有分享 %@。", id));
+}
+
+void reportBusy(const std::string& id) {
+  fmt::print(stderr, "lumo-share: {}\n", tr("另一个程序正在发布分享 %@。", id));
+}
+
 int runRemove(const std::string& id) {
   auto& queue = *ShareContext::process().uploads.queue;
   if (!queue.entry(id)) {
-    std::cerr << "lumo-share: no queued share " << id << "\n";
+    reportNotQueued(id);
     return failed;
   }
   if (!queue.remove(id)) {
-    std::cerr << "lumo-share: " << id << " is being published by another program; not removed\n";
+    fmt::print(stderr, "lumo-share: {}\n", tr("另一个程序正在发布分享 %@，没有移除它。", id));
     return failed;
   }
   if (queue.entry(id)) {  // the queue drops what it cannot delete silently: said here
-    std::cerr << "lumo-share: " << id << " could not be removed from "
-              << queue.storage().pendingRoot().string() << "\n";
+    fmt::print(stderr, "lumo-share: {}\n",
+               tr("无法从 %@ 移除分享 %@。", {queue.storage().pendingRoot().string(), id}));
     return failed;
   }
-  fmt::print("removed {}\n", id);
+  fmt::print("{}\n", tr("已移除 %@。", id));
   return 0;
 }
 
-/// Publishes one queued share now, or every failed one when `id` is empty.
+/// The shares another program is publishing right now: uploading, and their lease is held.
+std::vector<std::string> sharesSentElsewhere(const PendingShareQueue& queue) {
+  std::vector<std::string> busy;
+  for (const auto& share : queue.all()) {
+    if (share.entry.state == ShareQueueEntry::State::uploading && !queue.claim(share)) {
+      busy.push_back(share.staged().clientShareId);
+    }
+  }
+  return busy;
+}
+
+/// Whether `error` is the session's answer for a share another program holds.
+bool isBusy(const ShareUploadError& error, const std::string& id) {
+  const auto* transport = error.as<ShareUploadError::Transport>();
+  return transport && transport->text == tr(ShareUploadSession::busyText) + id;
+}
+
+/// Publishes every failed share now (and any queued one); the shares another program is
+/// publishing are theirs, and said so.
+int runRetryAll() {
+  const auto& session = ShareContext::process().uploads;
+  session.queue->requeueAll(true);
+  const auto due = static_cast<std::int64_t>(session.queue->all().size());
+  const auto report = session.drain(std::max<std::int64_t>(due, 1), true);
+  for (const auto& outcome : report.uploaded) fmt::print("{}\n", outcome.shortUrl);
+  for (const auto& failure : report.failures) {
+    fmt::print(stderr, "lumo-share: {}: {}\n", failure.clientShareId, failure.message);
+  }
+  const auto busy = sharesSentElsewhere(*session.queue);
+  for (const auto& id : busy) reportBusy(id);
+  return report.succeeded() && busy.empty() ? published : keptInQueue;
+}
+
+/// Publishes one queued share now.
 int runRetry(const std::string& id) {
   const auto& session = ShareContext::process().uploads;
-  if (id.empty()) {
-    session.queue->requeueAll(true);
-    const auto due = static_cast<std::int64_t>(session.queue->all().size());
-    const auto report = session.drain(std::max<std::int64_t>(due, 1), true);
-    for (const auto& outcome : report.uploaded) fmt::print("{}\n", outcome.shortUrl);
-    for (const auto& failure : report.failures) {
-      fmt::print(stderr, "lumo-share: {}: {}\n", failure.clientShareId, failure.message);
-    }
-    return report.succeeded() ? published : keptInQueue;
-  }
   if (!session.queue->entry(id)) {
-    std::cerr << "lumo-share: no queued share " << id << "\n";
+    reportNotQueued(id);
     return usageError;
   }
   const auto result = session.uploadNow(id);
@@ -85,9 +182,13 @@ int runRetry(const std::string& id) {
     fmt::print("{}\n", outcome->shortUrl);
     return published;
   }
+  const auto& error = std::get<ShareUploadError>(result);
+  if (isBusy(error, id)) {
+    reportBusy(id);  // its own attempt decides; a retry now would only collide with it
+    return keptInQueue;
+  }
   fmt::print(stderr, "lumo-share: {}\n",
-             SharePanelText::commandLineGuidance(std::get<ShareUploadError>(result),
-                                                 session.tokenState(), id));
+             SharePanelText::commandLineGuidance(error, session.tokenState(), id));
   return keptInQueue;
 }
 
@@ -112,10 +213,11 @@ void addQueueCommand(CLI::App& app, int& exitCode) {
   // What a failed retry leaves is still queued.
   retry->callback(guardedCallback(exitCode, keptInQueue, [retryId, retryAll] {
     if (retryId->empty() != *retryAll) {
-      std::cerr << "lumo-share: queue retry takes an identifier or --all\n";
+      fmt::print(stderr, "lumo-share: {}\n",
+                 tr("`lumo-share queue retry` 需要一个分享编号或 `--all`（只取其一）。"));
       return static_cast<int>(usageError);
     }
-    return runRetry(*retryId);
+    return *retryAll ? runRetryAll() : runRetry(*retryId);
   }));
   // CLI11 calls a command's callback after its subcommand's: the listing only stands alone.
   queue->callback(guardedCallback(exitCode, failed, [remove, retry, json, &exitCode] {
