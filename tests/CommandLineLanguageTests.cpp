@@ -59,6 +59,25 @@ std::string foreignLetters(const std::string& line, UScriptCode reader) {
   return foreign.toUTF8String(letters);
 }
 
+/// Every line of `output` is in the script of `reader` alone (names and code apart).
+void expectOneLanguage(const std::string& output, UScriptCode reader) {
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_EQ(foreignLetters(line, reader), "") << line;
+  }
+}
+
+/// No line of `output` mixes Han and Latin words (names and code apart); a line wholly in one
+/// language passes.
+void expectNoMixedLine(const std::string& output) {
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_TRUE(foreignLetters(line, USCRIPT_HAN).empty() ||
+                foreignLetters(line, USCRIPT_LATIN).empty())
+        << line;
+  }
+}
+
 TEST(CommandLineLanguageTest, AFailedShareSpeaksOneLanguagePerLocale) {
   // A service that refuses the connection (a bound port that does not listen), and one that
   // refuses the share with its quota.
@@ -75,17 +94,34 @@ TEST(CommandLineLanguageTest, AFailedShareSpeaksOneLanguagePerLocale) {
     const char* locale;
     UScriptCode script;
   } readers[] = {{"zh_CN.UTF-8", USCRIPT_HAN}, {"en_US.UTF-8", USCRIPT_LATIN}};
+  // What a person runs after a failed share: the queue, the state, a drain, and refusals.
+  const char* const followUps[] = {
+      "queue",
+      "status",
+      "settings",
+      "drain",
+      "queue retry",
+      "queue remove 00000000-0000-4000-8000-000000000000",
+      "settings retention 2d",
+      "settings auto-upload maybe",
+      "plan",
+      "notices",
+      "config server ftp://example.org",
+  };
 
   for (const auto& [failure, apiBase] : failures) {
     for (const auto& reader : readers) {
       SCOPED_TRACE(failure + " under " + reader.locale);
       testing::TemporaryDirectory folder;
       std::ofstream(folder / "notes.txt") << "notes";
-      const auto tool = "cd " + shellQuoted(folder.path()) +
-                        " && env -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG=" + reader.locale +
-                        " XDG_DATA_HOME=" + shellQuoted(folder / "data") +
-                        " XDG_CONFIG_HOME=" + shellQuoted(folder / "config") + " " +
-                        shellQuoted(LUMO_SHARE_EXECUTABLE) + " ";
+      const auto toolIn = [&](const char* locale) {
+        return "cd " + shellQuoted(folder.path()) +
+               " && env -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG=" + locale +
+               " XDG_DATA_HOME=" + shellQuoted(folder / "data") +
+               " XDG_CONFIG_HOME=" + shellQuoted(folder / "config") + " " +
+               shellQuoted(LUMO_SHARE_EXECUTABLE) + " ";
+      };
+      const auto tool = toolIn(reader.locale);
       ASSERT_EQ(testing::runCommand(tool + "config server " + apiBase).status, 0);
       const auto shared = testing::runCommand(tool + "share notes.txt 2>&1");
       EXPECT_EQ(shared.status, 1) << shared.output;
@@ -97,10 +133,16 @@ TEST(CommandLineLanguageTest, AFailedShareSpeaksOneLanguagePerLocale) {
       const auto& id = queued[0].entry.staged.clientShareId;
       EXPECT_NE(shared.output.find("`lumo-share queue retry " + id + "`"), std::string::npos)
           << "the command that retries it: " << shared.output;
-
-      std::istringstream lines(shared.output);
-      for (std::string line; std::getline(lines, line);) {
-        EXPECT_EQ(foreignLetters(line, reader.script), "") << line;
+      expectOneLanguage(shared.output, reader.script);
+      for (const auto* followUp : followUps) {
+        SCOPED_TRACE(followUp);
+        expectOneLanguage(testing::runCommand(tool + followUp + " 2>&1").output, reader.script);
+      }
+      // The error was recorded in this reader's language; a reader of the other one sees it as
+      // recorded, on a line of its own.
+      for (const auto& other : readers) {
+        SCOPED_TRACE(std::string("queue under ") + other.locale);
+        expectNoMixedLine(testing::runCommand(toolIn(other.locale) + "queue 2>&1").output);
       }
     }
   }
