@@ -279,16 +279,26 @@ TEST_F(ShareTargetLoaderTest, DeliveredFoldersAndArchiveFailures) {
   EXPECT_EQ(zipped.attachments[0].localFileName, "01-My App.app.zip");
   EXPECT_EQ(zipped.attachments[0].mime, "application/zip");
 
-  const auto tool = folder / "broken-zip";
-  std::ofstream(tool) << "#!/bin/sh\necho 'cannot write' >&2\nexit 1\n";
-  fs::permissions(tool, fs::perms::owner_all);
+  // The person reads of a folder and of the cause; the archiver's own words stay in the log.
+  const struct {
+    const char* script;
+    const char* failure;
+  } archivers[] = {
+      {"echo 'cannot write' >&2\nexit 1", "无法压缩文件夹 Folder：broken-zip 退出码 1"},
+      {"echo 'zip I/O error: No space left on device' >&2\nexit 14",
+       "无法压缩文件夹 Folder：磁盘空间不足"},
+  };
   fs::create_directories(folder / "shared/Folder");
-  const auto failed =
-      load({path(folder / "shared/Folder"), path(sharedFile("next.txt"))}, 50, ShareArchive(tool));
-  EXPECT_EQ(failed.skippedReasons, (std::vector<std::string>{"archive_failed:Folder"}));
-  EXPECT_EQ(failed.failures,
-            (std::vector<std::string>{"无法压缩应用包 Folder：broken-zip 退出码 1，cannot write"}));
-  EXPECT_EQ(localNames(failed), (std::vector<std::string>{"02-next.txt"}));
+  const auto tool = folder / "broken-zip";
+  for (const auto& archiver : archivers) {
+    std::ofstream(tool) << "#!/bin/sh\n" << archiver.script << "\n";
+    fs::permissions(tool, fs::perms::owner_all);
+    const auto failed = load({path(folder / "shared/Folder"), path(sharedFile("next.txt"))}, 50,
+                             ShareArchive(tool));
+    EXPECT_EQ(failed.skippedReasons, (std::vector<std::string>{"archive_failed:Folder"}));
+    EXPECT_EQ(failed.failures, (std::vector<std::string>{archiver.failure}));
+    EXPECT_EQ(localNames(failed), (std::vector<std::string>{"02-next.txt"}));
+  }
 }
 
 TEST_F(ShareTargetLoaderTest, StagingProgressRisesToTheBytesOfFilesAndFolders) {
@@ -311,6 +321,21 @@ TEST_F(ShareTargetLoaderTest, StagingProgressRisesToTheBytesOfFilesAndFolders) {
   EXPECT_NE(std::find(seen.begin(), seen.end(), std::pair<std::int64_t, std::int64_t>(3000, total)),
             seen.end())
       << "the folder counts once it is zipped";
+  // While a slow archiver runs, the bytes it has read so far show (here only its own start-up
+  // reads: a few kilobytes of the folder's million bytes).
+  std::ofstream(folder / "shared/Large.bin") << std::string(1000000, 'l');
+  fs::create_directories(folder / "shared/Large");
+  fs::rename(folder / "shared/Large.bin", folder / "shared/Large/l.bin");
+  const auto slow = folder / "slow-zip";
+  std::ofstream(slow) << "#!/bin/sh\nsleep 1\necho zip > \"$4\"\n";
+  fs::permissions(slow, fs::perms::owner_all);
+  std::vector<std::int64_t> during;
+  ShareTargetLoader(staging, 50, ShareSource{"linux", {}, {}, {}, {}}, ShareArchive(slow),
+                    [&during](auto done, auto) { during.push_back(done); })
+      .load({path(folder / "shared/Large")});
+  EXPECT_TRUE(std::any_of(during.begin(), during.end(), [](auto done) {
+    return done > 0 && done < 1000000;
+  })) << ::testing::PrintToString(during);
   for (std::size_t index = 0; index < seen.size(); ++index) {
     EXPECT_EQ(seen[index].second, total);
     if (index > 0) {
