@@ -6,10 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
+#include <future>
+#include <thread>
 
 #include "LumoShare.hpp"
 #include "ServiceFixture.hpp"
+#include "ShareTestServer.hpp"
 #include "TemporaryDirectory.hpp"
 #include "TestCommand.hpp"
 
@@ -84,7 +88,16 @@ TEST_F(CommandLineTest, StageListAndRemove) {
   EXPECT_EQ(run("queue remove " + shares[0].staged().clientShareId).status, 0);
   EXPECT_EQ(queued().size(), 1u);
   EXPECT_NE(run("queue remove no-such-share").status, 0);
-  EXPECT_NE(stderrText.find("no queued share no-such-share"), std::string::npos);
+  EXPECT_NE(stderrText.find("队列中没有分享 no-such-share。"), std::string::npos);
+
+  // A damaged entry is said once, with where it lies, and the listing goes on without it.
+  fs::create_directories(storage().pendingDirectory("damaged"));
+  std::ofstream(storage().pendingDirectory("damaged") / "share.json") << "{not json";
+  const auto damaged = run("queue");
+  EXPECT_EQ(damaged.status, 0);
+  EXPECT_NE(damaged.output.find(shares[1].staged().clientShareId), std::string::npos);
+  EXPECT_EQ(stderrText, "lumo-share: 有 1 个队列条目无法读取，未列出：\n  " +
+                            (storage().pendingDirectory("damaged") / "share.json").string() + "\n");
 }
 
 TEST_F(CommandLineTest, StandardInputIsBoundedTextOrAFileOfAnySize) {
@@ -162,15 +175,70 @@ TEST_F(CommandLineTest, AnswersNameTheToolAndSayWhatWaits) {
   ASSERT_EQ(run("config server " + service.apiBase()).status, 0) << stderrText;
   std::ofstream(folder / "notes.txt") << "notes";
   ASSERT_EQ(run("stage notes.txt").status, 0) << stderrText;
-  EXPECT_EQ(run("drain").status, 1);
-  // The failed share waits for its next attempt: the drain says so, when (in the tool's local
-  // time), and how to send it now.
+  const auto id = queued().at(0).staged().clientShareId;
+  // The failed share is counted once, as failed, and then waits for its next attempt: the drain
+  // says when it is due (in the tool's local time) and how to send it now. So does a share a
+  // killed program left uploading, which the queue takes back once its attempt is old enough.
+  const auto waits = [&](const std::string& counts) {
+    return ::testing::MatchesRegex(counts +
+                                   "\n1 条分享在队列中等待。\n"
+                                   "下一条到期：20[0-9][0-9]-[0-9][0-9]-[0-9][0-9] [0-9:]{5}；"
+                                   "到期后由下一次 `lumo-share drain` 发送。\n"
+                                   "现在就发送：`lumo-share queue retry " +
+                                   id + "`\n");
+  };
+  const auto failedOnce = run("drain");
+  EXPECT_EQ(failedOnce.status, 1);
+  EXPECT_THAT(failedOnce.output,
+              waits("已发布 0 条，失败 1 条（留在队列中等待重试），另有 0 条在等待"));
   EXPECT_THAT(run("drain").output,
-              ::testing::MatchesRegex(
-                  "已发布 0 条，失败 0 条，等待 1 条\n"
-                  "1 条分享在队列中等待。\n"
-                  "下一次自动发送：20[0-9][0-9]-[0-9][0-9]-[0-9][0-9] [0-9:]{5}。\n"
-                  "现在就发送：lumo-share queue retry --all（或 lumo-share queue retry ID）\n"));
+              waits("已发布 0 条，失败 0 条（留在队列中等待重试），另有 1 条在等待"));
+  auto left = queued().at(0);
+  left.entry.state = ShareQueueEntry::State::uploading;
+  left.entry.lastAttemptAtMs = currentTimeMs();
+  ShareJSON::write(left.entry, left.directoryURL / "share.json");
+  EXPECT_THAT(run("drain").output,
+              waits("已发布 0 条，失败 0 条（留在队列中等待重试），另有 1 条在等待"));
+  EXPECT_NE(run("drain --json").output.find(R"("waiting":1)"), std::string::npos);
+}
+
+/// A drain publishing a share to a service that has not answered yet, while a second program
+/// retries, removes or drains that share: each says that another program is publishing it, and
+/// the drain's own attempt decides.
+TEST_F(CommandLineTest, ASecondProgramLeavesAShareBeingPublishedAlone) {
+  auto silent = std::make_unique<testing::ShareTestServer>();
+  testing::ScriptedReply noAnswer;
+  noAnswer.ending = testing::ScriptedReply::Ending::neverAnswer;
+  silent->setFallback(noAnswer);
+  ASSERT_EQ(run("config server " + silent->apiBase().absoluteString()).status, 0) << stderrText;
+  std::ofstream(folder / "notes.txt") << "notes";
+  ASSERT_EQ(run("stage notes.txt").status, 0) << stderrText;
+  const auto id = queued().at(0).staged().clientShareId;
+  auto drain = std::async(std::launch::async, [command = tool("drain") + " 2>&1"] {
+    return testing::runCommand(command);
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  while (silent->requestCount() == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_GT(silent->requestCount(), 0u) << "the drain never reached the service";
+
+  const auto busy = "lumo-share: 另一个程序正在发布分享 " + id;
+  for (const auto* arguments : {"queue retry ", "queue retry --all", "queue remove "}) {
+    const std::string command = arguments;
+    EXPECT_EQ(run(command.back() == ' ' ? command + id : command).status, 1) << command;
+    EXPECT_EQ(stderrText.rfind(busy, 0), 0u) << command << ": " << stderrText;
+    EXPECT_EQ(stderrText.find("queue retry"), std::string::npos) << "no advice to retry";
+  }
+  EXPECT_EQ(run("drain").output,
+            "已发布 0 条，失败 0 条（留在队列中等待重试），另有 0 条在等待\n"
+            "1 条分享正由另一个程序发布。\n");
+
+  silent.reset();  // the connection closes: the drain's attempt fails and keeps the share
+  const auto drained = drain.get();
+  EXPECT_EQ(drained.status, 1) << drained.output;
+  EXPECT_NE(drained.output.find("已发布 0 条，失败 1 条"), std::string::npos) << drained.output;
+  EXPECT_EQ(queued().size(), 1u);
 }
 
 TEST_F(CommandLineTest, SharesPrintTheLinkAloneAndExitAsDocumented) {
@@ -200,8 +268,8 @@ TEST_F(CommandLineTest, SharesPrintTheLinkAloneAndExitAsDocumented) {
   service->service.store().addAccount({"ana-id", "ana", "hobby", testing::systemNow()});
   const auto token = service->service.secrets().issueToken("ana-id", testing::systemNow(), 1);
   EXPECT_EQ(run("login -", token).status, 0) << stderrText;
-  EXPECT_NE(stderrText.find("claims: 3 sent, 3 bound"), std::string::npos) << stderrText;
-  EXPECT_NE(run("recent").output.find("claim bound"), std::string::npos);
+  EXPECT_NE(stderrText.find("认领：发送 3 条，绑定 3 条"), std::string::npos) << stderrText;
+  EXPECT_NE(run("recent").output.find("匿名，认领：已认领"), std::string::npos);
   EXPECT_NE(run("plan").output.find("(hobby)"), std::string::npos) << stderrText;
   EXPECT_NE(run("bind --json").output.find(R"("attempted":0)"), std::string::npos);
   EXPECT_EQ(run("health").status, 0) << stderrText;
@@ -215,7 +283,7 @@ TEST_F(CommandLineTest, SharesPrintTheLinkAloneAndExitAsDocumented) {
   ASSERT_EQ(feed.notices.size(), 1u) << stderrText;
   EXPECT_EQ(run("notices --ack " + feed.notices[0].id + " shown").status, 0) << stderrText;
   EXPECT_EQ(run("login", "not a token").status, 2);
-  EXPECT_NE(run("status").output.find("signedIn"), std::string::npos)
+  EXPECT_NE(run("status").output.find("登录：已登录\n"), std::string::npos)
       << "a refused token kept none";
 
   EXPECT_EQ(run("settings retention 30d").status, 0);
@@ -257,15 +325,15 @@ TEST_F(CommandLineTest, SignInTokensNeverComeFromTheCommandLine) {
   };
   const std::vector<Case> cases{
       {"login " + std::string(anasToken), "true", 2,
-       "a token is never an argument (it would show in the process list and the shell history)"},
-      {"login", "echo " + std::string(anasToken), 0, "signed in as ana"},
-      {"login -", "echo " + std::string(anasToken), 0, "signed in as ana"},
-      {"login --token-file token.txt", "true", 0, "signed in as ana"},
-      {"login", oversized, 2, "longer than any sign-in token"},
-      {"login --token-file huge.txt", "true", 2, "longer than any sign-in token"},
-      {"login --token-file missing.txt", "true", 2, "missing.txt: No such file or directory"},
-      {"login - --token-file token.txt", "echo " + std::string(anasToken), 2, "not both"},
-      {"login", "echo 'not a token'", 2, "that is no sign-in token"},
+       "登录令牌不能作为参数（它会出现在进程列表和命令历史中）"},
+      {"login", "echo " + std::string(anasToken), 0, "已登录为 ana"},
+      {"login -", "echo " + std::string(anasToken), 0, "已登录为 ana"},
+      {"login --token-file token.txt", "true", 0, "已登录为 ana"},
+      {"login", oversized, 2, "这比任何登录令牌都长"},
+      {"login --token-file huge.txt", "true", 2, "这比任何登录令牌都长"},
+      {"login --token-file missing.txt", "true", 2, "missing.txt：No such file or directory"},
+      {"login - --token-file token.txt", "echo " + std::string(anasToken), 2, "不能两者都用"},
+      {"login", "echo 'not a token'", 2, "这不是登录令牌"},
   };
   const auto tokenFile = storage().tokenMirrorURL();
   for (const auto& [arguments, feeder, status, says] : cases) {
@@ -277,14 +345,14 @@ TEST_F(CommandLineTest, SignInTokensNeverComeFromTheCommandLine) {
     EXPECT_EQ(fs::exists(tokenFile), status == 0) << arguments;
   }
   run("login " + std::string(anasToken));
-  EXPECT_NE(stderrText.find("| lumo-share login"), std::string::npos) << "how to pass it instead";
-  EXPECT_NE(stderrText.find("--token-file FILE"), std::string::npos) << stderrText;
+  EXPECT_NE(stderrText.find("| lumo-share login`"), std::string::npos) << "how to pass it instead";
+  EXPECT_NE(stderrText.find("`--token-file FILE`"), std::string::npos) << stderrText;
 
   // On a terminal the token is asked for, and what is typed is not shown.
   ASSERT_EQ(run("logout").status, 0);
-  const auto typed = testing::runOnTerminal(tool("login"), ": ", anasToken);
+  const auto typed = testing::runOnTerminal(tool("login"), "）：", anasToken);
   EXPECT_EQ(typed.status, 0) << typed.output;
-  EXPECT_NE(typed.output.find("signed in as ana"), std::string::npos) << typed.output;
+  EXPECT_NE(typed.output.find("已登录为 ana"), std::string::npos) << typed.output;
   EXPECT_EQ(typed.output.find(anasToken), std::string::npos) << "echoed: " << typed.output;
 }
 
