@@ -44,6 +44,7 @@
 #include "ShareEnvelope.hpp"
 #include "ShareExtensionContext.hpp"
 #include "ShareFileLock.hpp"
+#include "ShareDeletion.hpp"
 #include "ShareHostSession.hpp"
 #include "ShareHTTP.hpp"
 #include "ShareHTTPRequest.hpp"

@@ -10,7 +10,9 @@
 #include "LumoShare.hpp"
 #include "QueueTestSupport.hpp"
 #include "ServiceFixture.hpp"
+#include "ShareTestServer.hpp"
 #include "TemporaryDirectory.hpp"
+#include "TestCommand.hpp"
 
 namespace lumo {
 namespace {
@@ -248,6 +250,56 @@ TEST_F(ShareAccountTest, TheBackgroundUploadersTransportPublishesDueShares) {
   EXPECT_EQ(session.drain(5).uploaded.size(), 2u);
   EXPECT_TRUE(queue_->all().empty());
   ShareAppleBundle::setMain(nullptr);
+}
+
+TEST_F(ShareAccountTest, ASharesTakenBackByItsClaimThenItsAccountAndByNobodyElse) {
+  publishAnonymously(2);
+  running_->service.store().addAccount({"bo-id", "bo", "pro", testing::systemNow()});
+  const auto signIn = [&](const char* account) {
+    const ShareTokenStore tokens(storage_);
+    if (!account) return tokens.clear();
+    tokens.save({running_->service.secrets().issueToken(account, testing::systemNow(), 1),
+                 std::nullopt, std::nullopt, account, 0});
+  };
+  const auto deletion = [&](const Url& api) {
+    return ShareDeletion({{queue_, ShareTokenStore(storage_), ShareSettingsStore{storage_},
+                           curlTransport(), RetryPolicy{1, 1, 1, 0}},
+                          api});
+  };
+  const auto service = deletion(apiBase());
+  const auto live = [&](const std::string& slug) {
+    return running_->service.store().share(slug).has_value();
+  };
+  auto claimed = *service.record(queue_->recentUploads(2).at(0).shortUrl + "/");
+  auto bound = queue_->recentUploads(2).at(1);
+  // A service without the routes answers its own 404, or 405: the record stays.
+  testing::ShareTestServer older;
+  older.enqueue(testing::ScriptedReply::json(404, R"({"error":"not_found"})"));
+  older.enqueue(testing::ScriptedReply::json(405, ""));
+  for (int reply = 0; reply < 2; ++reply)
+    EXPECT_EQ(deletion(older.apiBase()).takeBack(claimed), ShareDeletionResult::unsupported);
+  auto wrongClaim = claimed;
+  wrongClaim.claimToken = "not-the-claim";
+  EXPECT_EQ(service.takeBack(wrongClaim), ShareDeletionResult::refused);
+  EXPECT_TRUE(live(claimed.slug) && service.record(claimed.slug));
+  EXPECT_EQ(service.takeBack(claimed), ShareDeletionResult::deleted);
+  EXPECT_FALSE(live(claimed.slug) || service.record(claimed.slug)) << "share and record go";
+  EXPECT_EQ(service.takeBack(claimed), ShareDeletionResult::deleted) << "a repeat";
+
+  ShareBindCoordinator(queue_, apiBase(), token_, curlTransport()).bindPending();
+  bound = *service.record(bound.slug);
+  const auto refusal = testing::thrown<ShareAPIError>([&] { service.takeBack(bound); });
+  EXPECT_TRUE(refusal && refusal->isUnauthorized()) << "a bound share needs the account";
+  signIn("bo-id");
+  EXPECT_EQ(service.takeBack(bound), ShareDeletionResult::refused) << "another account's";
+  EXPECT_TRUE(live(bound.slug) && service.record(bound.slug));
+  signIn("ana-id");
+  EXPECT_EQ(service.takeBack(bound), ShareDeletionResult::deleted);
+  EXPECT_FALSE(live(bound.slug));
+  auto expired = bound;
+  expired.slug = "long-gone";
+  expired.expiresAtMs = 1;
+  EXPECT_EQ(service.takeBack(expired), ShareDeletionResult::alreadyGone);
 }
 
 }  // namespace

@@ -1,0 +1,41 @@
+#pragma once
+// Taking back a share this machine published: the service deletes it (its page, file and preview
+// answer "gone" from then on) and the upload record goes. A signed-in share is taken back with
+// the account, an anonymous one with the claim token its upload record keeps until the claim is
+// bound, then with the account.
+
+#include <optional>
+#include <stop_token>
+#include <string_view>
+
+#include "ShareHostSession.hpp"
+#include "ShareUploadRecord.hpp"
+
+namespace lumo {
+
+/// What the service answered a take-back.
+enum class ShareDeletionResult {
+  deleted,      ///< taken back now, or before by the same account or claim (deletes repeat safely)
+  alreadyGone,  ///< nothing left to take back: the share had expired
+  refused,      ///< the service holds no live share of this name for this account or claim
+  unsupported,  ///< the service cannot take shares back (it does not know the routes)
+};
+
+class ShareDeletion {
+ public:
+  explicit ShareDeletion(ShareHostSession host) : host_(std::move(host)) {}
+
+  /// This machine's upload record of a slug, or of a short link as printed.
+  std::optional<ShareUploadRecord> record(std::string_view slugOrLink) const;
+
+  /// Asks the service to take the share back. `deleted` and `alreadyGone` remove the upload
+  /// record; `refused` and `unsupported` keep it. Throws ShareAPIError: status 401 when the share
+  /// needs the account and nobody is signed in (or the sign-in expired), status 0 "transport"
+  /// when the service cannot be reached, else the account mapping of the service's reply.
+  ShareDeletionResult takeBack(const ShareUploadRecord& record, std::stop_token stop = {}) const;
+
+ private:
+  ShareHostSession host_;
+};
+
+}  // namespace lumo
