@@ -7,6 +7,7 @@
 #include "ShareAppleBundle.hpp"
 #include "ShareIngestError.hpp"
 #include "ShareLogMessages.hpp"
+#include "ShareSettings.hpp"
 #include "ShareUUID.hpp"
 #include "Url.hpp"
 
@@ -49,6 +50,19 @@ std::string readySummary(const StagedShare& staged) {
 
 bool autoSubmit() {
   return ShareAppleBundle::main()->autoSubmit();
+}
+
+/// The upload record of the share the panel published: this machine's, or one made from the
+/// outcome when the record has gone meanwhile (taken back elsewhere, or pushed out of the list).
+ShareUploadRecord recordOf(const ShareDeletion& deletion, const ShareUploadOutcome& outcome) {
+  if (auto record = deletion.record(outcome.slug)) return *record;
+  ShareUploadRecord record;
+  record.kind = outcome.kind;
+  record.slug = outcome.slug;
+  record.shortUrl = outcome.shortUrl;
+  record.anonymous = outcome.anonymous;
+  record.claimToken = outcome.claimToken;
+  return record;
 }
 
 }  // namespace
@@ -275,16 +289,81 @@ void SharePanelFlow::handleUpload(const ShareUploadSession::UploadResult& result
 }
 
 void SharePanelFlow::showSuccess(const ShareUploadOutcome& outcome) {
+  published_ = outcome;
+  view_.resultTitle = tr(Text::resultTitle);
   view_.shortURL = outcome.shortUrl;
   view_.resultMeta = Text::resultMetaText(outcome, *staged_, nowMs_());
   view_.qrCode = qrImage(outcome.shortUrl, 132);
+  view_.takeBackShown = true;
   apply(Phase::success);
+}
+
+// MARK: - Taking the share back
+
+bool SharePanelFlow::canTakeBack() const {
+  return view_.phase == Phase::success && published_ && view_.takeBackShown &&
+         view_.resultActionsEnabled;
+}
+
+void SharePanelFlow::takeBack() {
+  if (!canTakeBack()) return;
+  view_.resultActionsEnabled = view_.primaryEnabled = false;
+  view_.busy = true;
+  view_.takeBackNote.clear();
+  setStatus(tr(Text::TakeBack::running));
+  const ShareDeletion deletion(ShareHostSession{uploadSession_, ShareSettings::apiBaseURL()});
+  seams_.background([this, deletion, outcome = *published_](std::stop_token stop) -> Step {
+    TakeBackResult result;
+    try {
+      result = deletion.takeBack(recordOf(deletion, outcome), stop);
+    } catch (const std::exception& error) {
+      result = Text::TakeBack::failureText(error);
+    }
+    return [this, result] { handleTakeBack(result); };
+  });
+  changed();
+}
+
+void SharePanelFlow::handleTakeBack(const TakeBackResult& result) {
+  view_.busy = false;
+  view_.resultActionsEnabled = view_.primaryEnabled = true;
+  setStatus(tr(Text::phaseTexts(Phase::success).status));
+  if (const auto* failure = std::get_if<std::string>(&result)) {
+    view_.takeBackNote = tr(Text::TakeBack::failed, *failure);  // the button stays: try again
+    changed();
+    return;
+  }
+  switch (std::get<ShareDeletionResult>(result)) {
+    case ShareDeletionResult::deleted:
+      withdrawLink(Text::TakeBack::takenBack, Text::TakeBack::takenBackNote);
+      break;
+    case ShareDeletionResult::alreadyGone:
+      withdrawLink(Text::TakeBack::gone, Text::TakeBack::goneNote);
+      break;
+    case ShareDeletionResult::refused:  // another account may be signed in by the next try
+      view_.takeBackNote = tr(Text::TakeBack::failed, tr(Text::TakeBack::refused));
+      break;
+    case ShareDeletionResult::unsupported:
+      view_.takeBackNote = tr(Text::TakeBack::unsupported);
+      view_.takeBackShown = false;  // asking again cannot help
+      break;
+  }
+  changed();
+}
+
+void SharePanelFlow::withdrawLink(const char* title, const char* note) {
+  setStatus(tr(title));
+  view_.hint = tr(Text::TakeBack::closeHint);
+  view_.resultTitle = tr(title);
+  view_.resultMeta = tr(note);
+  view_.linkWithdrawn = true;
+  view_.linkActionsShown = view_.takeBackShown = false;
 }
 
 // MARK: - Result actions and endings
 
 void SharePanelFlow::copyLink() {
-  if (view_.shortURL.empty()) return;
+  if (view_.shortURL.empty() || view_.linkWithdrawn) return;
   seams_.copyText(view_.shortURL);
   view_.copyTitle = tr(Text::copiedButton);
   seams_.later(1500ms, [this] {
@@ -295,7 +374,7 @@ void SharePanelFlow::copyLink() {
 }
 
 void SharePanelFlow::openInBrowser() {
-  if (view_.shortURL.empty() || !Url::parse(view_.shortURL)) return;
+  if (view_.shortURL.empty() || view_.linkWithdrawn || !Url::parse(view_.shortURL)) return;
   seams_.openURL(view_.shortURL);
 }
 

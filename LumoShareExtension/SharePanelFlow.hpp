@@ -13,6 +13,7 @@
 
 #include "HeldShare.hpp"
 #include "ShareComposeFacts.hpp"
+#include "ShareDeletion.hpp"
 #include "ShareExtensionContext.hpp"
 #include "ShareIngest.hpp"
 #include "SharePanelText.hpp"
@@ -35,21 +36,26 @@ struct SharePanelView {
   bool documentRows = true, accountRows = true, retentionEnabled = true;
   bool passwordSwitchEnabled = true, passwordFieldEnabled = false, watermarkControlsEnabled = false;
   bool validationShown = false;
-  // Success: the link with its code.
+  // Success: the link with its code, and taking the share back.
   bool resultCard = false;
-  std::string shortURL, resultMeta, copyTitle;
+  std::string resultTitle, shortURL, resultMeta, copyTitle;
   std::optional<ShareQRImage> qrCode;
+  bool linkActionsShown = true;      ///< copy and open, until the link no longer works
+  bool takeBackShown = false;        ///< while the share can be taken back
+  bool resultActionsEnabled = true;  ///< not while it is being taken back
+  bool linkWithdrawn = false;        ///< taken back or gone: the code and the link are greyed out
+  std::string takeBackNote;          ///< why it was not taken back
   // Failure: what went wrong and the ways on.
   bool errorCard = false, retryShown = false, openHostShown = false;
   std::string errorDetail;
 };
 
 /// The share panel without its window: reads the request's items into a staged share, holds the
-/// compose draft and validates it, publishes, retries, copies the link, opens the host
-/// application, and ends the request, entering the phases in their order. A window observes it,
-/// draws `view()` after each change and forwards what the person does. It runs on one thread
-/// (the UI thread); slow work and delayed steps go through `Seams`, which drop what comes back
-/// once the window has gone.
+/// compose draft and validates it, publishes, retries, copies the link, takes the published
+/// share back, opens the host application, and ends the request, entering the phases in their
+/// order. A window observes it, draws `view()` after each change and forwards what the person
+/// does. It runs on one thread (the UI thread); slow work and delayed steps go through `Seams`,
+/// which drop what comes back once the window has gone.
 class SharePanelFlow {
  public:
   using Phase = SharePanelPhase;
@@ -86,6 +92,11 @@ class SharePanelFlow {
   void retryTapped();
   void copyLink();
   void openInBrowser();
+  /// Whether the published share can be taken back now; the window asks the person first.
+  bool canTakeBack() const;
+  /// Takes the published share back at the service, on the worker; the card then says that the
+  /// link no longer works, or why it was not taken back.
+  void takeBack();
   /// Starts the host application and ends the request; a missing application only says so.
   void openHostApp();
   void cancelTapped();
@@ -104,6 +115,8 @@ class SharePanelFlow {
  private:
   /// How a read of the items ended: the staged share, held for this panel, or what went wrong.
   using IngestResult = std::variant<std::shared_ptr<HeldShare>, std::exception_ptr>;
+  /// How taking the share back ended: the service's answer, or the failure in plain words.
+  using TakeBackResult = std::variant<ShareDeletionResult, std::string>;
 
   void apply(Phase phase);
   void loadContent();
@@ -115,6 +128,9 @@ class SharePanelFlow {
   void handleUpload(const ShareUploadSession::UploadResult& result, bool firstAttempt);
   void showUploadProgress(std::int64_t sent, std::int64_t total);
   void showSuccess(const ShareUploadOutcome& outcome);
+  void handleTakeBack(const TakeBackResult& result);
+  /// The link no longer works: the card says so under `title` and the link's actions go.
+  void withdrawLink(const char* title, const char* note);
   bool hasSharedContainer() const;
   void setStatus(const std::string& text);
   /// Ends the request `delay` from now when the panel runs unattended.
@@ -133,6 +149,7 @@ class SharePanelFlow {
   /// other program sends it meanwhile, and a cancel discards it. Shared with the upload task.
   std::shared_ptr<HeldShare> held_;
   std::optional<StagedShare> staged_;
+  std::optional<ShareUploadOutcome> published_;
   ShareComposeFacts facts_;
   ShareComposeDraft draft_;
   std::vector<ShareComposeIssue> issues_;

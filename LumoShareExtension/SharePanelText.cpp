@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "ShareAPIError.hpp"
 #include "ShareByteCount.hpp"
 #include "ShareIngestError.hpp"
 
@@ -209,6 +210,21 @@ std::string message(ShareComposeIssue issue) {
 
 std::string byteCountText(std::int64_t bytes) {
   return ShareByteCount::fileStyle(bytes);
+}
+
+std::string TakeBack::failureText(const std::exception& error) {
+  const auto* api = dynamic_cast<const ShareAPIError*>(&error);
+  if (!api) return error.what();
+  switch (api->status()) {
+    case 0:  // the network's own words
+      return api->message();
+    case 401:
+      return tr(marked("需要登录 Lumo 账号才能撤回这条分享。"));
+    case 429:
+      return ShareUploadError::rateLimited(std::nullopt).message();
+    default:
+      return ShareUploadError::http(api->status(), api->code(), false).message();
+  }
 }
 
 }  // namespace lumo::SharePanelText

@@ -134,5 +134,28 @@ std::string message(ShareComposeIssue issue);
 /// A size as the ready summary and the uploading status write it.
 std::string byteCountText(std::int64_t bytes);
 
+/// Taking a published share back: the panel's success card says "撤回", the host window's recent
+/// uploads "删除"; both ask first.
+namespace TakeBack {
+inline constexpr const char* button = marked("撤回");
+inline constexpr const char* question = marked("撤回这条分享？");
+/// What the confirmation warns of, under the link.
+inline constexpr const char* warning = marked("链接会立即失效，无法恢复。");
+inline constexpr const char* running = marked("正在撤回…");
+inline constexpr const char* takenBack = marked("已撤回");
+inline constexpr const char* takenBackNote = marked("这条分享已撤回，链接不再有效。");
+inline constexpr const char* gone = marked("链接已失效");
+inline constexpr const char* goneNote = marked("这条分享已过期或已被删除，链接不再有效。");
+inline constexpr const char* closeHint = marked("别人已无法打开这条分享，可以关闭面板了。");
+inline constexpr const char* unsupported = marked("这个服务不能删除分享，请到它的网站上删除。");
+/// Why the service refused, after "没有撤回：" or the host window's "没有删除 …：".
+inline constexpr const char* refused =
+    marked("这条分享不属于当前登录的账号，或它的认领凭证已失效。");
+inline constexpr const char* failed = marked("没有撤回：%@");
+/// Why a deletion failed, in plain words: sign-in needed, the network's own text, a rate limit,
+/// else the reply's status and code.
+std::string failureText(const std::exception& error);
+}  // namespace TakeBack
+
 }  // namespace SharePanelText
 }  // namespace lumo

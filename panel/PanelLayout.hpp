@@ -1,6 +1,7 @@
 #pragma once
 // Small layout pieces the share panel and the host window share.
 #include <QHBoxLayout>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QWidget>
 
@@ -19,5 +20,12 @@ QPushButton* button(const char* name, const QString& text, std::function<void()>
 
 /// The widget's own font, bold.
 void setBold(QWidget* widget);
+
+/// Asks before a step that cannot be undone: a window-modal box ("confirmation") over `parent`
+/// with `question`, `detail` (the link, then what it means), the button `action` ("confirmButton")
+/// and "取消" ("declineButton", the default, also on Escape). `onConfirm` runs only when `action`
+/// is chosen; the box goes once answered.
+QMessageBox* confirm(QWidget* parent, const QString& question, const QString& detail,
+                     const QString& action, std::function<void()> onConfirm);
 
 }  // namespace lumo::PanelLayout

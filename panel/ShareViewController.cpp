@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -74,6 +75,23 @@ QWidget* formRow(const char* label, QWidget* control) {
   auto* text = new QLabel(trq(label));
   text->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   return formRow(text, control);
+}
+
+/// A label in the warning colour (the form's validation, a share not taken back).
+QLabel* warningLabel(const char* name) {
+  auto* label = wrappingLabel(name);
+  QPalette warning = label->palette();
+  warning.setColor(QPalette::WindowText, QColor(0xd7, 0x26, 0x1e));
+  label->setPalette(warning);
+  return label;
+}
+
+/// A link that no longer works: greyed and struck through.
+void showWithdrawn(QWidget* link, bool withdrawn) {
+  link->setEnabled(!withdrawn);
+  QFont font = link->font();
+  font.setStrikeOut(withdrawn);
+  link->setFont(font);
 }
 
 /// The link on the clipboard, and on the primary selection where the desktop has one.
@@ -164,10 +182,7 @@ void ShareViewController::buildViews() {
   formScrollView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   formScrollView_->setWidget(buildForm());
   layout->addWidget(formScrollView_, 1);
-  validationLabel_ = wrappingLabel("validationLabel");
-  QPalette warning = validationLabel_->palette();
-  warning.setColor(QPalette::WindowText, QColor(0xd7, 0x26, 0x1e));
-  validationLabel_->setPalette(warning);
+  validationLabel_ = warningLabel("validationLabel");
   layout->addWidget(validationLabel_);
 
   resultCard_ = named(new CardView, "resultCard");
@@ -268,19 +283,23 @@ QWidget* ShareViewController::buildResultCard() {
   qrView_ = named(new QRCodeView, "qrView");
   layout->addWidget(qrView_, 0, Qt::AlignTop);
   auto* column = new QVBoxLayout;
-  auto* resultTitle = named(new QLabel(trq(Text::resultTitle)), "resultTitle");
-  PanelLayout::setBold(resultTitle);
+  resultTitle_ = named(new QLabel(trq(Text::resultTitle)), "resultTitle");
+  PanelLayout::setBold(resultTitle_);
   auto* resultCaption = named(new QLabel(trq(Text::resultCaption)), "resultCaption");
   resultCaption->setForegroundRole(QPalette::PlaceholderText);
   resultURLLabel_ = named(new ShareLinkField, "resultURLLabel");
   resultMeta_ = wrappingLabel("resultMeta");
   copyButton_ = button("copyButton", trq(Text::copyButton), [this] { copyLink(); });
-  auto* browse = button("browseButton", trq(Text::browseButton), [this] { openInBrowser(); });
+  browseButton_ = button("browseButton", trq(Text::browseButton), [this] { openInBrowser(); });
+  takeBackButton_ =
+      button("takeBackButton", trq(Text::TakeBack::button), [this] { takeBackTapped(); });
+  takeBackNote_ = warningLabel("takeBackNote");
   for (auto* widget :
-       std::initializer_list<QWidget*>{resultTitle, resultCaption, resultURLLabel_, resultMeta_}) {
+       std::initializer_list<QWidget*>{resultTitle_, resultCaption, resultURLLabel_, resultMeta_}) {
     column->addWidget(widget);
   }
-  column->addLayout(PanelLayout::row({copyButton_, browse}));
+  column->addLayout(PanelLayout::row({copyButton_, browseButton_, takeBackButton_}));
+  column->addWidget(takeBackNote_);
   column->addStretch(1);
   layout->addLayout(column, 1);
   return resultCard_;
@@ -340,17 +359,35 @@ void ShareViewController::render() {
   validationLabel_->setVisible(view.validationShown);
 
   resultCard_->setVisible(view.resultCard);
+  resultTitle_->setText(qs(view.resultTitle));
   if (resultURLLabel_->link() != qs(view.shortURL)) {
     resultURLLabel_->setLink(qs(view.shortURL));
-    qrView_->setVisible(view.qrCode.has_value());
     qrView_->setImage(view.qrCode);
   }
+  qrView_->setVisible(view.qrCode.has_value() && !view.linkWithdrawn);
+  showWithdrawn(resultURLLabel_, view.linkWithdrawn);
   resultMeta_->setText(qs(view.resultMeta));
   copyButton_->setText(qs(view.copyTitle));
+  copyButton_->setVisible(view.linkActionsShown);
+  browseButton_->setVisible(view.linkActionsShown);
+  takeBackButton_->setVisible(view.takeBackShown);
+  for (auto* action : {copyButton_, browseButton_, takeBackButton_}) {
+    action->setEnabled(view.resultActionsEnabled);
+  }
+  takeBackNote_->setText(qs(view.takeBackNote));
+  takeBackNote_->setVisible(!view.takeBackNote.empty());
   errorCard_->setVisible(view.errorCard);
   errorDetail_->setText(qs(view.errorDetail));
   retryButton_->setVisible(view.retryShown);
   openHostButton_->setVisible(view.openHostShown);
+}
+
+void ShareViewController::takeBackTapped() {
+  if (!flow_.canTakeBack() || confirmation_) return;
+  confirmation_ = PanelLayout::confirm(
+      this, trq(Text::TakeBack::question),
+      qs(flow_.currentShortURL() + "\n" + ShareL10n::tr(Text::TakeBack::warning)),
+      trq(Text::TakeBack::button), [this] { flow_.takeBack(); });
 }
 
 // MARK: - The form and the draft

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 #include <cstdint>
@@ -17,6 +18,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QMessageBox;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
@@ -60,6 +62,8 @@ class ShareViewController : public QWidget {
   void retryTapped() { flow_.retryTapped(); }
   void copyLink() { flow_.copyLink(); }
   void openInBrowser() { flow_.openInBrowser(); }
+  /// Asks whether to take the published share back ("confirmation"), and takes it back on yes.
+  void takeBackTapped();
   /// Starts the host application and ends the request; a missing application only says so.
   void openHostApp() { flow_.openHostApp(); }
   void cancelTapped() { flow_.cancelTapped(); }
@@ -91,12 +95,15 @@ class ShareViewController : public QWidget {
   std::vector<QWidget*> docOnlyViews_, signedInViews_;
 
   // The views the flow's state reaches, and the form's controls.
-  QLabel *statusLabel_, *hintLabel_, *readyDetail_, *resultMeta_, *errorDetail_;
+  QLabel *statusLabel_, *hintLabel_, *readyDetail_, *resultTitle_, *resultMeta_, *takeBackNote_,
+      *errorDetail_;
   QLabel *composeHintLabel_, *validationLabel_, *watermarkOpacityLabel_;
   CardView *readyCard_, *resultCard_, *errorCard_;
   QRCodeView* qrView_;
   ShareLinkField* resultURLLabel_;
-  QPushButton *copyButton_, *retryButton_, *openHostButton_, *cancelButton_, *primaryButton_;
+  QPushButton *copyButton_, *browseButton_, *takeBackButton_, *retryButton_, *openHostButton_,
+      *cancelButton_, *primaryButton_;
+  QPointer<QMessageBox> confirmation_;
   QProgressBar* spinner_;
   QScrollArea* formScrollView_;
   QLineEdit *titleField_, *passwordField_, *slugField_, *maxDownloadsField_, *watermarkTextField_;

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "LumoShare.hpp"
 
@@ -54,9 +55,16 @@ inline bool screenshot(QWidget& window, const QString& name) {
   return window.screen()->grabWindow(window.winId()).save(folder + "/" + name + ".png");
 }
 
+/// What the reference service on `port` answers for the page of `slug` now: 200 while it serves
+/// the share, 410 once the share is gone.
+inline int pageStatus(int port, const std::string& slug) {
+  const auto page = Url::parse("http://127.0.0.1:" + std::to_string(port) + "/" + slug);
+  return URLSessionTransport::makeDefault()->data(ShareHTTPRequest(*page), {}).response.status;
+}
+
 /// The real transport behind a switch: requests can be held until released, or fail at once as
-/// if the network were down. (Stopping the service instead would leave its port free for any
-/// other test process to take.)
+/// if the network were down, and deletions can be answered as a service without them would.
+/// (Stopping the service instead would leave its port free for any other test process to take.)
 class TestNetwork final : public ShareHTTPTransport {
  public:
   explicit TestNetwork(std::shared_ptr<ShareHTTPTransport> inner) : inner_(std::move(inner)) {}
@@ -64,9 +72,19 @@ class TestNetwork final : public ShareHTTPTransport {
   void hold() { set(held_, true); }
   void release() { set(held_, false); }
   void setOffline(bool offline) { set(offline_, offline); }
+  /// Answers every DELETE with `status` and `body` from now on, as a service that cannot delete
+  /// shares does (0: the service answers again).
+  void answerDeletions(int status, std::string body = {}) {
+    const std::lock_guard lock(mutex_);
+    deletionReply_ = {std::move(body), ShareHTTPResponse{status, {}}};
+  }
 
   ShareHTTPReply data(const ShareHTTPRequest& request, std::stop_token stop) override {
     pass();
+    if (request.method == "DELETE") {
+      const std::lock_guard lock(mutex_);
+      if (deletionReply_.response.status != 0) return deletionReply_;
+    }
     return inner_->data(request, stop);
   }
   ShareHTTPReply upload(const ShareHTTPRequest& request, std::string_view body,
@@ -97,6 +115,7 @@ class TestNetwork final : public ShareHTTPTransport {
   std::condition_variable changed_;
   bool held_ = false;
   bool offline_ = false;
+  ShareHTTPReply deletionReply_;
 };
 
 }  // namespace lumo::testing

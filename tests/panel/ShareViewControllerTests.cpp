@@ -8,6 +8,7 @@
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QWindow>
@@ -177,6 +178,22 @@ class ShareViewControllerTest : public QObject {
   void screenshot(const char* name) {
     QVERIFY(testing::screenshot(*panel_, QStringLiteral("panel-") + name));
   }
+  /// Asks to take the published share back and answers the confirmation, which names the link.
+  void takeBack(bool confirmed, const char* screenshotName = nullptr) {
+    view<QPushButton>("takeBackButton")->click();
+    auto* box = panel_->findChild<QMessageBox*>(QStringLiteral("confirmation"));
+    QVERIFY(box && box->isVisible());
+    QVERIFY(box->informativeText().contains(qs(panel_->currentShortURL())));
+    if (screenshotName) QVERIFY(testing::screenshot(*box, screenshotName));
+    box->findChild<QPushButton*>(confirmed ? "confirmButton" : "declineButton")->click();
+    QVERIFY(QTest::qWaitFor([&] { return !panel_->findChild<QMessageBox*>(); }, 5000));
+  }
+  /// Whether this machine still keeps the upload record of `slug`.
+  bool recorded(const std::string& slug) {
+    const auto records = PendingShareQueue(storage_).recentUploads(50);
+    return std::any_of(records.begin(), records.end(),
+                       [&](const auto& record) { return record.slug == slug; });
+  }
 
  private Q_SLOTS:
   void initTestCase() { testing::quietOffscreenWarnings(); }
@@ -189,8 +206,7 @@ class ShareViewControllerTest : public QObject {
         ShareStorage{root_ / ("root-" + makeLowercaseUUID()), ShareStorageLocation::injected};
     tokens_ = ShareTokenStore(storage_);
     steps_ = std::make_shared<ManualSteps>();
-    network_ = std::make_shared<testing::TestNetwork>(
-        URLSessionTransport::makeDefault());
+    network_ = std::make_shared<testing::TestNetwork>(URLSessionTransport::makeDefault());
     workers_ = std::make_shared<SharePanelWorkers>();
     configure();
   }
@@ -255,10 +271,9 @@ class ShareViewControllerTest : public QObject {
 
   /// What another program's drain publishes from this storage, right now.
   std::size_t drainElsewhere() {
-    const ShareUploadSession elsewhere{
-        std::make_shared<PendingShareQueue>(storage_), tokens_, ShareSettingsStore{storage_},
-        URLSessionTransport::makeDefault(),
-        RetryPolicy{1, 1, 1, 0}};
+    const ShareUploadSession elsewhere{std::make_shared<PendingShareQueue>(storage_), tokens_,
+                                       ShareSettingsStore{storage_},
+                                       URLSessionTransport::makeDefault(), RetryPolicy{1, 1, 1, 0}};
     return elsewhere.drain(10, true).uploaded.size();
   }
 
@@ -387,6 +402,68 @@ class ShareViewControllerTest : public QObject {
     screenshot("success");
     view<QPushButton>("primaryButton")->click();
     QCOMPARE(context_->ending(), Ending::completed);
+  }
+
+  void takingTheShareBack_data() {
+    QTest::addColumn<bool>("signedIn");
+    QTest::addColumn<bool>("confirmed");
+    QTest::addColumn<QString>("service");  // "reference", "offline at first", or a status of a
+                                           // service that cannot delete shares
+    QTest::newRow("anonymous, by its claim") << false << true << "reference";
+    QTest::newRow("signed in, again after a network failure") << true << true << "offline at first";
+    QTest::newRow("not confirmed") << false << false << "reference";
+    QTest::newRow("a service without deletion: 405") << true << true << "405";
+    QTest::newRow("a service without deletion: 404") << false << true << "404";
+  }
+  void takingTheShareBack() {
+    QFETCH(bool, signedIn);
+    QFETCH(bool, confirmed);
+    QFETCH(QString, service);
+    if (signedIn) signIn("pro");
+    open({file("mistake.txt", "sent to the wrong chat")});
+    QVERIFY(reaches(Phase::ready));
+    view<QPushButton>("primaryButton")->click();
+    QVERIFY(reaches(Phase::success));
+    const auto link = panel_->currentShortURL();
+    const auto slug = link.substr(link.rfind('/') + 1);
+    QCOMPARE(testing::pageStatus(service_->port, slug), 200);
+    const bool offlineAtFirst = service == "offline at first";
+    network_->setOffline(offlineAtFirst);
+    if (service == "405") network_->answerDeletions(405);
+    if (service == "404") {
+      network_->answerDeletions(404, R"({"error":"not_found","message":"no such resource"})");
+    }
+    if (service == "reference") network_->hold();  // the deletion waits: the card while it runs
+    takeBack(confirmed, offlineAtFirst ? "panel-take-back-confirmation" : nullptr);
+    if (service == "reference" && confirmed) {
+      for (const auto* button : {"copyButton", "browseButton", "takeBackButton", "primaryButton"}) {
+        QVERIFY2(!view(button)->isEnabled(), button);
+      }
+      QCOMPARE(textOf("statusLabel"), qs(ShareL10n::tr(Text::TakeBack::running)));
+    }
+    network_->release();
+    const auto settled = [&] { return QTest::qWaitFor([&] { return workers_->idle(); }, 20000); };
+    QVERIFY(settled());
+    QCoreApplication::processEvents();
+    if (offlineAtFirst) {  // the card says why, and the button is there to try again
+      QVERIFY(textOf("takeBackNote").startsWith(qs(ShareL10n::tr(Text::TakeBack::failed, ""))));
+      QVERIFY(shows("takeBackButton") && view("takeBackButton")->isEnabled());
+      network_->setOffline(false);
+      takeBack(true);
+      QVERIFY(settled());
+      QCoreApplication::processEvents();
+    }
+    const bool takenBack = confirmed && (service == "reference" || offlineAtFirst);
+    QCOMPARE(testing::pageStatus(service_->port, slug), takenBack ? 410 : 200);
+    QCOMPARE(recorded(slug), !takenBack);
+    QCOMPARE(textOf("resultTitle"),
+             qs(ShareL10n::tr(takenBack ? Text::TakeBack::takenBack : Text::resultTitle)));
+    QCOMPARE(shows("copyButton") && shows("browseButton") && shows("qrView"), !takenBack);
+    QCOMPARE(shows("takeBackButton"), !confirmed);
+    QCOMPARE(textOf("takeBackNote"),
+             takenBack || !confirmed ? QString() : qs(ShareL10n::tr(Text::TakeBack::unsupported)));
+    QVERIFY(view("primaryButton")->isEnabled());
+    if (offlineAtFirst) screenshot("taken-back");
   }
 
   void aFailedUploadOffersRetryAndGuidanceAndRetryPublishes() {
