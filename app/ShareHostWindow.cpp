@@ -22,6 +22,17 @@ namespace {
 
 using PanelLayout::button;
 using ShareL10n::marked;
+namespace TakeBack = SharePanelText::TakeBack;
+
+// Deleting a recent upload at the service.
+constexpr const char* deleteAction = marked("删除");
+constexpr const char* deleteQuestion = marked("删除「%@」？");
+constexpr const char* deleteQuestionUntitled = marked("删除这条分享？");
+constexpr const char* deletingText = marked("正在删除 %@…");
+constexpr const char* deletedText = marked("已删除 %@，链接已失效。");
+constexpr const char* alreadyGoneText = marked("%@ 已过期或已被删除，已从列表移除。");
+constexpr const char* notDeletedText = marked("没有删除 %@：%@");
+constexpr const char* recordGone = marked("这条上传记录已不在了。");
 
 QString qs(const std::string& text) {
   return QString::fromStdString(text);
@@ -78,6 +89,14 @@ QTableWidget* table(const char* name, const QStringList& headers,
   header->setSectionResizeMode(QHeaderView::ResizeToContents);
   for (const int column : stretching) header->setSectionResizeMode(column, QHeaderView::Stretch);
   return view;
+}
+
+/// The row whose cells carry `key`, or -1.
+int rowOf(const QTableWidget* view, const QString& key) {
+  for (int row = 0; row < view->rowCount(); ++row) {
+    if (view->item(row, 0) && view->item(row, 0)->data(Qt::UserRole).toString() == key) return row;
+  }
+  return -1;
 }
 
 void setRow(QTableWidget* view, int row, const QStringList& cells, const std::string& key) {
@@ -145,13 +164,17 @@ void ShareHostWindow::buildViews() {
                                 marked("过期时间"), marked("认领")}),
                        {1});
   layout->addWidget(recentTable_, 1);
-  auto* copy = button("copyButton", qs(ShareL10n::tr(SharePanelText::copyButton)),
-                      [this] { copySelected(); });
-  auto* open = button("openButton", qs(ShareL10n::tr(SharePanelText::browseButton)),
-                      [this] { openSelected(); });
-  layout->addLayout(PanelLayout::row({copy, open}, Qt::AlignRight));
+  copyButton_ = button("copyButton", qs(ShareL10n::tr(SharePanelText::copyButton)),
+                       [this] { copySelected(); });
+  openButton_ = button("openButton", qs(ShareL10n::tr(SharePanelText::browseButton)),
+                       [this] { openSelected(); });
+  deleteButton_ =
+      button("deleteButton", qs(ShareL10n::tr(deleteAction)), [this] { deleteSelected(); });
+  layout->addLayout(PanelLayout::row({copyButton_, openButton_, deleteButton_}, Qt::AlignRight));
 
   connect(tokenField_, &QLineEdit::returnPressed, this, [this] { signIn(); });
+  connect(recentTable_, &QTableWidget::itemSelectionChanged, this,
+          [this] { updateRecentActions(); });
 }
 
 void ShareHostWindow::reload() {
@@ -165,6 +188,7 @@ void ShareHostWindow::reload() {
             timeText(entry.nextAttemptAtMs), qs(entry.lastError.value_or(""))},
            entry.staged.clientShareId);
   }
+  const auto selected = qs(selectedLink());
   const auto records = host_.uploads.queue->recentUploads(100);
   recentTable_->setRowCount(static_cast<int>(records.size()));
   for (int row = 0; row < static_cast<int>(records.size()); ++row) {
@@ -173,6 +197,10 @@ void ShareHostWindow::reload() {
            {qs(record.shortUrl), qs(record.title), timeText(record.expiresAtMs), claimText(record)},
            record.shortUrl);
   }
+  // The same upload stays selected; one that is gone leaves nothing selected.
+  recentTable_->clearSelection();
+  if (const int row = rowOf(recentTable_, selected); row >= 0) recentTable_->selectRow(row);
+  updateRecentActions();
 }
 
 void ShareHostWindow::showSignIn() {
@@ -290,14 +318,71 @@ void ShareHostWindow::openSelected() {
   if (!link.empty() && Url::parse(link)) QDesktopServices::openUrl(QUrl(qs(link)));
 }
 
+void ShareHostWindow::deleteSelected() {
+  const auto link = selectedLink();
+  if (link.empty() || deleting_) return;
+  const auto record = deletion().record(link);
+  if (!record) {
+    activityLabel_->setText(qs(ShareL10n::tr(recordGone)));
+    reload();
+    return;
+  }
+  const auto question = record->title.empty() ? ShareL10n::tr(deleteQuestionUntitled)
+                                              : ShareL10n::tr(deleteQuestion, record->title);
+  PanelLayout::confirm(this, qs(question), qs(link + "\n" + ShareL10n::tr(TakeBack::warning)),
+                       qs(ShareL10n::tr(deleteAction)),
+                       [this, record = *record] { deleteRecord(record); });
+}
+
+void ShareHostWindow::deleteRecord(const ShareUploadRecord& record) {
+  deleting_ = true;
+  updateRecentActions();
+  began(qs(ShareL10n::tr(deletingText, record.shortUrl)));
+  workers_->run(
+      this,
+      [deletion = deletion(), record](std::stop_token stop) {
+        try {
+          switch (deletion.takeBack(record, stop)) {
+            case ShareDeletionResult::deleted:
+              return ShareL10n::tr(deletedText, record.shortUrl);
+            case ShareDeletionResult::alreadyGone:
+              return ShareL10n::tr(alreadyGoneText, record.shortUrl);
+            case ShareDeletionResult::refused:
+              return ShareL10n::tr(notDeletedText,
+                                   {record.shortUrl, ShareL10n::tr(TakeBack::refused)});
+            case ShareDeletionResult::unsupported:
+              break;
+          }
+          return ShareL10n::tr(TakeBack::unsupported);
+        } catch (const std::exception& error) {
+          return ShareL10n::tr(notDeletedText, {record.shortUrl, TakeBack::failureText(error)});
+        }
+      },
+      [this](const std::string& text) {
+        deleting_ = false;
+        ended(qs(text));
+      });
+}
+
+ShareDeletion ShareHostWindow::deletion() const {
+  return ShareDeletion(host_);
+}
+
+void ShareHostWindow::updateRecentActions() {
+  const bool selected = !selectedLink().empty();
+  copyButton_->setEnabled(selected);
+  openButton_->setEnabled(selected);
+  deleteButton_->setEnabled(selected && !deleting_);
+}
+
 std::string ShareHostWindow::selectedShareId() const {
   const auto* item = queueTable_->currentItem();
   return item ? item->data(Qt::UserRole).toString().toStdString() : std::string();
 }
 
 std::string ShareHostWindow::selectedLink() const {
-  const auto* item = recentTable_->currentItem();
-  return item ? item->data(Qt::UserRole).toString().toStdString() : std::string();
+  const auto items = recentTable_->selectedItems();
+  return items.empty() ? std::string() : items.front()->data(Qt::UserRole).toString().toStdString();
 }
 
 void ShareHostWindow::began(const QString& what) {

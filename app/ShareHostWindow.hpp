@@ -17,7 +17,8 @@ class QTableWidget;
 namespace lumo {
 
 /// The host application's window ("Lumo Share App"): the queue with what went wrong and when the
-/// next attempt is, the recent uploads with their links and claim state, and the sign-in. When it
+/// next attempt is, the recent uploads with their links and claim state (copy, open, delete at
+/// the service after a confirmation, "confirmation"), and the sign-in. When it
 /// opens it refreshes the plan, binds anonymous uploads to the account and publishes what is
 /// queued, on a worker, showing what it does without blocking the window. Widgets carry their
 /// role as object name ("queueTable", "retryButton" …).
@@ -32,7 +33,7 @@ class ShareHostWindow : public QWidget {
 
   /// Refreshes the plan, binds claims and drains the queue (what opening the window does).
   void synchronise();
-  /// True while a synchronisation, retry or sign-in runs on the worker.
+  /// True while a synchronisation, retry, deletion or sign-in runs on the worker.
   bool isBusy() const { return busy_ > 0; }
 
  private:
@@ -51,6 +52,12 @@ class ShareHostWindow : public QWidget {
   void removeSelected();
   void copySelected();
   void openSelected();
+  /// Asks, then takes the selected upload back at the service.
+  void deleteSelected();
+  void deleteRecord(const ShareUploadRecord& record);
+  ShareDeletion deletion() const;
+  /// The recent uploads' buttons act on a selected upload only.
+  void updateRecentActions();
   std::string selectedShareId() const;
   std::string selectedLink() const;
   void began(const QString& what);
@@ -59,6 +66,7 @@ class ShareHostWindow : public QWidget {
   ShareHostSession host_;
   std::shared_ptr<SharePanelWorkers> workers_;
   int busy_ = 0;
+  bool deleting_ = false;
 
   QLabel* accountLabel_ = nullptr;
   QLineEdit* tokenField_ = nullptr;
@@ -68,6 +76,7 @@ class ShareHostWindow : public QWidget {
   QProgressBar* activityBar_ = nullptr;
   QTableWidget* queueTable_ = nullptr;
   QTableWidget* recentTable_ = nullptr;
+  QPushButton *copyButton_ = nullptr, *openButton_ = nullptr, *deleteButton_ = nullptr;
 };
 
 }  // namespace lumo

@@ -12,8 +12,8 @@ namespace {
 constexpr lumo::ProgramSynopsis synopsis{
     "lumo-share-app", "[OPTIONS]",
     "Lumo Share App, the LumoShare host window: the queue (retry, remove), the recent uploads\n"
-    "(copy, open) and the sign-in. Opening it refreshes the plan, binds anonymous uploads to the\n"
-    "signed-in account and publishes what is queued.\n\n"
+    "(copy, open, delete at the service) and the sign-in. Opening it refreshes the plan, binds\n"
+    "anonymous uploads to the signed-in account and publishes what is queued.\n\n"
     "Options:\n"
     "  -h,--help                   Print this help message and exit\n"
     "  --version                   Display program version information and exit\n"

@@ -1,5 +1,7 @@
 // The host window against the reference service: opening it publishes the queue and binds the
-// anonymous uploads; retry and remove act on the queue.
+// anonymous uploads; retry and remove act on the queue; delete takes a recent upload back.
+#include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QtTest>
@@ -37,8 +39,14 @@ class ShareHostWindowTest : public QObject {
   QTableWidget* table(const char* name) {
     return window_->findChild<QTableWidget*>(QString::fromLatin1(name));
   }
-  void click(const char* name) {
-    window_->findChild<QPushButton*>(QString::fromLatin1(name))->click();
+  QPushButton* button(const char* name) {
+    return window_->findChild<QPushButton*>(QString::fromLatin1(name));
+  }
+  void click(const char* name) { button(name)->click(); }
+  void signIn() {
+    host_->uploads.tokenStore.save(
+        ShareToken{service_->service.secrets().issueToken("ana-id", testing::systemNow(), 1),
+                   std::nullopt, std::nullopt, "ana-id", 0});
   }
 
  private Q_SLOTS:
@@ -51,8 +59,7 @@ class ShareHostWindowTest : public QObject {
     service_->service.store().addAccount({"ana-id", "ana", "pro", testing::systemNow()});
     const ShareStorage storage{root_->path() / "root", ShareStorageLocation::injected};
     queue_ = std::make_shared<PendingShareQueue>(storage);
-    network_ = std::make_shared<testing::TestNetwork>(
-        URLSessionTransport::makeDefault());
+    network_ = std::make_shared<testing::TestNetwork>(URLSessionTransport::makeDefault());
     host_ = ShareHostSession{
         ShareUploadSession{queue_, ShareTokenStore(storage), ShareSettingsStore{storage}, network_,
                            RetryPolicy{1, 1, 1, 0}},
@@ -73,9 +80,7 @@ class ShareHostWindowTest : public QObject {
   void openingPublishesTheQueueAndBindsAnonymousUploads() {
     queue_->enqueue(testing::makeStagedShare("anonymous", 1));
     QVERIFY(std::holds_alternative<ShareUploadOutcome>(host_->uploads.uploadNow("anonymous")));
-    host_->uploads.tokenStore.save(
-        ShareToken{service_->service.secrets().issueToken("ana-id", testing::systemNow(), 1),
-                   std::nullopt, std::nullopt, "ana-id", 0});
+    signIn();
     queue_->enqueue(testing::makeStagedShare("waiting", 2));
     open();
     QCOMPARE(table("queueTable")->rowCount(), 1);
@@ -110,6 +115,50 @@ class ShareHostWindowTest : public QObject {
     QVERIFY(QTest::qWaitFor([&] { return !window_->isBusy(); }, 30000));
     QCOMPARE(queue->rowCount(), 0);
     QCOMPARE(table("recentTable")->rowCount(), 1);
+  }
+
+  void deleteTakesTheSelectedUploadBack_data() {
+    QTest::addColumn<bool>("signedIn");
+    QTest::addColumn<bool>("confirmed");
+    QTest::addColumn<int>("refusedWith");  // the status of a service that cannot delete, or 0
+    QTest::newRow("signed in") << true << true << 0;
+    QTest::newRow("anonymous, by its claim") << false << true << 0;
+    QTest::newRow("not confirmed") << false << false << 0;
+    QTest::newRow("a service without deletion") << true << true << 405;
+  }
+  void deleteTakesTheSelectedUploadBack() {
+    QFETCH(bool, signedIn);
+    QFETCH(bool, confirmed);
+    QFETCH(int, refusedWith);
+    if (signedIn) signIn();
+    queue_->enqueue(testing::makeStagedShare("regret", 1));
+    QVERIFY(std::holds_alternative<ShareUploadOutcome>(host_->uploads.uploadNow("regret")));
+    const auto record = queue_->recentUploads(1).front();
+    open();
+    QVERIFY(!button("deleteButton")->isEnabled());  // nothing selected
+    table("recentTable")->selectRow(0);
+    QVERIFY(button("deleteButton")->isEnabled());
+    network_->answerDeletions(refusedWith);
+    click("deleteButton");
+    auto* box = window_->findChild<QMessageBox*>(QStringLiteral("confirmation"));
+    QVERIFY(box && box->isVisible());
+    QVERIFY(box->text().contains(QString::fromStdString(record.title)));
+    QVERIFY(box->informativeText().contains(QString::fromStdString(record.shortUrl)));
+    if (signedIn && confirmed && !refusedWith) {
+      QVERIFY(testing::screenshot(*window_, "host-window-delete"));
+      QVERIFY(testing::screenshot(*box, "host-delete-confirmation"));
+    }
+    box->findChild<QPushButton*>(confirmed ? "confirmButton" : "declineButton")->click();
+    QVERIFY(QTest::qWaitFor([&] { return !window_->isBusy(); }, 30000));
+    const bool deleted = confirmed && !refusedWith;
+    QCOMPARE(table("recentTable")->rowCount(), deleted ? 0 : 1);
+    QCOMPARE(queue_->recentUploads(5).size(), deleted ? 0u : 1u);
+    QCOMPARE(testing::pageStatus(service_->port, record.slug), deleted ? 410 : 200);
+    if (refusedWith) {
+      QCOMPARE(window_->findChild<QLabel*>(QStringLiteral("activityLabel"))->text(),
+               QString::fromStdString(ShareL10n::tr(SharePanelText::TakeBack::unsupported)));
+    }
+    QCOMPARE(button("deleteButton")->isEnabled(), !deleted);  // the same upload stays selected
   }
 };
 
