@@ -20,6 +20,16 @@ void report(const std::string& text) {
 
 }  // namespace
 
+void noteFallbackStorage() {
+  try {
+    const auto& storage = ShareContext::process().storage;
+    if (storage.location == ShareStorageLocation::unavailable) {
+      report(ShareStorage::fallbackNotice(storage.rootURL));
+    }
+  } catch (const std::exception&) {
+  }
+}
+
 std::string plainWords(const std::exception& error) {
   if (const auto* api = dynamic_cast<const ShareAPIError*>(&error)) {
     // No reply at all: the transport's own words, in the reader's language like the shares'.

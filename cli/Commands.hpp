@@ -12,6 +12,7 @@
 #include "ShareHostSession.hpp"
 #include "ShareItemProvider.hpp"
 #include "ShareStorage.hpp"
+#include "ShareUploadRecord.hpp"
 #include "StandardInput.hpp"
 
 namespace lumo::cli {
@@ -34,6 +35,12 @@ inline constexpr const char* exitCodesText =
 /// An error in plain words: the service's refusal with its status, an upload failure's message,
 /// a file operation with its reason and path.
 std::string plainWords(const std::exception& error);
+
+/// Says once on standard error, before a command runs, when the storage root is the private
+/// fallback folder rather than the shared container: what is queued there is this session's
+/// only and may go at the next reboot. Silent when the storage cannot be resolved at all (the
+/// command then says why).
+void noteFallbackStorage();
 
 /// The callback of a command: runs `command` and keeps the exit code it answers in `exitCode`.
 /// An error that `command` lets escape is reported on standard error as "lumo-share: <what
@@ -73,6 +80,12 @@ void addQueueCommand(CLI::App& app, int& exitCode);
 CLI::App* addShareCommand(CLI::App& app, int& exitCode);
 /// Adds the host application's commands: status, login, logout, drain, recent, config.
 void addAccountCommands(CLI::App& app, int& exitCode);
+
+/// Adds "delete": takes shares back by their slugs or short links.
+void addDeleteCommand(CLI::App& app, int& exitCode);
+/// Whether the service still serves each record's share (`ShareDeletion::served`), checked a
+/// few at a time within a bounded time; nothing for a share it could not tell.
+std::vector<std::optional<bool>> servedShares(const std::vector<ShareUploadRecord>& records);
 
 /// Adds the account side of the host application: plan, bind, devices, notices, health and
 /// background.

@@ -87,11 +87,6 @@ void ProgressBar::finish() {
 }
 
 StagingView::StagingView(ShareIngest& ingest) {
-  static bool fallbackNoted = false;  // once per process, whatever stages
-  if (!fallbackNoted && ingest.storage().location == ShareStorageLocation::unavailable) {
-    fallbackNoted = true;
-    fmt::print(stderr, "lumo-share: {}\n", ShareStorage::fallbackNotice(ingest.storage().rootURL));
-  }
   ingest.observeStaging([this](auto done, auto total) { bar_(done, total); });
   ingest.observeSkipped([this](const auto& skipped) { skipped_.push_back(skipped); });
 }

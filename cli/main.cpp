@@ -23,11 +23,13 @@ int main(int argc, char** argv) {
   app.add_flag("-v,--verbose", verbose, "Show every diagnostic message, debug ones included");
   app.parse_complete_callback([&verbose] {
     lumo::ShareLog::setSink(std::make_shared<lumo::cli::TerminalLogSink>(verbose));
+    lumo::cli::noteFallbackStorage();
   });
   int exitCode = 0;
   lumo::cli::addStageCommand(app, exitCode);
   lumo::cli::addQueueCommand(app, exitCode);
   lumo::cli::addAccountCommands(app, exitCode);
+  lumo::cli::addDeleteCommand(app, exitCode);
   lumo::cli::addHostCommands(app, exitCode);
   auto* share = lumo::cli::addShareCommand(app, exitCode);
   app.footer(std::string("With no command, the arguments are shared: lumo-share ITEM... is "

@@ -132,8 +132,9 @@ TEST_F(CommandLineTest, AFallbackRootIsSaidOnceAndTheNextProgramFindsItsQueue) {
   EXPECT_EQ(staged.output.find("lumo-share: " + notice + "\n"), 0u) << staged.output;
   EXPECT_EQ(staged.output.find(notice, notice.size()), std::string::npos) << "said once";
   const auto id = staged.output.substr(staged.output.find(R"({"clientShareId":")") + 18, 36);
-  const auto listed = testing::runCommand(inRuntime + tool("queue --json"));
+  const auto listed = testing::runCommand(inRuntime + tool("queue --json 2>&1"));
   EXPECT_NE(listed.output.find(id), std::string::npos) << "a second program, the same queue";
+  EXPECT_EQ(listed.output.find("lumo-share: " + notice + "\n"), 0u) << "and it says where";
 }
 
 TEST_F(CommandLineTest, NothingUsableReportsWhy) {
