@@ -464,6 +464,7 @@ class ShareViewControllerTest : public QObject {
              takenBack || !confirmed ? QString() : qs(ShareL10n::tr(Text::TakeBack::unsupported)));
     QVERIFY(view("primaryButton")->isEnabled());
     if (offlineAtFirst) screenshot("taken-back");
+    if (service == "405") screenshot("take-back-unsupported");
   }
 
   void aFailedUploadOffersRetryAndGuidanceAndRetryPublishes() {
