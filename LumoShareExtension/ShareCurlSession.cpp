@@ -418,7 +418,7 @@ void ShareCurlSession::Shared::configure(CURL* easy, const ShareHTTPRequest& req
   const bool secure = UnicodeText::lowercased(request.url.scheme()) == "https";
   curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
   curl_easy_setopt(easy, CURLOPT_NOPROXY, noProxy.c_str());
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, request.followsRedirects ? 1L : 0L);
   curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 16L);
   curl_easy_setopt(easy, CURLOPT_SHARE, share);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);

@@ -5,6 +5,7 @@
 #include "ShareServerErrorCodes.hpp"
 #include "ShareTime.hpp"
 #include "ShareURLError.hpp"
+#include "UnicodeText.hpp"
 
 namespace lumo {
 namespace {
@@ -79,6 +80,24 @@ ShareDeletionResult ShareDeletion::takeBack(const ShareUploadRecord& record,
   }
   host_.uploads.queue->removeRecent(record.slug);
   return result;
+}
+
+std::optional<bool> ShareDeletion::served(const ShareUploadRecord& record,
+                                          std::chrono::milliseconds timeout,
+                                          std::stop_token stop) const {
+  const auto page = Url::parse(record.shortUrl);
+  const auto scheme = page ? UnicodeText::lowercased(page->scheme()) : "";
+  if (scheme != "http" && scheme != "https") return std::nullopt;
+  ShareHTTPRequest request(*page);
+  request.method = "HEAD";
+  request.timeout = timeout;
+  request.followsRedirects = false;
+  try {
+    const int status = host_.uploads.transport->data(request, stop).response.status;
+    return status != 404 && status != 410;
+  } catch (const std::exception&) {
+    return std::nullopt;  // offline, or the page's host is down: no verdict
+  }
 }
 
 }  // namespace lumo

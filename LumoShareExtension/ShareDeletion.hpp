@@ -4,6 +4,7 @@
 // the account, an anonymous one with the claim token its upload record keeps until the claim is
 // bound, then with the account.
 
+#include <chrono>
 #include <optional>
 #include <stop_token>
 #include <string_view>
@@ -33,6 +34,13 @@ class ShareDeletion {
   /// needs the account and nobody is signed in (or the sign-in expired), status 0 "transport"
   /// when the service cannot be reached, else the account mapping of the service's reply.
   ShareDeletionResult takeBack(const ShareUploadRecord& record, std::stop_token stop = {}) const;
+
+  /// Whether the service still serves the share, asked of its page with a HEAD (no view, never
+  /// a burn; a link's redirect is not followed): false for 404 and 410 (expired, taken back
+  /// elsewhere, burned, used up), true for any other answer; nothing when the page cannot be
+  /// reached within `timeout` or the record's link is no web address.
+  std::optional<bool> served(const ShareUploadRecord& record, std::chrono::milliseconds timeout,
+                             std::stop_token stop = {}) const;
 
  private:
   ShareHostSession host_;

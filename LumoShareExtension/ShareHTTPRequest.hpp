@@ -40,6 +40,8 @@ struct ShareHTTPRequest {
   std::optional<std::string> body;
   /// Both the longest wait for a connection and the longest stretch without any progress.
   std::chrono::milliseconds timeout = defaultTimeout;
+  /// Whether a redirect is followed; off, the redirect itself is the reply.
+  bool followsRedirects = true;
   ShareUploadProgress uploadProgress;
 
   void setValue(std::string value, std::string_view field);
