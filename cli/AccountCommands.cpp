@@ -249,18 +249,34 @@ std::string claimText(const std::string& state) {
   return tr("待认领");
 }
 
-int recent(bool json) {
+/// The upload records as JSON; with `served`, each share the check could tell about gains
+/// "served" (false: the service no longer serves it).
+std::string recentJSON(const std::vector<ShareUploadRecord>& records,
+                       const std::vector<std::optional<bool>>& served) {
+  auto json = encodeJSONValue(records);
+  for (std::size_t index = 0; index < served.size(); ++index) {
+    if (served[index]) json[index]["served"] = *served[index];
+  }
+  return ShareJSONEncoder::dump(json);
+}
+
+int recent(bool json, bool check) {
   const auto records = defaultSession().queue->recentUploads(50);
+  const auto served = check ? servedShares(records) : std::vector<std::optional<bool>>{};
   if (json) {
-    std::cout << ShareJSON::encoder().encode(records) << "\n";
+    std::cout << (check ? recentJSON(records, served) : ShareJSON::encoder().encode(records))
+              << "\n";
     return 0;
   }
   if (records.empty()) fmt::print("{}\n", tr("还没有上传记录。"));
-  for (const auto& record : records) {
+  for (std::size_t index = 0; index < records.size(); ++index) {
+    const auto& record = records[index];
     const auto expires =
         tr("%@ 过期", ShareDateFormat::localTime(record.expiresAtMs, "yyyy-MM-dd HH:mm"));
-    fmt::print("{}  {}  {}{}\n", record.shortUrl, record.title, expires,
-               record.anonymous ? "  " + tr("匿名，认领：%@", claimText(record.claimState)) : "");
+    const bool gone = index < served.size() && served[index] == false;
+    fmt::print("{}  {}  {}{}{}\n", record.shortUrl, record.title, expires,
+               record.anonymous ? "  " + tr("匿名，认领：%@", claimText(record.claimState)) : "",
+               gone ? "  " + tr("服务已不再提供") : "");
   }
   return 0;
 }
@@ -401,11 +417,17 @@ void addAccountCommands(CLI::App& app, int& exitCode) {
     return drain(drainRequest->limit, drainRequest->all, drainRequest->json);
   }));
 
-  auto recentJson = std::make_shared<bool>(false);
+  struct RecentRequest {
+    bool json = false, check = false;
+  };
+  auto recentRequest = std::make_shared<RecentRequest>();
   auto* recentCommand = app.add_subcommand("recent", "Recent uploads with their links");
-  recentCommand->add_flag("--json", *recentJson, "Print the upload records as JSON");
-  recentCommand->callback(
-      guardedCallback(exitCode, failed, [recentJson] { return recent(*recentJson); }));
+  recentCommand->add_flag("--json", recentRequest->json, "Print the upload records as JSON");
+  recentCommand->add_flag("--check", recentRequest->check,
+                          "Ask the service which shares it still serves; mark the others");
+  recentCommand->callback(guardedCallback(exitCode, failed, [recentRequest] {
+    return recent(recentRequest->json, recentRequest->check);
+  }));
 
   auto settingKey = std::make_shared<std::string>();
   auto settingValue = std::make_shared<std::optional<std::string>>();

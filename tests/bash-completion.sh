@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Drives lumo-share's bash completion as bash does: the function that `complete -p lumo-share`
 # names is called with COMP_WORDS and COMP_CWORD, and its COMPREPLY is checked: commands,
-# options, option values, files, and the identifiers of queued shares (asked of the tool, in a
-# storage root of this run's own). The zsh and fish completions are checked for their syntax
-# where those shells are installed.
+# options, option values, files, the identifiers of queued shares and the slugs of recent uploads
+# (asked of the tool, in a storage root of this run's own). The zsh and fish completions are
+# checked for their syntax where those shells are installed.
 # Usage: bash-completion.sh LUMO_SHARE COMPLETIONS_FOLDER
 set -uo pipefail
 
@@ -77,6 +77,15 @@ expect "$staged" lumo-share queue remove "${staged:0:4}"
 expect "" lumo-share queue remove "$staged" ""          # one identifier only
 expect "" "$work/no-such-tool" queue retry ""           # a tool that cannot answer gives nothing
 
+# The recent uploads' slugs for `delete`, as many as are typed, from this machine's records.
+printf '%s\n' '[{"slug":"Ab3dEf7h","shortUrl":"http://127.0.0.1:9/Ab3dEf7h","kind":"link"},' \
+  '{"slug":"my-report","shortUrl":"http://127.0.0.1:9/my-report","kind":"doc"}]' \
+  >"$XDG_DATA_HOME/group.com.lumo.share/recent-uploads.json"
+expect "Ab3dEf7h my-report" lumo-share delete ""
+expect "my-report" lumo-share delete Ab3dEf7h m
+expect "--check --help --json" lumo-share recent --
+expect "delete" lumo-share del
+
 for shell in zsh fish; do
   file=$completions/$([ $shell = zsh ] && echo _lumo-share || echo lumo-share.fish)
   if command -v $shell >/dev/null && ! $shell -n "$file"; then
@@ -85,5 +94,5 @@ for shell in zsh fish; do
   fi
 done
 
-[ "$failures" -eq 0 ] && echo "bash completion answers commands, options, files and queued shares"
+[ "$failures" -eq 0 ] && echo "bash completion answers commands, options, files, queued shares and recent uploads"
 exit $((failures > 0))

@@ -1,11 +1,18 @@
-# bash completion for lumo-share: commands, their options and values, files for the items and
-# the queued shares' identifiers for `queue retry` and `queue remove`.
+# bash completion for lumo-share: commands, their options and values, files for the items, the
+# queued shares' identifiers for `queue retry` and `queue remove` and the recent uploads' slugs
+# for `delete`.
 
 # The identifiers of the queued shares, asked of the tool itself; nothing when the queue is empty
 # or the tool cannot answer.
 _lumo_share_queue_ids() {
   local tool=${1/#\~/$HOME}
   "$tool" queue --json 2>/dev/null | grep -o '"clientShareId":"[^"]*"' | cut -d'"' -f4 | sort -u
+}
+
+# The slugs of the recent uploads, from the tool's records (nothing is asked of the service).
+_lumo_share_recent_slugs() {
+  local tool=${1/#\~/$HOME}
+  "$tool" recent --json 2>/dev/null | grep -o '"slug":"[^"]*"' | cut -d'"' -f4 | sort -u
 }
 
 _lumo_share_reply() {
@@ -36,7 +43,7 @@ _lumo_share_files() {
 
 _lumo_share() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
-  local commands="share stage queue status login logout drain recent settings config plan bind devices notices health background"
+  local commands="share stage queue status login logout drain recent delete settings config plan bind devices notices health background"
   COMPREPLY=()
 
   # The command and its own subcommand, skipping the tool's options.
@@ -90,7 +97,8 @@ _lumo_share() {
       esac ;;
     login) options+=" --token-file" ;;
     drain) options+=" --limit --all --json" ;;
-    recent | plan | bind | devices) options+=" --json" ;;
+    recent) options+=" --check --json" ;;
+    delete | plan | bind | devices) options+=" --json" ;;
     notices) options+=" --since --limit --ack --json" ;;
     config) [[ $sub == server ]] && options+=" --page-base" ;;
   esac
@@ -110,6 +118,7 @@ _lumo_share() {
             _lumo_share_reply "$(_lumo_share_queue_ids "${COMP_WORDS[0]}")" "$cur" ;;
       esac ;;
     login) _lumo_share_reply "-" "$cur" ;;
+    delete) _lumo_share_reply "$(_lumo_share_recent_slugs "${COMP_WORDS[0]}")" "$cur" ;;
     settings)
       case $sub in
         "") _lumo_share_reply "retention password auto-upload" "$cur" ;;

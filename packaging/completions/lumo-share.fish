@@ -1,13 +1,20 @@
-# fish completion for lumo-share: commands, their options and values, files for the items and the
-# queued shares' identifiers for `queue retry` and `queue remove`.
+# fish completion for lumo-share: commands, their options and values, files for the items, the
+# queued shares' identifiers for `queue retry` and `queue remove` and the recent uploads' slugs
+# for `delete`.
 
-set -l commands share stage queue status login logout drain recent settings config plan bind devices notices health background
+set -l commands share stage queue status login logout drain recent delete settings config plan bind devices notices health background
 
 # The identifiers of the queued shares, asked of the tool itself; nothing when the queue is empty
 # or the tool cannot answer.
 function __lumo_share_queue_ids
     set -l tool (commandline -opc)[1]
     $tool queue --json 2>/dev/null | string match -ar '"clientShareId":"[^"]*"' | string split -f4 '"' | sort -u
+end
+
+# The slugs of the recent uploads, from the tool's records (nothing is asked of the service).
+function __lumo_share_recent_slugs
+    set -l tool (commandline -opc)[1]
+    $tool recent --json 2>/dev/null | string match -ar '"slug":"[^"]*"' | string split -f4 '"' | sort -u
 end
 
 complete -c lumo-share -s h -l help -d 'Print the help'
@@ -22,6 +29,7 @@ complete -c lumo-share -n "not __fish_seen_subcommand_from $commands" -a login -
 complete -c lumo-share -n "not __fish_seen_subcommand_from $commands" -a logout -d 'Forget the sign-in token'
 complete -c lumo-share -n "not __fish_seen_subcommand_from $commands" -a drain -d 'Publish the shares that are due'
 complete -c lumo-share -n "not __fish_seen_subcommand_from $commands" -a recent -d 'Recent uploads'
+complete -c lumo-share -n "not __fish_seen_subcommand_from $commands" -a delete -d 'Take shares back'
 complete -c lumo-share -n "not __fish_seen_subcommand_from $commands" -a settings -d 'Show or change the defaults'
 complete -c lumo-share -n "not __fish_seen_subcommand_from $commands" -a config -d 'Point the tool at a service'
 complete -c lumo-share -n "not __fish_seen_subcommand_from $commands" -a plan -d 'Fetch the plan'
@@ -44,10 +52,12 @@ complete -c lumo-share -n "__fish_seen_subcommand_from share" -l burn -d 'Delete
 complete -c lumo-share -n "__fish_seen_subcommand_from share" -l watermark -x -d 'Watermark text'
 complete -c lumo-share -n "__fish_seen_subcommand_from share" -l watermark-position -x -a 'center diagonal' -d 'Watermark position'
 complete -c lumo-share -n "__fish_seen_subcommand_from share" -l watermark-opacity -x -d 'Opacity in percent'
-complete -c lumo-share -n "__fish_seen_subcommand_from share stage queue drain recent plan bind devices notices" -l json -d 'Print JSON'
+complete -c lumo-share -n "__fish_seen_subcommand_from share stage queue drain recent delete plan bind devices notices" -l json -d 'Print JSON'
 
 complete -c lumo-share -n "__fish_seen_subcommand_from queue; and not __fish_seen_subcommand_from retry remove" -x -a 'retry remove'
 complete -c lumo-share -n "__fish_seen_subcommand_from retry remove" -x -a '(__lumo_share_queue_ids)' -d 'Queued share'
+complete -c lumo-share -n "__fish_seen_subcommand_from recent" -l check -d 'Ask which shares are still served'
+complete -c lumo-share -n "__fish_seen_subcommand_from delete" -x -a '(__lumo_share_recent_slugs)' -d 'Recent upload'
 complete -c lumo-share -n "__fish_seen_subcommand_from retry drain" -l all -d 'Every failed share'
 complete -c lumo-share -n "__fish_seen_subcommand_from login" -l token-file -r -F -d 'Read the token from a file'
 complete -c lumo-share -n "__fish_seen_subcommand_from drain notices" -l limit -x -d 'At most this many'
