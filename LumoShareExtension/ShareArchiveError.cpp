@@ -5,6 +5,14 @@
 #include "ShareL10n.hpp"
 
 namespace lumo {
+namespace {
+
+/// zip's exit status when some of the files it was given could not be opened for reading (no
+/// permission, gone meanwhile). zip still writes the others, but a folder with files left out is
+/// not shared.
+constexpr std::int32_t unreadableFilesStatus = 18;
+
+}  // namespace
 
 ShareArchiveError::ShareArchiveError(Kind kind, std::string name, std::string toolPath,
                                      std::string detail, std::int32_t status, std::int64_t seconds)
@@ -79,6 +87,8 @@ std::string ShareArchiveError::personReason() const {
     problem = tr("找不到压缩工具 %@（请安装 zip）", toolPath_);
   } else if (kind_ == Kind::launchFailed) {
     problem = tr("无法启动压缩工具 %@", toolPath_);
+  } else if (kind_ == Kind::failed && status_ == unreadableFilesStatus) {
+    problem = tr("其中有些文件无法读取");
   } else if (kind_ == Kind::failed) {
     const auto tool = std::filesystem::path(toolPath_).filename().string();
     problem = tr("%@ 退出码 %@", {tool, std::to_string(status_)});

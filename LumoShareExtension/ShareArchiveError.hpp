@@ -37,7 +37,8 @@ class ShareArchiveError : public std::exception {
 
   const std::string& readableReason() const noexcept { return reason_; }
   /// The reason as the person who shared a folder reads it: the folder named as a folder, a full
-  /// disk said plainly, and none of the archiver's own (English) output, which the log keeps.
+  /// disk and unreadable files said plainly, and none of the archiver's own (English) output,
+  /// which the log keeps.
   std::string personReason() const;
   /// Whether the archiver stopped because the disk (or the person's quota) was full.
   bool diskFull() const;

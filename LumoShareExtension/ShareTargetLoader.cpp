@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <system_error>
 
 #include "AtomicFile.hpp"
 #include "FileCopy.hpp"
+#include "ShareL10n.hpp"
 #include "ShareLogMessages.hpp"
 #include "ShareText.hpp"
 #include "ShareUUID.hpp"
@@ -273,7 +276,8 @@ class ShareTargetLoader::Pass {
     const auto staged = stage(*copy.path, name);
     if (const auto* error = std::get_if<CopyError>(&staged)) {
       ShareLogMessages::stageAttachmentFailed(error->text);
-      return Skipped{"copy_failed:" + type->identifier(), std::nullopt};
+      return Skipped{"copy_failed:" + type->identifier(), std::nullopt,
+                     ShareTargetLoader::copyCause(error->code)};
     }
     return describeStaged(name, kind, *type,
                           pathExtension(name).empty() ? std::nullopt : std::optional(name),
@@ -299,7 +303,8 @@ class ShareTargetLoader::Pass {
         *path, name, [this, before = done_](std::int64_t copied) { reportDone(before + copied); });
     if (const auto* error = std::get_if<CopyError>(&staged)) {
       ShareLogMessages::copyFileURLFailed(error->text);
-      return Skipped{"copy_failed:" + lastComponent, std::nullopt};
+      return Skipped{"copy_failed:" + lastComponent, std::nullopt,
+                     ShareTargetLoader::copyCause(error->code)};
     }
     return describeStaged(name, kindOf(fileType), fileType, lastComponent,
                           std::get<std::string>(staged));
@@ -346,6 +351,7 @@ class ShareTargetLoader::Pass {
 
   struct CopyError {
     std::string text;
+    std::error_code code;  ///< the system's, when it gave one
   };
 
   /// Copies `source` into the staging folder as `name`; the staged bytes' SHA-256, or the error.
@@ -359,8 +365,10 @@ class ShareTargetLoader::Pass {
     }
     try {
       return FileCopy::copyHashing(source, loader_.stagingDirectory_ / name, copied);
+    } catch (const fs::filesystem_error& error) {
+      return CopyError{error.what(), error.code()};
     } catch (const std::exception& error) {
-      return CopyError{error.what()};
+      return CopyError{error.what(), {}};
     }
   }
 
@@ -410,6 +418,19 @@ class ShareTargetLoader::Pass {
   std::int64_t total_ = 0;  ///< bytes to stage, when someone follows the progress
   std::int64_t done_ = 0;
 };
+
+std::optional<std::string> ShareTargetLoader::copyCause(const std::error_code& code) {
+  const auto condition = code.default_error_condition();
+  if (condition == std::errc::no_space_on_device ||
+      condition == std::error_condition(EDQUOT, std::generic_category())) {
+    return ShareL10n::tr("磁盘空间不足");
+  }
+  if (condition == std::errc::permission_denied ||
+      condition == std::errc::operation_not_permitted) {
+    return ShareL10n::tr("权限不足");
+  }
+  return std::nullopt;
+}
 
 ShareTargetLoader::ShareTargetLoader(fs::path stagingDirectory, std::size_t maxItems,
                                      ShareSource source, ShareArchive archive,

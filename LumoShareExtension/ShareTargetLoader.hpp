@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <variant>
 #include <vector>
 
@@ -28,10 +29,13 @@ using ShareStagingProgress = std::function<void(std::int64_t done, std::int64_t 
 class ShareTargetLoader {
  public:
   /// A provider that could not be used: its skip reason ("code" or "code:item"), and for archive
-  /// failures the reason in the words of the person who shared the folder.
+  /// failures the reason in the words of the person who shared the folder. A file that could not
+  /// be copied has its `cause` in the person's words when the system named one (a full disk, no
+  /// permission); unlike a failure, it does not turn a share left empty into a failed one.
   struct Skipped {
     std::string reason;
     std::optional<std::string> failure;
+    std::optional<std::string> cause = std::nullopt;
     bool operator==(const Skipped&) const = default;
   };
   /// Hears each provider the load skips, on the loading thread, as it is skipped.
@@ -40,6 +44,9 @@ class ShareTargetLoader {
   using CopyOutcome = std::variant<RawAttachment, Skipped>;
 
   static constexpr double archiveTimeoutSeconds = 120;
+  /// Why a file could not be copied, in the person's words, for the causes a person can act on
+  /// (a full disk or quota, no permission); nothing for the others.
+  static std::optional<std::string> copyCause(const std::error_code& code);
 
   ShareTargetLoader(std::filesystem::path stagingDirectory, std::size_t maxItems,
                     ShareSource source, ShareArchive archive = ShareArchive(),

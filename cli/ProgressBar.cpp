@@ -44,7 +44,10 @@ std::string skippedLine(const ShareTargetLoader::Skipped& skipped) {
     return ShareL10n::trn("只读取了前 %d 项，其余的已跳过", ShareApple::maxItems);
   }
   if (code == "file_missing") return tr("已跳过 %@：文件或文件夹不存在", item);
-  if (code == "copy_failed" && !item.empty()) return tr("已跳过 %@：无法复制用于分享", item);
+  if (code == "copy_failed" && !item.empty()) {
+    if (skipped.cause) return tr("已跳过 %@：无法复制用于分享（%@）", {item, *skipped.cause});
+    return tr("已跳过 %@：无法复制用于分享", item);
+  }
   if (code == "archive_failed") return tr("已跳过 %@：无法压缩这个文件夹", item);
   if (code == "file_url_unreadable" || code == "file_url_type_missing") {
     return tr("已跳过一项：无法读取它的路径");

@@ -17,6 +17,16 @@ std::string timeText(const std::optional<std::int64_t>& ms) {
   return ms ? ShareDateFormat::localTime(*ms, "yyyy-MM-dd HH:mm:ss") : tr("现在");
 }
 
+/// When the queue takes a share up next: a share a killed program left "uploading" once its
+/// attempt is old enough (as `drain` counts it), any other at its stored time, or now.
+std::optional<std::int64_t> nextAttemptAtMs(const ShareQueueEntry& entry) {
+  if (entry.state != ShareQueueEntry::State::uploading || !entry.lastAttemptAtMs) {
+    return entry.nextAttemptAtMs;
+  }
+  const auto due = *entry.lastAttemptAtMs + PendingShareQueue::abandonedUploadMs;
+  return due > currentTimeMs() ? std::optional(due) : std::nullopt;
+}
+
 /// A state as a person reads it; `--json` keeps the stored names.
 std::string stateText(ShareQueueEntry::State state) {
   switch (state) {
@@ -35,26 +45,40 @@ bool isHan(char32_t scalar) {
          (scalar >= 0x20000 && scalar <= 0x3134F);
 }
 
-/// Whether `text` reads as Chinese: its first letter is a Han character. The stored error texts
-/// begin with a word of their language ("网络错误：…", "Network error: …"), whatever file
-/// name or server text follows.
-bool readsAsChinese(std::string_view text) {
-  std::optional<bool> han;
-  UnicodeText::forEachScalar(text, [&han](char32_t scalar, std::size_t, std::size_t) {
-    if (!han && (isHan(scalar) || (scalar < 0x80 && std::isalpha(static_cast<int>(scalar))))) {
-      han = isHan(scalar);
+/// `text` without the names it quotes (“…”, 「…」, "…", ‘…’): a file or share name is written
+/// the same in every language, and a stored error often begins with one.
+std::string withoutQuotedNames(std::string_view text) {
+  static constexpr std::pair<std::string_view, std::string_view> quotes[] = {
+      {"“", "”"}, {"「", "」"}, {"\"", "\""}, {"‘", "’"}};
+  std::string left(text);
+  for (const auto& [open, close] : quotes) {
+    for (auto start = left.find(open); start != std::string::npos; start = left.find(open, start)) {
+      const auto end = left.find(close, start + open.size());
+      if (end == std::string::npos) break;
+      left.erase(start, end + close.size() - start);
     }
-  });
-  return han.value_or(false);
+  }
+  return left;
+}
+
+/// Whether `text` reads as Chinese: quoted names left out, any Han character remains (a
+/// Chinese text may carry Latin names and codes unquoted, an English one no Han word); without
+/// Han and Latin letters alike it counts as not Chinese.
+bool readsAsChinese(std::string_view text) {
+  bool han = false;
+  UnicodeText::forEachScalar(
+      withoutQuotedNames(text),
+      [&han](char32_t scalar, std::size_t, std::size_t) { han = han || isHan(scalar); });
+  return han;
 }
 
 /// The last failure as it was recorded, in the language that was active then: after the label
 /// on one line when that is the reader's language, else on a line of its own under a label that
 /// says so, so that no line mixes two languages.
 void printLastError(const std::string& lastError) {
-  const auto label = tr("上次错误：%@", lastError);
-  if (readsAsChinese(label) == readsAsChinese(lastError)) {
-    fmt::print("{:<36}  {}\n", "", label);
+  const bool readerReadsChinese = readsAsChinese(tr("上次错误：%@", ""));
+  if (readerReadsChinese == readsAsChinese(lastError)) {
+    fmt::print("{:<36}  {}\n", "", tr("上次错误：%@", lastError));
     return;
   }
   fmt::print("{:<36}  {}\n{:<36}    {}\n", "", tr("上次错误（以失败时的语言记录）："), "",
@@ -72,7 +96,7 @@ void printTable(const std::vector<QueuedShare>& shares) {
     const auto& entry = share.entry;
     fmt::print("{:<36}  {:<9}  {:>8}  {:>12}  {:<19}  {}\n", entry.staged.clientShareId,
                stateText(entry.state), entry.attempts, entry.staged.totalBytes,
-               timeText(entry.nextAttemptAtMs), entry.staged.displayTitle);
+               timeText(nextAttemptAtMs(entry)), entry.staged.displayTitle);
     if (entry.lastError) printLastError(*entry.lastError);
   }
 }

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <memory>
 #include <stdexcept>
+#include <system_error>
 
 #include "Commands.hpp"
 #include "LumoShare.hpp"
@@ -74,7 +75,9 @@ std::vector<std::string> unusableItems(const StageRequest& request) {
     if (item == "-" || ShareText::singleURL(item)) continue;
     std::error_code error;
     const auto status = std::filesystem::status(item, error);
-    if (!std::filesystem::exists(status)) {
+    if (error == std::errc::too_many_symbolic_link_levels) {
+      problems.push_back(tr("%@：符号链接形成了循环", item));
+    } else if (!std::filesystem::exists(status)) {
       problems.push_back(tr("%@：文件或文件夹不存在", item));
     } else if (::access(item.c_str(), R_OK) != 0 ||
                (std::filesystem::is_directory(status) && ::access(item.c_str(), X_OK) != 0)) {

@@ -24,13 +24,15 @@ namespace {
 using testing::shellQuoted;
 
 /// `line` without what is written the same in every language: commands in backquotes, links,
-/// share ids, the shared file's name and the product's names.
+/// share ids, the shared file's name, quoted names and the product's names.
 icu::UnicodeString withoutNamesAndCode(const std::string& line) {
   static const char* const patterns[] = {
       "`[^`]*`",
       "https?://\\S+",
       "[0-9a-f]{8}(?:-[0-9a-f]{4}){3}-[0-9a-f]{12}",
       "notes\\.txt",
+      "“[^”]*”",
+      "「[^」]*」",
       "\\b(?:lumo-share|Lumo Share|Lumo|App|Pro|Hobby|HTTP|URL|SSL|[KMG]B|Logo)\\b",
   };
   auto text = icu::UnicodeString::fromUTF8(line);
@@ -92,10 +94,14 @@ TEST(CommandLineLanguageTest, AFailedShareSpeaksOneLanguagePerLocale) {
       {"no connection", "http://127.0.0.1:" + std::to_string(port) + "/api/v1"},
       {"anonymous quota", quota.apiBase().absoluteString()},
   };
+  // A last error recorded in each language that begins with a name quoted in the other script.
   const struct {
     const char* locale;
     UScriptCode script;
-  } readers[] = {{"zh_CN.UTF-8", USCRIPT_HAN}, {"en_US.UTF-8", USCRIPT_LATIN}};
+    const char* quotedError;
+  } readers[] = {
+      {"zh_CN.UTF-8", USCRIPT_HAN, "「big.bin」28.6 MB，超过单次分享上限 20 MB。"},
+      {"en_US.UTF-8", USCRIPT_LATIN, "“报告.bin” is 28.6 MB, over the 20 MB limit of one share."}};
   // What a person runs after a failed share: the queue, the state, a drain, and refusals.
   const char* const followUps[] = {
       "queue",
@@ -143,11 +149,19 @@ TEST(CommandLineLanguageTest, AFailedShareSpeaksOneLanguagePerLocale) {
         SCOPED_TRACE(followUp);
         expectOneLanguage(testing::runCommand(tool + followUp + " 2>&1").output, reader.script);
       }
-      // The error was recorded in this reader's language; a reader of the other one sees it as
-      // recorded, on a line of its own.
-      for (const auto& other : readers) {
-        SCOPED_TRACE(std::string("queue under ") + other.locale);
-        expectNoMixedLine(testing::runCommand(toolIn(other.locale) + "queue 2>&1").output);
+      // The error was recorded in this reader's language, and then one that begins with a name
+      // quoted in the other script; a reader of the other language sees it as recorded, on a
+      // line of its own.
+      for (const std::string recorded : {"", reader.quotedError}) {
+        if (!recorded.empty()) {
+          auto entry = PendingShareQueue(storage).all().at(0).entry;
+          entry.lastError = recorded;
+          ShareJSON::write(entry, queued[0].directoryURL / "share.json");
+        }
+        for (const auto& other : readers) {
+          SCOPED_TRACE(std::string("queue under ") + other.locale);
+          expectNoMixedLine(testing::runCommand(toolIn(other.locale) + "queue 2>&1").output);
+        }
       }
     }
   }

@@ -149,6 +149,9 @@ TEST_F(CommandLineTest, NothingUsableReportsWhy) {
             "lumo-share: 已跳过 pipe：无法复制用于分享\n"
             "lumo-share: 没有读到可分享的内容。\n")
       << "the loader's reasons in plain words";
+  fs::create_symlink("loop", folder / "loop");
+  EXPECT_EQ(run("stage loop").status, 3);
+  EXPECT_EQ(stderrText, "lumo-share: loop：符号链接形成了循环\n");
   if (::geteuid() != 0) {  // root reads everything
     fs::permissions(folder / "locked", fs::perms::none);
     EXPECT_EQ(run("stage locked").status, 3);
@@ -198,8 +201,12 @@ TEST_F(CommandLineTest, AnswersNameTheToolAndSayWhatWaits) {
   left.entry.state = ShareQueueEntry::State::uploading;
   left.entry.lastAttemptAtMs = currentTimeMs();
   ShareJSON::write(left.entry, left.directoryURL / "share.json");
-  EXPECT_THAT(run("drain").output,
-              waits("已发布 0 条，失败 0 条（留在队列中等待重试），另有 1 条在等待"));
+  const auto listed = run("queue").output;
+  const auto drained = run("drain").output;
+  EXPECT_THAT(drained, waits("已发布 0 条，失败 0 条（留在队列中等待重试），另有 1 条在等待"));
+  const std::string due = "下一条到期：";
+  EXPECT_THAT(listed, ::testing::HasSubstr(drained.substr(drained.find(due) + due.size(), 16)))
+      << "the queue lists it due when the drain says";
   EXPECT_NE(run("drain --json").output.find(R"("waiting":1)"), std::string::npos);
 }
 

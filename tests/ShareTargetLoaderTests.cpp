@@ -5,6 +5,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 
 #include "LumoShare.hpp"
@@ -166,6 +167,26 @@ TEST_F(ShareTargetLoaderTest, SpecialFilesAndMissingOnes) {
   const auto& status = payload.attachments[1];
   EXPECT_GT(status.size, 0);
   EXPECT_EQ(status.sha256, FileDigest::sha256Hex(staging / "04-status.bin"));
+
+  // A copy the system refused says why, when the person can act on it.
+  const std::pair<int, std::optional<std::string>> causes[] = {
+      {ENOSPC, "磁盘空间不足"}, {EDQUOT, "磁盘空间不足"}, {EACCES, "权限不足"},
+      {EPERM, "权限不足"},      {EINVAL, std::nullopt},   {0, std::nullopt}};
+  for (const auto& [error, cause] : causes) {
+    EXPECT_EQ(ShareTargetLoader::copyCause({error, std::generic_category()}), cause) << error;
+  }
+  if (::geteuid() == 0) return;  // root writes everywhere
+  const auto readOnly = folder / "read-only";
+  fs::create_directories(readOnly);
+  fs::permissions(readOnly, fs::perms::owner_read | fs::perms::owner_exec);
+  std::vector<ShareTargetLoader::Skipped> heard;
+  ShareTargetLoader(readOnly, 50, ShareSource{"linux", {}, {}, {}, {}}, ShareArchive(), {},
+                    [&heard](const auto& skipped) { heard.push_back(skipped); })
+      .load({path(sharedFile("ok.txt"))});
+  fs::permissions(readOnly, fs::perms::owner_all);
+  EXPECT_EQ(
+      heard,
+      (std::vector<ShareTargetLoader::Skipped>{{"copy_failed:ok.txt", std::nullopt, "权限不足"}}));
 }
 
 TEST_F(ShareTargetLoaderTest, NamesAndLinksLinuxCanStore) {
@@ -287,6 +308,8 @@ TEST_F(ShareTargetLoaderTest, DeliveredFoldersAndArchiveFailures) {
       {"echo 'cannot write' >&2\nexit 1", "无法压缩文件夹 Folder：broken-zip 退出码 1"},
       {"echo 'zip I/O error: No space left on device' >&2\nexit 14",
        "无法压缩文件夹 Folder：磁盘空间不足"},
+      {"echo 'zip warning: could not open for reading: Folder/x' >&2\nexit 18",
+       "无法压缩文件夹 Folder：其中有些文件无法读取"},
   };
   fs::create_directories(folder / "shared/Folder");
   const auto tool = folder / "broken-zip";
