@@ -278,6 +278,22 @@ TEST_F(ShareAccountTest, ASharesTakenBackByItsClaimThenItsAccountAndByNobodyElse
   older.enqueue(testing::ScriptedReply::json(405, ""));
   for (int reply = 0; reply < 2; ++reply)
     EXPECT_EQ(deletion(older.apiBase()).takeBack(claimed), ShareDeletionResult::unsupported);
+  // Whether a share is still served, its page tells (a link's redirect is not followed); a page
+  // that cannot be reached tells nothing.
+  const auto served = [&](std::string page) {
+    auto record = claimed;
+    record.shortUrl = std::move(page);
+    return service.served(record, std::chrono::seconds(5));
+  };
+  const auto origin = "http://127.0.0.1:" + std::to_string(running_->port) + "/";
+  older.enqueue(testing::ScriptedReply::json(302, "", {{"Location", older.origin() + "/gone"}}));
+  older.setFallback(testing::ScriptedReply::json(410, ""));
+  EXPECT_EQ(served(older.origin() + "/link"), true);
+  EXPECT_EQ(older.requestCount(), 3u) << "a redirect is not followed";
+  EXPECT_EQ(served(origin + claimed.slug), true);
+  EXPECT_EQ(served("http://127.0.0.1:1/" + claimed.slug), std::nullopt);
+  EXPECT_EQ(served("not a link"), std::nullopt);
+
   auto wrongClaim = claimed;
   wrongClaim.claimToken = "not-the-claim";
   EXPECT_EQ(service.takeBack(wrongClaim), ShareDeletionResult::refused);
@@ -285,6 +301,8 @@ TEST_F(ShareAccountTest, ASharesTakenBackByItsClaimThenItsAccountAndByNobodyElse
   EXPECT_EQ(service.takeBack(claimed), ShareDeletionResult::deleted);
   EXPECT_FALSE(live(claimed.slug) || service.record(claimed.slug)) << "share and record go";
   EXPECT_EQ(service.takeBack(claimed), ShareDeletionResult::deleted) << "a repeat";
+  EXPECT_EQ(served(origin + claimed.slug), false) << "410 once taken back";
+  EXPECT_EQ(served(origin + "never-was"), false) << "404";
 
   ShareBindCoordinator(queue_, apiBase(), token_, curlTransport()).bindPending();
   bound = *service.record(bound.slug);
