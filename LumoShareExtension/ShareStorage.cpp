@@ -138,16 +138,28 @@ fs::path ShareStorage::privateFallbackRoot() {
   }
   const auto shared = fs::path("/tmp") / ("lumo-share-" + std::to_string(::getuid()));
   if (isPrivateOrAbsent(shared)) return shared;
-  // Someone planted a file or symlink under our name: use a fresh folder only we can open.
-  auto pattern = shared.string() + "-XXXXXX";
-  if (::mkdtemp(pattern.data()) != nullptr) return pattern;
+  // Someone planted a file or symlink under our name. The next free name in a fixed row, not a
+  // random one: every program of this user must find the same queue.
+  for (int alternative = 1; alternative <= 16; ++alternative) {
+    auto candidate = shared;
+    candidate += "-" + std::to_string(alternative);
+    if (isPrivateOrAbsent(candidate)) return candidate;
+  }
   return shared;  // ensureDirectories refuses it, so nothing is written there
 }
 
 std::string ShareStorage::fallbackNotice(const fs::path& root) {
+  const auto data = dataHome();
+  if (!data) {
+    return ShareL10n::tr(
+        "数据文件夹不可写，改用临时文件夹 %@：队列只保存在这里，注销或重启后可能丢失。",
+        root.string());
+  }
+  const auto container = *data / ShareAppleBundle::main()->appGroupIdentifier();
   return ShareL10n::tr(
-      "数据文件夹不可写，改用临时文件夹 %@：队列只保存在这里，注销或重启后可能丢失。",
-      root.string());
+      "数据文件夹 %@ 无法写入，改用临时文件夹 %@：新的分享只保存在这里，注销或重启后"
+      "可能丢失；数据文件夹里已有的分享要等它恢复可写后才会列出和发送。",
+      {container.string(), root.string()});
 }
 
 bool ShareStorage::isUsableDirectory(const fs::path& directory) {

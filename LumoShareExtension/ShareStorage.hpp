@@ -57,11 +57,12 @@ struct ShareStorage {
   /// "lumo-share/apple" in the user's data folder; `resolve` never uses it.
   static std::optional<std::filesystem::path> applicationSupportRoot();
   /// The private fallback root: $XDG_RUNTIME_DIR/lumo-share, else /tmp/lumo-share-<uid>, never
-  /// a symlink or a folder another user owns (a fresh private folder is made then).
+  /// a symlink or a folder another user owns (then the first of /tmp/lumo-share-<uid>-1 … -16
+  /// that is not, the same for every program of the user).
   static std::filesystem::path privateFallbackRoot();
   /// What a program tells the person, in their language, when it runs on the private fallback
-  /// `root`: the data folder could not be written, the queue lives in `root` until a log-out or
-  /// restart clears it.
+  /// `root`: which data folder could not be written, that new shares live in `root` until a
+  /// log-out or restart clears it, and that the shares already in the data folder wait for it.
   static std::string fallbackNotice(const std::filesystem::path& root);
   /// The write probe: an existing directory where a small file can be written atomically.
   static bool isUsableDirectory(const std::filesystem::path& directory);

@@ -92,7 +92,15 @@ TEST_F(ShareStorageResolve, FallbackNeverUsesAPlantedSymlink) {
   EXPECT_FALSE(fs::exists(folder / "attacker/pending"));
 
   environment.unset("XDG_RUNTIME_DIR");
-  EXPECT_EQ(ShareStorage::privateFallbackRoot().parent_path(), fs::path("/tmp"));
+  const auto shared = ShareStorage::privateFallbackRoot();
+  EXPECT_EQ(shared.parent_path(), fs::path("/tmp"));
+  // Planted in /tmp as well: the next name, the same one for every program of the user.
+  if (fs::exists(fs::symlink_status(shared))) return;
+  fs::create_directory_symlink(folder / "attacker", shared);
+  const auto next = ShareStorage::privateFallbackRoot();
+  EXPECT_EQ(next.string(), shared.string() + "-1");
+  EXPECT_EQ(ShareStorage::privateFallbackRoot(), next);
+  fs::remove(shared);
 }
 
 TEST(ShareAppleBundleKeys, DefaultsAndRules) {

@@ -69,6 +69,13 @@ replies lumo-share share tw >/dev/null
   { echo "FAIL: the odd name came back as [${COMPREPLY[*]}]"; failures=$((failures + 1)); }
 expect "" lumo-share share "two"$'\n'"lines [2"
 rm "$odd"
+# A word as typed, quoted or escaped, by hand or by the completion itself.
+mkdir "sub dir" && echo inner >"sub dir/in [1].txt"
+expect "sub dir" lumo-share share 'sub\ d'
+expect "sub dir" lumo-share share '"sub d'
+expect "sub dir/in [1].txt" lumo-share share 'sub\ dir/in\ \['
+expect "sub dir/in [1].txt" lumo-share share "'sub dir/"
+rm -r "sub dir"
 
 staged=$("$tool" stage --json notes.txt | sed -n 's/^{"clientShareId":"\([^"]*\)".*/\1/p')
 [ -n "$staged" ] || { echo "FAIL: lumo-share stage staged nothing"; exit 1; }

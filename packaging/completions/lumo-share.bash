@@ -19,17 +19,36 @@ _lumo_share_reply() {
   mapfile -t COMPREPLY < <(compgen -W "$1" -- "$2")
 }
 
-# The files and folders whose names start with $2, added to COMPREPLY. A glob, not compgen -f:
-# compgen answers one name a line, which splits a name that holds a newline. The quoted prefix
-# matches literally, so brackets and stars in a name are no patterns.
+# The word as the shell will read it: an opening quote and backslash escapes taken off, so that
+# `sub\ dir/` and `"sub d` name "sub dir". Never evaluated: a word is text, not a command.
+_lumo_share_dequote() {
+  local word=$1 plain="" index
+  case $word in
+    \'*) word=${word#\'}; printf '%s' "${word%\'}"; return ;;
+    \"*) word=${word#\"}; word=${word%\"} ;;
+  esac
+  for ((index = 0; index < ${#word}; index++)); do
+    if [[ ${word:index:1} == \\ ]]; then
+      ((index++))
+    fi
+    plain+=${word:index:1}
+  done
+  printf '%s' "$plain"
+}
+
+# The files and folders whose names start with the word $1, added to COMPREPLY. A glob, not
+# compgen -f: compgen answers one name a line, which splits a name that holds a newline. The
+# quoted prefix matches literally, so brackets and stars in a name are no patterns.
 _lumo_share_add_files() {
-  local restore prefix=$1 file
+  local restore prefix file
+  prefix=$(_lumo_share_dequote "$1")
   restore=$(shopt -p nullglob)
   shopt -s nullglob
-  [[ $prefix == "~/"* ]] && prefix=$HOME/${prefix#"~/"}
+  local home=false
+  [[ $prefix == "~/"* ]] && home=true prefix=$HOME/${prefix#"~/"}
   for file in "$prefix"*; do
     # As typed: a name under the home folder keeps its "~/".
-    [[ $1 == "~/"* ]] && file="~/${file#"$HOME"/}"
+    $home && file="~/${file#"$HOME"/}"
     COMPREPLY+=("$file")
   done
   eval "$restore"
