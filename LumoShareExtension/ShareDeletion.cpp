@@ -2,9 +2,11 @@
 
 #include "ShareAPIError.hpp"
 #include "ShareHTTP.hpp"
+#include "ShareL10n.hpp"
 #include "ShareServerErrorCodes.hpp"
 #include "ShareTime.hpp"
 #include "ShareURLError.hpp"
+#include "ShareUploadClient.hpp"
 #include "UnicodeText.hpp"
 
 namespace lumo {
@@ -44,6 +46,11 @@ ShareHTTPReply send(ShareHTTPTransport& transport, const ShareHTTPRequest& reque
 
 }  // namespace
 
+ShareElsewhereError::ShareElsewhereError(std::string shortUrl)
+    : shortUrl_(std::move(shortUrl)),
+      message_(ShareL10n::tr("这条分享发布在另一个服务上：先用 `lumo-share config server` "
+                             "指回那个服务，再撤回它。")) {}
+
 std::optional<ShareUploadRecord> ShareDeletion::record(std::string_view slugOrLink) const {
   std::string wanted(slugOrLink);
   while (wanted.size() > 1 && wanted.back() == '/') wanted.pop_back();
@@ -55,6 +62,9 @@ std::optional<ShareUploadRecord> ShareDeletion::record(std::string_view slugOrLi
 
 ShareDeletionResult ShareDeletion::takeBack(const ShareUploadRecord& record,
                                             std::stop_token stop) const {
+  if (!record.shortUrl.starts_with(ShareUploadClient::defaultSharePageBase())) {
+    throw ShareElsewhereError(record.shortUrl);
+  }
   const bool byClaim = needsClaim(record);
   const auto token = byClaim ? std::nullopt : host_.accountToken();
   if (!byClaim && !token) {

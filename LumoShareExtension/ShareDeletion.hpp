@@ -5,14 +5,30 @@
 // bound, then with the account.
 
 #include <chrono>
+#include <exception>
 #include <optional>
 #include <stop_token>
+#include <string>
 #include <string_view>
 
 #include "ShareHostSession.hpp"
 #include "ShareUploadRecord.hpp"
 
 namespace lumo {
+
+/// A take-back that was not sent: the share was published on another service than the one the
+/// tool talks to now (it was pointed elsewhere since). There its slug may name someone else's
+/// share, and the share's claim must not travel there. `what()` is the person's text.
+class ShareElsewhereError : public std::exception {
+ public:
+  explicit ShareElsewhereError(std::string shortUrl);
+  const std::string& shortUrl() const noexcept { return shortUrl_; }
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  std::string shortUrl_;
+  std::string message_;
+};
 
 /// What the service answered a take-back.
 enum class ShareDeletionResult {
@@ -29,10 +45,12 @@ class ShareDeletion {
   /// This machine's upload record of a slug, or of a short link as printed.
   std::optional<ShareUploadRecord> record(std::string_view slugOrLink) const;
 
-  /// Asks the service to take the share back. `deleted` and `alreadyGone` remove the upload
-  /// record; `refused` and `unsupported` keep it. Throws ShareAPIError: status 401 when the share
-  /// needs the account and nobody is signed in (or the sign-in expired), status 0 "transport"
-  /// when the service cannot be reached, else the account mapping of the service's reply.
+  /// Asks the service to take the share back; a share whose short link is not on the service's
+  /// share pages throws ShareElsewhereError before anything is sent. `deleted` and `alreadyGone`
+  /// remove the upload record; `refused` and `unsupported` keep it. Throws ShareAPIError: status
+  /// 401 when the share needs the account and nobody is signed in (or the sign-in expired), status
+  /// 0 "transport" when the service cannot be reached, else the account mapping of the service's
+  /// reply.
   ShareDeletionResult takeBack(const ShareUploadRecord& record, std::stop_token stop = {}) const;
 
   /// Whether the service still serves the share, asked of its page with a HEAD (no view, never

@@ -360,6 +360,7 @@ TEST_F(CommandLineTest, SharesAreTakenBackBySlugOrLinkAndEachOutcomeIsSaid) {
 
   testing::ShareTestServer older;
   older.setFallback(testing::ScriptedReply::json(405, ""));
+  const auto pages = kept.shortUrl.substr(0, kept.shortUrl.size() - kept.slug.size());
   struct Step {
     std::string arguments, input;
     int status;
@@ -379,7 +380,11 @@ TEST_F(CommandLineTest, SharesAreTakenBackBySlugOrLinkAndEachOutcomeIsSaid) {
       {"delete " + anas.slug, "", 1, "服务没有找到属于你的这条分享，它可能属于另一个账号"},
       {"login -", ana, 0, "已登录"},
       {"delete " + anas.slug, "", 0, "已撤回 " + anas.shortUrl},
+      // Pointed at another service, a share of the first one is not sent there at all.
       {"config server " + older.apiBase().absoluteString(), "", 0, ""},
+      {"delete " + kept.slug, "", 1, "这条分享发布在另一个服务上"},
+      // The same pages behind an API that lacks the routes.
+      {"config server " + older.apiBase().absoluteString() + " --page-base " + pages, "", 0, ""},
       {"delete --json " + kept.slug, "", 1, R"("result":"unsupported")"},
       {"delete " + kept.slug, "", 1, "这个服务不能删除分享，请到它的网站上删除。"},
   };

@@ -294,6 +294,9 @@ TEST_F(ShareAccountTest, ASharesTakenBackByItsClaimThenItsAccountAndByNobodyElse
   EXPECT_EQ(served("http://127.0.0.1:1/" + claimed.slug), std::nullopt);
   EXPECT_EQ(served("not a link"), std::nullopt);
 
+  auto elsewhere = claimed;  // the same slug, published on another service
+  elsewhere.shortUrl = "https://elsewhere.example/" + claimed.slug;
+  EXPECT_THROW(service.takeBack(elsewhere), ShareElsewhereError);
   auto wrongClaim = claimed;
   wrongClaim.claimToken = "not-the-claim";
   EXPECT_EQ(service.takeBack(wrongClaim), ShareDeletionResult::refused);
