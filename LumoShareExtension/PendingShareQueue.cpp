@@ -59,6 +59,12 @@ bool hasEntryFile(const fs::path& directory) {
 
 }  // namespace
 
+std::optional<std::int64_t> PendingShareQueue::dueAtMs(const ShareQueueEntry& entry) {
+  if (entry.state != State::uploading) return entry.nextAttemptAtMs;
+  if (!entry.lastAttemptAtMs) return std::nullopt;
+  return saturatingAdd(*entry.lastAttemptAtMs, abandonedUploadMs);
+}
+
 PendingShareQueue::PendingShareQueue(ShareStorage storage, ShareClock nowMs, ShareRandom random)
     : storage_(std::move(storage)), nowMs_(std::move(nowMs)), random_(std::move(random)) {}
 

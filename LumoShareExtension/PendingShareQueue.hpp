@@ -49,6 +49,10 @@ class PendingShareQueue {
   static constexpr std::int64_t abandonedStagingMs = 600000;
   /// An attempt left "uploading" this long by an owner that is gone is due again.
   static constexpr std::int64_t abandonedUploadMs = 300000;
+  /// When the queue takes `entry` up again by its own rule, whatever its attempts: an attempt
+  /// left "uploading" once it is `abandonedUploadMs` old, any other share at its stored next
+  /// attempt. Absent means at once.
+  static std::optional<std::int64_t> dueAtMs(const ShareQueueEntry& entry);
 
   /// Creates "pending/<id>" (and the tree) and holds its lease until `enqueue` or
   /// `discardStaging` of the same share, or until `takeStagingLease` hands it to the caller. Throws

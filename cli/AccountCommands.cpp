@@ -146,12 +146,10 @@ struct QueueAfterDrain {
 /// When a share that waits is due again, as the queue's own rule has it; none when only
 /// `queue retry` sends it.
 std::optional<std::int64_t> dueAtMs(const ShareQueueEntry& entry, std::int64_t now) {
-  if (entry.state == ShareQueueEntry::State::uploading) {
-    return std::max(now,
-                    entry.lastAttemptAtMs.value_or(now) + PendingShareQueue::abandonedUploadMs);
-  }
-  if (entry.attempts >= ShareApple::maxAttemptsBeforeManual) return std::nullopt;
-  return std::max(now, entry.nextAttemptAtMs.value_or(now));
+  const bool exhausted = entry.state != ShareQueueEntry::State::uploading &&
+                         entry.attempts >= ShareApple::maxAttemptsBeforeManual;
+  if (exhausted) return std::nullopt;
+  return std::max(now, PendingShareQueue::dueAtMs(entry).value_or(now));
 }
 
 QueueAfterDrain queueAfterDrain(const PendingShareQueue& queue) {

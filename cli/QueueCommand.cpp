@@ -20,11 +20,10 @@ std::string timeText(const std::optional<std::int64_t>& ms) {
 /// When the queue takes a share up next: a share a killed program left "uploading" once its
 /// attempt is old enough (as `drain` counts it), any other at its stored time, or now.
 std::optional<std::int64_t> nextAttemptAtMs(const ShareQueueEntry& entry) {
-  if (entry.state != ShareQueueEntry::State::uploading || !entry.lastAttemptAtMs) {
-    return entry.nextAttemptAtMs;
-  }
-  const auto due = *entry.lastAttemptAtMs + PendingShareQueue::abandonedUploadMs;
-  return due > currentTimeMs() ? std::optional(due) : std::nullopt;
+  const auto due = PendingShareQueue::dueAtMs(entry);
+  const bool overdueUpload =
+      entry.state == ShareQueueEntry::State::uploading && due && *due <= currentTimeMs();
+  return overdueUpload ? std::nullopt : due;
 }
 
 /// A state as a person reads it; `--json` keeps the stored names.
