@@ -351,12 +351,15 @@ std::int64_t PendingShareQueue::markBindSettled(
   return changed;
 }
 
-std::int64_t PendingShareQueue::removeRecent(const std::string& slug) {
+std::int64_t PendingShareQueue::removeRecent(const std::string& slug,
+                                             const std::optional<std::string>& shortUrl) {
   std::lock_guard lock(mutex_);
   ShareFileLock recordsLock(storage_.recentUploadsLockURL());
   auto records = loadRecords();
-  const auto removed = static_cast<std::int64_t>(std::erase_if(
-      records, [&slug](const ShareUploadRecord& record) { return record.slug == slug; }));
+  const auto removed =
+      static_cast<std::int64_t>(std::erase_if(records, [&](const ShareUploadRecord& record) {
+        return record.slug == slug && (!shortUrl || record.shortUrl == *shortUrl);
+      }));
   if (removed > 0) saveRecords(records);
   return removed;
 }

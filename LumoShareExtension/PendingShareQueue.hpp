@@ -118,8 +118,10 @@ class PendingShareQueue {
                          std::optional<std::int64_t> boundAtMs = std::nullopt);
   /// Marks records whose bind failed for good (slug → reason); answers how many.
   std::int64_t markBindSettled(const std::map<std::string, std::string>& failures);
-  /// Deletes the records with this slug; answers how many.
-  std::int64_t removeRecent(const std::string& slug);
+  /// Deletes the records with this slug, or only the one published at `shortUrl` when it is
+  /// given (the same slug may name shares on two services); answers how many.
+  std::int64_t removeRecent(const std::string& slug,
+                            const std::optional<std::string>& shortUrl = std::nullopt);
 
  private:
   std::vector<QueuedShare> readAll() const;

@@ -88,7 +88,7 @@ ShareDeletionResult ShareDeletion::takeBack(const ShareUploadRecord& record,
   } else if (status < 200 || status > 299) {
     throw ShareHTTP::accountError(reply.body, status);
   }
-  host_.uploads.queue->removeRecent(record.slug);
+  host_.uploads.queue->removeRecent(record.slug, record.shortUrl);
   return result;
 }
 

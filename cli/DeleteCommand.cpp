@@ -80,8 +80,7 @@ std::optional<std::vector<ShareUploadRecord>> recordsOf(const ShareDeletion& del
       fmt::print(stderr, "lumo-share: {}\n",
                  tr("这台电脑上没有 %@ 的上传记录（`lumo-share recent` 列出它们）", share));
       known = false;
-    } else if (std::none_of(records.begin(), records.end(),
-                            [&](const auto& kept) { return kept.slug == record->slug; })) {
+    } else if (std::find(records.begin(), records.end(), *record) == records.end()) {
       records.push_back(*record);
     }
   }
@@ -103,7 +102,10 @@ JSONValue outcomeJSON(const Outcome& outcome) {
 int deleteShares(const DeleteRequest& request) {
   const ShareDeletion deletion(ShareContext::process().host());
   const auto records = recordsOf(deletion, request.shares);
-  if (!records) return usageError;
+  if (!records) {
+    if (request.json) std::cout << "[]\n";  // nothing was taken back; standard error says why
+    return usageError;
+  }
   auto json = JSONValue::array();
   bool all = true;
   for (const auto& record : *records) {

@@ -33,14 +33,14 @@ void ShareService::deleteRoutes() {
   for (const auto& [kind, path] : kindsAndPaths) {
     const std::string shareKind = kind;
     server_->Delete(
-        std::string("/api/v1/") + path + "/([^/]+)",
+        std::string("/api/v1/") + path + "/(.+)",
         [this, shareKind](const httplib::Request& request, httplib::Response& response) {
           const auto caller = signedIn(request, response);
           if (!caller) return;
           takeBack(response, shareKind, request.matches[1], {caller->account->id, std::nullopt});
         });
     server_->Delete(
-        std::string("/api/v1/anon/") + path + "/([^/]+)",
+        std::string("/api/v1/anon/") + path + "/(.+)",
         [this, shareKind](const httplib::Request& request, httplib::Response& response) {
           const auto claim = request.get_header_value(claimHeader);
           if (claim.empty()) return failNotHeld(response, shareKind);
@@ -53,10 +53,9 @@ void ShareService::deleteRoutes() {
 void ShareService::takeBack(httplib::Response& response, const std::string& kind,
                             const std::string& slug, const ServiceStore::ShareHolder& holder) {
   const auto moment = now();
-  // The account's devices hear of it in the deletion's own transaction; a share that had
-  // expired already was no longer theirs to hear about.
+  // The account's devices hear of it in the deletion's own transaction.
   const auto tellDevices = [&](const StoredShare& share) {
-    if (share.owner && share.expiresAt > moment) {
+    if (share.owner) {
       store_.addNotices(*share.owner, noticeOf(share, NoticeTypeValues::shareDeleted, moment));
     }
   };

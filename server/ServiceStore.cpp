@@ -348,10 +348,12 @@ ServiceStore::Deletion ServiceStore::deleteShare(
   Transaction deletion(db);  // the share and its tombstone change together, or neither
   if (auto found = share(slug)) {
     if (found->kind != kind || !holds(holder, found->owner, found->claimHash)) return {};
-    bury(db, slug, "deleted", now);
-    if (alongside) alongside(*found);
+    // A share past its expiry that the sweep has not reached yet stays "expired" on its page.
+    const bool expired = found->expiresAt <= now;
+    bury(db, slug, expired ? "expired" : "deleted", now);
+    if (alongside && !expired) alongside(*found);
     deletion.commit();
-    return {Deletion::deleted, std::move(found)};
+    return {expired ? Deletion::goneAlready : Deletion::deleted, std::move(found)};
   }
   Statement gone(db, "SELECT kind, owner, claim_hash FROM gone WHERE slug = ?");
   gone.bind(1, slug);

@@ -157,12 +157,14 @@ class ServiceStore {
     /// (deleted, expired or burned within the last 30 days); `notHeld`: no share of that kind
     /// that the holder holds, which includes no share at all.
     enum Outcome { deleted, goneAlready, notHeld } outcome = notHeld;
-    std::optional<StoredShare> share;  ///< the removed share, when `deleted`
+    std::optional<StoredShare> share;  ///< the removed share, when this call removed one
   };
   /// Takes back the share `slug` of `kind` for its holder in one transaction: the row goes,
   /// its slug is remembered as gone ("deleted") and `alongside` runs with the removed share
-  /// before the commit (the account's notices). The caller deletes the blob afterwards. A claim
-  /// is compared in constant time; a share bound to an account is not held by a claim.
+  /// before the commit (the account's notices). A share past its expiry that is still stored is
+  /// removed as "expired", without `alongside`, and answers `goneAlready`. The caller deletes the
+  /// blob afterwards. A claim is compared in constant time; a share bound to an account is not
+  /// held by a claim.
   Deletion deleteShare(const std::string& slug, const std::string& kind, const ShareHolder& holder,
                        std::int64_t now,
                        const std::function<void(const StoredShare&)>& alongside = {});

@@ -255,13 +255,20 @@ TEST_F(ShareServiceDeleteTest, ADownloadUnderWayEndsWholeAndLeavesNoBlobBehind) 
   EXPECT_EQ(blobCount(), 0u);
 }
 
-TEST_F(ShareServiceDeleteTest, AShareThatExpiredIsTakenBackByItsHolderAlone) {
-  const auto share = publish("doc", "ana");
-  clock_ = now_ + 8 * 86400;  // past the default week
-  service_.purgeExpired();
-  EXPECT_EQ(takeBack(share, tokens_["bob"]), notHeld("doc"));
-  EXPECT_EQ(takeBack(share, tokens_["ana"]), Reply(200, taken(share)));
-  EXPECT_EQ(page(share), 410);
+TEST_F(ShareServiceDeleteTest, AShareThatExpiredIsTakenBackByItsHolderAloneAndStaysExpired) {
+  for (const bool swept : {true, false}) {
+    SCOPED_TRACE(swept ? "swept" : "not swept yet");
+    clock_ = now_;
+    const auto share = publish("doc", "ana");
+    clock_ = now_ + 8 * 86400;  // past the default week
+    if (swept) service_.purgeExpired();
+    EXPECT_EQ(takeBack(share, tokens_["bob"]), notHeld("doc"));
+    EXPECT_EQ(takeBack(share, tokens_["ana"]), Reply(200, taken(share)));
+    const auto gone = replyOf(http_.Get("/" + share.slug));
+    EXPECT_EQ(gone.first, 410);
+    EXPECT_NE(gone.second.find("此分享已过期"), std::string::npos) << "not relabelled deleted";
+    EXPECT_EQ(blobCount(), 0u);
+  }
   EXPECT_EQ(notices(anaDevice_), std::vector<Notice>{})
       << "its notices went with it; an expired share's deletion tells nothing new";
 }

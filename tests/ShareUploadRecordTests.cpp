@@ -146,11 +146,18 @@ TEST_F(UploadRecordsTest, BindBookkeeping) {
   EXPECT_TRUE(queue.pendingBinds(10).empty());
 }
 
-TEST_F(UploadRecordsTest, RemoveRecentWritesOnlyWhenSomethingWentAway) {
+TEST_F(UploadRecordsTest, RemoveRecentTakesOnlyTheNamedRecordAndWritesOnlyWhenOneWent) {
   succeed("a", "a", 1);
+  auto elsewhere = testing::makeOutcome("a", 2);  // the same slug on another service
+  elsewhere.shortUrl = "https://other.example/a";
+  queue.markSucceeded(enqueued("b"), elsewhere);
   const auto before = fs::last_write_time(storage.recentUploadsURL());
   EXPECT_EQ(queue.removeRecent("missing"), 0);
+  EXPECT_EQ(queue.removeRecent("a", "https://third.example/a"), 0);
   EXPECT_EQ(fs::last_write_time(storage.recentUploadsURL()), before);
+  EXPECT_EQ(queue.removeRecent("a", elsewhere.shortUrl), 1);
+  ASSERT_EQ(queue.recentUploads(10).size(), 1u);
+  EXPECT_EQ(queue.recentUploads(10).front().shortUrl, "https://lumo.example/a");
   EXPECT_EQ(queue.removeRecent("a"), 1);
   EXPECT_TRUE(queue.recentUploads(10).empty());
 }
