@@ -12,14 +12,18 @@ struct DataFolderBusy : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-/// One service per data folder: an exclusive flock on "service.lock" in it, held for the
-/// object's life and released by the kernel when the process ends, however it ends. A second
-/// service on the folder would sweep the first one's uploads in flight as a crash's leftovers.
+/// Who may use a data folder with whom: a flock on "service.lock" in it, held for the object's
+/// life and released by the kernel when the process ends, however it ends. A service that keeps
+/// its records in the folder (SQLite) holds it alone: a second one would sweep the first one's
+/// uploads in flight as a crash's leftovers. Nodes that keep their records in one shared
+/// database share the folder, and hold it against a service of the first kind.
 class DataFolderLock {
  public:
+  enum Mode { exclusive, shared };
   /// Creates the folder (mode 0700) when it is missing and locks it. Throws DataFolderBusy when
-  /// another service holds it, std::filesystem::filesystem_error when it cannot be locked.
-  explicit DataFolderLock(const std::filesystem::path& folder);
+  /// another service holds it in the other mode (or exclusively),
+  /// std::filesystem::filesystem_error when it cannot be locked.
+  explicit DataFolderLock(const std::filesystem::path& folder, Mode mode = exclusive);
 
  private:
   FileDescriptor fd_;

@@ -76,11 +76,13 @@ std::string dataUri(const std::string& contentType, const std::string& bytes) {
 }
 
 /// The first `limit` bytes of a file: a long text is previewed in part.
-std::string readPrefix(const std::filesystem::path& file, std::size_t limit) {
-  std::ifstream in(file, std::ios::binary);
+/// The first `limit` bytes of the blob `id` (fewer when it is shorter or gone).
+std::string readPrefix(const BlobStore& blobs, const std::string& id, std::size_t limit) {
+  const auto in = blobs.open(id);
+  if (!in) return {};
   std::string bytes(limit, '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(limit));
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  in->read(bytes.data(), static_cast<std::streamsize>(limit));
+  bytes.resize(static_cast<std::size_t>(in->gcount()));
   return bytes;
 }
 
@@ -174,10 +176,9 @@ bool answeredAsGone(httplib::Response& response, const ServiceStore& store,
 void sendBurnPage(httplib::Response& response, ServiceStore& store, const BlobStore& blobs,
                   std::int64_t now, const StoredShare& share, Pages::Document& page,
                   std::string_view previewType) {
-  std::string bytes;
-  try {
-    bytes = AtomicFile::read(blobs.path(*share.blob), static_cast<std::size_t>(share.size));
-  } catch (const std::filesystem::filesystem_error&) {
+  const auto size = static_cast<std::size_t>(share.size);
+  const auto bytes = readPrefix(blobs, *share.blob, size);
+  if (bytes.size() != size) {
     if (answeredAsGone(response, store, share.slug)) return;
     return sendMissingContent(response);
   }
@@ -199,9 +200,8 @@ void sendBurnPage(httplib::Response& response, ServiceStore& store, const BlobSt
 
 /// Streams `span` of the open file `in` of `size` bytes as `type`: 206 with its Content-Range for
 /// a range. `finished` learns whether all of it went out.
-void streamFile(httplib::Response& response, std::shared_ptr<std::ifstream> in,
-                const ByteSpan& span, std::int64_t size, const std::string& type,
-                std::function<void(bool)> finished) {
+void streamFile(httplib::Response& response, std::shared_ptr<std::istream> in, const ByteSpan& span,
+                std::int64_t size, const std::string& type, std::function<void(bool)> finished) {
   response.status = span.partial ? 206 : 200;
   if (span.partial) {
     response.set_header("Content-Range", fmt::format("bytes {}-{}/{}", span.first,
@@ -263,7 +263,8 @@ void ShareService::unlock(const httplib::Request& request, httplib::Response& re
   const std::string slug = request.matches[1];
   const auto share = store_.share(slug);
   if (!share || !share->passwordHash) return sharePage(request, response);
-  if (const auto wait = passwordLimiter_.admit(clientOfAddress(request.remote_addr) + " " + slug)) {
+  const auto caller = ServiceSecrets::secretHash(clientOf(request) + " " + slug);
+  if (const auto wait = store_.admitPasswordTry(caller, passwordTries, passwordTries, now())) {
     response.set_header("Retry-After", std::to_string(*wait));
     return sendPage(response, 429,
                     Pages::password(pagePath_ + slug,
@@ -313,9 +314,8 @@ void ShareService::sharePage(const httplib::Request& request, httplib::Response&
     page.watermark = ShareJSON::decoder().decode<WatermarkSettings>(*share->watermark);
     if (!page.watermark->enabled || page.watermark->text.empty()) page.watermark.reset();
   }
-  const auto file = blobs_.path(*share->blob);
   if (page.preview == Preview::text || page.preview == Preview::markdown) {
-    page.inlineText = UnicodeText::wellFormed(readPrefix(file, maxInlineTextBytes));
+    page.inlineText = UnicodeText::wellFormed(readPrefix(blobs_, *share->blob, maxInlineTextBytes));
   }
   if (!share->burnAfterReading) {
     if (!previewing.servedType.empty()) {
@@ -365,8 +365,8 @@ void ShareService::serveFile(const httplib::Request& request, httplib::Response&
   }
   // Once open, the file is read to its end even when the share is taken back meanwhile: its
   // blob is unlinked, and its bytes stay until this stream closes it.
-  auto in = std::make_shared<std::ifstream>(blobs_.path(*share->blob), std::ios::binary);
-  if (!*in) {
+  std::shared_ptr<std::istream> in = blobs_.open(*share->blob);
+  if (!in) {
     if (counts) store_.releaseDownload(share->slug);
     if (answeredAsGone(response, store_, share->slug)) return;
     return sendMissingContent(response);

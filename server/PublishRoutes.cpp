@@ -238,8 +238,7 @@ void ShareService::publishRoutes() {
 void ShareService::publish(const httplib::Request& request, httplib::Response& response,
                            bool anonymous, const std::string& kind,
                            const std::function<void(Publish&)>& next) {
-  const auto caller = anonymous ? Caller{{}, {}, clientOfAddress(request.remote_addr)}
-                                : signedIn(request, response);
+  const auto caller = anonymous ? Caller{{}, {}, clientOf(request)} : signedIn(request, response);
   if (!caller) return;
   const auto moment = now();
   IdempotencyKey idempotency(store_, *caller, idempotencyKeyOf(request), moment);
@@ -265,7 +264,7 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
   }
 
   const auto id = makeLowercaseUUID();
-  std::optional<BlobStore::Writer> blob;
+  std::unique_ptr<BlobWriter> blob;
   std::string metadata, part, filename, contentType;
   bool tooLarge = false, repeated = false, sawMetadata = false;
   int storageError = 0;
@@ -278,11 +277,11 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
         filename = header.filename;
         contentType = header.content_type;
         try {
-          blob.emplace(blobs_, id);
+          blob = blobs_.create(id);
         } catch (const fs::filesystem_error& error) {
           storageError = error.code().value();
         }
-        return blob.has_value();
+        return blob != nullptr;
       },
       [&](const char* data, std::size_t length) {
         if (part == "metadata") {

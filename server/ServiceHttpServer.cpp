@@ -357,7 +357,7 @@ void ServiceHttpServer::acceptAll() {
     }
     auto connection = std::make_unique<ServiceConnection>(socket, tls_);
     auto& fromAddress = perAddress_[connection->addressKey()];
-    if (fromAddress >= limits_.perAddress || open_ >= limits_.total) {
+    if ((fromAddress >= limits_.perAddress && !isProxy(*connection)) || open_ >= limits_.total) {
       if (fromAddress == 0) perAddress_.erase(connection->addressKey());
       continue;  // closed at once: the client may try again when it holds fewer
     }
@@ -479,6 +479,10 @@ void ServiceHttpServer::dispatch(ConnectionPtr connection) {
   ready_.notify_one();
 }
 
+bool ServiceHttpServer::isProxy(const ServiceConnection& connection) const {
+  return limits_.proxies.count(connection.addressKey()) != 0;
+}
+
 std::size_t ServiceHttpServer::runnableRequests() const {
   std::map<std::string_view, std::size_t> turns;  // per address: handled and counted here
   std::size_t runnable = 0;
@@ -488,7 +492,7 @@ std::size_t ServiceHttpServer::runnableRequests() const {
       const auto busy = handling_.find(connection->addressKey());
       taken = busy == handling_.end() ? 0 : busy->second;
     }
-    if (taken < limits_.workersPerAddress) {
+    if (taken < limits_.workersPerAddress || isProxy(*connection)) {
       ++taken;
       ++runnable;
     }
@@ -499,7 +503,8 @@ std::size_t ServiceHttpServer::runnableRequests() const {
 ServiceHttpServer::ConnectionPtr ServiceHttpServer::nextTurn() {
   const auto turn = std::find_if(queued_.begin(), queued_.end(), [this](const auto& connection) {
     const auto busy = handling_.find(connection->addressKey());
-    return busy == handling_.end() || busy->second < limits_.workersPerAddress;
+    return busy == handling_.end() || busy->second < limits_.workersPerAddress ||
+           isProxy(*connection);
   });
   if (turn == queued_.end()) return nullptr;
   auto connection = std::move(*turn);

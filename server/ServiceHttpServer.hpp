@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,6 +57,10 @@ struct ConnectionLimits {
   /// at most this long, so that the client reads its answer instead of a reset connection.
   std::size_t lingerBytes = 1048576;
   std::chrono::milliseconds lingerTime{2000};
+  /// Reverse proxies in front of the service (addresses as their clients are counted): they
+  /// hold the connections of many clients, so no per-address cap applies to them, and the
+  /// service counts each request against the client they name (see ShareService::clientOf).
+  std::set<std::string> proxies;
 };
 
 /// Serves the handlers registered on it (the `httplib::Server` interface) with its own
@@ -98,6 +103,7 @@ class ServiceHttpServer : public httplib::Server {
   void work();
   /// Queued requests that a worker may start now (their address has a turn left).
   std::size_t runnableRequests() const;
+  bool isProxy(const ServiceConnection& connection) const;
   /// The first queued connection whose address may have another worker; null when none.
   ConnectionPtr nextTurn();
   void handle(ConnectionPtr connection);

@@ -48,7 +48,17 @@ ServiceSecrets::ServiceSecrets(const fs::path& dataDirectory) {
     key_ = AtomicFile::read(file, 4096);
   } catch (const fs::filesystem_error& error) {
     if (error.code() != std::errc::no_such_file_or_directory) throw;
-    AtomicFile::write(file, randomHex(keyBytes), 0600);
+    // Nodes that share the folder may start together: the first key linked into place is the
+    // key of all of them (a rename would let a later one replace it under the earlier ones).
+    const auto draft = dataDirectory / ("jwt-secret." + randomHex(8));
+    AtomicFile::write(draft, randomHex(keyBytes), 0600);
+    const bool linked = ::link(draft.c_str(), file.c_str()) == 0;
+    const int linkError = errno;
+    fs::remove(draft);
+    if (!linked && linkError != EEXIST) {
+      throw fs::filesystem_error("cannot keep the signing key", file,
+                                 std::error_code(linkError, std::generic_category()));
+    }
     key_ = AtomicFile::read(file, 4096);
   }
   if (key_.size() < keyBytes)

@@ -1,21 +1,17 @@
 #include "ServiceStore.hpp"
 
-#include <fcntl.h>
 #include <sodium.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 #include <map>
 #include <memory>
 
-#include "SqliteStatement.hpp"
+#include "SqlDatabase.hpp"
 
 namespace lumo::service {
 namespace fs = std::filesystem;
-using sqlite::execute;
-using sqlite::Statement;
-using sqlite::Transaction;
+using sql::Statement;
+using sql::Transaction;
 namespace {
 
 constexpr const char* schema = R"sql(
@@ -50,18 +46,9 @@ CREATE TABLE IF NOT EXISTS gone (
 CREATE TABLE IF NOT EXISTS idempotency (
   scope TEXT NOT NULL, key TEXT NOT NULL, slug TEXT, created_at INTEGER NOT NULL,
   PRIMARY KEY (scope, key));
+CREATE TABLE IF NOT EXISTS password_tries (
+  caller TEXT PRIMARY KEY, tokens INTEGER NOT NULL, at INTEGER NOT NULL);
 )sql";
-
-/// The connections this thread opened, by store, closed when the thread ends. Stores are told
-/// apart by a number that is never reused, so a new store at the path of an old one never gets
-/// the old one's connection.
-struct ThreadConnections {
-  std::map<std::uint64_t, sqlite3*> open;
-  ~ThreadConnections() {
-    for (auto& [path, connection] : open) sqlite3_close_v2(connection);
-  }
-};
-thread_local ThreadConnections threadConnections;
 
 constexpr const char* shareColumns =
     "id, kind, slug, owner, anonymous_client, claim_hash, url, filename, content_type, size, "
@@ -78,20 +65,13 @@ StoredShare readShare(const Statement& row) {
       row.integer(20),      row.integer(21),      row.integer(22)};
 }
 
-/// Makes the database the owner's alone, whatever the umask and the folder's mode: created
-/// 0600 before SQLite opens it (SQLite gives its journal, WAL and shared-memory files the
-/// database's mode), and an older one's files narrowed to it.
-void keepPrivate(const fs::path& database) {
-  const int fd = ::open(database.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd >= 0) ::close(fd);
-  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
-    ::chmod((database.string() + suffix).c_str(), 0600);
-  }
-}
-
 /// The columns of a gone share's row, as its share's row had them: kind and who held it, so that
 /// taking back a share that is gone already answers its holder as the first time.
 constexpr const char* goneColumns = "slug, reason, at, kind, owner, claim_hash";
+/// A slug gone again (taken anew after it was gone, and gone once more) is remembered anew.
+constexpr const char* replacingGone =
+    " ON CONFLICT (slug) DO UPDATE SET reason = excluded.reason, at = excluded.at, "
+    "kind = excluded.kind, owner = excluded.owner, claim_hash = excluded.claim_hash";
 
 /// Whether `stored` (a claim's SHA-256, hex) is `given`; the comparison takes the same time
 /// wherever two digests of one length differ.
@@ -110,21 +90,23 @@ bool holds(const ServiceStore::ShareHolder& holder, const std::optional<std::str
 
 /// Deletes the share `slug` and remembers it as gone for `reason`; within the caller's
 /// transaction.
-void bury(sqlite3* db, const std::string& slug, const std::string& reason, std::int64_t now) {
-  const auto remember = std::string("INSERT OR REPLACE INTO gone (") + goneColumns +
-                        ") SELECT slug, ?, ?, kind, owner, claim_hash FROM shares WHERE slug = ?";
+void bury(sql::Connection& db, const std::string& slug, const std::string& reason,
+          std::int64_t now) {
+  const auto remember = std::string("INSERT INTO gone (") + goneColumns +
+                        ") SELECT slug, ?, ?, kind, owner, claim_hash FROM shares WHERE slug = ?" +
+                        replacingGone;
   Statement gone(db, remember);
   gone.bind(1, reason).bind(2, now).bind(3, slug).step();
   Statement remove(db, "DELETE FROM shares WHERE slug = ?");
   remove.bind(1, slug).step();
 }
 
-std::int64_t countActive(sqlite3* db, const std::optional<std::string>& owner,
+std::int64_t countActive(sql::Connection& db, const std::optional<std::string>& owner,
                          const std::optional<std::string>& anonymousClient,
                          const std::optional<std::string>& kind, std::int64_t now) {
   Statement query(db,
                   "SELECT COUNT(*) FROM shares WHERE expires_at > ? "
-                  "AND (owner IS ? OR (? IS NULL AND owner IS NULL)) "
+                  "AND (owner IS NOT DISTINCT FROM ? OR (? IS NULL AND owner IS NULL)) "
                   "AND (? IS NULL OR anonymous_client = ?) AND (? IS NULL OR kind = ?)");
   query.bind(1, now).bind(2, owner).bind(3, owner).bind(4, anonymousClient);
   query.bind(5, anonymousClient).bind(6, kind).bind(7, kind);
@@ -134,66 +116,51 @@ std::int64_t countActive(sqlite3* db, const std::optional<std::string>& owner,
 
 }  // namespace
 
-std::atomic<std::uint64_t> ServiceStore::nextInstance_{1};
-
-ServiceStore::ServiceStore(fs::path dataDirectory)
-    : path_(std::move(dataDirectory) / "service.db"), instance_(nextInstance_++) {
-  keepPrivate(path_);
-  auto* db = connection();
-  Statement version(db, "PRAGMA user_version");
-  version.step();
-  const auto current = version.integer(0);
-  if (current > schemaVersion) {
+ServiceStore::ServiceStore(const fs::path& dataDirectory, const std::string& database,
+                           std::size_t connections)
+    : database_(sql::Database::open(
+          database.empty() ? (dataDirectory / "service.db").string() : database, connections)) {
+  const sql::Lease db(*database_);
+  Transaction migration(db);  // nodes that start together migrate one after the other
+  foundVersion_ = database_->schemaVersion(*db);
+  if (foundVersion_ > schemaVersion) {
     throw StoreError("the database was written by a newer server (schema " +
-                     std::to_string(current) + ")");
+                     std::to_string(foundVersion_) + ")");
   }
   // Version 1 lacked pairings, devices and notices, version 2 view counts and the record of
-  // shares that are gone, version 3 the kind and holder of a gone share. The schema's statements
-  // are idempotent, so running them whole adds missing tables; a column needs its own statement.
-  Transaction migration(db);
-  if (current == 1 || current == 2) {
-    execute(db, "ALTER TABLE shares ADD COLUMN view_count INTEGER NOT NULL DEFAULT 0");
+  // shares that are gone, version 3 the kind and holder of a gone share, version 4 the record of
+  // password tries. The schema's statements are idempotent, so running them whole adds missing
+  // tables; a column needs its own statement. A PostgreSQL database starts at version 4.
+  if (foundVersion_ == 1 || foundVersion_ == 2) {
+    db->execute("ALTER TABLE shares ADD COLUMN view_count INTEGER NOT NULL DEFAULT 0");
   }
-  if (current == 3) {
-    execute(db,
-            "ALTER TABLE gone ADD COLUMN kind TEXT; ALTER TABLE gone ADD COLUMN owner TEXT; "
-            "ALTER TABLE gone ADD COLUMN claim_hash TEXT;");
+  if (foundVersion_ == 3) {
+    db->execute(
+        "ALTER TABLE gone ADD COLUMN kind TEXT; ALTER TABLE gone ADD COLUMN owner TEXT; "
+        "ALTER TABLE gone ADD COLUMN claim_hash TEXT;");
   }
-  execute(db, schema);
-  execute(db, ("PRAGMA user_version = " + std::to_string(schemaVersion)).c_str());
+  db->execute(database_->schema(schema));
+  database_->setSchemaVersion(*db, schemaVersion);
   migration.commit();
 }
 
-sqlite3* ServiceStore::connection() const {
-  auto& open = threadConnections.open;
-  if (const auto found = open.find(instance_); found != open.end()) return found->second;
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path_.c_str(), &db,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                      nullptr) != SQLITE_OK) {
-    const std::string message = db ? sqlite3_errmsg(db) : "out of memory";
-    sqlite3_close_v2(db);
-    throw StoreError("cannot open " + path_.string() + ": " + message);
-  }
-  sqlite3_busy_timeout(db, 5000);
-  execute(db, "PRAGMA journal_mode = WAL");
-  execute(db, "PRAGMA synchronous = NORMAL");
-  execute(db, "PRAGMA foreign_keys = ON");
-  open.emplace(instance_, db);
-  return db;
+ServiceStore::~ServiceStore() = default;
+
+bool ServiceStore::isShared() const {
+  return database_->isShared();
 }
 
 void ServiceStore::addAccount(const Account& account) {
-  Statement insert(connection(),
-                   "INSERT INTO accounts (id, name, plan, created_at) VALUES (?, ?, ?, ?)");
+  const sql::Lease db(*database_);
+  Statement insert(*db, "INSERT INTO accounts (id, name, plan, created_at) VALUES (?, ?, ?, ?)");
   insert.bind(1, account.id).bind(2, account.name).bind(3, account.plan).bind(4, account.createdAt);
   insert.step();
   if (insert.constraintFailed) throw StoreError("an account named " + account.name + " exists");
 }
 
 std::optional<Account> ServiceStore::account(const std::string& idOrName) const {
-  Statement query(connection(),
-                  "SELECT id, name, plan, created_at FROM accounts WHERE id = ? OR name = ?");
+  const sql::Lease db(*database_);
+  Statement query(*db, "SELECT id, name, plan, created_at FROM accounts WHERE id = ? OR name = ?");
   query.bind(1, idOrName).bind(2, idOrName);
   if (!query.step()) return std::nullopt;
   return Account{query.text(0), query.text(1), query.text(2), query.integer(3)};
@@ -212,9 +179,9 @@ ServiceStore::Insertion ServiceStore::insertShareWithin(const StoredShare& share
 ServiceStore::Insertion ServiceStore::insert(const StoredShare& share,
                                              const std::optional<Quota>& quota,
                                              const std::optional<KeyScope>& key) {
-  auto* db = connection();
+  const sql::Lease db(*database_);
   Transaction insertion(db);  // BEGIN IMMEDIATE: no other writer between the count and the insert
-  if (quota && countActive(db, quota->owner, quota->anonymousClient, quota->kind, quota->now) >=
+  if (quota && countActive(*db, quota->owner, quota->anonymousClient, quota->kind, quota->now) >=
                    quota->limit) {
     return Insertion::overQuota;
   }
@@ -244,7 +211,8 @@ ServiceStore::Insertion ServiceStore::insert(const StoredShare& share,
 
 std::optional<StoredShare> ServiceStore::share(const std::string& slug) const {
   const auto sql = std::string("SELECT ") + shareColumns + " FROM shares WHERE slug = ?";
-  Statement query(connection(), sql.c_str());
+  const sql::Lease db(*database_);
+  Statement query(*db, sql.c_str());
   query.bind(1, slug);
   if (!query.step()) return std::nullopt;
   return readShare(query);
@@ -254,11 +222,12 @@ std::int64_t ServiceStore::activeShares(const std::optional<std::string>& owner,
                                         const std::optional<std::string>& anonymousClient,
                                         const std::optional<std::string>& kind,
                                         std::int64_t now) const {
-  return countActive(connection(), owner, anonymousClient, kind, now);
+  const sql::Lease db(*database_);
+  return countActive(*db, owner, anonymousClient, kind, now);
 }
 
 std::vector<std::string> ServiceStore::purgeExpired(std::int64_t now) {
-  auto* db = connection();
+  const sql::Lease db(*database_);
   std::vector<std::string> blobs;
   Transaction purge(db);
   Statement expired(db, "SELECT blob FROM shares WHERE expires_at <= ? AND blob IS NOT NULL");
@@ -266,13 +235,15 @@ std::vector<std::string> ServiceStore::purgeExpired(std::int64_t now) {
   while (expired.step()) blobs.push_back(expired.text(0));
   // Pairing codes stay a day past their expiry, so a late claim hears "expired", not "unknown".
   // A swept share's page says it expired for 30 days, as a burned one's says it burned.
-  const auto remember = std::string("INSERT OR REPLACE INTO gone (") + goneColumns +
+  const auto remember = std::string("INSERT INTO gone (") + goneColumns +
                         ") SELECT slug, 'expired', ?1, kind, owner, claim_hash FROM shares "
-                        "WHERE expires_at <= ?1";
+                        "WHERE expires_at <= ?1" +
+                        replacingGone;
   for (const auto* sql :
        {"DELETE FROM gone WHERE at <= ?1 - 30 * 86400", remember.c_str(),
         "DELETE FROM shares WHERE expires_at <= ?1", "DELETE FROM notices WHERE expires_at <= ?1",
-        "DELETE FROM pairings WHERE expires_at <= ?1 - 86400"}) {
+        "DELETE FROM pairings WHERE expires_at <= ?1 - 86400",
+        "DELETE FROM password_tries WHERE at <= ?1 - 86400"}) {
     Statement remove(db, sql);
     remove.bind(1, now).step();
   }
@@ -281,7 +252,8 @@ std::vector<std::string> ServiceStore::purgeExpired(std::int64_t now) {
 }
 
 std::vector<std::string> ServiceStore::blobIds() const {
-  Statement query(connection(), "SELECT blob FROM shares WHERE blob IS NOT NULL");
+  const sql::Lease db(*database_);
+  Statement query(*db, "SELECT blob FROM shares WHERE blob IS NOT NULL");
   std::vector<std::string> ids;
   while (query.step()) ids.push_back(query.text(0));
   return ids;
@@ -292,7 +264,7 @@ ServiceStore::BindOutcome ServiceStore::bindAnonymous(const std::string& slug,
                                                       const std::string& claimHash,
                                                       const std::string& account,
                                                       std::int64_t now) {
-  auto* db = connection();
+  const sql::Lease db(*database_);
   Transaction bind(db);
   Statement query(db, "SELECT kind, claim_hash, expires_at FROM shares WHERE slug = ?");
   query.bind(1, slug);
@@ -308,21 +280,23 @@ ServiceStore::BindOutcome ServiceStore::bindAnonymous(const std::string& slug,
 }
 
 void ServiceStore::countView(const std::string& slug) {
-  Statement count(connection(), "UPDATE shares SET view_count = view_count + 1 WHERE slug = ?");
+  const sql::Lease db(*database_);
+  Statement count(*db, "UPDATE shares SET view_count = view_count + 1 WHERE slug = ?");
   count.bind(1, slug).step();
 }
 
 bool ServiceStore::reserveDownload(const std::string& slug) {
-  auto* db = connection();
+  const sql::Lease db(*database_);
   Statement reserve(db,
                     "UPDATE shares SET download_count = download_count + 1 WHERE slug = ? AND "
                     "(max_downloads <= 0 OR download_count < max_downloads)");
   reserve.bind(1, slug).step();
-  return sqlite3_changes(db) > 0;
+  return reserve.changes() > 0;
 }
 
 void ServiceStore::releaseDownload(const std::string& slug) {
-  Statement release(connection(),
+  const sql::Lease db(*database_);
+  Statement release(*db,
                     "UPDATE shares SET download_count = download_count - 1 "
                     "WHERE slug = ? AND download_count > 0");
   release.bind(1, slug).step();
@@ -330,13 +304,13 @@ void ServiceStore::releaseDownload(const std::string& slug) {
 
 std::optional<std::string> ServiceStore::remove(const std::string& slug, const std::string& reason,
                                                 std::int64_t now) {
-  auto* db = connection();
+  const sql::Lease db(*database_);
   Transaction removal(db);
   Statement query(db, "SELECT blob FROM shares WHERE slug = ?");
   query.bind(1, slug);
   if (!query.step()) return std::nullopt;
   const auto blob = query.optionalText(0).value_or("");
-  bury(db, slug, reason, now);
+  bury(*db, slug, reason, now);
   removal.commit();
   return blob;
 }
@@ -344,13 +318,13 @@ std::optional<std::string> ServiceStore::remove(const std::string& slug, const s
 ServiceStore::Deletion ServiceStore::deleteShare(
     const std::string& slug, const std::string& kind, const ShareHolder& holder, std::int64_t now,
     const std::function<void(const StoredShare&)>& alongside) {
-  auto* db = connection();
+  const sql::Lease db(*database_);
   Transaction deletion(db);  // the share and its tombstone change together, or neither
   if (auto found = share(slug)) {
     if (found->kind != kind || !holds(holder, found->owner, found->claimHash)) return {};
     // A share past its expiry that the sweep has not reached yet stays "expired" on its page.
     const bool expired = found->expiresAt <= now;
-    bury(db, slug, expired ? "expired" : "deleted", now);
+    bury(*db, slug, expired ? "expired" : "deleted", now);
     if (alongside && !expired) alongside(*found);
     deletion.commit();
     return {expired ? Deletion::goneAlready : Deletion::deleted, std::move(found)};
@@ -365,7 +339,8 @@ ServiceStore::Deletion ServiceStore::deleteShare(
 }
 
 std::optional<std::string> ServiceStore::goneReason(const std::string& slug) const {
-  Statement query(connection(), "SELECT reason FROM gone WHERE slug = ?");
+  const sql::Lease db(*database_);
+  Statement query(*db, "SELECT reason FROM gone WHERE slug = ?");
   query.bind(1, slug);
   if (!query.step()) return std::nullopt;
   return query.text(0);
@@ -373,7 +348,7 @@ std::optional<std::string> ServiceStore::goneReason(const std::string& slug) con
 
 ServiceStore::KeyUse ServiceStore::useIdempotencyKey(const std::string& scope,
                                                      const std::string& key, std::int64_t now) {
-  auto* db = connection();
+  const sql::Lease db(*database_);
   Transaction use(db);
   Statement query(db, "SELECT slug, created_at FROM idempotency WHERE scope = ? AND key = ?");
   query.bind(1, scope).bind(2, key);
@@ -382,33 +357,63 @@ ServiceStore::KeyUse ServiceStore::useIdempotencyKey(const std::string& scope,
     return {KeyUse::done, query.text(0)};
   }
   Statement reserve(db,
-                    "INSERT OR REPLACE INTO idempotency (scope, key, slug, created_at) "
-                    "VALUES (?, ?, NULL, ?)");
+                    "INSERT INTO idempotency (scope, key, slug, created_at) VALUES (?, ?, NULL, ?) "
+                    "ON CONFLICT (scope, key) DO UPDATE SET slug = NULL, "
+                    "created_at = excluded.created_at");
   reserve.bind(1, scope).bind(2, key).bind(3, now).step();
   use.commit();
   return {KeyUse::fresh, {}};
 }
 
 void ServiceStore::releaseIdempotencyKey(const KeyScope& key) {
-  Statement release(connection(),
-                    "DELETE FROM idempotency WHERE scope = ? AND key = ? AND slug IS NULL");
+  const sql::Lease db(*database_);
+  Statement release(*db, "DELETE FROM idempotency WHERE scope = ? AND key = ? AND slug IS NULL");
   release.bind(1, key.scope).bind(2, key.key).step();
 }
 
-void ServiceStore::releaseUnfinishedKeys() {
-  Statement release(connection(), "DELETE FROM idempotency WHERE slug IS NULL");
-  release.step();
+void ServiceStore::releaseUnfinishedKeys(std::int64_t before) {
+  const sql::Lease db(*database_);
+  Statement release(db, "DELETE FROM idempotency WHERE slug IS NULL AND created_at <= ?");
+  release.bind(1, before).step();
+}
+
+std::optional<std::int64_t> ServiceStore::admitPasswordTry(const std::string& caller,
+                                                           std::int64_t burst,
+                                                           std::int64_t perMinute,
+                                                           std::int64_t now) {
+  // Tries are counted in thousandths, so that a bucket refills by the second.
+  constexpr std::int64_t one = 1000;
+  const sql::Lease db(*database_);
+  Transaction attempt(db);  // two nodes never spend the same try
+  Statement bucket(db, "SELECT tokens, at FROM password_tries WHERE caller = ?");
+  bucket.bind(1, caller);
+  auto tokens = burst * one;
+  if (bucket.step()) {
+    const auto refill = std::max<std::int64_t>(0, now - bucket.integer(1)) * perMinute * one / 60;
+    tokens = std::min(tokens, bucket.integer(0) + refill);
+  }
+  if (tokens < one) {
+    const auto perSecond = std::max<std::int64_t>(1, perMinute * one / 60);
+    return (one - tokens + perSecond - 1) / perSecond;
+  }
+  Statement spend(db,
+                  "INSERT INTO password_tries (caller, tokens, at) VALUES (?, ?, ?) "
+                  "ON CONFLICT (caller) DO UPDATE SET tokens = excluded.tokens, at = excluded.at");
+  spend.bind(1, caller).bind(2, tokens - one).bind(3, now).step();
+  attempt.commit();
+  return std::nullopt;
 }
 
 void ServiceStore::replaceClaim(const std::string& slug, const std::string& claimHash) {
-  Statement replace(connection(),
+  const sql::Lease db(*database_);
+  Statement replace(*db,
                     "UPDATE shares SET claim_hash = ? WHERE slug = ? AND claim_hash IS NOT NULL");
   replace.bind(1, claimHash).bind(2, slug).step();
 }
 
 bool ServiceStore::isIntact() const {
-  Statement check(connection(), "PRAGMA integrity_check");
-  return check.step() && check.text(0) == "ok";
+  const sql::Lease db(*database_);
+  return database_->isIntact(*db);
 }
 
 }  // namespace lumo::service

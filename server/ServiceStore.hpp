@@ -1,8 +1,5 @@
 #pragma once
 
-#include <sqlite3.h>
-
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -12,6 +9,7 @@
 #include <vector>
 
 #include "DeviceRecords.hpp"
+#include "SqlDatabase.hpp"
 #include "StoreError.hpp"
 
 namespace lumo::service {
@@ -51,15 +49,30 @@ struct StoredShare {
   std::int64_t viewCount = 0;
 };
 
-/// The service's records in SQLite: WAL mode, one connection per thread that uses it, the schema
-/// versioned with PRAGMA user_version. Every operation is one statement or one transaction.
+/// The service's records: in SQLite in the data folder (one service), or in PostgreSQL (several
+/// service nodes on one database). The schema is versioned and migrated when the store opens.
+/// Every operation is one statement or one transaction, and whatever must hold across nodes
+/// (limits, quotas, claims, codes, cursors) is decided in the database, never in a node's memory.
 class ServiceStore {
  public:
-  static constexpr int schemaVersion = 4;
+  static constexpr int schemaVersion = 5;
+  /// Connections a node holds to PostgreSQL at most, unless told otherwise.
+  static constexpr std::size_t defaultConnections = 16;
 
-  /// Opens (creating and migrating) "service.db" in `dataDirectory`; the database and its
-  /// journals are the owner's alone (mode 0600). Throws StoreError.
-  explicit ServiceStore(std::filesystem::path dataDirectory);
+  /// Opens `database` ("postgresql://…"), or when it is empty "service.db" in `dataDirectory`,
+  /// creating the schema or migrating it to this version. Throws StoreError, also when the
+  /// database was written by a newer service.
+  explicit ServiceStore(const std::filesystem::path& dataDirectory,
+                        const std::string& database = {},
+                        std::size_t connections = defaultConnections);
+  ~ServiceStore();
+  ServiceStore(const ServiceStore&) = delete;
+  ServiceStore& operator=(const ServiceStore&) = delete;
+
+  /// The schema version the database had when the store opened it (0: it was new).
+  std::int64_t foundVersion() const { return foundVersion_; }
+  /// Whether other service processes may use these records at the same time.
+  bool isShared() const;
 
   void addAccount(const Account& account);
   std::optional<Account> account(const std::string& idOrName) const;
@@ -178,21 +191,25 @@ class ServiceStore {
   KeyUse useIdempotencyKey(const std::string& scope, const std::string& key, std::int64_t now);
   /// Gives up a reserved key whose request made no share.
   void releaseIdempotencyKey(const KeyScope& key);
-  /// Gives up every reservation: at start-up, when no request can still be running.
-  void releaseUnfinishedKeys();
+  /// Gives up the reservations made at `before` or earlier: all of them at start-up when no
+  /// other service uses the records, else those too old to belong to a request still running.
+  void releaseUnfinishedKeys(std::int64_t before);
+  /// Admits one password try of `caller` (a hash of an address and a share) from a bucket of
+  /// `burst` tries that refills by `perMinute` tries a minute: nothing when admitted, else the
+  /// whole seconds until a try would be.
+  std::optional<std::int64_t> admitPasswordTry(const std::string& caller, std::int64_t burst,
+                                               std::int64_t perMinute, std::int64_t now);
   /// Gives a still anonymous share a new claim (its hash); bound shares keep none.
   void replaceClaim(const std::string& slug, const std::string& claimHash);
-  /// "PRAGMA integrity_check" says "ok".
+  /// The engine's own check of the database says it is sound.
   bool isIntact() const;
 
  private:
-  sqlite3* connection() const;
   Insertion insert(const StoredShare& share, const std::optional<Quota>& quota,
                    const std::optional<KeyScope>& key);
 
-  static std::atomic<std::uint64_t> nextInstance_;
-  std::filesystem::path path_;
-  std::uint64_t instance_;
+  std::unique_ptr<sql::Database> database_;
+  std::int64_t foundVersion_ = 0;
 };
 
 }  // namespace lumo::service

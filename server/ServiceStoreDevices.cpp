@@ -1,11 +1,11 @@
 // The store's pairing codes, devices and device notices.
 #include "ServiceStore.hpp"
 #include "ShareJSON.hpp"
-#include "SqliteStatement.hpp"
+#include "SqlDatabase.hpp"
 
 namespace lumo::service {
-using sqlite::Statement;
-using sqlite::Transaction;
+using sql::Statement;
+using sql::Transaction;
 namespace {
 
 constexpr const char* deviceColumns = "id, name, platform, capabilities, created_at, last_seen_at";
@@ -35,8 +35,8 @@ DeviceInfo readDevice(const Statement& row, int first) {
 
 bool ServiceStore::addPairing(const std::string& code, const std::string& account,
                               std::int64_t expiresAt) {
-  Statement insert(connection(),
-                   "INSERT INTO pairings (code, account, expires_at) VALUES (?, ?, ?)");
+  const sql::Lease db(*database_);
+  Statement insert(*db, "INSERT INTO pairings (code, account, expires_at) VALUES (?, ?, ?)");
   insert.bind(1, code).bind(2, account).bind(3, expiresAt).step();
   return !insert.constraintFailed;
 }
@@ -45,7 +45,7 @@ ServiceStore::PairingClaim ServiceStore::claimPairing(const std::string& code,
                                                       const DeviceInfo& device,
                                                       const std::string& tokenHash,
                                                       std::int64_t now) {
-  auto* db = connection();
+  const sql::Lease db(*database_);
   Transaction claim(db);
   Statement query(db, "SELECT account, expires_at FROM pairings WHERE code = ?");
   query.bind(1, code);
@@ -70,7 +70,7 @@ ServiceStore::PairingClaim ServiceStore::claimPairing(const std::string& code,
 
 std::optional<std::pair<std::string, DeviceInfo>> ServiceStore::signInDevice(
     const std::string& tokenHash, std::int64_t now) {
-  auto* db = connection();
+  const sql::Lease db(*database_);
   Statement touch(db, std::string("UPDATE devices SET last_seen_at = ? WHERE ") + signedInDevice);
   touch.bind(1, now).bind(2, tokenHash).step();
   Statement query(db, std::string("SELECT account, ") + deviceColumns + " FROM devices WHERE " +
@@ -81,15 +81,17 @@ std::optional<std::pair<std::string, DeviceInfo>> ServiceStore::signInDevice(
 }
 
 std::optional<std::string> ServiceStore::deviceWithToken(const std::string& tokenHash) const {
-  Statement query(connection(), std::string("SELECT id FROM devices WHERE ") + signedInDevice);
+  const sql::Lease db(*database_);
+  Statement query(*db, std::string("SELECT id FROM devices WHERE ") + signedInDevice);
   query.bind(1, tokenHash);
   if (!query.step()) return std::nullopt;
   return query.text(0);
 }
 
 std::vector<DeviceInfo> ServiceStore::devices(const std::string& account) const {
-  Statement query(connection(), std::string("SELECT ") + deviceColumns +
-                                    " FROM devices WHERE account = ? ORDER BY created_at, id");
+  const sql::Lease db(*database_);
+  Statement query(*db, std::string("SELECT ") + deviceColumns +
+                           " FROM devices WHERE account = ? ORDER BY created_at, id");
   query.bind(1, account);
   std::vector<DeviceInfo> devices;
   while (query.step()) devices.push_back(readDevice(query, 0));
@@ -97,25 +99,31 @@ std::vector<DeviceInfo> ServiceStore::devices(const std::string& account) const 
 }
 
 bool ServiceStore::deleteDevice(const std::string& account, const std::string& id) {
-  auto* db = connection();
+  const sql::Lease db(*database_);
   Statement remove(db, "DELETE FROM devices WHERE account = ? AND id = ?");
   remove.bind(1, account).bind(2, id).step();
-  return sqlite3_changes(db) > 0;
+  return remove.changes() > 0;
 }
 
 void ServiceStore::addNotices(const std::string& account, const DeviceNotice& notice) {
-  Statement insert(connection(),
-                   "INSERT INTO notices (id, device, type, kind, title, slug, short_url, "
-                   "created_at, expires_at) SELECT lower(hex(randomblob(16))), id, ?, ?, ?, ?, ?, "
-                   "?, ? FROM devices WHERE account = ?");
+  const sql::Lease db(*database_);
+  // A write transaction, so that notices commit in the order of their sequence numbers and a
+  // device's cursor never passes one that another node has yet to commit.
+  Transaction adding(db);
+  Statement insert(db, std::string("INSERT INTO notices (id, device, type, kind, title, slug, "
+                                   "short_url, created_at, expires_at) SELECT ") +
+                           database_->randomId() +
+                           ", id, ?, ?, ?, ?, ?, ?, ? FROM devices WHERE account = ?");
   insert.bind(1, notice.type).bind(2, notice.kind).bind(3, notice.title).bind(4, notice.slug);
   insert.bind(5, notice.short_url).bind(6, notice.created_at).bind(7, notice.expires_at);
   insert.bind(8, account).step();
+  adding.commit();
 }
 
 DeviceNoticeListResult ServiceStore::notices(const std::string& device, std::int64_t since,
                                              std::int64_t limit) const {
-  Statement query(connection(),
+  const sql::Lease db(*database_);
+  Statement query(*db,
                   "SELECT sequence, id, type, kind, title, slug, short_url, created_at, "
                   "expires_at FROM notices WHERE device = ? AND sequence > ? "
                   "ORDER BY sequence LIMIT ?");
@@ -132,10 +140,10 @@ DeviceNoticeListResult ServiceStore::notices(const std::string& device, std::int
 
 bool ServiceStore::acknowledge(const std::string& device, const std::string& noticeId,
                                const std::string& status) {
-  auto* db = connection();
+  const sql::Lease db(*database_);
   Statement update(db, "UPDATE notices SET ack_status = ? WHERE device = ? AND id = ?");
   update.bind(1, status).bind(2, device).bind(3, noticeId).step();
-  return sqlite3_changes(db) > 0;
+  return update.changes() > 0;
 }
 
 }  // namespace lumo::service

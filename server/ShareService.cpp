@@ -1,5 +1,7 @@
 #include "ShareService.hpp"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -8,6 +10,7 @@
 
 #include "MeResponse.hpp"
 #include "ServiceReplies.hpp"
+#include "UnicodeText.hpp"
 #include "Url.hpp"
 
 namespace lumo::service {
@@ -84,8 +87,10 @@ std::string pagePath(const std::string& publicBase) {
 
 ShareService::ShareService(Options options)
     : options_(std::move(options)),
-      folderLock_(options_.dataDirectory),
-      store_(options_.dataDirectory),
+      folderLock_(options_.dataDirectory, sql::Database::isPostgreSQL(options_.database)
+                                              ? DataFolderLock::shared
+                                              : DataFolderLock::exclusive),
+      store_(options_.dataDirectory, options_.database, options_.databaseConnections),
       secrets_(options_.dataDirectory),
       blobs_(options_.dataDirectory),
       rateLimiter_(options_.rateBurst, options_.ratePerSecond),
@@ -97,15 +102,21 @@ ShareService::ShareService(Options options)
   if (options_.publicBase.empty() || options_.publicBase.back() != '/') options_.publicBase += '/';
   pagePath_ = pagePath(options_.publicBase);
   purgeExpired();
-  store_.releaseUnfinishedKeys();
+  // Alone with its records, the service knows that no request of another is under way: what
+  // a crash left goes at once. Among several nodes, only what is too old to be under way goes.
+  const auto shared = store_.isShared();
+  store_.releaseUnfinishedKeys(shared ? now() - staleReservationSeconds : now());
   const auto referenced = store_.blobIds();
-  blobs_.sweep({referenced.begin(), referenced.end()});
+  blobs_.sweep({referenced.begin(), referenced.end()},
+               shared ? std::chrono::seconds(staleReservationSeconds) : std::chrono::seconds(0));
   routes();
   sweeper_ = std::jthread([this](std::stop_token stop) { sweepEvery(stop); });
 }
 
 void ShareService::purgeExpired() {
   for (const auto& blob : store_.purgeExpired(now())) blobs_.remove(blob);
+  // A node that died mid-request left its reservation; its client may send the key again.
+  if (store_.isShared()) store_.releaseUnfinishedKeys(now() - staleReservationSeconds);
 }
 
 void ShareService::sweepEvery(std::stop_token stop) {
@@ -221,15 +232,16 @@ std::optional<Refusal> bodyRefusal(const httplib::Request& request) {
 /// Whom the rate limit counts a request against: the account or device its bearer token
 /// proves, else (no bearer, or one that proves nothing) its client. Made-up bearers never get
 /// allowances of their own.
-std::string rateLimitKey(const httplib::Request& request, const ServiceSecrets& secrets,
-                         const ServiceStore& store, std::int64_t now) {
+std::string rateLimitKey(const httplib::Request& request, const std::string& client,
+                         const ServiceSecrets& secrets, const ServiceStore& store,
+                         std::int64_t now) {
   if (const auto token = bearerToken(request)) {
     if (const auto account = secrets.verifyToken(*token, now)) return "account " + *account;
     if (const auto device = store.deviceWithToken(ServiceSecrets::secretHash(*token))) {
       return "device " + *device;
     }
   }
-  return "client " + clientOfAddress(request.remote_addr);
+  return "client " + client;
 }
 
 }  // namespace
@@ -240,7 +252,8 @@ bool ShareService::admit(const httplib::Request& request, httplib::Response& res
     fail(response, refusal->status, refusal->code, refusal->message);
     return false;
   }
-  if (const auto wait = rateLimiter_.admit(rateLimitKey(request, secrets_, store_, now()))) {
+  if (const auto wait =
+          rateLimiter_.admit(rateLimitKey(request, clientOf(request), secrets_, store_, now()))) {
     response.set_header("Connection", "close");
     response.set_header("Retry-After", std::to_string(*wait));
     fail(response, 429, Generic::rateLimited, "too many requests; try again later");
@@ -324,7 +337,22 @@ std::optional<ShareService::Caller> ShareService::signedIn(const httplib::Reques
     fail(response, 401, ShareServerErrorCodes::authRequired, "sign in to use this");
     return std::nullopt;
   }
-  return Caller{account, plan, clientOfAddress(request.remote_addr)};
+  return Caller{account, plan, clientOf(request)};
+}
+
+std::string ShareService::clientOf(const httplib::Request& request) const {
+  auto client = clientOfAddress(request.remote_addr);
+  if (options_.connectionLimits.proxies.count(client) == 0) return client;
+  // The proxy appends the address it took the request from; what comes before is the client's
+  // own say and proves nothing.
+  const auto forwarded = request.get_header_value("X-Forwarded-For");
+  const std::string last(UnicodeText::trimmed(forwarded.substr(forwarded.rfind(',') + 1)));
+  unsigned char bytes[16];
+  if (::inet_pton(AF_INET, last.c_str(), bytes) == 1 ||
+      ::inet_pton(AF_INET6, last.c_str(), bytes) == 1) {
+    client = clientOfAddress(last);
+  }
+  return client;
 }
 
 void ShareService::me(const httplib::Request& request, httplib::Response& response) {

@@ -4,8 +4,8 @@
 #include <functional>
 #include <optional>
 
-#include "BlobStore.hpp"
 #include "DataFolderLock.hpp"
+#include "FolderBlobStore.hpp"
 #include "RateLimiter.hpp"
 #include "RequestLog.hpp"
 #include "ServiceHttpServer.hpp"
@@ -37,7 +37,13 @@ struct PlanRules {
 class ShareService {
  public:
   struct Options {
+    /// The blobs, and unless `database` is set the records (SQLite) and the signing key.
     std::filesystem::path dataDirectory;
+    /// "postgresql://…": the records are in this PostgreSQL database, which other service nodes
+    /// may share along with the data folder (a shared mount). Empty: SQLite in the data folder.
+    std::string database;
+    /// Connections to PostgreSQL this node holds at most.
+    std::size_t databaseConnections = ServiceStore::defaultConnections;
     std::string publicBase = "http://127.0.0.1:8787/";  ///< origin of the share pages, "/" last
     std::function<std::int64_t()> nowSeconds;           ///< the clock; the system's by default
     bool accessLog = true;                              ///< one line per request on stderr
@@ -61,11 +67,17 @@ class ShareService {
   };
 
   static constexpr std::int64_t pairingSeconds = 600;
+  /// Password tries per address and share: this many at once, and this many more a minute.
+  static constexpr std::int64_t passwordTries = 5;
+  /// Among several nodes, a publish request's reservation or upload this old is taken for the
+  /// leftover of a node that died, not a request still under way.
+  static constexpr std::int64_t staleReservationSeconds = 3600;
   /// The most a body read into memory may hold: a link request, a document's metadata.
   static constexpr std::size_t maxJSONBodyBytes = 65536;
 
-  /// Opens the data folder (creating it, mode 0700, when missing), removes what a crash left in
-  /// it and starts the sweeper. Throws DataFolderBusy when another service holds the folder,
+  /// Opens the data folder (creating it, mode 0700, when missing) and the records, removes what
+  /// a crash left and starts the sweeper. Throws DataFolderBusy when another service holds the
+  /// folder (any service for SQLite; with PostgreSQL, a service on SQLite),
   /// StoreError, std::runtime_error (secrets, TLS files) or std::filesystem::filesystem_error.
   explicit ShareService(Options options);
   ~ShareService();
@@ -82,7 +94,7 @@ class ShareService {
   void purgeExpired();
 
   ServiceStore& store() { return store_; }
-  BlobStore& blobs() { return blobs_; }
+  FolderBlobStore& blobs() { return blobs_; }
   const ServiceSecrets& secrets() const { return secrets_; }
 
  private:
@@ -185,19 +197,21 @@ class ShareService {
   void acknowledgeNotice(const httplib::Request& request, const std::string& body,
                          httplib::Response& response);
   std::string shortUrl(const std::string& slug) const { return options_.publicBase + slug; }
+  /// Who sent the request: its address (an IPv6 client by its /64), or behind a trusted proxy
+  /// the address the proxy names last in "X-Forwarded-For".
+  std::string clientOf(const httplib::Request& request) const;
   std::int64_t now() const;
   void sweepEvery(std::stop_token stop);
 
   Options options_;
-  DataFolderLock folderLock_;  ///< before anything opens the folder: one service per folder
+  DataFolderLock folderLock_;  ///< before anything opens the folder (see DataFolderLock)
   ServiceStore store_;
   ServiceSecrets secrets_;
-  BlobStore blobs_;
+  FolderBlobStore blobs_;
   std::string pagePath_;  ///< the public base's path, "/" last: where share pages live
   RateLimiter rateLimiter_;
-  RateLimiter passwordLimiter_{5, 5.0 / 60};  ///< password tries per address and share
-  std::unique_ptr<RequestLog> requestLog_;    ///< when `Options::requestLog` is set
-  std::atomic<bool> stopping_ = false;        ///< set by `stop`: delayed answers wait no longer
+  std::unique_ptr<RequestLog> requestLog_;  ///< when `Options::requestLog` is set
+  std::atomic<bool> stopping_ = false;      ///< set by `stop`: delayed answers wait no longer
   std::unique_ptr<ServiceHttpServer> server_;
   std::jthread sweeper_;  ///< last: stops before what it uses is destroyed
 };

@@ -72,26 +72,64 @@ int serve(const ShareService::Options& options, const std::string& listen) {
   return 0;
 }
 
-int addUser(const std::string& data, const std::string& name, const std::string& plan) {
+/// Where the records are: the data folder's SQLite database, or PostgreSQL.
+struct Records {
+  std::string data = defaultDataDirectory();
+  std::string database;
+
+  /// Adds --data and --database (also from LUMO_SHARE_DATABASE, which keeps a password out of
+  /// the process list) to `command`.
+  void addOptions(CLI::App& command) {
+    command.add_option("--data", data, "Data folder");
+    command
+        .add_option("--database", database,
+                    "postgresql://… URI: keep the records in PostgreSQL (default: SQLite in the "
+                    "data folder)")
+        ->envname("LUMO_SHARE_DATABASE")
+        ->check(
+            [](const std::string& uri) {
+              return lumo::service::sql::Database::isPostgreSQL(uri)
+                         ? std::string()
+                         : std::string("--database takes a postgresql:// URI");
+            },
+            "URI");
+  }
+  lumo::service::ServiceStore open() const {
+    lumo::AtomicFile::createDirectories(data);
+    return lumo::service::ServiceStore(data, database, 1);
+  }
+};
+
+int migrate(const Records& records) {
+  const auto store = records.open();
+  const auto schema = lumo::service::ServiceStore::schemaVersion;
+  if (store.foundVersion() == schema) {
+    std::printf("schema %d: nothing to migrate\n", schema);
+  } else {
+    std::printf("schema %lld -> %d\n", static_cast<long long>(store.foundVersion()), schema);
+  }
+  return 0;
+}
+
+int addUser(const Records& records, const std::string& name, const std::string& plan) {
   if (!lumo::service::PlanRules::named(plan)) {
     std::cerr << "lumo-share-server: the plan is hobby or pro\n";
     return 2;
   }
-  lumo::AtomicFile::createDirectories(data);
-  lumo::service::ServiceStore store(data);
+  auto store = records.open();
   store.addAccount({lumo::makeLowercaseUUID(), name, plan, nowSeconds()});
   std::printf("added %s (%s)\n", name.c_str(), plan.c_str());
   return 0;
 }
 
-int printToken(const std::string& data, const std::string& name, std::int64_t days) {
-  lumo::service::ServiceStore store(data);
+int printToken(const Records& records, const std::string& name, std::int64_t days) {
+  const auto store = records.open();
   const auto account = store.account(name);
   if (!account) {
     std::cerr << "lumo-share-server: no user " << name << "\n";
     return 1;
   }
-  const lumo::service::ServiceSecrets secrets(data);
+  const lumo::service::ServiceSecrets secrets(records.data);
   const auto token = secrets.issueToken(account->id, nowSeconds(), days);
   // The object the client's token import reads.
   std::cout << lumo::ShareJSONEncoder::dump(lumo::JSONValue{
@@ -108,7 +146,7 @@ int main(int argc, char** argv) {
   app.get_formatter()->label("SUBCOMMAND", "COMMAND");
   app.set_version_flag("--version", std::string("lumo-share-server ") + lumo::lumoShareVersion);
   app.require_subcommand(1);
-  std::string data = defaultDataDirectory();
+  Records records;
   int exitCode = 0;
 
   auto* serveCommand = app.add_subcommand("serve", "Answer the service API");
@@ -118,7 +156,11 @@ int main(int argc, char** argv) {
   serveCommand->add_option("--listen", listen, "HOST:PORT to listen on (loopback by default)");
   serveCommand->add_option("--public-base", options.publicBase,
                            "Origin of the share pages, ending in /");
-  serveCommand->add_option("--data", data, "Data folder");
+  records.addOptions(*serveCommand);
+  serveCommand
+      ->add_option("--database-connections", options.databaseConnections,
+                   "Connections to PostgreSQL this node holds at most")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{1000}));
   serveCommand->add_option("--tls-cert", options.tlsCertificate, "PEM certificate: serve HTTPS")
       ->check(CLI::ExistingFile);
   serveCommand->add_option("--tls-key", options.tlsKey, "PEM private key of the certificate")
@@ -134,14 +176,22 @@ int main(int argc, char** argv) {
   serveCommand->add_flag(
       "--no-idempotency", ignoreIdempotencyKeys,
       "Ignore Idempotency-Key: every publish request makes a new share (soak tests)");
+  std::vector<std::string> proxies;
+  serveCommand->add_option("--trusted-proxy", proxies,
+                           "ADDRESS of a reverse proxy in front of the service: its requests "
+                           "count against the client it names last in X-Forwarded-For");
   serveCommand->add_option("--request-log", options.requestLog,
                            "Append one JSON line per API request to FILE");
   serveCommand->callback([&] {
     if (options.tlsCertificate.empty() != options.tlsKey.empty()) {
       throw CLI::ValidationError("--tls-cert and --tls-key go together");
     }
-    lumo::AtomicFile::createDirectories(data);
-    options.dataDirectory = data;
+    lumo::AtomicFile::createDirectories(records.data);
+    options.dataDirectory = records.data;
+    options.database = records.database;
+    for (const auto& proxy : proxies) {
+      options.connectionLimits.proxies.insert(lumo::service::clientOfAddress(proxy));
+    }
     options.rateBurst = perMinute;
     options.ratePerSecond = perMinute / 60;
     options.apiDelay = std::chrono::milliseconds(delayMs);
@@ -155,15 +205,20 @@ int main(int argc, char** argv) {
   std::string name, plan = "hobby";
   add->add_option("NAME", name, "Account name")->required();
   add->add_option("--plan", plan, "hobby or pro");
-  add->add_option("--data", data, "Data folder");
-  add->callback([&] { exitCode = addUser(data, name, plan); });
+  records.addOptions(*add);
+  add->callback([&] { exitCode = addUser(records, name, plan); });
 
   auto* tokenCommand = app.add_subcommand("token", "Print a sign-in token as JSON");
   std::int64_t days = 30;
   tokenCommand->add_option("NAME", name, "Account name")->required();
   tokenCommand->add_option("--days", days, "Validity in days");
-  tokenCommand->add_option("--data", data, "Data folder");
-  tokenCommand->callback([&] { exitCode = printToken(data, name, days); });
+  records.addOptions(*tokenCommand);
+  tokenCommand->callback([&] { exitCode = printToken(records, name, days); });
+
+  auto* migrateCommand = app.add_subcommand(
+      "migrate", "Create or migrate the records' schema to this version, then exit");
+  records.addOptions(*migrateCommand);
+  migrateCommand->callback([&] { exitCode = migrate(records); });
 
   try {
     app.parse(argc, argv);

@@ -3,14 +3,18 @@
 // folder, stopped with the object.
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <thread>
 
 #include "FileDescriptor.hpp"
 #include "ShareService.hpp"
+#include "SqlDatabase.hpp"
 
 namespace lumo::testing {
 
@@ -35,10 +39,26 @@ inline FileDescriptor boundLoopbackSocket(int& port) {
   return socket;
 }
 
+/// Where a service under test keeps its records: a new database of its own on the PostgreSQL
+/// cluster that LUMO_TEST_POSTGRESQL names (see with-postgresql.sh), else "" (SQLite in its data
+/// folder).
+inline std::string testDatabase() {
+  const char* cluster = std::getenv("LUMO_TEST_POSTGRESQL");
+  if (!cluster || !*cluster) return {};
+  static std::atomic<int> made = 0;
+  const auto name = "lumo_" + std::to_string(::getpid()) + "_" + std::to_string(++made);
+  const auto admin = service::sql::Database::open(cluster, 1);
+  const service::sql::Lease connection(*admin);
+  connection->execute("CREATE DATABASE " + name);
+  const std::string uri = cluster;
+  return "postgresql:///" + name + uri.substr(uri.find('?'));
+}
+
 inline service::ShareService::Options serviceOptions(const std::filesystem::path& data,
                                                      std::function<std::int64_t()> clock) {
   service::ShareService::Options options;
   options.dataDirectory = data;
+  options.database = testDatabase();
   options.publicBase = "http://127.0.0.1/";
   options.nowSeconds = std::move(clock);
   options.accessLog = false;

@@ -39,10 +39,17 @@ class ServiceTest : public ::testing::Test {
     return client.Get(path, headers);
   }
   std::size_t blobCount() const { return testing::blobCount(data_.path()); }
+  /// Runs `sql` on the service's records, as an operator would.
+  void executeSql(const std::string& sql) const {
+    const auto records = service::sql::Database::open(
+        database_.empty() ? (data_ / "service.db").string() : database_, 1);
+    service::sql::Lease(*records)->execute(sql);
+  }
 
   const std::int64_t now_ = systemNow();
   std::atomic<std::int64_t> clock_ = now_;
   TemporaryDirectory data_;
+  std::string database_;  ///< the service's records: "" for SQLite in `data_`
   RunningService running_;
   service::ShareService& service_ = running_.service;
   const int port_ = running_.port;
@@ -51,6 +58,7 @@ class ServiceTest : public ::testing::Test {
   service::ShareService::Options options(const Adjust& adjust) {
     auto options = serviceOptions(data_.path(), [this] { return clock_.load(); });
     if (adjust) adjust(options);
+    database_ = options.database;
     return options;
   }
 };

@@ -118,8 +118,7 @@ class ShareServiceTest : public testing::ServiceTest {
 
   testing::TemporaryDirectory folder_;
   std::map<std::string, std::string> tokens_;
-  std::shared_ptr<ShareHTTPTransport> transport_ =
-      URLSessionTransport::makeDefault();
+  std::shared_ptr<ShareHTTPTransport> transport_ = URLSessionTransport::makeDefault();
 };
 
 TEST_F(ShareServiceTest, PublishesDocumentsAndLinksAnonymousAndSignedIn) {
@@ -363,8 +362,7 @@ TEST(ShareServiceSoakOptions, DelayedAnswersIgnoredKeysAndARequestLog) {
   {
     RunningService running(options);
     // Declared after the service, so its connections close before the service waits for them.
-    const auto transport =
-        URLSessionTransport::makeDefault();
+    const auto transport = URLSessionTransport::makeDefault();
     const ShareUploadClient anonymous(*Url::parse(running.apiBase()), std::nullopt, transport,
                                       RetryPolicy{1, 1, 1, 0});
     const auto started = std::chrono::steady_clock::now();
@@ -448,7 +446,9 @@ TEST(ShareServiceRestart, AServerKilledDuringAnUploadLeavesNoPartialBlobOrRow) {
   EXPECT_EQ(testing::blobCount(data.path()), 1u) << "the upload was under way when the server died";
 
   std::ofstream(data / "blobs" / "orphan") << "a blob whose row never came";
-  ShareService restarted{serviceOptions(data.path(), systemNow)};
+  auto options = serviceOptions(data.path(), systemNow);
+  options.database.clear();  // the killed one's records, in SQLite
+  ShareService restarted{options};
   EXPECT_TRUE(fs::is_empty(data / "blobs")) << "the partial upload and the orphan were swept";
   EXPECT_TRUE(restarted.store().isIntact());
   EXPECT_EQ(restarted.store().activeShares(std::nullopt, std::nullopt, std::nullopt, 0), 0);

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "LumoShare.hpp"
+#include "ServiceFixture.hpp"
 #include "ShareService.hpp"
 #include "TemporaryDirectory.hpp"
 
@@ -138,6 +139,7 @@ int main() {
   std::atomic<std::int64_t> offset = 0;
   service::ShareService::Options options;
   options.dataDirectory = data.path();
+  options.database = testing::testDatabase();
   options.accessLog = false;
   options.rateBurst = 0;
   options.nowSeconds = [&offset] { return systemNow() + offset.load(); };

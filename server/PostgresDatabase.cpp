@@ -1,0 +1,176 @@
+#include "PostgresDatabase.hpp"
+
+#include <libpq-fe.h>
+
+#include <cctype>
+
+namespace lumo::service::sql {
+namespace {
+
+/// The types the parameters are sent as (pg_type's oids): int8 and text. NULL is sent as text,
+/// the type of every column a NULL is bound to here.
+constexpr Oid int8Type = 20;
+constexpr Oid textType = 25;
+
+/// The advisory lock every write transaction takes first: one writer at a time, on every node.
+constexpr const char* writersLock = "SELECT pg_advisory_xact_lock(7813394740812390)";
+
+std::string replacedWords(std::string text, const std::string& word, const std::string& by) {
+  for (auto at = text.find(word); at != std::string::npos; at = text.find(word, at + by.size())) {
+    text.replace(at, word.size(), by);
+  }
+  return text;
+}
+
+class PostgresConnection final : public Connection {
+ public:
+  explicit PostgresConnection(const std::string& uri) : connection_(PQconnectdb(uri.c_str())) {
+    if (!connection_ || PQstatus(connection_) != CONNECTION_OK) {
+      const std::string message = connection_ ? PQerrorMessage(connection_) : "out of memory";
+      PQfinish(connection_);
+      throw StoreError("cannot connect to PostgreSQL: " + message);
+    }
+    // "relation already exists, skipping" and the like are for people at a prompt.
+    PQsetNoticeProcessor(
+        connection_, [](void*, const char*) {}, nullptr);
+  }
+  ~PostgresConnection() override { PQfinish(connection_); }
+  PostgresConnection(const PostgresConnection&) = delete;
+  PostgresConnection& operator=(const PostgresConnection&) = delete;
+
+  Result run(const std::string& statement, const std::vector<Value>& parameters) override {
+    std::vector<Oid> types;
+    std::vector<std::string> texts;
+    std::vector<const char*> values;
+    texts.reserve(parameters.size());
+    for (const auto& parameter : parameters) {
+      const auto* number = std::get_if<std::int64_t>(&parameter);
+      types.push_back(number ? int8Type : textType);
+      if (std::holds_alternative<std::monostate>(parameter)) {
+        texts.emplace_back();
+        values.push_back(nullptr);
+        continue;
+      }
+      texts.push_back(number ? std::to_string(*number) : std::get<std::string>(parameter));
+      values.push_back(texts.back().c_str());
+    }
+    const auto sql = PostgresDatabase::translated(statement);
+    const Reply reply(PQexecParams(connection_, sql.c_str(), static_cast<int>(values.size()),
+                                   types.data(), values.data(), nullptr, nullptr, 0));
+    return resultOf(reply.get());
+  }
+
+  void execute(const std::string& statements) override {
+    const Reply reply(PQexec(connection_, statements.c_str()));
+    resultOf(reply.get());
+  }
+
+  bool usable() const override {
+    return PQstatus(connection_) == CONNECTION_OK &&
+           PQtransactionStatus(connection_) == PQTRANS_IDLE;
+  }
+
+ protected:
+  void beginWriting() override {
+    execute("BEGIN");
+    execute(writersLock);
+  }
+
+ private:
+  struct Reply final : std::unique_ptr<PGresult, decltype(&PQclear)> {
+    explicit Reply(PGresult* result) : unique_ptr(result, PQclear) {}
+  };
+
+  Result resultOf(PGresult* reply) const {
+    Result result;
+    const auto status = reply ? PQresultStatus(reply) : PGRES_FATAL_ERROR;
+    if (status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE ||
+        status == PGRES_NONFATAL_ERROR) {
+      const char* state = reply ? PQresultErrorField(reply, PG_DIAG_SQLSTATE) : nullptr;
+      if (state && std::string_view(state).starts_with("23")) {  // integrity constraint violation
+        result.constraintFailed = true;
+        return result;
+      }
+      throw StoreError(std::string("PostgreSQL: ") +
+                       (reply ? PQresultErrorMessage(reply) : PQerrorMessage(connection_)));
+    }
+    for (int row = 0; row < PQntuples(reply); ++row) {
+      auto& cells = result.rows.emplace_back();
+      for (int column = 0; column < PQnfields(reply); ++column) {
+        if (PQgetisnull(reply, row, column)) {
+          cells.emplace_back(std::monostate());
+        } else {
+          cells.emplace_back(
+              std::string(PQgetvalue(reply, row, column),
+                          static_cast<std::size_t>(PQgetlength(reply, row, column))));
+        }
+      }
+    }
+    const std::string changed = PQcmdTuples(reply);
+    result.changes = changed.empty() ? 0 : std::stoll(changed);
+    return result;
+  }
+
+  PGconn* connection_;
+};
+
+}  // namespace
+
+PostgresDatabase::PostgresDatabase(std::string uri, std::size_t connections)
+    : Database(connections), uri_(std::move(uri)) {
+  const Lease probe(
+      *this);  // a wrong address or password is said at start-up, not at the first request
+}
+
+std::unique_ptr<Connection> PostgresDatabase::connect() const {
+  return std::make_unique<PostgresConnection>(uri_);
+}
+
+std::string PostgresDatabase::translated(const std::string& statement) {
+  std::string text;
+  text.reserve(statement.size() + 8);
+  int next = 1;
+  bool quoted = false;
+  for (std::size_t at = 0; at < statement.size(); ++at) {
+    const char c = statement[at];
+    if (c == '\'') quoted = !quoted;
+    if (c != '?' || quoted) {
+      text += c;
+      continue;
+    }
+    std::size_t digits = at + 1;
+    while (digits < statement.size() && std::isdigit(static_cast<unsigned char>(statement[digits])))
+      ++digits;
+    if (digits == at + 1) {
+      text += "$" + std::to_string(next++);
+    } else {
+      text += "$" + statement.substr(at + 1, digits - at - 1);
+      at = digits - 1;
+    }
+  }
+  return text;
+}
+
+std::string PostgresDatabase::schema(const std::string& sqliteSchema) const {
+  const auto identities = replacedWords(sqliteSchema, "INTEGER PRIMARY KEY AUTOINCREMENT",
+                                        "BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY");
+  return replacedWords(identities, "INTEGER", "BIGINT");
+}
+
+std::int64_t PostgresDatabase::schemaVersion(Connection& connection) const {
+  connection.execute("CREATE TABLE IF NOT EXISTS schema_version (version BIGINT NOT NULL)");
+  Statement version(connection, "SELECT max(version) FROM schema_version");
+  return version.step() && !version.isNull(0) ? version.integer(0) : 0;
+}
+
+void PostgresDatabase::setSchemaVersion(Connection& connection, std::int64_t version) const {
+  Statement(connection, "DELETE FROM schema_version").step();
+  Statement(connection, "INSERT INTO schema_version (version) VALUES (?)").bind(1, version).step();
+}
+
+bool PostgresDatabase::isIntact(Connection& connection) const {
+  Statement check(connection, "SELECT 1");
+  return check.step() && check.integer(0) == 1;
+}
+
+}  // namespace lumo::service::sql
