@@ -274,6 +274,12 @@ TEST_F(ShareAccountTest, ASharesTakenBackByItsClaimThenItsAccountAndByNobodyElse
   auto elsewhere = claimed;  // the same slug, published on another service
   elsewhere.shortUrl = "https://elsewhere.example/" + claimed.slug;
   EXPECT_THROW(service.takeBack(elsewhere), ShareElsewhereError);
+  // Pointed at another service by another program since this one started: nothing is sent.
+  const std::filesystem::path settings = *ShareAppleBundle::userInfoFile();
+  AtomicFile::write(settings, R"({"LumoShareAPIBase": "http://127.0.0.1:9/api/v1"})", 0600);
+  const auto pointedElsewhere = testing::thrown<ShareAPIError>([&] { service.takeBack(claimed); });
+  EXPECT_EQ(pointedElsewhere ? pointedElsewhere->code() : "", "settingsChanged");
+  std::filesystem::remove(settings);
   auto wrongClaim = claimed;
   wrongClaim.claimToken = "not-the-claim";
   EXPECT_EQ(service.takeBack(wrongClaim), ShareDeletionResult::refused);
