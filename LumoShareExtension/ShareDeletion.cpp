@@ -1,9 +1,12 @@
 #include "ShareDeletion.hpp"
 
+#include "AtomicFile.hpp"
 #include "ShareAPIError.hpp"
+#include "ShareAppleBundle.hpp"
 #include "ShareHTTP.hpp"
 #include "ShareL10n.hpp"
 #include "ShareServerErrorCodes.hpp"
+#include "ShareSettings.hpp"
 #include "ShareTime.hpp"
 #include "ShareURLError.hpp"
 #include "ShareUploadClient.hpp"
@@ -14,6 +17,8 @@ namespace {
 
 /// The header an anonymous share's claim token travels in.
 constexpr const char* claimHeader = "X-Claim-Token";
+/// How long a take-back that got no answer asks the share's page whether it is gone.
+constexpr std::chrono::seconds pageCheckTimeout{5};
 
 /// A share is taken back with its claim while the claim is the only proof of it: anonymous,
 /// holding a claim token, not bound to an account yet.
@@ -54,10 +59,16 @@ ShareElsewhereError::ShareElsewhereError(std::string shortUrl)
 std::optional<ShareUploadRecord> ShareDeletion::record(std::string_view slugOrLink) const {
   std::string wanted(slugOrLink);
   while (wanted.size() > 1 && wanted.back() == '/') wanted.pop_back();
+  // The same slug may name shares on two services: the one on the service the tool talks to
+  // now comes first.
+  const auto here = ShareUploadClient::defaultSharePageBase();
+  std::optional<ShareUploadRecord> found;
   for (const auto& record : host_.uploads.queue->recentUploads(ShareApple::maxRecentUploads)) {
-    if (record.slug == wanted || record.shortUrl == wanted) return record;
+    if (record.shortUrl == wanted) return record;
+    if (record.slug != wanted || (found && found->shortUrl.starts_with(here))) continue;
+    found = record;
   }
-  return std::nullopt;
+  return found;
 }
 
 ShareDeletionResult ShareDeletion::takeBack(const ShareUploadRecord& record,
@@ -65,7 +76,40 @@ ShareDeletionResult ShareDeletion::takeBack(const ShareUploadRecord& record,
   if (!record.shortUrl.starts_with(ShareUploadClient::defaultSharePageBase())) {
     throw ShareElsewhereError(record.shortUrl);
   }
+  refuseIfPointedElsewhere();
   const bool byClaim = needsClaim(record);
+  auto result = ask(record, byClaim, stop);
+  // The claim may have been bound to the account meanwhile (by a sync of the host window, by
+  // another program) and no longer proves the share: the account takes it back then.
+  if (result == ShareDeletionResult::refused && byClaim && host_.accountToken()) {
+    result = ask(record, false, stop);
+  }
+  if (result == ShareDeletionResult::deleted || result == ShareDeletionResult::alreadyGone) {
+    host_.uploads.queue->removeRecent(record.slug, record.shortUrl);
+  }
+  return result;
+}
+
+void ShareDeletion::refuseIfPointedElsewhere() const {
+  const auto file = ShareAppleBundle::userInfoFile();
+  if (!file) return;
+  JSONValue settings;
+  try {
+    settings = JSONValue::parse(AtomicFile::read(*file), nullptr, false);
+  } catch (const std::exception&) {
+    return;  // no settings of the person's own: nothing was pointed elsewhere
+  }
+  if (!settings.is_object() || !settings.contains("LumoShareAPIBase")) return;
+  const auto now = ShareSettings::apiBaseURL(ShareAppleBundle(settings)).absoluteString();
+  if (now == host_.apiBase.absoluteString()) return;
+  // The account token belongs to the service the tool points at now; this program still talks
+  // to the one it started with, and must not send it there.
+  throw ShareAPIError(0, "settingsChanged",
+                      ShareL10n::tr("LumoShare 已被指向另一个服务：请重新打开这个窗口，再撤回。"));
+}
+
+ShareDeletionResult ShareDeletion::ask(const ShareUploadRecord& record, bool byClaim,
+                                       std::stop_token stop) const {
   const auto token = byClaim ? std::nullopt : host_.accountToken();
   if (!byClaim && !token) {
     throw ShareAPIError(401, ShareServerErrorCodes::authRequired, "需要登录才能撤回这条分享");
@@ -73,23 +117,27 @@ ShareDeletionResult ShareDeletion::takeBack(const ShareUploadRecord& record,
   auto request = ShareHTTP::makeRequest(
       ShareHTTP::endpoint(host_.apiBase, routeFor(record, byClaim)), "DELETE", token);
   if (byClaim) request.setValue(*record.claimToken, claimHeader);
-  const auto reply = send(*host_.uploads.transport, request, stop);
-  const int status = reply.response.status;
-  auto result = ShareDeletionResult::deleted;
+  std::optional<ShareHTTPReply> reply;
+  try {
+    reply = send(*host_.uploads.transport, request, stop);
+  } catch (const ShareAPIError&) {
+    // No answer (a time-out, a dropped connection) says nothing of whether the service took the
+    // share back: its page does. Gone there, it is gone.
+    if (served(record, pageCheckTimeout, stop) == false) return ShareDeletionResult::deleted;
+    throw;
+  }
+  const int status = reply->response.status;
   if (status == 404 || status == 410) {
-    const auto error = ShareHTTP::accountError(reply.body, status);
+    const auto error = ShareHTTP::accountError(reply->body, status);
     if (status == 404 && !isNotFoundCode(error)) return ShareDeletionResult::unsupported;
     // The service forgets what expired long ago: by the record, such a share is merely gone.
     const bool expired = record.expiresAtMs <= currentTimeMs();
     if (status == 404 && !expired) return ShareDeletionResult::refused;
-    result = ShareDeletionResult::alreadyGone;
-  } else if (status == 405 || status == 501) {
-    return ShareDeletionResult::unsupported;
-  } else if (status < 200 || status > 299) {
-    throw ShareHTTP::accountError(reply.body, status);
+    return ShareDeletionResult::alreadyGone;
   }
-  host_.uploads.queue->removeRecent(record.slug, record.shortUrl);
-  return result;
+  if (status == 405 || status == 501) return ShareDeletionResult::unsupported;
+  if (status < 200 || status > 299) throw ShareHTTP::accountError(reply->body, status);
+  return ShareDeletionResult::deleted;
 }
 
 std::optional<bool> ShareDeletion::served(const ShareUploadRecord& record,

@@ -47,10 +47,12 @@ class ShareDeletion {
 
   /// Asks the service to take the share back; a share whose short link is not on the service's
   /// share pages throws ShareElsewhereError before anything is sent. `deleted` and `alreadyGone`
-  /// remove the upload record; `refused` and `unsupported` keep it. Throws ShareAPIError: status
-  /// 401 when the share needs the account and nobody is signed in (or the sign-in expired), status
-  /// 0 "transport" when the service cannot be reached, else the account mapping of the service's
-  /// reply.
+  /// remove the upload record; `refused` and `unsupported` keep it. A request left without an
+  /// answer counts as `deleted` when the share's page says it is gone. Throws ShareAPIError:
+  /// status 401 when the share needs the account and nobody is signed in (or the sign-in
+  /// expired), status 0 "transport" when the service cannot be reached, status 0
+  /// "settingsChanged" when the tool was pointed at another service since this program started
+  /// (nothing is sent), else the account mapping of the service's reply.
   ShareDeletionResult takeBack(const ShareUploadRecord& record, std::stop_token stop = {}) const;
 
   /// Whether the service still serves the share, asked of its page with a HEAD (no view, never
@@ -61,6 +63,10 @@ class ShareDeletion {
                              std::stop_token stop = {}) const;
 
  private:
+  void refuseIfPointedElsewhere() const;
+  ShareDeletionResult ask(const ShareUploadRecord& record, bool byClaim,
+                          std::stop_token stop) const;
+
   ShareHostSession host_;
 };
 

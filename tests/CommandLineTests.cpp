@@ -76,7 +76,6 @@ TEST_F(CommandLineTest, StageListAndRemove) {
   const auto staged = ShareJSON::decoder().decode<StagedShare>(piped.output);
   EXPECT_EQ(staged.payload.text, "from a pipe");
   EXPECT_EQ(staged.payload.url, "https://lumo.example/page");
-  EXPECT_EQ(staged.payload.kind, "mixed");
 
   const auto shares = queued();
   ASSERT_EQ(shares.size(), 2u);

@@ -27,11 +27,6 @@ void setFolder(const char* name, const fs::path& folder) {
   ::setenv(name, folder.c_str(), 1);
 }
 
-bool sessionIsThisRunsOwn() {
-  const char* flag = ::getenv("LUMO_TEST_PRIVATE_SESSION");
-  return flag != nullptr && *flag != '\0';
-}
-
 }  // namespace
 
 PrivateSession::PrivateSession() : home_(folder_ / "home") {
@@ -44,7 +39,8 @@ PrivateSession::PrivateSession() : home_(folder_ / "home") {
   setFolder("XDG_RUNTIME_DIR", runtime);
   fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
   for (const auto* name : callersSettings) ::unsetenv(name);
-  if (!sessionIsThisRunsOwn()) {
+  const char* ownSession = ::getenv("LUMO_TEST_PRIVATE_SESSION");  // this run's bus and display
+  if (ownSession == nullptr || *ownSession == '\0') {
     for (const auto* name : sessionServices) ::unsetenv(name);
   }
 }

@@ -30,11 +30,6 @@ void journal(const fs::path& file, const std::string& line) {
   }
 }
 
-/// Upload times grow over the whole run, so the newest-first cap of the records is predictable.
-std::int64_t uploadTime(int round, int index) {
-  return std::int64_t{round} * 100000 + index;
-}
-
 /// The child's endless workload: enqueue, attempt, fail, succeed; keep the queue and the records
 /// below their caps, journaling every share before it legitimately leaves.
 [[noreturn]] void workload(const ShareStorage& storage, const fs::path& journalFile, int round) {
@@ -56,7 +51,9 @@ std::int64_t uploadTime(int round, int index) {
         queue.removeRecent(records.back().slug);
       }
       journal(journalFile, "X " + id);
-      queue.markSucceeded(*queue.entry(id), testing::makeOutcome(id, uploadTime(round, index)));
+      // Upload times grow over the whole run: the newest-first cap of the records is predictable.
+      const auto uploadedAt = std::int64_t{round} * 100000 + index;
+      queue.markSucceeded(*queue.entry(id), testing::makeOutcome(id, uploadedAt));
       journal(journalFile, "S " + id);
     }
     if (const auto all = queue.all(); all.size() >= 60) {
@@ -189,10 +186,7 @@ TEST(QueueCrashSafety, KilledStagingLeavesNoOrphanAndLosesNoShare) {
   for (const auto& directory : storage.pendingDirectories())
     complete += fs::exists(directory / "share.json") ? 1 : 0;
   // A later run, once the leftovers are old enough to be certainly abandoned.
-  const auto later = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::system_clock::now().time_since_epoch())
-                         .count() +
-                     PendingShareQueue::abandonedStagingMs + 1000;
+  const auto later = currentTimeMs() + PendingShareQueue::abandonedStagingMs + 1000;
   const auto shares = PendingShareQueue(storage, [later] { return later; }).all();
   EXPECT_EQ(shares.size(), complete) << "a complete share was lost";
   EXPECT_EQ(storage.pendingDirectories().size(), complete) << "an orphaned folder survived";

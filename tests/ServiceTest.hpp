@@ -26,6 +26,16 @@ inline std::size_t blobCount(const std::filesystem::path& data) {
   return count;
 }
 
+/// A device paired to `account` in `store`; answers its bearer token.
+inline std::string pairDevice(service::ServiceStore& store, const std::string& account) {
+  const auto token = service::ServiceSecrets::newSecretToken();
+  const auto now = systemNow();
+  store.addPairing("TESTCODE", account, now + 600);
+  store.claimPairing("TESTCODE", {account + "-laptop", "Laptop", "linux", std::nullopt, now, {}},
+                     service::ServiceSecrets::secretHash(token), now);
+  return token;
+}
+
 class ServiceTest : public ::testing::Test {
  protected:
   using Adjust = std::function<void(service::ShareService::Options&)>;
@@ -72,15 +82,14 @@ class RawClient {
     sockaddr_in remote{AF_INET, htons(static_cast<std::uint16_t>(port)), {}, {}};
     inet_pton(AF_INET, from, &local.sin_addr);
     inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
-    connected_ = socket_ >= 0 &&
-                 ::bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
-                 ::connect(socket_, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0;
+    if (socket_ >= 0 && ::bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0) {
+      ::connect(socket_, reinterpret_cast<sockaddr*>(&remote), sizeof remote);
+    }
   }
   ~RawClient() { ::close(socket_); }
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
 
-  bool connected() const { return connected_; }
   /// False once the service stopped taking the bytes (it closed the connection).
   bool send(std::string_view bytes) {
     return ::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
@@ -110,7 +119,6 @@ class RawClient {
 
  private:
   int socket_;
-  bool connected_ = false;
   bool closed_ = false;
 };
 

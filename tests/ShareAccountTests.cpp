@@ -41,11 +41,6 @@ class RecordingTransport final : public ShareHTTPTransport {
                             std::stop_token stop) override {
     return inner_->uploadFile(request, file, stop);
   }
-  std::vector<std::string> paths() const {
-    std::vector<std::string> result;
-    for (const auto& request : requests) result.push_back(request.url.absoluteString());
-    return result;
-  }
 
   std::vector<std::pair<int, std::string>> script;
   std::vector<ShareHTTPRequest> requests;
@@ -54,10 +49,6 @@ class RecordingTransport final : public ShareHTTPTransport {
   std::shared_ptr<ShareHTTPTransport> inner_;
   std::mutex mutex_;
 };
-
-std::shared_ptr<ShareHTTPTransport> curlTransport() {
-  return URLSessionTransport::makeDefault();
-}
 
 class ShareAccountTest : public ::testing::Test {
  protected:
@@ -69,7 +60,7 @@ class ShareAccountTest : public ::testing::Test {
   /// `count` anonymous shares published for real, each leaving a record with its claim.
   void publishAnonymously(int count) {
     ShareUploadSession session{queue_, ShareTokenStore(storage_), ShareSettingsStore{storage_},
-                               curlTransport(), RetryPolicy{1, 1, 1, 0}};
+                               URLSessionTransport::makeDefault(), RetryPolicy{1, 1, 1, 0}};
     ShareAppleBundle::setMain(
         std::make_shared<ShareAppleBundle>(JSONValue{{"LumoShareAPIBase", running_->apiBase()}}));
     for (int index = 0; index < count; ++index) {
@@ -95,7 +86,7 @@ class ShareAccountTest : public ::testing::Test {
 };
 
 TEST_F(ShareAccountTest, APairedDeviceSeesTheAccountsSharesAndIsRemovedOnce) {
-  auto transport = std::make_shared<RecordingTransport>(curlTransport());
+  auto transport = std::make_shared<RecordingTransport>(URLSessionTransport::makeDefault());
   const ShareAPIClient account{apiBase(), token_, transport};
   EXPECT_EQ(account.health().service, "lumo-share-server");
 
@@ -108,24 +99,21 @@ TEST_F(ShareAccountTest, APairedDeviceSeesTheAccountsSharesAndIsRemovedOnce) {
   EXPECT_EQ(device.me().id, claim.device.id);
   EXPECT_EQ(account.listDevices().size(), 1u);
 
-  ShareUploadClient(apiBase(), token_, curlTransport())
+  ShareUploadClient(apiBase(), token_, URLSessionTransport::makeDefault())
       .upload(testing::makeStagedShare("noticed", 1), root_.path(), ShareOptions{});
   const auto feed = device.notices(std::nullopt, 50);
   ASSERT_EQ(feed.notices.size(), 1u);
   EXPECT_EQ(feed.notices[0].type, NoticeTypeValues::shareNew);
   device.ack(feed.notices[0].id, AckStatusValues::shown);
   EXPECT_TRUE(device.notices(feed.cursor, 50).notices.empty());
-  EXPECT_TRUE(transport->paths().back().ends_with("/devices/notices?limit=50&since=" +
-                                                  std::to_string(feed.cursor)))
+  EXPECT_TRUE(transport->requests.back().url.absoluteString().ends_with(
+      "/devices/notices?limit=50&since=" + std::to_string(feed.cursor)))
       << "limit first, then since";
 
   EXPECT_EQ(account.deleteDevice(claim.device.id), claim.device.id);
-  try {
-    account.deleteDevice(claim.device.id);
-    FAIL() << "a removed device is gone";
-  } catch (const ShareAPIError& error) {
-    EXPECT_EQ(std::tuple(error.status(), error.code()), std::tuple(404, "DEVICE_NOT_FOUND"));
-  }
+  const auto gone = testing::thrown<ShareAPIError>([&] { account.deleteDevice(claim.device.id); });
+  ASSERT_TRUE(gone) << "a removed device is gone";
+  EXPECT_EQ(std::tuple(gone->status(), gone->code()), std::tuple(404, "DEVICE_NOT_FOUND"));
   EXPECT_THROW(device.me(), ShareAPIError) << "its token died with it";
 }
 
@@ -133,16 +121,10 @@ TEST_F(ShareAccountTest, RepliesThatAreNotTheRecordOrNotThereAreTypedErrors) {
   auto scripted = std::make_shared<RecordingTransport>();
   scripted->script = {{200, "<html>"}, {404, ""}};
   const ShareAPIClient client{apiBase(), token_, scripted};
-  const auto apiError = [](auto call) {
-    try {
-      call();
-    } catch (const ShareAPIError& error) {
-      return std::tuple(error.status(), error.code(), error.message());
-    }
-    return std::tuple(-1, std::string(), std::string());
-  };
-  EXPECT_EQ(std::get<1>(apiError([&] { client.listDevices(); })), "decoding");
-  EXPECT_EQ(apiError([&] { client.deleteDevice("x"); }), std::tuple(404, "http_404", "HTTP 404"));
+  const auto apiError = [](auto call) { return testing::thrown<ShareAPIError>(call).value(); };
+  EXPECT_EQ(apiError([&] { client.listDevices(); }).code(), "decoding");
+  EXPECT_EQ(apiError([&] { client.deleteDevice("x"); }),
+            ShareAPIError(404, "http_404", "HTTP 404"));
   // The service's own rate limit: one request, then 429 for the plan.
   std::filesystem::create_directories(data_ / "limited");
   auto options = testing::serviceOptions(data_ / "limited", testing::systemNow);
@@ -152,23 +134,21 @@ TEST_F(ShareAccountTest, RepliesThatAreNotTheRecordOrNotThereAreTypedErrors) {
   limited.service.store().addAccount({"bo-id", "bo", "pro", testing::systemNow()});
   const ShareEntitlementsClient plan{
       *Url::parse(limited.apiBase()),
-      limited.service.secrets().issueToken("bo-id", testing::systemNow(), 1), curlTransport()};
+      limited.service.secrets().issueToken("bo-id", testing::systemNow(), 1),
+      URLSessionTransport::makeDefault()};
   EXPECT_EQ(plan.fetch().plan, "pro");
-  try {
-    plan.fetch();
-    FAIL() << "over the limit";
-  } catch (const ShareUploadError& error) {
-    ASSERT_TRUE(error.as<ShareUploadError::Http>()) << error.what();
-    EXPECT_EQ(std::tuple(error.as<ShareUploadError::Http>()->status, error.isRetryable()),
-              std::tuple(429, true));
-  }
-  const ShareAPIClient down{*Url::parse("http://127.0.0.1:1/api/v1"), token_, curlTransport()};
-  EXPECT_EQ(std::get<1>(apiError([&] { down.health(); })), "transport");
+  const auto refused = testing::thrown<ShareUploadError>([&] { plan.fetch(); });
+  ASSERT_TRUE(refused && refused->as<ShareUploadError::Http>()) << "over the limit";
+  EXPECT_EQ(std::tuple(refused->as<ShareUploadError::Http>()->status, refused->isRetryable()),
+            std::tuple(429, true));
+  const ShareAPIClient down{*Url::parse("http://127.0.0.1:1/api/v1"), token_,
+                            URLSessionTransport::makeDefault()};
+  EXPECT_EQ(apiError([&] { down.health(); }).code(), "transport");
 }
 
 TEST_F(ShareAccountTest, FortyFiveClaimsBindInThreeBatchesAndTheSharesBecomeTheAccounts) {
   publishAnonymously(45);
-  auto transport = std::make_shared<RecordingTransport>(curlTransport());
+  auto transport = std::make_shared<RecordingTransport>(URLSessionTransport::makeDefault());
   nowMs_ += 5000;
   const auto report = ShareBindCoordinator(queue_, apiBase(), token_, transport).bindPending();
   EXPECT_EQ(report, (ShareBindReport{45, 45, 0, 0, std::nullopt}));
@@ -228,13 +208,10 @@ TEST_F(ShareAccountTest, ScriptedAnswersSettleCountAndStopThePass) {
 
   auto untouched = std::make_shared<RecordingTransport>();
   std::vector<BindItem> tooMany(21, BindItem{"doc", "s", "c"});
-  try {
-    ShareAPIClient{apiBase(), token_, untouched}.bindAnonymous(tooMany);
-    FAIL();
-  } catch (const ShareAPIError& error) {
-    EXPECT_EQ(std::tuple(error.status(), error.code(), error.message()),
-              std::tuple(0, "batch_too_large", "单次最多 20 条（实际 21）"));
-  }
+  EXPECT_EQ(testing::thrown<ShareAPIError>([&] {
+              ShareAPIClient{apiBase(), token_, untouched}.bindAnonymous(tooMany);
+            }),
+            ShareAPIError(0, "batch_too_large", "单次最多 20 条（实际 21）"));
   EXPECT_TRUE(untouched->requests.empty());
   EXPECT_EQ(ShareBindCoordinator(queue_, apiBase(), token_, untouched, -3).batchSize(), 1);
   EXPECT_EQ(ShareBindCoordinator(queue_, apiBase(), token_, untouched, 99).batchSize(), 20);
@@ -263,7 +240,7 @@ TEST_F(ShareAccountTest, ASharesTakenBackByItsClaimThenItsAccountAndByNobodyElse
   };
   const auto deletion = [&](const Url& api) {
     return ShareDeletion({{queue_, ShareTokenStore(storage_), ShareSettingsStore{storage_},
-                           curlTransport(), RetryPolicy{1, 1, 1, 0}},
+                           URLSessionTransport::makeDefault(), RetryPolicy{1, 1, 1, 0}},
                           api});
   };
   const auto service = deletion(apiBase());
@@ -297,6 +274,12 @@ TEST_F(ShareAccountTest, ASharesTakenBackByItsClaimThenItsAccountAndByNobodyElse
   auto elsewhere = claimed;  // the same slug, published on another service
   elsewhere.shortUrl = "https://elsewhere.example/" + claimed.slug;
   EXPECT_THROW(service.takeBack(elsewhere), ShareElsewhereError);
+  // Pointed at another service by another program since this one started: nothing is sent.
+  const std::filesystem::path settings = *ShareAppleBundle::userInfoFile();
+  AtomicFile::write(settings, R"({"LumoShareAPIBase": "http://127.0.0.1:9/api/v1"})", 0600);
+  const auto pointedElsewhere = testing::thrown<ShareAPIError>([&] { service.takeBack(claimed); });
+  EXPECT_EQ(pointedElsewhere ? pointedElsewhere->code() : "", "settingsChanged");
+  std::filesystem::remove(settings);
   auto wrongClaim = claimed;
   wrongClaim.claimToken = "not-the-claim";
   EXPECT_EQ(service.takeBack(wrongClaim), ShareDeletionResult::refused);
@@ -307,7 +290,27 @@ TEST_F(ShareAccountTest, ASharesTakenBackByItsClaimThenItsAccountAndByNobodyElse
   EXPECT_EQ(served(origin + claimed.slug), false) << "410 once taken back";
   EXPECT_EQ(served(origin + "never-was"), false) << "404";
 
-  ShareBindCoordinator(queue_, apiBase(), token_, curlTransport()).bindPending();
+  // No answer to a take-back (the connection drops): the share's page says whether it went.
+  const auto pages = older.origin() + "/";
+  const auto bundle = ShareAppleBundle::main();
+  ShareAppleBundle::setMain(
+      std::make_shared<ShareAppleBundle>(JSONValue{{"LumoShareSharePageBase", pages}}));
+  auto dropped = testing::ScriptedReply::json(200, std::string(100000, 'x'));
+  dropped.ending = testing::ScriptedReply::Ending::dropMidBody;
+  auto unanswered = bound;
+  unanswered.shortUrl = pages + bound.slug;
+  older.enqueue(dropped);
+  older.enqueue(testing::ScriptedReply::json(200, ""));
+  const auto error =
+      testing::thrown<ShareAPIError>([&] { deletion(older.apiBase()).takeBack(unanswered); });
+  EXPECT_TRUE(error && error->status() == 0) << "a share whose page still answers is not gone";
+  older.enqueue(dropped);
+  older.enqueue(testing::ScriptedReply::json(410, ""));
+  EXPECT_EQ(deletion(older.apiBase()).takeBack(unanswered), ShareDeletionResult::deleted);
+  ShareAppleBundle::setMain(bundle);
+
+  const auto beforeBind = bound;  // what a window read before its sync bound the claim
+  ShareBindCoordinator(queue_, apiBase(), token_, URLSessionTransport::makeDefault()).bindPending();
   bound = *service.record(bound.slug);
   const auto refusal = testing::thrown<ShareAPIError>([&] { service.takeBack(bound); });
   EXPECT_TRUE(refusal && refusal->isUnauthorized()) << "a bound share needs the account";
@@ -315,7 +318,7 @@ TEST_F(ShareAccountTest, ASharesTakenBackByItsClaimThenItsAccountAndByNobodyElse
   EXPECT_EQ(service.takeBack(bound), ShareDeletionResult::refused) << "another account's";
   EXPECT_TRUE(live(bound.slug) && service.record(bound.slug));
   signIn("ana-id");
-  EXPECT_EQ(service.takeBack(bound), ShareDeletionResult::deleted);
+  EXPECT_EQ(service.takeBack(beforeBind), ShareDeletionResult::deleted) << "by the account";
   EXPECT_FALSE(live(bound.slug));
   auto expired = bound;
   expired.slug = "long-gone";

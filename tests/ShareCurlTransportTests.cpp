@@ -22,19 +22,19 @@ using namespace std::chrono_literals;
 using testing::ScriptedReply;
 using testing::ShareTestServer;
 
+/// The code of the ShareURLError a call throws; nothing when it returns.
+template <class Call>
+std::optional<ShareURLError::Code> codeOf(Call&& call) {
+  const auto error = testing::thrown<ShareURLError>(call);
+  return error ? std::optional(error->code()) : std::nullopt;
+}
+
 class ShareCurlTransportTest : public ::testing::Test {
  protected:
   ShareHTTPRequest request(std::string_view path, std::string method = "GET",
                            std::optional<std::string> token = std::nullopt) const {
     return ShareHTTP::makeRequest(ShareHTTP::endpoint(server.apiBase(), path), std::move(method),
                                   token);
-  }
-
-  /// The code of the ShareURLError a call throws; nothing when it returns.
-  template <class Call>
-  static std::optional<ShareURLError::Code> codeOf(Call&& call) {
-    const auto error = testing::thrown<ShareURLError>(call);
-    return error ? std::optional(error->code()) : std::nullopt;
   }
 
   /// The session's configuration: the client's user agent, everything else the default.
@@ -304,9 +304,7 @@ TEST(ShareCurlTransportTLS, RefusesAnUntrustedCertificateAndRedirectsToPlainHTTP
   ShareTestServer server(ShareTestServer::Security::selfSignedTLS);
   const auto me = ShareHTTP::makeRequest(ShareHTTP::endpoint(server.apiBase(), "me"), "GET");
   URLSessionTransport transport(std::make_shared<ShareCurlSession>());
-  const auto refused = testing::thrown<ShareURLError>([&] { transport.data(me); });
-  EXPECT_EQ(refused ? refused->code() : ShareURLError::Code::unknown,
-            ShareURLError::Code::serverCertificateUntrusted);
+  EXPECT_EQ(codeOf([&] { transport.data(me); }), ShareURLError::Code::serverCertificateUntrusted);
   EXPECT_EQ(server.requestCount(), 0u);
 
   // The same server is reachable once its certificate is the trusted authority, so the refusal
@@ -420,12 +418,7 @@ TEST(ShareBackgroundSessionTransfers, RunOnTheWorkerAndCanBeCancelled) {
   server.setFallback(silent);
   const auto uploadUntilStopped = [&](std::string_view body, std::stop_token stop) {
     return std::async(std::launch::async, [&hybrid, &docs, body, stop] {
-      try {
-        hybrid.upload(docs, body, stop);
-      } catch (const ShareURLError& error) {
-        return error.code();
-      }
-      return ShareURLError::Code::unknown;
+      return codeOf([&] { hybrid.upload(docs, body, stop); });
     });
   };
   std::stop_source stop;

@@ -12,22 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-SharePayload linkPayload() {
-  SharePayload payload;
-  payload.kind = ShareKindValues::link;
-  payload.url = "https://lumo.example/s/abc?x=1&y=/z";
-  return payload;
-}
-
-TEST(ShareJSONFiles, WriteThenReadRoundTripsWithSlashesUnescaped) {
-  testing::TemporaryDirectory folder;
-  const auto file = folder / "pending/id/share.json";
-  ShareJSON::write(linkPayload(), file);
-  EXPECT_EQ(AtomicFile::read(file),
-            R"({"kind":"link","url":"https://lumo.example/s/abc?x=1&y=/z"})");
-  EXPECT_EQ(ShareJSON::read<SharePayload>(file), linkPayload());
-}
-
 TEST(ShareJSONFiles, UnencodableValueLeavesFileAndFoldersUntouched) {
   testing::TemporaryDirectory folder;
   const auto file = folder / "options.json";

@@ -26,8 +26,6 @@ class ShareLogTest : public ::testing::Test {
     ShareLog::setMinimumLevel(previousLevel_);
   }
 
-  std::vector<ShareLogEntry> entries() const { return capture_->entries(); }
-
   std::shared_ptr<ShareLogCaptureSink> capture_ = std::make_shared<ShareLogCaptureSink>();
 
  private:
@@ -45,14 +43,14 @@ TEST_F(ShareLogTest, FilteredMessagesAreNeverFormatted) {
   EXPECT_EQ(formatted, 0);
   ShareLogMessages::keychainReadStatus(1);  // debug
   ShareLogMessages::enqueuedShare("s", 1);  // info
-  ASSERT_EQ(entries().size(), 1u);
-  EXPECT_EQ(entries()[0].message, "enqueued share s items=1");
+  ASSERT_EQ(capture_->entries().size(), 1u);
+  EXPECT_EQ(capture_->entries()[0].message, "enqueued share s items=1");
 }
 
 TEST_F(ShareLogTest, AThrowingMessageNeverEscapes) {
   EXPECT_NO_THROW(
       ShareLog::app().log(Level::error, []() -> std::string { throw std::runtime_error("x"); }));
-  EXPECT_TRUE(entries().empty());
+  EXPECT_TRUE(capture_->entries().empty());
 }
 
 TEST(ShareJournalSinkFallback, WithoutAJournalMessagesGoToStandardError) {

@@ -16,12 +16,6 @@ std::string repeated(std::string_view piece, std::size_t times) {
   return text;
 }
 
-ShareOptions withNote(std::string note) {
-  ShareOptions options;
-  options.note = std::move(note);
-  return options;
-}
-
 WatermarkSettings mark(std::string text, double opacity) {
   return WatermarkSettings{true, std::move(text), "center", opacity, "#000000", 18, 45, false};
 }
@@ -40,8 +34,11 @@ TEST(ShareOptionsNote, TrimmedCutAt2000CharactersAndAbsentWhenBlank) {
       {" \u200b ", "\u200b"},
       {"\n a \n b \n", "a \n b"},
   };
-  for (const auto& [note, expected] : cases)
-    EXPECT_EQ(withNote(note).normalizedNote(), expected) << note.substr(0, 40);
+  for (const auto& [note, expected] : cases) {
+    ShareOptions options;
+    options.note = note;
+    EXPECT_EQ(options.normalizedNote(), expected) << note.substr(0, 40);
+  }
   EXPECT_FALSE(ShareOptions{}.normalizedNote().has_value());
 }
 

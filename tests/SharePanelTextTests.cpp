@@ -21,6 +21,15 @@ namespace Text = SharePanelText;
 using State = ShareUploadSession::TokenState;
 using E = ShareUploadError;
 
+constexpr std::int64_t now = 1'000'000'000'000, hour = 3'600'000;
+
+/// The expiry text of a share that has `remainingMs` left.
+std::string expiry(std::int64_t remainingMs) {
+  ShareUploadOutcome outcome;
+  outcome.expiresAtMs = now + remainingMs;
+  return Text::expiryText(outcome, now);
+}
+
 /// The guidance line alone: what follows the error's message in `text`.
 std::string guidanceLine(const E& error, const std::string& text) {
   const auto message = error.message();
@@ -82,14 +91,6 @@ TEST(SharePanelTextTest, GuidanceFollowsTheErrorAndTheSignInState) {
 }
 
 TEST(SharePanelTextTest, ExpiryCountsDaysFromFortyNineHoursOn) {
-  const std::int64_t now = 1'000'000'000'000;
-  const auto expiry = [&](std::int64_t remainingMs) {
-    ShareUploadOutcome outcome;
-    outcome.expiresAtMs = now + remainingMs;
-    return Text::expiryText(outcome, now);
-  };
-  const std::int64_t hour = 3600000;
-  EXPECT_EQ(expiry(48 * hour + 59 * 60000), "48 小时后过期");
   EXPECT_EQ(expiry(49 * hour + 1), "2 天后过期");
   EXPECT_EQ(expiry(49 * hour - 1), "48 小时后过期");
   EXPECT_EQ(expiry(49 * hour), "2 天后过期");
@@ -121,12 +122,6 @@ TEST(SharePanelTextTest, SpeaksTheReadersLanguageWithChineseAsTheFallback) {
   testing::ScopedEnvironment environment;
   environment.unset("LANGUAGE");
   const std::string saved = std::setlocale(LC_MESSAGES, nullptr);
-  const std::int64_t now = 1'000'000'000'000, hour = 3'600'000;
-  const auto expiry = [&](std::int64_t remainingMs) {
-    ShareUploadOutcome outcome;
-    outcome.expiresAtMs = now + remainingMs;
-    return Text::expiryText(outcome, now);
-  };
   const auto unreachable = ShareURLError(ShareURLError::Code::cannotConnectToHost, "curl: 7");
   // Each row: the text as an English reader and as a Chinese reader sees it.
   const std::vector<std::tuple<std::function<std::string()>, std::string, std::string>> rows{
@@ -138,9 +133,9 @@ TEST(SharePanelTextTest, SpeaksTheReadersLanguageWithChineseAsTheFallback) {
        "口令保护需要 Pro 计划：当前是 Hobby 套餐，这条内容不会带口令；升级后可设置。"},
       {[] { return ShareL10n::trn(Text::summaryAttachments, 1); }, "1 attachment", "1 个附件"},
       {[] { return ShareL10n::trn(Text::summaryAttachments, 3); }, "3 attachments", "3 个附件"},
-      {[&] { return expiry(hour + 1); }, "Expires in 1 hour", "1 小时后过期"},
-      {[&] { return expiry(23 * hour + 1); }, "Expires in 23 hours", "23 小时后过期"},
-      {[&] { return expiry(7 * 24 * hour); }, "Expires in 7 days", "7 天后过期"},
+      {[] { return expiry(hour + 1); }, "Expires in 1 hour", "1 小时后过期"},
+      {[] { return expiry(23 * hour + 1); }, "Expires in 23 hours", "23 小时后过期"},
+      {[] { return expiry(7 * 24 * hour); }, "Expires in 7 days", "7 天后过期"},
       {[&] { return E::transport(unreachable.localizedDescription()).message(); },
        "Network error: Could not connect to the server.", "网络错误：无法连接服务器。"},
       {[] {

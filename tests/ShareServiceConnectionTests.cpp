@@ -24,30 +24,20 @@ using testing::RunningService;
 using testing::serviceOptions;
 using testing::systemNow;
 
-std::string statusLine(const std::string& reply) {
-  return reply.substr(0, reply.find("\r\n"));
-}
-
 /// One health request on a connection of its own from `from`: the answer's status line.
 std::string healthFrom(int port, const char* from) {
   RawClient client(port, from);
   client.send("GET /api/v1/health HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
-  return statusLine(client.receive(10s));
-}
-
-/// Descriptors for a thousand clients and the service they talk to.
-void allowManyDescriptors() {
-  rlimit limit{};
-  getrlimit(RLIMIT_NOFILE, &limit);
-  limit.rlim_cur = limit.rlim_max;
-  setrlimit(RLIMIT_NOFILE, &limit);
+  const auto reply = client.receive(10s);
+  return reply.substr(0, reply.find("\r\n"));
 }
 
 TEST(ShareServiceConnections, AThousandSlowOrIdleClientsOfFewAddressesLeaveTheServiceToOthers) {
-  allowManyDescriptors();
-  rlimit limit{};
+  rlimit limit{};  // as many descriptors as allowed: both ends of each connection are ours
   getrlimit(RLIMIT_NOFILE, &limit);
-  // Both ends of each connection are in this process.
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+  getrlimit(RLIMIT_NOFILE, &limit);
   const auto clients = std::min<std::size_t>(1000, (limit.rlim_cur - 200) / 2);
   const struct {
     const char* name;

@@ -61,19 +61,10 @@ class ShareServiceDeleteTest : public testing::ServiceTest {
       service_.store().addAccount({std::string(name) + "-id", name, "pro", now_});
       tokens_[name] = service_.secrets().issueToken(std::string(name) + "-id", now_, 30);
     }
-    anaDevice_ = pairDevice("ana-id");
+    anaDevice_ = testing::pairDevice(service_.store(), "ana-id");
     http_.set_read_timeout(60);
   }
 
-  /// A device paired to `account`; answers its bearer token.
-  std::string pairDevice(const std::string& account) {
-    const auto token = service::ServiceSecrets::newSecretToken();
-    service_.store().addPairing("TESTCODE", account, now_ + 600);
-    service_.store().claimPairing("TESTCODE",
-                                  {account + "-laptop", "Laptop", "linux", std::nullopt, now_, {}},
-                                  service::ServiceSecrets::secretHash(token), now_);
-    return token;
-  }
   static httplib::Headers bearer(const std::string& token) {
     return token.empty() ? httplib::Headers{}
                          : httplib::Headers{{"Authorization", "Bearer " + token}};

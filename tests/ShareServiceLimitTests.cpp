@@ -18,6 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using service::ShareService;
+using testing::pairDevice;
 using testing::RunningService;
 using testing::serviceOptions;
 using testing::systemNow;
@@ -27,16 +28,6 @@ Outcome outcome(const httplib::Result& result) {
   if (!result) return {0, "no answer"};
   const auto body = JSONValue::parse(result->body, nullptr, false);
   return {result->status, body.is_object() ? body.value("error", "") : ""};
-}
-
-/// A device paired to `account`; answers its bearer token.
-std::string pairDevice(service::ServiceStore& store, const std::string& account) {
-  const auto token = service::ServiceSecrets::newSecretToken();
-  const auto now = systemNow();
-  store.addPairing("TESTCODE", account, now + 600);
-  store.claimPairing("TESTCODE", {account + "-laptop", "Laptop", "linux", std::nullopt, now, {}},
-                     service::ServiceSecrets::secretHash(token), now);
-  return token;
 }
 
 httplib::MultipartFormDataItems document(const std::string& content,

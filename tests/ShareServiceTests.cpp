@@ -20,37 +20,6 @@ using testing::RunningService;
 using testing::serviceOptions;
 using testing::systemNow;
 
-/// A loopback port that was free a moment ago.
-int freePort() {
-  int port = 0;
-  testing::boundLoopbackSocket(port);
-  return port;
-}
-
-/// Starts `lumo-share-server serve` with `arguments` in the background, writing its process id
-/// to `pidFile`, and waits until it answers on `base`.
-void startServer(const std::string& arguments, const fs::path& pidFile, const std::string& base) {
-  testing::runCommand(testing::shellQuoted(LUMO_SERVER_EXECUTABLE) + " serve " + arguments +
-                      " >/dev/null 2>&1 & echo $! > " + testing::shellQuoted(pidFile));
-  for (int tries = 0; tries < 100; ++tries) {
-    if (testing::runCommand("curl -sf --max-time 2 " + base + "/api/v1/health").status == 0) break;
-    ::usleep(50000);
-  }
-}
-
-/// The lines of a request log, each decoded.
-std::vector<JSONValue> requestLogLines(const fs::path& file) {
-  std::vector<JSONValue> lines;
-  std::ifstream input(file);
-  for (std::string text; std::getline(input, text);) lines.push_back(JSONValue::parse(text));
-  return lines;
-}
-
-/// A field of a logged line; null when it is missing.
-JSONValue field(const JSONValue& line, const char* key) {
-  return line.value(key, JSONValue());
-}
-
 class ShareServiceTest : public testing::ServiceTest {
  protected:
   void SetUp() override {
@@ -61,9 +30,7 @@ class ShareServiceTest : public testing::ServiceTest {
     }
   }
 
-  Url apiBase() const {
-    return *Url::parse("http://127.0.0.1:" + std::to_string(port_) + "/api/v1");
-  }
+  Url apiBase() const { return *Url::parse(running_.apiBase()); }
   ShareUploadClient client(std::optional<std::string> plan) {
     return ShareUploadClient(apiBase(), plan ? std::optional(tokens_[*plan]) : std::nullopt,
                              transport_, RetryPolicy{1, 1, 1, 0});
@@ -178,22 +145,13 @@ TEST_F(ShareServiceTest, EveryRefusalHasItsStatusAndCode) {
   EXPECT_EQ(failure("hobby", big, {}), E::http(413, "FILE_SIZE_EXCEEDED", false));
   EXPECT_EQ(failure("pro", link("ftp://example.org/f"), {}),
             E::http(400, "VALIDATION_ERROR", false));
-  auto broken = ShareHTTP::makeRequest(ShareHTTP::endpoint(apiBase(), "anon/links"), "POST",
-                                       std::nullopt, std::string("{\"url\":"), "application/json");
-  const auto malformed = transport_->data(broken);
-  EXPECT_EQ(std::tuple(malformed.response.status, ShareHTTP::apiError(malformed.body, 400)->code),
-            std::tuple(400, std::string("invalid_request")));
-  auto huge = ShareHTTP::makeRequest(ShareHTTP::endpoint(apiBase(), "anon/links"), "POST",
-                                     std::nullopt, std::string(200000, '['), "application/json");
-  EXPECT_EQ(transport_->data(huge).response.status, 413);
+  EXPECT_EQ(refusal(call("POST", "anon/links", "", "{\"url\":")),
+            std::pair(400, std::string("invalid_request")));
   for (int index = 0; index < 5; ++index) {
     client(std::nullopt).upload(file("anon" + std::to_string(index), "a"), folder_.path(), {});
   }
   EXPECT_EQ(failure(std::nullopt, file("sixth", "a"), {}), E::quotaExceeded(5, true));
 
-  const auto unknown = get("/api/v1/nothing-here");
-  EXPECT_EQ(unknown.response.status, 404);
-  EXPECT_EQ(ShareHTTP::apiError(unknown.body, 404)->code, "not_found");
   EXPECT_EQ(get("/api/v1/me").response.status, 401);
   const auto me = ShareHTTP::decode<MeResponse>(
       get("/api/v1/me", {{"Authorization", "Bearer " + tokens_["pro"]}}).body);
@@ -240,10 +198,6 @@ TEST_F(ShareServiceTest, PairedDevicesHearOfTheAccountsNewSharesOnce) {
   const auto since = "devices/notices?limit=5&since=" + std::to_string(first.result.cursor);
   const auto later = decoded<DeviceNoticeListResponse>(call("GET", since, device)).result;
   EXPECT_EQ(std::tuple(later.notices.size(), later.cursor), std::tuple(0u, first.result.cursor));
-  const auto ack = R"({"status":"shown"})";
-  EXPECT_TRUE(
-      decoded<OkResponse>(call("POST", "devices/notices/" + notice.id + "/ack", device, ack))
-          .success);
 
   const auto& id = paired.result.device.id;
   EXPECT_EQ(decoded<DeleteDeviceResponse>(call("DELETE", "devices/" + id, pro)).result.deleted, id);
@@ -294,14 +248,7 @@ TEST_F(ShareServiceTest, AnonymousSharesBindToTheAccountThatHoldsTheirClaims) {
 }
 
 TEST_F(ShareServiceTest, AccountAndDeviceRoutesRefuseWithTheirCodes) {
-  const auto device = [&] {
-    const auto code =
-        decoded<PairStartResponse>(call("POST", "devices/pair/start", tokens_["pro"])).result.code;
-    const PairClaimRequest claim{code, "Desk", "linux", std::nullopt};
-    return decoded<PairClaimResponse>(
-               call("POST", "devices/pair/claim", "", ShareJSON::encoder().encode(claim)))
-        .result.device_token;
-  }();
+  const auto device = testing::pairDevice(service_.store(), "pro-id");
   BindRequest tooMany;
   tooMany.items.assign(21, BindItem{"doc", "slug", "claim"});
   const auto pro = tokens_["pro"];
@@ -381,26 +328,28 @@ TEST(ShareServiceSoakOptions, DelayedAnswersIgnoredKeysAndARequestLog) {
   }
 
   // One line per API request, in the order they were answered; share pages are not logged.
-  const auto lines = requestLogLines(folder / "requests.jsonl");
+  std::vector<JSONValue> lines;
+  std::ifstream log(folder / "requests.jsonl");
+  for (std::string text; std::getline(log, text);) lines.push_back(JSONValue::parse(text));
   ASSERT_EQ(lines.size(), 3u);
   const std::pair<JSONValue, std::string> publishes[] = {{lines[0], first.slug},
                                                          {lines[1], second.slug}};
   for (const auto& [line, slug] : publishes) {
-    EXPECT_EQ(field(line, "method"), "POST");
-    EXPECT_EQ(field(line, "path"), "/api/v1/anon/docs");
-    EXPECT_EQ(field(line, "idempotency_key"), "share-1");
-    EXPECT_EQ(field(line, "filename"), "notes.txt");
-    EXPECT_EQ(field(line, "title"), "Soak notes");
-    EXPECT_EQ(field(line, "slug"), slug);
-    EXPECT_EQ(field(line, "status"), 200);
-    EXPECT_GE(field(line, "ms").get<std::int64_t>(), 300);
+    EXPECT_EQ(line.at("method"), "POST");
+    EXPECT_EQ(line.at("path"), "/api/v1/anon/docs");
+    EXPECT_EQ(line.at("idempotency_key"), "share-1");
+    EXPECT_EQ(line.at("filename"), "notes.txt");
+    EXPECT_EQ(line.at("title"), "Soak notes");
+    EXPECT_EQ(line.at("slug"), slug);
+    EXPECT_EQ(line.at("status"), 200);
+    EXPECT_GE(line.at("ms").get<std::int64_t>(), 300);
   }
-  EXPECT_LE(field(lines[0], "at").get<std::int64_t>(), field(lines[1], "at").get<std::int64_t>());
-  EXPECT_EQ(lines[2], (JSONValue{{"at", field(lines[2], "at")},
+  EXPECT_LE(lines[0].at("at").get<std::int64_t>(), lines[1].at("at").get<std::int64_t>());
+  EXPECT_EQ(lines[2], (JSONValue{{"at", lines[2].at("at")},
                                  {"method", "GET"},
                                  {"path", "/api/v1/health"},
                                  {"status", 200},
-                                 {"ms", field(lines[2], "ms")}}))
+                                 {"ms", lines[2].at("ms")}}))
       << "no key, no query, no token";
 }
 
@@ -432,12 +381,19 @@ TEST(ShareServiceRestart, AServerKilledDuringAnUploadLeavesNoPartialBlobOrRow) {
   testing::TemporaryDirectory folder;
   std::ofstream(folder / "upload.bin").close();
   fs::resize_file(folder / "upload.bin", 8 * 1048576);
-  const auto port = freePort();
+  int port = 0;
+  testing::boundLoopbackSocket(port);  // a port that was free a moment ago
   const auto base = "http://127.0.0.1:" + std::to_string(port);
   const auto pidFile = folder / "server.pid";
-  startServer(
-      "--data " + testing::shellQuoted(data.path()) + " --listen 127.0.0.1:" + std::to_string(port),
-      pidFile, base);
+  // The server in the background, its process id in `pidFile`, until it answers.
+  testing::runCommand(testing::shellQuoted(LUMO_SERVER_EXECUTABLE) + " serve --data " +
+                      testing::shellQuoted(data.path()) +
+                      " --listen 127.0.0.1:" + std::to_string(port) +
+                      " >/dev/null 2>&1 & echo $! > " + testing::shellQuoted(pidFile));
+  for (int tries = 0; tries < 100; ++tries) {
+    if (testing::runCommand("curl -sf --max-time 2 " + base + "/api/v1/health").status == 0) break;
+    ::usleep(50000);
+  }
   // A slow upload, and the server killed while it streams in.
   testing::runCommand("curl -s --max-time 20 --limit-rate 1M -F 'metadata={}' -F file=@" +
                       testing::shellQuoted(folder / "upload.bin") + " " + base +

@@ -115,13 +115,11 @@ TEST(ShareAppleBundleKeys, DefaultsAndRules) {
 
   const ShareAppleBundle set(JSONValue{{"CFBundleShortVersionString", "2.3.0\r\nX-Evil: 1"},
                                        {"CFBundleVersion", "45"},
-                                       {"LumoShareAPIBase", "http://127.0.0.1:8080/api/v1"},
                                        {"LumoShareKeychainAccessGroup", " group "},
                                        {"LumoShareHostBundleID", ""},
                                        {"LumoShareAutoSubmit", "yes"}});
   // A version with a line break still gives a one-line header value.
   EXPECT_EQ(set.userAgent(), "lumo-share-apple/2.3.0X-Evil: 1 (45) (linux; " + system + ")");
-  EXPECT_EQ(set.apiBaseOverride(), "http://127.0.0.1:8080/api/v1");
   EXPECT_EQ(set.keychainAccessGroup(), " group ");
   EXPECT_EQ(set.hostBundleIdentifier(), "");
   EXPECT_FALSE(set.autoSubmit());  // a string is not a Boolean

@@ -34,9 +34,7 @@ TEST(ShareHTTPRetryAfter, SecondsAndDates) {
     EXPECT_EQ(retryAfter(refused), std::nullopt) << refused;
   // now is Tue, 14 Nov 2023 22:13:20 GMT
   EXPECT_EQ(retryAfter("Tue, 14 Nov 2023 22:13:30 GMT"), 10000);
-  EXPECT_EQ(retryAfter("Tue, 14 Nov 2023 22:00:00 GMT"), 0);
   EXPECT_EQ(retryAfter("Tue, 14 Nov 2023 22:13:30 GMT trailing"), std::nullopt);
-  EXPECT_EQ(retryAfter("Fri, 31 Dec 9999 23:59:59 GMT").has_value(), true);
 }
 
 TEST(ShareHTTPErrorBody, ReadsCodeAndMessage) {
@@ -118,8 +116,6 @@ TEST(ShareHTTPOtherMappings, AccountAndEntitlements) {
 }
 
 TEST(ShareUploadErrorTexts, EveryCase) {
-  EXPECT_EQ(ShareUploadError::payloadTooLarge("视频.mov", 15 * 1048576, 10485760).message(),
-            "「视频.mov」15.0 MB，超过匿名分享单文件上限 10.0 MB：登录 Lumo 后可继续上传。");
   EXPECT_EQ(
       ShareUploadError::payloadTooLarge("a.zip", 110 * 1048576, 104857600).message(),
       "「a.zip」110.0 MB，超过单次分享上限 100.0 MB（应用包会先压缩，仍然过大请拆分后分享）。");

@@ -114,11 +114,8 @@ TEST_F(UploadRecordsTest, ReuploadReplacesTheRecordAndKeepsAnEarlierBind) {
 }
 
 TEST_F(UploadRecordsTest, FiftyRecordsAreKept) {
-  for (int index = 0; index < 49; ++index)
+  for (int index = 0; index <= 50; ++index)
     succeed("s" + std::to_string(index), "k" + std::to_string(index), 100 + index);
-  succeed("s49", "k49", 149);
-  EXPECT_EQ(queue.recentUploads(100).size(), 50u);
-  succeed("s50", "k50", 150);
   const auto records = queue.recentUploads(100);
   ASSERT_EQ(records.size(), 50u);
   EXPECT_EQ(records.front().slug, "k50");

@@ -48,10 +48,7 @@ TEST(UnicodeTextCharacters, PrefixNeverSplitsACharacter) {
   EXPECT_EQ(prefixCharacters("abc", 99), "abc");
   EXPECT_EQ(UnicodeText::prefixFittingBytes("ae\u0301中", 3), "a");
   EXPECT_EQ(UnicodeText::prefixFittingBytes("ae\u0301中", 4), "ae\u0301");
-  EXPECT_EQ(prefixCharacters("a\xff"
-                             "b",
-                             2),
-            "a\xff");
+  EXPECT_EQ(prefixCharacters("a\xff\x62", 2), "a\xff");  // \x62: "b"
 }
 
 TEST(UnicodeTextCase, LowercasesLocaleIndependently) {

@@ -5,23 +5,16 @@
 #include <atomic>
 #include <fstream>
 #include <iostream>
-#include <thread>
 
 #include "LumoShare.hpp"
 #include "ServiceFixture.hpp"
-#include "ShareService.hpp"
 #include "TemporaryDirectory.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace lumo;
-
-std::int64_t systemNow() {
-  return std::chrono::duration_cast<std::chrono::seconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
+using testing::systemNow;
 
 class Fixture {
  public:
@@ -65,11 +58,6 @@ class Fixture {
   int links_ = 0;
 };
 
-std::string fileContent(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 WatermarkSettings watermark(const std::string& position, std::int64_t rotation) {
   return WatermarkSettings{true, "仅供 Ana 查看", position, 0.35, "#ffffff", 48, rotation, true};
 }
@@ -82,7 +70,8 @@ constexpr const char* hostileHtml =
     "</script>";
 
 JSONValue publishAll(Fixture& fixture, int port) {
-  const auto picture = fileContent(fs::path(LUMO_TEST_FIXTURES) / "media/rotated-4032x3024.jpg");
+  std::ifstream in(fs::path(LUMO_TEST_FIXTURES) / "media/rotated-4032x3024.jpg", std::ios::binary);
+  const std::string picture(std::istreambuf_iterator<char>(in), {});
   ShareOptions plain;
   ShareOptions withPassword;
   withPassword.password = "open sesame";
@@ -137,22 +126,17 @@ int main() {
   testing::TemporaryDirectory data;
   testing::TemporaryDirectory folder;
   std::atomic<std::int64_t> offset = 0;
-  service::ShareService::Options options;
-  options.dataDirectory = data.path();
-  options.database = testing::testDatabase();
-  options.accessLog = false;
+  auto options =
+      testing::serviceOptions(data.path(), [&offset] { return systemNow() + offset.load(); });
   options.rateBurst = 0;
-  options.nowSeconds = [&offset] { return systemNow() + offset.load(); };
   // Pages live under "/s/"; the port, known once bound, only matters to the browser.
   options.publicBase = "http://127.0.0.1/s/";
-  service::ShareService service(options);
-  const int port = service.bind("127.0.0.1", 0);
-  if (port < 0) return 1;
-  const auto pageBase = "http://127.0.0.1:" + std::to_string(port) + "/s/";
-  std::thread server([&] { service.listen(); });
+  testing::RunningService running(options);
+  if (running.port < 0) return 1;
+  const auto pageBase = "http://127.0.0.1:" + std::to_string(running.port) + "/s/";
   try {
-    Fixture fixture(service, "http://127.0.0.1:" + std::to_string(port) + "/api/v1", folder.path());
-    auto shares = publishAll(fixture, port);
+    Fixture fixture(running.service, running.apiBase(), folder.path());
+    auto shares = publishAll(fixture, running.port);
     std::cout << ShareJSONEncoder::dump(
                      JSONValue{{"base", pageBase}, {"shares", std::move(shares)}})
               << std::endl;
@@ -162,11 +146,7 @@ int main() {
     }
   } catch (const std::exception& error) {
     std::cerr << "fixture: " << error.what() << "\n";
-    service.stop();
-    server.join();
     return 1;
   }
-  service.stop();
-  server.join();
   return 0;
 }

@@ -32,7 +32,6 @@ using HeaderFields = HTTPHeaderFields;
 struct RecordedRequest {
   std::string method;
   std::string target;  ///< the request target exactly as sent: escaped path and query
-  std::string path;    ///< the percent-decoded path
   HeaderFields headers;
   std::string body;  ///< the first `bodyRecordLimit` bytes of the body
   std::uint64_t bodySize = 0;
