@@ -12,7 +12,10 @@
 # Run after `cmake --preset release && cmake --build --preset release --target lumo-share-server`.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if [ -z "${LUMO_TEST_POSTGRESQL:-}" ]; then exec tests/with-postgresql.sh "$0" "$@"; fi
+# A cluster of its own that flushes its commits to disk, as SQLite's do.
+if [ -z "${LUMO_TEST_POSTGRESQL:-}" ]; then
+  LUMO_POSTGRESQL_FSYNC=on exec tests/with-postgresql.sh "$0" "$@"
+fi
 root="$PWD"
 server="$root/build/release/server/lumo-share-server"
 [ -x "$server" ] || { echo "service-load: build $server first" >&2; exit 1; }
@@ -146,8 +149,8 @@ done
 python3 - "$work/results" <<'PY'
 import json, os, sys
 r = json.loads("{" + ",".join(open(sys.argv[1]).read().split("\n")[:-1]) + "}")
-print(f"machine: {os.cpu_count()} cores; wrk, 50 connections, loopback; failed answers: "
-      + ", ".join(f"{k} {v['failed']}" for k, v in r.items() if v["failed"]) or "none")
+failed = ", ".join(f"{k} {v['failed']}" for k, v in r.items() if v["failed"]) or "none"
+print(f"machine: {os.cpu_count()} cores; wrk, 50 connections, loopback; failed answers: {failed}")
 def line(name, value, anchor, target=""):
     print(f"{name:38} {value:9.1f}   vs {anchor:9.1f}   {value / anchor:5.2f}x  {target}")
 print(f"{'':38} {'service':>9}   {'':>3}{'anchor':>9}   ratio")

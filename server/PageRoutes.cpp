@@ -213,12 +213,13 @@ void streamFile(httplib::Response& response, std::shared_ptr<std::istream> in, c
   }
   response.set_content_provider(
       static_cast<std::size_t>(span.length), type,
-      [in, first = span.first](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-        std::string chunk(std::min<std::size_t>(length, 65536), '\0');
+      [in, first = span.first, chunk = std::make_shared<std::vector<char>>(65536)](
+          std::size_t offset, std::size_t length, httplib::DataSink& sink) {
         in->clear();
         in->seekg(static_cast<std::streamoff>(first) + static_cast<std::streamoff>(offset));
-        in->read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        return in->gcount() > 0 && sink.write(chunk.data(), static_cast<std::size_t>(in->gcount()));
+        in->read(chunk->data(), static_cast<std::streamsize>(std::min(length, chunk->size())));
+        return in->gcount() > 0 &&
+               sink.write(chunk->data(), static_cast<std::size_t>(in->gcount()));
       },
       std::move(finished));
 }

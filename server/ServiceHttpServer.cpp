@@ -531,11 +531,15 @@ void ServiceHttpServer::work() {
     }
     const auto address = connection->addressKey();
     handle(std::move(connection));
+    bool waiting = false;
     {
       const std::lock_guard lock(mutex_);
       if (--handling_[address] == 0) handling_.erase(address);
+      // A request of this address may have waited for its turn. This worker takes one itself
+      // when it loops; one more is woken only when more may start, not every idle worker.
+      waiting = runnableRequests() > 1;
     }
-    ready_.notify_all();  // a request of this address may have waited for its turn
+    if (waiting) ready_.notify_one();
   }
 }
 

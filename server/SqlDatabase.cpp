@@ -34,9 +34,11 @@ void Connection::commit() {
   try {
     execute("COMMIT");
   } catch (...) {
+    depth_ = 1;
     rollback();
     throw;
   }
+  endWriting();
 }
 
 void Connection::rollback() noexcept {
@@ -46,6 +48,7 @@ void Connection::rollback() noexcept {
     execute("ROLLBACK");
   } catch (...) {  // a connection that cannot roll back is not reused: see usable()
   }
+  endWriting();
 }
 
 bool Database::isPostgreSQL(const std::string& location) {

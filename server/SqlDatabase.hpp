@@ -51,6 +51,9 @@ class Connection {
 
  protected:
   virtual void beginWriting() = 0;
+  /// After the outermost transaction committed or rolled back.
+  virtual void endWriting() noexcept {}
+  bool inTransaction() const { return depth_ > 0; }
 
  private:
   int depth_ = 0;

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <limits>
+#include <mutex>
 
 namespace lumo::service::sql {
 namespace fs = std::filesystem;
@@ -22,9 +24,25 @@ void keepPrivate(const fs::path& database) {
   }
 }
 
+/// Whether a statement may write: anything but a query.
+bool writes(const std::string& statement) {
+  std::string word;
+  for (const char c : statement) {
+    if (std::isalpha(static_cast<unsigned char>(c))) {
+      word += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    } else if (!word.empty()) {
+      break;
+    }
+  }
+  return word != "SELECT" && word != "WITH";
+}
+
 class SqliteConnection final : public Connection {
  public:
-  explicit SqliteConnection(const fs::path& file) {
+  /// `writers` is shared by the database's connections: its writers take turns on it rather
+  /// than in SQLite's busy handler, which sleeps in steps of up to 100 ms whenever the file is
+  /// locked, so that under load most of a writer's time would be spent asleep.
+  SqliteConnection(const fs::path& file, std::mutex& writers) : writers_(writers) {
     if (sqlite3_open_v2(file.c_str(), &db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
@@ -40,6 +58,8 @@ class SqliteConnection final : public Connection {
   SqliteConnection& operator=(const SqliteConnection&) = delete;
 
   Result run(const std::string& statement, const std::vector<Value>& parameters) override {
+    std::unique_lock<std::mutex> writing;
+    if (!inTransaction() && writes(statement)) writing = std::unique_lock(writers_);
     sqlite3_stmt* prepared = nullptr;
     if (sqlite3_prepare_v2(db_, statement.c_str(), -1, &prepared, nullptr) != SQLITE_OK) {
       fail("prepare");
@@ -76,7 +96,18 @@ class SqliteConnection final : public Connection {
   }
 
  protected:
-  void beginWriting() override { execute("BEGIN IMMEDIATE"); }
+  void beginWriting() override {
+    writing_ = std::unique_lock(writers_);
+    try {
+      execute("BEGIN IMMEDIATE");
+    } catch (...) {
+      writing_.unlock();
+      throw;
+    }
+  }
+  void endWriting() noexcept override {
+    if (writing_.owns_lock()) writing_.unlock();
+  }
 
  private:
   [[noreturn]] void fail(const std::string& what) const {
@@ -115,6 +146,8 @@ class SqliteConnection final : public Connection {
   }
 
   sqlite3* db_ = nullptr;
+  std::mutex& writers_;
+  std::unique_lock<std::mutex> writing_;  ///< held from BEGIN to COMMIT or ROLLBACK
 };
 
 }  // namespace
@@ -125,7 +158,7 @@ SqliteDatabase::SqliteDatabase(fs::path file)
 }
 
 std::unique_ptr<Connection> SqliteDatabase::connect() const {
-  return std::make_unique<SqliteConnection>(file_);
+  return std::make_unique<SqliteConnection>(file_, writers_);
 }
 
 std::int64_t SqliteDatabase::schemaVersion(Connection& connection) const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <mutex>
 
 #include "SqlDatabase.hpp"
 
@@ -24,6 +25,7 @@ class SqliteDatabase final : public Database {
 
  private:
   std::filesystem::path file_;
+  mutable std::mutex writers_;  ///< one writing connection at a time (see SqliteConnection)
 };
 
 }  // namespace lumo::service::sql

@@ -23,7 +23,7 @@ std::size_t entryCount(const fs::path& folder) {
       std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
 }
 
-TEST(AtomicFile, CreatesMissingFoldersPrivatelyAndWritesAtomically) {
+TEST(AtomicFile, CreatesMissingFoldersPrivatelyWritesAtomicallyAndReadsOnlyBoundedFiles) {
   testing::TemporaryDirectory folder;
   const auto previousMask = ::umask(022);
   const auto file = folder / "a/b/c/data.json";
@@ -42,9 +42,24 @@ TEST(AtomicFile, CreatesMissingFoldersPrivatelyAndWritesAtomically) {
   EXPECT_THROW(AtomicFile::writeInExistingFolder(folder / "gone/x.json", "{}", 0600),
                fs::filesystem_error);
   EXPECT_FALSE(fs::exists(folder / "gone"));
+
+  std::string content(300000, '\0');
+  for (std::size_t index = 0; index < content.size(); ++index)
+    content[index] = static_cast<char>(index * 7);
+  AtomicFile::write(folder / "blob", content, 0600);
+  EXPECT_EQ(AtomicFile::read(folder / "blob"), content);
+  ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);  // no writer: a blocking open hangs
+  std::ofstream(folder / "sparse").close();
+  fs::resize_file(folder / "sparse", AtomicFile::defaultReadLimit + 1);
+  const std::vector<std::pair<fs::path, int>> refused = {{folder / "missing.json", ENOENT},
+                                                         {folder.path(), EINVAL},
+                                                         {folder / "fifo", EINVAL},
+                                                         {folder / "sparse", EFBIG}};
+  for (const auto& [file, expected] : refused)
+    EXPECT_EQ(testing::errnoOf([&] { AtomicFile::read(file); }), expected) << file;
 }
 
-TEST(AtomicFile, FailedWriteLeavesTheOldFileAndNoLeftovers) {
+TEST(AtomicFile, FailedWriteLeavesTheOldFileAndACopyGoesToTheEndAndHashesTheCopy) {
   testing::TemporaryDirectory folder;
   const auto file = folder / "share.json";
   AtomicFile::write(file, "old content", 0600);
@@ -67,28 +82,7 @@ TEST(AtomicFile, FailedWriteLeavesTheOldFileAndNoLeftovers) {
   EXPECT_THROW(AtomicFile::write(folder / "taken", "{}", 0600), fs::filesystem_error);
   EXPECT_TRUE(fs::is_directory(folder / "taken/inner"));
   EXPECT_EQ(AtomicFile::read(folder / "plain"), "x");
-}
 
-TEST(AtomicFile, ReadsOnlyBoundedRegularFilesWithoutBlocking) {
-  testing::TemporaryDirectory folder;
-  std::string content(300000, '\0');
-  for (std::size_t index = 0; index < content.size(); ++index)
-    content[index] = static_cast<char>(index * 7);
-  AtomicFile::write(folder / "blob", content, 0600);
-  EXPECT_EQ(AtomicFile::read(folder / "blob"), content);
-  ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);  // no writer: a blocking open hangs
-  std::ofstream(folder / "sparse").close();
-  fs::resize_file(folder / "sparse", AtomicFile::defaultReadLimit + 1);
-  const std::vector<std::pair<fs::path, int>> refused = {{folder / "missing.json", ENOENT},
-                                                         {folder.path(), EINVAL},
-                                                         {folder / "fifo", EINVAL},
-                                                         {folder / "sparse", EFBIG}};
-  for (const auto& [file, expected] : refused)
-    EXPECT_EQ(testing::errnoOf([&] { AtomicFile::read(file); }), expected) << file;
-}
-
-TEST(FileCopy, CopiesToTheEndAndHashesTheCopy) {
-  testing::TemporaryDirectory folder;
   std::ofstream(folder / "empty").close();
   std::ofstream(folder / "small") << "small";
   {

@@ -17,7 +17,7 @@ std::vector<Pair> messagesOf(std::string_view text) {
   return pairs;
 }
 
-TEST(ChatTranscriptLines, EveryLineShapeAndContinuations) {
+TEST(ChatTranscript, EveryLineShapeTooFewLinesTheLimitsTheRecordAndTheProvider) {
   const std::vector<std::pair<std::string, std::vector<Pair>>> cases{
       // A bracketed time, with either colon after the sender.
       {"[10:01] 小明：在吗\n[2024-01-02 10:02] Bo:  yes ", {{"小明", "在吗"}, {"Bo", "yes"}}},
@@ -37,16 +37,12 @@ TEST(ChatTranscriptLines, EveryLineShapeAndContinuations) {
        {{"Ana", "first line\nsecond line"}, {"Bo", "ok"}, {"Cy", "yes"}}},
   };
   for (const auto& [text, messages] : cases) EXPECT_EQ(messagesOf(text), messages) << text;
-}
 
-TEST(ChatTranscriptText, TooFewLinesOrMessagesIsNoTranscript) {
   EXPECT_FALSE(ChatTranscriptParser::parse("[10:01] Ana: hi", std::nullopt));
   EXPECT_FALSE(ChatTranscriptParser::parse("[10:01] Ana: hi\njust a line", std::nullopt));
   EXPECT_FALSE(ChatTranscriptParser::parse("\u2028\u2028\u2028", std::nullopt));
   EXPECT_FALSE(ChatTranscriptParser::parse("\xff\n\xfe", std::nullopt));
-}
 
-TEST(ChatTranscriptText, StopsAt200Messages) {
   std::string text;
   for (int index = 0; index < 250; ++index) text += "[t] user" + std::to_string(index) + ": m\n";
   const auto chat = ChatTranscriptParser::parse(text, std::nullopt);
@@ -54,38 +50,32 @@ TEST(ChatTranscriptText, StopsAt200Messages) {
   ASSERT_EQ(chat->messages.size(), 200u);
   EXPECT_EQ(chat->messages.front().sender, "user0");
   EXPECT_EQ(chat->messages.back().sender, "user199");
-}
 
-TEST(ChatTranscriptText, LongMessagesAreCutAtACharacterWithEllipsis) {
-  std::string text = "[1] Ana: start\n";
+  text = "[1] Ana: start\n";
   for (int index = 0; index < 1000; ++index) text += "中文内容\n";
   text += "[2] Bo: end";
-  const auto chat = ChatTranscriptParser::parse(text, std::nullopt);
-  ASSERT_TRUE(chat.has_value());
-  const auto& cut = *chat->messages.front().text;
+  const auto cutChat = ChatTranscriptParser::parse(text, std::nullopt);
+  ASSERT_TRUE(cutChat.has_value());
+  const auto& cut = *cutChat->messages.front().text;
   EXPECT_LE(cut.size(), 8192u);
   EXPECT_GT(cut.size(), 8180u);
   EXPECT_EQ(cut.substr(cut.size() - 3), "…");
   EXPECT_EQ(UnicodeText::wellFormed(cut), cut);
-}
 
-TEST(ChatTranscriptResult, RecordShapeAndPayload) {
-  const auto chat = ChatTranscriptParser::parse("[1] Ana: hi\n[2] Bo: yo", "COM.TENCENT.XIN");
-  ASSERT_TRUE(chat.has_value());
-  EXPECT_EQ(std::tuple(chat->provider, chat->conversationType, chat->captureMethod),
+  const auto wechat = ChatTranscriptParser::parse("[1] Ana: hi\n[2] Bo: yo", "COM.TENCENT.XIN");
+  ASSERT_TRUE(wechat.has_value());
+  EXPECT_EQ(std::tuple(wechat->provider, wechat->conversationType, wechat->captureMethod),
             std::tuple("wechat", "dm", "share-sheet"));
-  EXPECT_EQ(chat->note, "来自系统分享面板的文本，按行解析；未读取任何 App 私有聊天库。");
-  const auto& message = chat->messages[0];
+  EXPECT_EQ(wechat->note, "来自系统分享面板的文本，按行解析；未读取任何 App 私有聊天库。");
+  const auto& message = wechat->messages[0];
   EXPECT_EQ(message, (ChatMessage{std::nullopt, "Ana", std::nullopt, "text", "hi", std::nullopt,
                                   std::nullopt, std::nullopt}));
-  const auto payload = chat->payload();
+  const auto payload = wechat->payload();
   EXPECT_EQ(payload.conversation,
             (ChatConversation{std::nullopt, std::nullopt, "dm", std::nullopt}));
-  EXPECT_EQ(payload.messages, chat->messages);
-}
+  EXPECT_EQ(payload.messages, wechat->messages);
 
-TEST(ChatTranscriptProvider, MapsBundleIdentifiers) {
-  const std::vector<std::pair<std::optional<std::string>, std::string>> cases = {
+  const std::vector<std::pair<std::optional<std::string>, std::string>> bundles = {
       {std::nullopt, "other"},
       {"COM.Tencent.XIN", "wechat"},
       {"com.tencent.xin.share", "other"},
@@ -93,7 +83,7 @@ TEST(ChatTranscriptProvider, MapsBundleIdentifiers) {
       {"com.facebook", "other"},
       {"ph.telegra.Telegraph", "telegram"},
   };
-  for (const auto& [bundle, provider] : cases) {
+  for (const auto& [bundle, provider] : bundles) {
     EXPECT_EQ(ChatTranscriptParser::provider(bundle), provider) << bundle.value_or("<none>");
   }
 }

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <fstream>
 #include <map>
 
@@ -56,7 +54,7 @@ class StoresTest : public ::testing::Test {
   }
 };
 
-TEST_F(StoresTest, TokenMirrorIsPrivateAndClearable) {
+TEST_F(StoresTest, TokenMirrorIsPrivateAndClearableAndExpiresAMinuteEarly) {
   const ShareTokenStore store(storage);
   EXPECT_FALSE(store.load().has_value());
   writeFile(storage.tokenMirrorURL(), "{}");
@@ -66,9 +64,7 @@ TEST_F(StoresTest, TokenMirrorIsPrivateAndClearable) {
   EXPECT_EQ(store.load(), token);
   store.clear();
   EXPECT_FALSE(fs::exists(storage.tokenMirrorURL()));
-}
 
-TEST_F(StoresTest, ATokenWithinAMinuteOfItsExpiryCountsAsExpired) {
   const ShareUploadSession session{nullptr, ShareTokenStore(storage), ShareSettingsStore{storage},
                                    nullptr, RetryPolicy::defaultValue()};
   using State = ShareUploadSession::TokenState;
@@ -126,7 +122,7 @@ TEST_F(StoresTest, DamagedFilesReadAsAbsentOrDefaults) {
   EXPECT_FALSE(plans.load(0).has_value());
 }
 
-TEST_F(StoresTest, KeychainFirstThenMirror) {
+TEST_F(StoresTest, KeychainFirstThenMirrorAndKeychainWriteErrors) {
   auto keychain = std::make_shared<MemoryKeychain>();
   const ShareTokenStore store(storage, "group.team", true, keychain);
   store.save(token);
@@ -148,25 +144,22 @@ TEST_F(StoresTest, KeychainFirstThenMirror) {
   store.clear();
   EXPECT_TRUE(keychain->items.empty());
   EXPECT_FALSE(store.load().has_value());
-}
 
-TEST_F(StoresTest, KeychainWriteErrors) {
-  auto keychain = std::make_shared<MemoryKeychain>();
-  const ShareTokenStore store(storage, std::string(""), true, keychain);
+  const ShareTokenStore ungrouped(storage, std::string(""), true, keychain);
   keychain->updateStatus = -34018;
-  EXPECT_EQ(testing::thrown<ShareTokenError>([&] { store.save(token); }),
+  EXPECT_EQ(testing::thrown<ShareTokenError>([&] { ungrouped.save(token); }),
             ShareTokenError::keychain(-34018));
   EXPECT_TRUE(fs::exists(storage.tokenMirrorURL()));  // the mirror is written first
   keychain->updateStatus = ShareKeychain::itemNotFound;
   keychain->addStatus = -25299;
-  EXPECT_THROW(store.save(token), ShareTokenError);
+  EXPECT_THROW(ungrouped.save(token), ShareTokenError);
   keychain->updateStatus.reset();
   keychain->addStatus.reset();
-  store.save(token);
+  ungrouped.save(token);
   EXPECT_EQ(keychain->items.begin()->first.accessGroup, std::nullopt);  // an empty group is none
 }
 
-TEST_F(StoresTest, SettingsRequireAutoUpload) {
+TEST_F(StoresTest, SettingsRequireAutoUploadAPIBaseFromTheBundleAndPlansAndTheirFreshness) {
   const ShareSettingsStore settings{storage};
   writeFile(storage.settingsURL(), R"({"expiresInSeconds": 3600})");
   EXPECT_EQ(settings.load(), ShareSettings::defaultValue());
@@ -177,18 +170,14 @@ TEST_F(StoresTest, SettingsRequireAutoUpload) {
   EXPECT_EQ(loaded.options().password, "pw");
   settings.save(ShareSettings{std::nullopt, std::nullopt, true});
   EXPECT_EQ(AtomicFile::read(storage.settingsURL()), R"({"autoUpload":true})");
-}
 
-TEST_F(StoresTest, ApiBaseFromTheBundle) {
   const auto base = [](const char* value) {
     return ShareSettings::apiBaseURL(ShareAppleBundle(JSONValue{{"LumoShareAPIBase", value}}))
         .absoluteString();
   };
   EXPECT_EQ(base("not a url"), std::string(ShareApple::defaultAPIBase));
   EXPECT_EQ(base("http://127.0.0.1:9/api/v1"), "http://127.0.0.1:9/api/v1");
-}
 
-TEST_F(StoresTest, PlanFreshnessAndFreePlan) {
   const SharePlanStore plans{storage};
   const SharePlan plan{" Hobby ", "  ", 10, 1, 1000};
   plans.save(plan);
@@ -203,9 +192,7 @@ TEST_F(StoresTest, PlanFreshnessAndFreePlan) {
   EXPECT_FALSE(plans.load(1000).has_value());
   plans.save(SharePlan{"pro", {}, {}, {}, std::numeric_limits<std::int64_t>::min()});
   EXPECT_FALSE(plans.load(std::numeric_limits<std::int64_t>::max()).has_value());
-}
 
-TEST(MeResponseJSON, PlanFromAccountInformation) {
   const auto me = ShareJSON::decoder().decode<MeResponse>(
       R"({"plan":"pro","planName":"Pro","planLimits":{"docFileSizeMB":500,"docMaxExpDays":365,"slugMinLength":3},)"
       R"("usage":{"docs":{"used":3,"limit":100},"links":{"used":1}}})");

@@ -29,18 +29,16 @@ class PendingShareQueueTest : public ::testing::Test, protected testing::QueueFi
   }
 };
 
-TEST_F(PendingShareQueueTest, EnqueueWritesAFreshQueuedEntry) {
-  const auto staged = testing::makeStagedShare("s1", 5, {10, 32});
+TEST_F(PendingShareQueueTest, EnqueueWritesAFreshQueuedEntryAndCapacityCountsReadableOnes) {
+  const auto staged = testing::makeStagedShare("first", 5, {10, 32});
   queue.enqueue(staged);
-  const auto share = queue.entry("s1");
+  const auto share = queue.entry("first");
   ASSERT_TRUE(share.has_value());
   EXPECT_EQ(share->entry, (ShareQueueEntry{staged, State::queued, 0, {}, {}, {}, *clock}));
-  EXPECT_EQ(share->directoryURL, storage.pendingDirectory("s1"));
+  EXPECT_EQ(share->directoryURL, storage.pendingDirectory("first"));
   EXPECT_EQ(queue.stats(), (ShareQueueStats{1, 0, 0, 0, 42}));
-}
 
-TEST_F(PendingShareQueueTest, CapacityCountsOnlyReadableEntries) {
-  for (int index = 0; index < 99; ++index)
+  for (int index = 0; index < 98; ++index)  // and the first: 99
     queue.enqueue(testing::makeStagedShare("s" + std::to_string(index), index));
   // A share still being staged (no "share.json") and a damaged one are not entries.
   queue.makeStagingDirectory("staging");
@@ -55,16 +53,14 @@ TEST_F(PendingShareQueueTest, CapacityCountsOnlyReadableEntries) {
 }
 
 TEST_F(PendingShareQueueTest, ListingIsStableOldestFirstAndSkipsDamage) {
-  queue.enqueue(testing::makeStagedShare("c", 20));
-  queue.enqueue(testing::makeStagedShare("b", 10));
-  queue.enqueue(testing::makeStagedShare("a", 20));
-  queue.enqueue(testing::makeStagedShare("d", 5));
+  for (const auto& [id, at] : {std::pair("c", 20), {"b", 10}, {"a", 20}, {"d", 5}})
+    queue.enqueue(testing::makeStagedShare(id, at));
   std::ofstream(storage.pendingDirectory("b") / "share.json") << R"({"state":"queued"})";
   EXPECT_EQ(ids(queue.all()), (std::vector<std::string>{"d", "a", "c"}));
   EXPECT_FALSE(queue.entry("b").has_value());
 }
 
-TEST_F(PendingShareQueueTest, FailedBackOffWindows) {
+TEST_F(PendingShareQueueTest, FailedBackOffWindowsJitterBoundsAndNoFloorWithoutJitter) {
   auto share = enqueued("s");
   queue.markUploading(share);
   share = *queue.entry("s");
@@ -79,9 +75,8 @@ TEST_F(PendingShareQueueTest, FailedBackOffWindows) {
   EXPECT_EQ(nextAfterFailure(0.0), 24000);
   EXPECT_EQ(nextAfterFailure(1.0), 36000);
   const auto failed = queue.entry("s")->entry;
-  EXPECT_EQ(failed.state, State::failed);
-  EXPECT_EQ(failed.lastError, "网络连接失败");
-  EXPECT_EQ(failed.attempts, 1);
+  EXPECT_EQ(std::tuple(failed.state, failed.lastError, failed.attempts),
+            std::tuple(State::failed, std::optional<std::string>("网络连接失败"), std::int64_t{1}));
 
   for (int attempt = 2; attempt <= 8; ++attempt) queue.markUploading(share);
   EXPECT_EQ(nextAfterFailure(1.0), 3600000) << "the back-off follows the attempts on disk";
@@ -92,6 +87,16 @@ TEST_F(PendingShareQueueTest, FailedBackOffWindows) {
   share = enqueued("never-tried");  // no attempt yet: counted as one
   queue.markFailed(share, "offline");
   EXPECT_EQ(*queue.entry("never-tried")->entry.nextAttemptAtMs - *clock, 30000);
+
+  const ShareRandom low = [] { return 0.0; };
+  const ShareRandom high = [] { return 1.0; };
+  EXPECT_EQ(ShareRetry::backoffMs(1, 500, 8000, 0, low), 500);
+  EXPECT_EQ(ShareRetry::backoffMs(1, 500, 8000, 0.2, low), 1000);
+  EXPECT_EQ(ShareRetry::backoffMs(5, 500, 8000, 0.2, high), 8000);
+  EXPECT_EQ(ShareRetry::backoffMs(-4, 500, 8000, 0, low), 500);
+  EXPECT_EQ(ShareRetry::backoffMs(17, std::numeric_limits<std::int64_t>::max() / 2,
+                                  std::numeric_limits<std::int64_t>::max(), 0.2, high),
+            std::numeric_limits<std::int64_t>::max());
 }
 
 TEST_F(PendingShareQueueTest, OneOwnerPerShareAcrossQueuesAndThreads) {
@@ -169,18 +174,6 @@ TEST_F(PendingShareQueueTest, AHeldShareIsInvisibleUntilEnqueuedAndGoesWhenDropp
   EXPECT_TRUE(queue.claim("sent"));
 }
 
-TEST(ShareRetryBackoff, JitterBoundsAndNoFloorWithoutJitter) {
-  const ShareRandom low = [] { return 0.0; };
-  const ShareRandom high = [] { return 1.0; };
-  EXPECT_EQ(ShareRetry::backoffMs(1, 500, 8000, 0, low), 500);
-  EXPECT_EQ(ShareRetry::backoffMs(1, 500, 8000, 0.2, low), 1000);
-  EXPECT_EQ(ShareRetry::backoffMs(5, 500, 8000, 0.2, high), 8000);
-  EXPECT_EQ(ShareRetry::backoffMs(-4, 500, 8000, 0, low), 500);
-  EXPECT_EQ(ShareRetry::backoffMs(17, std::numeric_limits<std::int64_t>::max() / 2,
-                                  std::numeric_limits<std::int64_t>::max(), 0.2, high),
-            std::numeric_limits<std::int64_t>::max());
-}
-
 TEST_F(PendingShareQueueTest, NextBatchDueRules) {
   auto uploading = enqueued("uploading", 1);
   queue.markUploading(uploading);
@@ -203,7 +196,7 @@ TEST_F(PendingShareQueueTest, NextBatchDueRules) {
   EXPECT_TRUE(queue.nextBatch(-1, true).empty());
 }
 
-TEST_F(PendingShareQueueTest, RequeueAllOnlyFailedLeavesQueuedEntriesAlone) {
+TEST_F(PendingShareQueueTest, RequeueAllLeavesQueuedEntriesAloneAndUnsafeIdsNeverReachTheDisk) {
   const auto queued = enqueued("queued");
   queue.markUploading(enqueued("uploading"));
   auto failed = enqueued("failed");
@@ -225,21 +218,7 @@ TEST_F(PendingShareQueueTest, RequeueAllOnlyFailedLeavesQueuedEntriesAlone) {
   advance(1000);
   queue.requeueAll(false);
   EXPECT_EQ(queue.entry("queued")->entry.updatedAtMs, *clock);
-}
 
-TEST_F(PendingShareQueueTest, UpdateStagedReplacesOnlyExistingEntries) {
-  enqueued("s");
-  auto staged = testing::makeStagedShare("s", 1);
-  staged.options = ShareOptions::defaultValue();
-  advance(10);
-  const auto updated = queue.updateStaged(staged, "s");
-  ASSERT_TRUE(updated.has_value());
-  EXPECT_EQ(updated->entry.staged.options, ShareOptions::defaultValue());
-  EXPECT_EQ(queue.entry("s")->entry.updatedAtMs, *clock);
-  EXPECT_FALSE(queue.updateStaged(staged, "missing").has_value());
-}
-
-TEST_F(PendingShareQueueTest, UnsafeIdentifiersNeverReachTheFileSystem) {
   using namespace std::string_literals;
   enqueued("keep");
   queue.markSucceeded(*queue.entry("keep"), testing::makeOutcome("slug", 1));
@@ -257,7 +236,26 @@ TEST_F(PendingShareQueueTest, UnsafeIdentifiersNeverReachTheFileSystem) {
   EXPECT_TRUE(fs::exists(storage.pendingRoot()));
 }
 
-TEST_F(PendingShareQueueTest, RemoveAndClearAll) {
+TEST_F(PendingShareQueueTest, UpdateStagedReplacesOnlyExistingEntriesAndWriteFailuresAreIOErrors) {
+  enqueued("s");
+  auto staged = testing::makeStagedShare("s", 1);
+  staged.options = ShareOptions::defaultValue();
+  advance(10);
+  const auto updated = queue.updateStaged(staged, "s");
+  ASSERT_TRUE(updated.has_value());
+  EXPECT_EQ(updated->entry.staged.options, ShareOptions::defaultValue());
+  EXPECT_EQ(queue.entry("s")->entry.updatedAtMs, *clock);
+  EXPECT_FALSE(queue.updateStaged(staged, "missing").has_value());
+
+  const auto share = *queue.entry("s");
+  fs::remove_all(storage.pendingDirectory("s"));
+  std::ofstream(storage.pendingDirectory("s")) << "a file where the folder was";
+  const auto error = testing::thrown<ShareQueueError>([&] { queue.markUploading(share); });
+  ASSERT_TRUE(error.has_value()) << "write into a file succeeded";
+  EXPECT_EQ(error->kind(), ShareQueueError::Kind::io);
+}
+
+TEST_F(PendingShareQueueTest, RemoveAndClearAllAndWhatIsRemovedStaysRemoved) {
   enqueued("a");
   enqueued("b");
   queue.makeStagingDirectory("staging");
@@ -269,9 +267,7 @@ TEST_F(PendingShareQueueTest, RemoveAndClearAll) {
   EXPECT_TRUE(queue.all().empty());
   EXPECT_FALSE(fs::exists(storage.recentUploadsURL()));
   EXPECT_TRUE(fs::exists(storage.pendingDirectory("staging")));  // not an entry: left alone
-}
 
-TEST_F(PendingShareQueueTest, ARemovedShareIsNotBroughtBack) {
   const auto share = enqueued("s");
   queue.remove("s");
   EXPECT_THROW(queue.markUploading(share), ShareQueueError);
@@ -332,15 +328,6 @@ TEST_F(PendingShareQueueTest, WhatAKilledProcessLeftIsReclaimedOnceNobodyHoldsIt
                                       "pending/kept/share.json"}))
       << "a damaged entry is no abandoned staging: it stays for the person to remove";
   otherProcess.discardStaging("busy");
-}
-
-TEST_F(PendingShareQueueTest, WriteFailureIsAnIOErrorAndKeepsTheOldEntry) {
-  const auto share = enqueued("s");
-  fs::remove_all(storage.pendingDirectory("s"));
-  std::ofstream(storage.pendingDirectory("s")) << "a file where the folder was";
-  const auto error = testing::thrown<ShareQueueError>([&] { queue.markUploading(share); });
-  ASSERT_TRUE(error.has_value()) << "write into a file succeeded";
-  EXPECT_EQ(error->kind(), ShareQueueError::Kind::io);
 }
 
 }  // namespace

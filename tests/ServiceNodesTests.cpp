@@ -29,36 +29,6 @@ namespace {
 namespace fs = std::filesystem;
 using Reply = std::pair<int, std::string>;
 
-/// A program run in the background with its output in `log`; killed with the object.
-class Process {
- public:
-  Process(std::vector<std::string> arguments, const fs::path& log) {
-    pid_ = ::fork();
-    if (pid_ != 0) return;
-    const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    ::dup2(out, STDOUT_FILENO);
-    ::dup2(out, STDERR_FILENO);
-    std::vector<char*> argv;
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  ~Process() { kill(SIGTERM); }
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
-
-  void kill(int signal) {
-    if (pid_ <= 0) return;
-    ::kill(pid_, signal);
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = 0;
-  }
-
- private:
-  pid_t pid_ = 0;
-};
-
 int freePort() {
   int port = 0;
   testing::boundLoopbackSocket(port);
@@ -78,63 +48,53 @@ bool answers(int port) {
   return false;
 }
 
-std::string serverProgram() {
-  return LUMO_SERVER_EXECUTABLE;
-}
-
 class ServiceNodesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!std::getenv("LUMO_TEST_POSTGRESQL")) GTEST_SKIP() << "no PostgreSQL cluster here";
+    const auto server = testing::shellQuoted(LUMO_SERVER_EXECUTABLE);
     database_ = testing::testDatabase();
     const auto records = " --data " + testing::shellQuoted(shared_.path()) + " --database " +
                          testing::shellQuoted(database_);
-    const auto program = testing::shellQuoted(serverProgram());
-    ASSERT_EQ(testing::runCommand(program + " user add ana --plan pro" + records).status, 0);
-    const auto token = testing::runCommand(program + " token ana" + records);
-    token_ = JSONValue::parse(token.output).value("access_token", "");
+    ASSERT_EQ(testing::runCommand(server + " user add ana --plan pro" + records).status, 0);
+    token_ = JSONValue::parse(testing::runCommand(server + " token ana" + records).output)
+                 .value("access_token", "");
+    std::string nodes;
     for (auto& port : nodePorts_) {
       port = freePort();
-      nodes_.push_back(std::make_unique<Process>(
-          std::vector<std::string>{serverProgram(), "serve", "--listen",
-                                   "127.0.0.1:" + std::to_string(port), "--data", shared_.path(),
-                                   "--database", database_, "--rate-limit", "0", "--trusted-proxy",
-                                   "127.0.0.1", "--public-base", "http://127.0.0.1/"},
-          logs_ / ("node-" + std::to_string(port) + ".log")));
+      start(server + " serve --rate-limit 0 --trusted-proxy 127.0.0.1 --listen 127.0.0.1:" +
+                std::to_string(port) + records,
+            port);
+      nodes += "server 127.0.0.1:" + std::to_string(port) + ";\n";
     }
-    for (const auto port : nodePorts_) {
-      ASSERT_TRUE(answers(port)) << logOf("node-" + std::to_string(port) + ".log");
-    }
-    startNginx();
-    ASSERT_TRUE(answers(nginxPort_)) << logOf("nginx.out") << logOf("error.log");
-  }
-
-  std::string logOf(const std::string& name) const {
-    std::ifstream log(logs_ / name);
-    return name + ": " + std::string(std::istreambuf_iterator<char>(log), {});
-  }
-
-  void startNginx() {
-    std::ifstream example(fs::path(LUMO_SOURCE_DIR) / "server/nginx-nodes.conf");
-    std::stringstream text;
-    text << example.rdbuf();
-    auto config = text.str();
     nginxPort_ = freePort();
-    std::string nodes;
-    for (const auto port : nodePorts_) nodes += "server 127.0.0.1:" + std::to_string(port) + ";\n";
+    std::ifstream example(fs::path(LUMO_SOURCE_DIR) / "server/nginx-nodes.conf");
+    auto config = std::string(std::istreambuf_iterator<char>(example), {});
     for (const auto& [word, value] :
-         std::map<std::string, std::string>{{"@PREFIX@", logs_.path().string()},
+         std::map<std::string, std::string>{{"@PREFIX@", logs_.path()},
                                             {"@LISTEN@", "127.0.0.1:" + std::to_string(nginxPort_)},
                                             {"@NODES@", nodes}}) {
-      for (auto at = config.find(word); at != std::string::npos; at = config.find(word)) {
+      for (auto at = config.find(word); at != std::string::npos; at = config.find(word))
         config.replace(at, word.size(), value);
-      }
     }
     std::ofstream(logs_ / "nginx.conf") << config;
-    nginx_ = std::make_unique<Process>(
-        std::vector<std::string>{"/usr/sbin/nginx", "-p", logs_.path(), "-c", logs_ / "nginx.conf",
-                                 "-g", "daemon off;"},
-        logs_ / "nginx.out");
+    start("/usr/sbin/nginx -p " + testing::shellQuoted(logs_.path()) + " -c nginx.conf -g " +
+              testing::shellQuoted("daemon off;"),
+          nginxPort_);
+  }
+  void TearDown() override {
+    for (const auto pid : pids_) ::kill(pid, SIGTERM);
+  }
+
+  /// Runs `command` in the background until it answers on `port`; its output goes to a log
+  /// that a failure shows.
+  void start(const std::string& command, int port) {
+    const auto log = logs_ / ("log-" + std::to_string(port));
+    pids_.push_back(std::stoi(
+        testing::runCommand(command + " >" + testing::shellQuoted(log) + " 2>&1 & echo $!")
+            .output));
+    std::ifstream output(log);
+    ASSERT_TRUE(answers(port)) << std::string(std::istreambuf_iterator<char>(output), {});
   }
 
   /// Publishes `content` as a document with `metadata`, through `port`; answers the status and
@@ -182,9 +142,8 @@ class ServiceNodesTest : public ::testing::Test {
   std::string database_;
   std::string token_;
   std::array<int, 2> nodePorts_{};
-  std::vector<std::unique_ptr<Process>> nodes_;
   int nginxPort_ = 0;
-  std::unique_ptr<Process> nginx_;
+  std::vector<pid_t> pids_;  ///< the nodes', then nginx's
 };
 
 TEST_F(ServiceNodesTest, ADownloadLimitAndABurnHoldAcrossNodes) {
@@ -229,7 +188,7 @@ TEST_F(ServiceNodesTest, ANodeKilledMidUploadLosesNothingItCommitted) {
     });
   }
   while (quickOnesDone < 6) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  nodes_[0]->kill(SIGKILL);
+  ::kill(pids_[0], SIGKILL);
   for (auto& upload : uploads) upload.join();
   EXPECT_GE(committed.size(), 6u);
   EXPECT_LT(committed.size(), 12u) << "the node died with uploads under way";

@@ -85,7 +85,7 @@ class ShareAccountTest : public ::testing::Test {
       std::make_shared<PendingShareQueue>(storage_, [this] { return nowMs_; });
 };
 
-TEST_F(ShareAccountTest, APairedDeviceSeesTheAccountsSharesAndIsRemovedOnce) {
+TEST_F(ShareAccountTest, APairedDeviceSeesSharesIsRemovedOnceAndBadRepliesAreTypedErrors) {
   auto transport = std::make_shared<RecordingTransport>(URLSessionTransport::makeDefault());
   const ShareAPIClient account{apiBase(), token_, transport};
   EXPECT_EQ(account.health().service, "lumo-share-server");
@@ -115,9 +115,7 @@ TEST_F(ShareAccountTest, APairedDeviceSeesTheAccountsSharesAndIsRemovedOnce) {
   ASSERT_TRUE(gone) << "a removed device is gone";
   EXPECT_EQ(std::tuple(gone->status(), gone->code()), std::tuple(404, "DEVICE_NOT_FOUND"));
   EXPECT_THROW(device.me(), ShareAPIError) << "its token died with it";
-}
 
-TEST_F(ShareAccountTest, RepliesThatAreNotTheRecordOrNotThereAreTypedErrors) {
   auto scripted = std::make_shared<RecordingTransport>();
   scripted->script = {{200, "<html>"}, {404, ""}};
   const ShareAPIClient client{apiBase(), token_, scripted};
@@ -146,7 +144,7 @@ TEST_F(ShareAccountTest, RepliesThatAreNotTheRecordOrNotThereAreTypedErrors) {
   EXPECT_EQ(apiError([&] { down.health(); }).code(), "transport");
 }
 
-TEST_F(ShareAccountTest, FortyFiveClaimsBindInThreeBatchesAndTheSharesBecomeTheAccounts) {
+TEST_F(ShareAccountTest, FortyFiveClaimsBindInThreeBatchesAndTheBackgroundUploaderPublishes) {
   publishAnonymously(45);
   auto transport = std::make_shared<RecordingTransport>(URLSessionTransport::makeDefault());
   nowMs_ += 5000;
@@ -159,6 +157,16 @@ TEST_F(ShareAccountTest, FortyFiveClaimsBindInThreeBatchesAndTheSharesBecomeTheA
   }
   EXPECT_EQ(ShareBindCoordinator(queue_, apiBase(), token_, transport).bindPending(),
             ShareBindReport{});
+
+  ShareAppleBundle::setMain(
+      std::make_shared<ShareAppleBundle>(JSONValue{{"LumoShareAPIBase", running_->apiBase()}}));
+  const ShareUploadSession session{queue_, ShareTokenStore(storage_), ShareSettingsStore{storage_},
+                                   ShareBackgroundUploader::make()->transport(),
+                                   RetryPolicy{1, 1, 1, 0}};
+  for (const auto* id : {"w0", "w1"}) queue_->enqueue(testing::makeStagedShare(id, 1));
+  EXPECT_EQ(session.drain(5).uploaded.size(), 2u);
+  EXPECT_TRUE(queue_->all().empty());
+  ShareAppleBundle::setMain(nullptr);
 }
 
 TEST_F(ShareAccountTest, ScriptedAnswersSettleCountAndStopThePass) {
@@ -177,11 +185,7 @@ TEST_F(ShareAccountTest, ScriptedAnswersSettleCountAndStopThePass) {
     }
     return items;
   };
-  struct Case {
-    const char* name;
-    std::vector<std::pair<int, std::string>> script;
-    ShareBindReport report;
-  };
+  using Case = std::tuple<const char*, std::vector<std::pair<int, std::string>>, ShareBindReport>;
   const std::vector<Case> cases{
       {"401 in the second batch",
        {{200, R"({"success":true,"result":{"bound":[)" + bound(0, 20) + R"(],"failed":[]}})"},
@@ -193,12 +197,12 @@ TEST_F(ShareAccountTest, ScriptedAnswersSettleCountAndStopThePass) {
                   R"({"kind":"doc","slug":"s22","error":"CLAIM_EXPIRED"}]}})"}},
        {5, 2, 1, 2, std::nullopt}},
   };
-  for (const auto& test : cases) {
+  for (const auto& [name, script, report] : cases) {
     auto transport = std::make_shared<RecordingTransport>();
-    transport->script = test.script;
+    transport->script = script;
     EXPECT_EQ(ShareBindCoordinator(queue_, apiBase(), token_, transport, 0 + 20).bindPending(),
-              test.report)
-        << test.name;
+              report)
+        << name;
   }
   const auto settled = queue_->recentUploads(100);
   const auto s22 = std::find_if(settled.begin(), settled.end(),
@@ -215,18 +219,6 @@ TEST_F(ShareAccountTest, ScriptedAnswersSettleCountAndStopThePass) {
   EXPECT_TRUE(untouched->requests.empty());
   EXPECT_EQ(ShareBindCoordinator(queue_, apiBase(), token_, untouched, -3).batchSize(), 1);
   EXPECT_EQ(ShareBindCoordinator(queue_, apiBase(), token_, untouched, 99).batchSize(), 20);
-}
-
-TEST_F(ShareAccountTest, TheBackgroundUploadersTransportPublishesDueShares) {
-  ShareAppleBundle::setMain(
-      std::make_shared<ShareAppleBundle>(JSONValue{{"LumoShareAPIBase", running_->apiBase()}}));
-  const ShareUploadSession session{queue_, ShareTokenStore(storage_), ShareSettingsStore{storage_},
-                                   ShareBackgroundUploader::make()->transport(),
-                                   RetryPolicy{1, 1, 1, 0}};
-  for (const auto* id : {"w0", "w1"}) queue_->enqueue(testing::makeStagedShare(id, 1));
-  EXPECT_EQ(session.drain(5).uploaded.size(), 2u);
-  EXPECT_TRUE(queue_->all().empty());
-  ShareAppleBundle::setMain(nullptr);
 }
 
 TEST_F(ShareAccountTest, ASharesTakenBackByItsClaimThenItsAccountAndByNobodyElse) {

@@ -15,7 +15,7 @@ SharePlan plan(const std::string& key) {
   return plan;
 }
 
-TEST(ShareComposeDraftTest, StartsFromTheSettingsWithinWhatTheShareAndPlanAllow) {
+TEST(ShareComposeDraftTest, StartsFromTheSettingsAndPublishesWhatEachKindOfShareCanCarry) {
   ShareSettings settings;
   settings.expiresInSeconds = 3600;  // not a preset
   settings.password = "  hunter2  ";
@@ -33,9 +33,48 @@ TEST(ShareComposeDraftTest, StartsFromTheSettingsWithinWhatTheShareAndPlanAllow)
   const auto longTitle = ShareComposeDraft::make(settings, false, false, std::string(300, 'x'), {});
   EXPECT_EQ(longTitle.title.size(), 200u);
   EXPECT_EQ(longTitle.watermarkText, "Lumo Share");
+
+  ShareComposeDraft draft;
+  draft.title = "  Title ";
+  draft.note = " note ";
+  draft.expiresInSeconds = 2592000;
+  draft.passwordEnabled = true;
+  draft.password = " secret ";
+  draft.slug = " my-slug ";
+  draft.disableDownload = true;
+  draft.maxDownloadsText = " 42 ";
+  draft.watermarkEnabled = true;
+  draft.watermarkText = " 机密 ";
+  draft.watermarkPosition = ShareComposeWatermarkPosition::diagonal;
+  draft.watermarkOpacityPercent = 250;
+
+  const auto document = draft.makeOptions(false, false, true);
+  EXPECT_EQ(std::tuple(document.expiresInSeconds, document.password, document.title, document.note,
+                       document.slug, document.disableDownload, document.maxDownloads),
+            std::tuple(2592000, "secret", "Title", "note", "my-slug", true, 42));
+  EXPECT_EQ(document.watermark,
+            (WatermarkSettings{true, "机密", "diagonal", 1.0, "#ffffff", 48, -30, true}));
+
+  const auto link = draft.makeOptions(true, false, false);
+  EXPECT_EQ(
+      std::tuple(link.password, link.title, link.note, link.slug, link.disableDownload,
+                 link.maxDownloads, link.watermark.has_value()),
+      std::tuple(std::nullopt, std::nullopt, std::nullopt, "my-slug", false, std::nullopt, false));
+  const auto anonymousDocument = draft.makeOptions(false, true, true);
+  EXPECT_EQ(std::tuple(anonymousDocument.expiresInSeconds, anonymousDocument.password,
+                       anonymousDocument.slug),
+            std::tuple(86400, std::nullopt, std::nullopt));
+
+  draft.maxDownloadsText = "0";
+  draft.watermarkOpacityPercent = 0;
+  draft.watermarkPosition = ShareComposeWatermarkPosition::fromWireValue("Diagonal");
+  const auto noLimit = draft.makeOptions(false, false, true);
+  EXPECT_EQ(noLimit.maxDownloads, std::nullopt) << "0 is accepted and publishes no limit";
+  EXPECT_EQ(std::tuple(noLimit.watermark->opacity, noLimit.watermark->position),
+            std::tuple(0.01, "center"));
 }
 
-TEST(ShareComposeDraftTest, ReportsIssuesInOrderAndOnlyWhereTheShareCarriesThem) {
+TEST(ShareComposeDraftTest, ReportsIssuesInOrderWhereTheShareCarriesThemLimitsLinksAndSlugs) {
   ShareComposeDraft bad;
   bad.note = std::string(2001, 'n');
   bad.maxDownloadsText = "100001";
@@ -65,9 +104,7 @@ TEST(ShareComposeDraftTest, ReportsIssuesInOrderAndOnlyWhereTheShareCarriesThem)
   good.slug = "ünïcode";
   EXPECT_EQ(good.issues(false, false),
             (std::vector{Issue::watermarkTextTooLong, Issue::passwordTooLong, Issue::invalidSlug}));
-}
 
-TEST(ShareComposeDraftTest, ReadsTheDownloadLimitAsAWholeDecimalNumber) {
   const std::vector<std::pair<std::string, std::optional<std::int64_t>>> cases{
       {"", std::nullopt},
       {" 42 ", 42},
@@ -86,49 +123,7 @@ TEST(ShareComposeDraftTest, ReadsTheDownloadLimitAsAWholeDecimalNumber) {
   ShareComposeDraft negative;
   negative.maxDownloadsText = "-1";
   EXPECT_EQ(negative.issues(false, false), std::vector{Issue::invalidMaxDownloads});
-}
 
-TEST(ShareComposeDraftTest, PublishesWhatEachKindOfShareCanCarry) {
-  ShareComposeDraft draft;
-  draft.title = "  Title ";
-  draft.note = " note ";
-  draft.expiresInSeconds = 2592000;
-  draft.passwordEnabled = true;
-  draft.password = " secret ";
-  draft.slug = " my-slug ";
-  draft.disableDownload = true;
-  draft.maxDownloadsText = " 42 ";
-  draft.watermarkEnabled = true;
-  draft.watermarkText = " 机密 ";
-  draft.watermarkPosition = ShareComposeWatermarkPosition::diagonal;
-  draft.watermarkOpacityPercent = 250;
-
-  const auto document = draft.makeOptions(false, false, true);
-  EXPECT_EQ(std::tuple(document.expiresInSeconds, document.password, document.title, document.note,
-                       document.slug, document.disableDownload, document.maxDownloads),
-            std::tuple(2592000, "secret", "Title", "note", "my-slug", true, 42));
-  EXPECT_EQ(document.watermark,
-            (WatermarkSettings{true, "机密", "diagonal", 1.0, "#ffffff", 48, -30, true}));
-
-  const auto link = draft.makeOptions(true, false, false);
-  EXPECT_EQ(
-      std::tuple(link.password, link.title, link.note, link.slug, link.disableDownload,
-                 link.maxDownloads, link.watermark.has_value()),
-      std::tuple(std::nullopt, std::nullopt, std::nullopt, "my-slug", false, std::nullopt, false));
-  const auto anonymous = draft.makeOptions(false, true, true);
-  EXPECT_EQ(std::tuple(anonymous.expiresInSeconds, anonymous.password, anonymous.slug),
-            std::tuple(86400, std::nullopt, std::nullopt));
-
-  draft.maxDownloadsText = "0";
-  draft.watermarkOpacityPercent = 0;
-  draft.watermarkPosition = ShareComposeWatermarkPosition::fromWireValue("Diagonal");
-  const auto noLimit = draft.makeOptions(false, false, true);
-  EXPECT_EQ(noLimit.maxDownloads, std::nullopt) << "0 is accepted and publishes no limit";
-  EXPECT_EQ(std::tuple(noLimit.watermark->opacity, noLimit.watermark->position),
-            std::tuple(0.01, "center"));
-}
-
-TEST(ShareComposeTest, LinkOnlySharesAndSlugs) {
   StagedShare link;
   link.payload.url = "https://example.org";
   link.payload.text = "https://example.org";

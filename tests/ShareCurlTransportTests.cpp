@@ -2,7 +2,6 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -48,7 +47,10 @@ class ShareCurlTransportTest : public ::testing::Test {
   URLSessionTransport transport{std::make_shared<ShareCurlSession>(identified())};
 };
 
-TEST_F(ShareCurlTransportTest, SendsTheRequestAsBuilt) {
+TEST_F(ShareCurlTransportTest, SendsTheRequestAsBuiltAndNeverThroughTheCallersProxy) {
+  testing::ScopedEnvironment proxies("no_proxy", "example.invalid");
+  for (const auto* name : {"http_proxy", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"})
+    proxies.set(name, "http://127.0.0.1:1");
   server.enqueue(ScriptedReply::json(201, R"({"ok":true})", {{"X-Request-Id", "r-7"}}));
   auto built = ShareHTTP::makeRequest(ShareHTTP::endpoint(server.apiBase(), "devices/a b/ack"),
                                       "POST", "tok", std::string("{\"a\":1}"), "application/json",
@@ -69,15 +71,21 @@ TEST_F(ShareCurlTransportTest, SendsTheRequestAsBuilt) {
   EXPECT_EQ(server.requests().at(1).header("User-Agent"), "probe/1");
 }
 
-TEST_F(ShareCurlTransportTest, MethodsAndBodiesOfEveryOperation) {
+TEST_F(ShareCurlTransportTest, MethodsBodiesAndErrorStatusesOfEveryOperation) {
   transport.data(request("devices/..", "DELETE"));
   transport.upload(request("anon/docs", "POST"), std::string_view());
   auto put = request("blob", "PUT");
   put.body = "ignored by uploads";
   transport.upload(put, std::string_view("given\0", 6));
 
+  // An error status is a reply like any other, and the connection is kept for the next request.
+  server.enqueue(ScriptedReply::json(503, R"({"error":"BUSY"})"));
+  EXPECT_EQ(transport.data(request("health")).response.status, 503);
+  EXPECT_EQ(transport.data(request("health")).response.status, 200);
+
   const auto received = server.requests();
-  ASSERT_EQ(received.size(), 3u);
+  ASSERT_EQ(received.size(), 5u);
+  EXPECT_EQ(received[3].remotePort, received[4].remotePort);
   EXPECT_EQ(received[0].method, "DELETE");
   EXPECT_EQ(received[0].target, "/api/v1/devices/%2E%2E") << "never normalised into /api/v1";
   EXPECT_EQ(received[0].bodySize, 0u);
@@ -85,15 +93,6 @@ TEST_F(ShareCurlTransportTest, MethodsAndBodiesOfEveryOperation) {
   EXPECT_EQ(received[1].header("Content-Type"), std::nullopt) << "curl must not invent a form type";
   EXPECT_EQ(received[2].method, "PUT");
   EXPECT_EQ(received[2].body, std::string("given\0", 6));
-}
-
-TEST_F(ShareCurlTransportTest, ErrorStatusesAreRepliesAndConnectionsAreReused) {
-  server.enqueue(ScriptedReply::json(503, R"({"error":"BUSY"})"));
-  EXPECT_EQ(transport.data(request("health")).response.status, 503);
-  EXPECT_EQ(transport.data(request("health")).response.status, 200);
-  const auto received = server.requests();
-  ASSERT_EQ(received.size(), 2u);
-  EXPECT_EQ(received[0].remotePort, received[1].remotePort);
 }
 
 TEST_F(ShareCurlTransportTest, OneSessionServesManyThreadsAtOnce) {
@@ -119,7 +118,7 @@ TEST_F(ShareCurlTransportTest, OneSessionServesManyThreadsAtOnce) {
   EXPECT_EQ(bodies.size(), static_cast<std::size_t>(threads * requestsEach));
 }
 
-TEST_F(ShareCurlTransportTest, BrokenAndSilentServersFailInTime) {
+TEST_F(ShareCurlTransportTest, BrokenAndSilentServersFailInTimeOrWhenStopped) {
   ScriptedReply dropped = ScriptedReply::json(200, std::string(200000, 'x'));
   dropped.ending = ScriptedReply::Ending::dropMidBody;
   server.enqueue(dropped);
@@ -144,26 +143,23 @@ TEST_F(ShareCurlTransportTest, BrokenAndSilentServersFailInTime) {
   const auto refused = ShareHTTP::makeRequest(
       *Url::parse("http://127.0.0.1:" + std::to_string(closedPort) + "/api/v1/me"), "GET");
   EXPECT_EQ(codeOf([&] { transport.data(refused); }), ShareURLError::Code::cannotConnectToHost);
-}
 
-TEST_F(ShareCurlTransportTest, ATricklingReplyEndsAtTheSessionsResourceTimeOut) {
-  ScriptedReply trickling = ScriptedReply::json(200, std::string(600, 'x'));
-  trickling.ending = ScriptedReply::Ending::trickle;
-  trickling.trickleInterval = 50ms;  // half a minute for the whole body, never idle for long
-  server.setFallback(trickling);
-  ShareCurlSession::Configuration limited;
-  limited.resourceTimeout = 1s;
-  const std::pair<const char*, std::shared_ptr<ShareHTTPTransport>> sessions[] = {
-      {"a session of its own", URLSessionTransport::makeDefault(limited)},
-      {"the background uploader's live session",
-       ShareBackgroundUploader::make(limited)->transport()},
-  };
-  for (const auto& [name, session] : sessions) {
-    const auto error = testing::thrown<ShareURLError>([&] { session->data(request("me")); });
-    ASSERT_TRUE(error) << name;
-    EXPECT_EQ(error->code(), ShareURLError::Code::timedOut) << name;
-    EXPECT_EQ(error->detail(), "the transfer took longer than 1000 ms") << name;
-  }
+  server.setFallback(silent);
+  const auto sent = server.requestCount();
+  std::stop_source stop;
+  auto pending = std::async(std::launch::async, [&] {
+    return codeOf([&] { transport.data(request("me"), stop.get_token()); });
+  });
+  while (server.requestCount() == sent) std::this_thread::sleep_for(5ms);
+  const auto stopped = std::chrono::steady_clock::now();
+  stop.request_stop();
+  EXPECT_EQ(pending.get(), ShareURLError::Code::cancelled);
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped, 2s);
+
+  std::stop_source early;
+  early.request_stop();
+  EXPECT_EQ(codeOf([&] { transport.data(request("me"), early.get_token()); }),
+            ShareURLError::Code::cancelled);
 }
 
 /// A loopback peer that answers one connection with raw bytes, in pieces a while apart: replies
@@ -193,7 +189,24 @@ class RawPeer {
   std::jthread thread_;
 };
 
-TEST_F(ShareCurlTransportTest, RepliesThatAreNotHTTPAreInvalidResponses) {
+TEST_F(ShareCurlTransportTest, TricklingRepliesEndAtTheResourceTimeOutAndNonHTTPOnesAreInvalid) {
+  ScriptedReply trickling = ScriptedReply::json(200, std::string(600, 'x'));
+  trickling.ending = ScriptedReply::Ending::trickle;
+  trickling.trickleInterval = 50ms;  // half a minute for the whole body, never idle for long
+  server.setFallback(trickling);
+  ShareCurlSession::Configuration limited;
+  limited.resourceTimeout = 1s;
+  const std::pair<const char*, std::shared_ptr<ShareHTTPTransport>> sessions[] = {
+      {"a session of its own", URLSessionTransport::makeDefault(limited)},
+      {"the background uploader's live session",
+       ShareBackgroundUploader::make(limited)->transport()},
+  };
+  for (const auto& [name, session] : sessions) {
+    const auto error = testing::thrown<ShareURLError>([&] { session->data(request("me")); });
+    ASSERT_TRUE(error) << name;
+    EXPECT_EQ(error->code(), ShareURLError::Code::timedOut) << name;
+    EXPECT_EQ(error->detail(), "the transfer took longer than 1000 ms") << name;
+  }
   for (const std::string garbage : {"SSH-2.0-OpenSSH_9.2\r\n\r\n", "HTTP/1.1 OK\r\n\r\n"}) {
     RawPeer peer({garbage}, 0ms);
     const auto error = testing::thrown<ShareUploadError>(
@@ -210,34 +223,14 @@ TEST_F(ShareCurlTransportTest, RepliesThatAreNotHTTPAreInvalidResponses) {
   EXPECT_EQ(transport.data(patient).body, "okok");
 }
 
-TEST_F(ShareCurlTransportTest, LoopbackNeverGoesThroughTheCallersProxy) {
-  testing::ScopedEnvironment proxies("no_proxy", "example.invalid");
-  for (const auto* name : {"http_proxy", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"})
-    proxies.set(name, "http://127.0.0.1:1");
-  EXPECT_EQ(transport.data(request("me")).response.status, 200);
+/// Peak resident memory of this process so far, in bytes.
+std::int64_t peakResidentBytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<std::int64_t>(usage.ru_maxrss) * 1024;
 }
 
-TEST_F(ShareCurlTransportTest, StoppingCancelsAWaitingRequestAtOnce) {
-  ScriptedReply silent;
-  silent.ending = ScriptedReply::Ending::neverAnswer;
-  server.setFallback(silent);
-  std::stop_source stop;
-  auto pending = std::async(std::launch::async, [&] {
-    return codeOf([&] { transport.data(request("me"), stop.get_token()); });
-  });
-  while (server.requestCount() == 0) std::this_thread::sleep_for(5ms);
-  const auto stopped = std::chrono::steady_clock::now();
-  stop.request_stop();
-  EXPECT_EQ(pending.get(), ShareURLError::Code::cancelled);
-  EXPECT_LT(std::chrono::steady_clock::now() - stopped, 2s);
-
-  std::stop_source early;
-  early.request_stop();
-  EXPECT_EQ(codeOf([&] { transport.data(request("me"), early.get_token()); }),
-            ShareURLError::Code::cancelled);
-}
-
-TEST_F(ShareCurlTransportTest, RefusesWhatCannotBeSentSafely) {
+TEST_F(ShareCurlTransportTest, RefusesWhatCannotBeSentSafelyAndStreamsAGigabyteWithoutHoldingIt) {
   auto injected = request("me");
   injected.setValue("x\r\nX-Admin: yes", "X-Note");
   EXPECT_EQ(codeOf([&] { transport.data(injected); }), ShareURLError::Code::invalidRequest);
@@ -265,17 +258,7 @@ TEST_F(ShareCurlTransportTest, RefusesWhatCannotBeSentSafely) {
   EXPECT_EQ(codeOf([&] { transport.uploadFile(post, folder.path()); }),
             ShareURLError::Code::cannotOpenFile);
   EXPECT_EQ(server.requestCount(), 1u) << "only the reply that was too large";
-}
 
-/// Peak resident memory of this process so far, in bytes.
-std::int64_t peakResidentBytes() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<std::int64_t>(usage.ru_maxrss) * 1024;
-}
-
-TEST_F(ShareCurlTransportTest, StreamsAGigabyteFileWithoutHoldingIt) {
-  testing::TemporaryDirectory folder;
   const auto file = folder / "big.bin";
   constexpr std::int64_t size = std::int64_t{1} << 30;
   {
@@ -287,20 +270,34 @@ TEST_F(ShareCurlTransportTest, StreamsAGigabyteFileWithoutHoldingIt) {
     }
   }
   ASSERT_EQ(std::filesystem::file_size(file), static_cast<std::uintmax_t>(size));
-  server.setBodyRecordLimit(16);
+  server.setBodyRecording(16);
   const auto before = peakResidentBytes();
 
   const auto reply = transport.uploadFile(request("docs", "POST"), file);
 
   EXPECT_EQ(reply.response.status, 200);
-  const auto received = server.requests().at(0);
+  const auto received = server.requests().at(1);  // after the reply that was too large
   EXPECT_EQ(received.bodySize, static_cast<std::uint64_t>(size));
   EXPECT_EQ(received.bodySHA256, FileDigest::sha256Hex(file));
   EXPECT_EQ(received.body.substr(0, 5), "mark!");
   EXPECT_LT(peakResidentBytes() - before, 128 << 20) << "the upload grew the process by gigabytes";
 }
 
-TEST(ShareCurlTransportTLS, RefusesAnUntrustedCertificateAndRedirectsToPlainHTTP) {
+/// Runs `body` in a child process with a private mount namespace; answers its exit status, or
+/// nothing when this machine allows no namespaces.
+template <class Body>
+std::optional<int> inMountNamespace(Body body) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
+      ::_exit(77);
+    ::_exit(body());
+  }
+  const int status = testing::exitStatus(child);
+  return status < 0 || status == 77 ? std::nullopt : std::optional(status);
+}
+
+TEST(ShareCurlTransportTLS, RefusesUntrustedCertificatesAndRedirectsToPlainHTTP) {
   ShareTestServer server(ShareTestServer::Security::selfSignedTLS);
   const auto me = ShareHTTP::makeRequest(ShareHTTP::endpoint(server.apiBase(), "me"), "GET");
   URLSessionTransport transport(std::make_shared<ShareCurlSession>());
@@ -323,46 +320,25 @@ TEST(ShareCurlTransportTLS, RefusesAnUntrustedCertificateAndRedirectsToPlainHTTP
   const auto docs = ShareHTTP::makeRequest(ShareHTTP::endpoint(server.apiBase(), "docs"), "POST");
   EXPECT_THROW(trusting.upload(docs, std::string_view("secret body")), ShareURLError);
   EXPECT_EQ(plain.requestCount(), 0u) << "the body went out in clear text";
-}
 
-/// Runs `body` in a child process with a private mount namespace; answers its exit status, or
-/// nothing when this machine allows no namespaces.
-template <class Body>
-std::optional<int> inMountNamespace(Body body) {
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
-      ::_exit(77);
-    ::_exit(body());
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) == 77) return std::nullopt;
-  return WEXITSTATUS(status);
-}
-
-TEST(ShareCurlTransportTLS, APrivateTrustBundleReplacesTheSystemStore) {
   // The server's certificate is made trusted by the system's certificate folder (in a private
   // mount namespace); a session with a private bundle that does not hold it must still refuse.
   // The private bundle holds the public roots of this machine, none of which signed the server.
-  ShareTestServer server(ShareTestServer::Security::selfSignedTLS);
-  testing::TemporaryDirectory folder;
   const std::filesystem::path roots = "/etc/ssl/certs/ca-certificates.crt";
   std::filesystem::create_directory(folder / "certs");
   std::ofstream(folder / "certs/server.pem") << server.certificatePEM();
   std::filesystem::copy_file(roots, folder / "certs/ca-certificates.crt");
   std::filesystem::copy_file(roots, folder / "roots.pem");
   ASSERT_EQ(std::system(("openssl rehash " + testing::shellQuoted(folder / "certs")).c_str()), 0);
-  const auto me = ShareHTTP::makeRequest(ShareHTTP::endpoint(server.apiBase(), "me"), "GET");
   const auto statusWith = [&](std::optional<std::filesystem::path> bundle) {
     return inMountNamespace([&] {
       if (::mount((folder / "certs").c_str(), "/etc/ssl/certs", nullptr, MS_BIND, nullptr) != 0)
         return 77;
-      URLSessionTransport transport(
+      URLSessionTransport isolated(
           std::make_shared<ShareCurlSession>(ShareCurlSession::Configuration{
               .maximumReplyBytes = 1 << 20, .trustedAuthorities = bundle}));
       try {
-        return transport.data(me).response.status == 200 ? 0 : 1;
+        return isolated.data(me).response.status == 200 ? 0 : 1;
       } catch (const ShareURLError& error) {
         return error.code() == ShareURLError::Code::serverCertificateUntrusted ? 2 : 3;
       }
@@ -390,7 +366,7 @@ class NamedSession final : public ShareURLSession {
   std::string name_;
 };
 
-TEST(ShareHybridTransportRouting, PlainRequestsLiveUploadsInTheBackground) {
+TEST(ShareHybridTransport, PlainRequestsLiveUploadsInTheBackgroundOnTheWorkerAndCancellable) {
   ShareHybridTransport hybrid(std::make_shared<NamedSession>("live"),
                               std::make_shared<NamedSession>("background"));
   auto withBody = ShareHTTP::makeRequest(*Url::parse("https://h/api/v1/links"), "POST");
@@ -402,23 +378,21 @@ TEST(ShareHybridTransportRouting, PlainRequestsLiveUploadsInTheBackground) {
             "background:/staged/a.zip");
   EXPECT_THROW(ShareHybridTransport(nullptr, std::make_shared<NamedSession>("b")),
                std::invalid_argument);
-}
 
-TEST(ShareBackgroundSessionTransfers, RunOnTheWorkerAndCanBeCancelled) {
   ShareTestServer server;
   auto background = std::make_shared<ShareBackgroundSession>("com.lumo.share.apple.upload");
-  ShareHybridTransport hybrid(std::make_shared<ShareCurlSession>(), background);
+  ShareHybridTransport onWorker(std::make_shared<ShareCurlSession>(), background);
   const auto docs = ShareHTTP::makeRequest(ShareHTTP::endpoint(server.apiBase(), "docs"), "POST");
 
-  EXPECT_EQ(hybrid.upload(docs, std::string_view("payload")).response.status, 200);
+  EXPECT_EQ(onWorker.upload(docs, std::string_view("payload")).response.status, 200);
   EXPECT_EQ(server.requests().at(0).body, "payload");
 
   ScriptedReply silent;
   silent.ending = ScriptedReply::Ending::neverAnswer;
   server.setFallback(silent);
   const auto uploadUntilStopped = [&](std::string_view body, std::stop_token stop) {
-    return std::async(std::launch::async, [&hybrid, &docs, body, stop] {
-      return codeOf([&] { hybrid.upload(docs, body, stop); });
+    return std::async(std::launch::async, [&onWorker, &docs, body, stop] {
+      return codeOf([&] { onWorker.upload(docs, body, stop); });
     });
   };
   std::stop_source stop;

@@ -8,7 +8,7 @@ namespace {
 
 const Url base = *Url::parse("https://api.example.test/api/v1");
 
-TEST(ShareHTTPEndpoint, JoinsPiecesWhateverTheSlashes) {
+TEST(ShareHTTPRequests, EndpointsJoinAndEscapePiecesAndRequestsCarryTheConventions) {
   const auto expected = "https://api.example.test/api/v1/devices/notices";
   for (const auto* path : {"devices/notices", "/devices/notices", "devices//notices",
                            "devices/notices/", "//devices///notices//"}) {
@@ -18,9 +18,7 @@ TEST(ShareHTTPEndpoint, JoinsPiecesWhateverTheSlashes) {
       ShareHTTP::endpoint(*Url::parse("https://api.example.test/api/v1/"), "me").absoluteString(),
       "https://api.example.test/api/v1/me");
   EXPECT_EQ(ShareHTTP::endpoint(base, "").absoluteString(), base.absoluteString());
-}
 
-TEST(ShareHTTPEndpoint, EscapesWhatAPieceMayNotHold) {
   const auto url = ShareHTTP::endpoint(base, "devices/a b?c#d%e/ack");
   EXPECT_EQ(url.absoluteString(), "https://api.example.test/api/v1/devices/a%20b%3Fc%23d%25e/ack");
   EXPECT_TRUE(url.queryItems().empty());
@@ -31,24 +29,21 @@ TEST(ShareHTTPEndpoint, EscapesWhatAPieceMayNotHold) {
             "https://api.example.test/api/v1/devices/%2E%2E/me");
   EXPECT_EQ(ShareHTTP::endpoint(base, "devices/./.../me").absoluteString(),
             "https://api.example.test/api/v1/devices/%2E/.../me");
-}
 
-TEST(ShareHTTPMakeRequest, CarriesTheServiceConventions) {
-  const auto url = ShareHTTP::endpoint(base, "links");
-  const auto request =
-      ShareHTTP::makeRequest(url, "POST", "tok-1", std::string("{\"url\":1}"), "application/json");
+  const auto links = ShareHTTP::endpoint(base, "links");
+  const auto request = ShareHTTP::makeRequest(links, "POST", "tok-1", std::string("{\"url\":1}"),
+                                              "application/json");
   EXPECT_EQ(request.timeout, std::chrono::seconds(60));
-  EXPECT_EQ(request.headerFields,
-            (HTTPHeaderFields{{"Authorization", "Bearer tok-1"},
-                              {"Accept", "application/json"},
-                              {"Content-Type", "application/json"}}));
+  EXPECT_EQ(request.headerFields, (HTTPHeaderFields{{"Authorization", "Bearer tok-1"},
+                                                    {"Accept", "application/json"},
+                                                    {"Content-Type", "application/json"}}));
   EXPECT_EQ(request.body, "{\"url\":1}");
   // No token (or an empty one) sends no Authorization; extra headers replace, whatever the case.
-  const auto anonymous = ShareHTTP::makeRequest(url, "GET", "");
+  const auto anonymous = ShareHTTP::makeRequest(links, "GET", "");
   EXPECT_EQ(std::tuple(anonymous.value("Authorization"), anonymous.body),
             std::tuple(std::nullopt, std::nullopt));
   const auto extra =
-      ShareHTTP::makeRequest(url, "GET", "t", std::nullopt, std::nullopt,
+      ShareHTTP::makeRequest(links, "GET", "t", std::nullopt, std::nullopt,
                              {{"accept", "text/plain"}, {"Authorization", "Device abc"}});
   EXPECT_EQ(
       std::tuple(extra.value("Accept"), extra.value("Authorization"), extra.headerFields.size()),
@@ -56,7 +51,15 @@ TEST(ShareHTTPMakeRequest, CarriesTheServiceConventions) {
                  2u));
 }
 
-TEST(ShareMultipartBody, MatchesTheGoldenBytes) {
+struct Probe {
+  std::string name;
+  std::int64_t size = 0;
+  static Probe decode(const JSONObjectReader& reader) {
+    return {reader.required<std::string>("name"), reader.required<std::int64_t>("size")};
+  }
+};
+
+TEST(ShareHTTPBodies, MultipartGoldenBytesHeaderSafeNamesAndRecordsOrTheDecodingError) {
   const ShareMultipartFile file{"photo.jpg", "image/jpeg", std::string("\xff\xd8\0\x01", 4)};
   const auto body =
       ShareMultipart::body({{"metadata", "{\"title\":\"t\"}"}, {"empty", ""}}, file, "lumo-b1");
@@ -74,27 +77,14 @@ TEST(ShareMultipartBody, MatchesTheGoldenBytes) {
                                std::string("\xff\xd8\0\x01", 4) + "\r\n--lumo-b1--\r\n";
   EXPECT_EQ(body.data, expected);
   EXPECT_EQ(body.contentType, "multipart/form-data; boundary=lumo-b1");
-}
 
-TEST(ShareMultipartBody, FileNamesAreMadeHeaderSafe) {
-  const auto body = ShareMultipart::body({}, {"a\"b\r\nc.txt", "text/plain", "x"}, "B").data;
-  EXPECT_NE(body.find("filename=\"a_b__c.txt\"\r\n"), std::string::npos) << body;
+  const auto odd = ShareMultipart::body({}, {"a\"b\r\nc.txt", "text/plain", "x"}, "B").data;
+  EXPECT_NE(odd.find("filename=\"a_b__c.txt\"\r\n"), std::string::npos) << odd;
   EXPECT_EQ(ShareMultipart::safeFileName(""), "file");
   EXPECT_EQ(ShareMultipart::safeFileName("报告 1.pdf"), "报告 1.pdf");
-}
 
-struct Probe {
-  std::string name;
-  std::int64_t size = 0;
-  static Probe decode(const JSONObjectReader& reader) {
-    return {reader.required<std::string>("name"), reader.required<std::int64_t>("size")};
-  }
-};
-
-TEST(ShareHTTPDecode, RecordsOrTheDecodingError) {
   const auto probe = ShareHTTP::decode<Probe>(R"({"name":"n","size":3,"extra":true})");
-  EXPECT_EQ(probe.name, "n");
-  EXPECT_EQ(probe.size, 3);
+  EXPECT_EQ(std::tuple(probe.name, probe.size), std::tuple("n", 3));
   // A hostile reply: one 4 MiB token of raw bytes that the decoder quotes in its description.
   const auto hostile = "{\"name\":\"" + std::string(4 << 20, '\xff');
   for (const std::string& body :

@@ -34,7 +34,7 @@ class ShareIngestTest : public ::testing::Test {
   ShareIngest ingest{queue, storage, ShareSettingsStore{storage}};
 };
 
-TEST_F(ShareIngestTest, StagesFingerprintsAndEnqueues) {
+TEST_F(ShareIngestTest, StagesFingerprintsMatchingSha256sumAndEnqueuesWithTheSettingsOptions) {
   const auto staged =
       ingest.ingest({std::make_shared<SharePathItemProvider>(shared("a.txt", "alpha")),
                      std::make_shared<SharePathItemProvider>(shared("b.txt", "")),
@@ -47,20 +47,33 @@ TEST_F(ShareIngestTest, StagesFingerprintsAndEnqueues) {
   EXPECT_EQ(staged.displayPreview, "file · a.txt · 5 B");
   EXPECT_EQ(staged.options, ShareOptions::defaultValue());
   EXPECT_EQ(queue->entry("share-1")->entry.staged, staged);
-}
 
-TEST_F(ShareIngestTest, OptionsComeFromTheSettingsFile) {
   ShareSettingsStore{storage}.save(ShareSettings{3600, "pw", true});
-  const auto staged = ingest.ingest({std::make_shared<ShareTextItemProvider>("hello")}, "s");
-  EXPECT_EQ(staged.options->expiresInSeconds, 3600);
-  EXPECT_EQ(staged.options->password, "pw");
+  const auto fromSettings = ingest.ingest({std::make_shared<ShareTextItemProvider>("hello")}, "s");
+  EXPECT_EQ(fromSettings.options->expiresInSeconds, 3600);
+  EXPECT_EQ(fromSettings.options->password, "pw");
   auto given = ShareOptions::defaultValue();
   given.note = "mine";
   EXPECT_EQ(ingest.ingest({std::make_shared<ShareTextItemProvider>("x")}, "t", given).options,
             given);
+
+  std::string large(3 * 1048576 + 17, '\0');
+  for (std::size_t index = 0; index < large.size(); ++index)
+    large[index] = static_cast<char>(index % 251);
+  std::ofstream(folder / "large.bin", std::ios::binary) << large;
+  std::ofstream(folder / "empty.bin") << "";
+  for (const auto* name : {"large.bin", "empty.bin"}) {
+    const auto expected = testing::runCommand("sha256sum " + testing::shellQuoted(folder / name))
+                              .output.substr(0, 64);
+    EXPECT_EQ(FileDigest::sha256Hex(folder / name), expected) << name;
+    EXPECT_EQ(FileDigest::sha256Hex(folder / name, 4096), expected) << name;
+  }
+  EXPECT_EQ(FileDigest::sha256Hex(std::string_view(large)),
+            FileDigest::sha256Hex(folder / "large.bin"));
+  EXPECT_THROW(FileDigest::sha256Hex(folder / "missing"), fs::filesystem_error);
 }
 
-TEST_F(ShareIngestTest, EmptyFailedAndUnsafeLoadsLeaveNothing) {
+TEST_F(ShareIngestTest, EmptyFailedAndUnsafeLoadsLeaveNothingAndSayOnlyRealFailures) {
   EXPECT_EQ(failure({std::make_shared<ShareTextItemProvider>(" \n\t ")}),
             ShareIngestError::emptyPayload());
   EXPECT_EQ(failure({std::make_shared<SharePathItemProvider>(folder / "missing.txt")}),
@@ -68,16 +81,14 @@ TEST_F(ShareIngestTest, EmptyFailedAndUnsafeLoadsLeaveNothing) {
   EXPECT_EQ(failure({std::make_shared<ShareTextItemProvider>("x")}, "..")->kind(),
             ShareIngestError::Kind::stagingFailed);
   EXPECT_TRUE(storage.pendingDirectories().empty());
-}
 
-TEST_F(ShareIngestTest, EmptyPayloadErrorKeepsRealFailuresOnly) {
   EXPECT_EQ(ShareIngest::emptyPayloadError({" \n", ""}), ShareIngestError::emptyPayload());
   EXPECT_EQ(ShareIngest::emptyPayloadError({"  disk full ", "\u3000"}).description(),
             "读取失败：  disk full ");
   EXPECT_EQ(ShareIngest::emptyPayloadError({"a", " ", "b"}).description(), "读取失败：a；b");
 }
 
-TEST_F(ShareIngestTest, StagingFailuresNameTheAttachment) {
+TEST_F(ShareIngestTest, StagingFailuresNameTheAttachmentAndAFullQueueDiscardsTheFolder) {
   const auto directory = queue->makeStagingDirectory("raw");
   std::ofstream(directory / "01-there.txt") << "x";
   fs::create_directory(directory / "02-folder");
@@ -106,33 +117,13 @@ TEST_F(ShareIngestTest, StagingFailuresNameTheAttachment) {
     EXPECT_EQ(stageFailure(raw).rfind("读取失败：s.txt：附件文件不存在（", 0), 0u) << escaping;
   }
   EXPECT_FALSE(queue->entry("raw").has_value());
-}
 
-TEST_F(ShareIngestTest, FullQueueFailsAndDiscardsTheFolder) {
   for (int index = 0; index < 100; ++index)
     queue->enqueue(testing::makeStagedShare("q" + std::to_string(index), index));
   const auto error =
       failure({std::make_shared<SharePathItemProvider>(shared("a.txt", "alpha"))}, "late").value();
   EXPECT_EQ(error.description().rfind("写入本地队列失败：", 0), 0u);
   EXPECT_FALSE(fs::exists(storage.pendingDirectory("late")));
-}
-
-TEST(FileDigestTest, MatchesSha256sum) {
-  testing::TemporaryDirectory folder;
-  std::string large(3 * 1048576 + 17, '\0');
-  for (std::size_t index = 0; index < large.size(); ++index)
-    large[index] = static_cast<char>(index % 251);
-  std::ofstream(folder / "large.bin", std::ios::binary) << large;
-  std::ofstream(folder / "empty.bin") << "";
-  for (const auto* name : {"large.bin", "empty.bin"}) {
-    const auto expected = testing::runCommand("sha256sum " + testing::shellQuoted(folder / name))
-                              .output.substr(0, 64);
-    EXPECT_EQ(FileDigest::sha256Hex(folder / name), expected) << name;
-    EXPECT_EQ(FileDigest::sha256Hex(folder / name, 4096), expected) << name;
-  }
-  EXPECT_EQ(FileDigest::sha256Hex(std::string_view(large)),
-            FileDigest::sha256Hex(folder / "large.bin"));
-  EXPECT_THROW(FileDigest::sha256Hex(folder / "missing"), fs::filesystem_error);
 }
 
 }  // namespace

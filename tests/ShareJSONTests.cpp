@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 
 #include "LumoShare.hpp"
 #include "TemporaryDirectory.hpp"
@@ -12,7 +11,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(ShareJSONFiles, UnencodableValueLeavesFileAndFoldersUntouched) {
+TEST(ShareJSON, UnencodableValuesLeaveFilesAloneParserFailuresAreTypedAndBadUTF8Replaced) {
   testing::TemporaryDirectory folder;
   const auto file = folder / "options.json";
   ShareJSON::write(ShareOptions::defaultValue(), file);
@@ -25,9 +24,7 @@ TEST(ShareJSONFiles, UnencodableValueLeavesFileAndFoldersUntouched) {
 
   EXPECT_THROW(ShareJSON::write(options, folder / "new/options.json"), ShareJSONError);
   EXPECT_FALSE(fs::exists(folder / "new"));
-}
 
-TEST(ShareJSONDecoding, EveryParserFailureIsATypedError) {
   const auto kindOf = [](std::string_view text) {
     return testing::thrown<ShareJSONError>([&] { ShareJSON::decoder().decode<SharePayload>(text); })
         .value()
@@ -38,9 +35,7 @@ TEST(ShareJSONDecoding, EveryParserFailureIsATypedError) {
   EXPECT_EQ(kindOf(std::string(100000, '[')), ShareJSONError::Kind::malformed);
   EXPECT_EQ(kindOf(R"({"kind":"text"} trailing)"), ShareJSONError::Kind::malformed);
   EXPECT_EQ(kindOf("\xef\xbb\xbf{\"kind\":1}"), ShareJSONError::Kind::typeMismatch);
-}
 
-TEST(ShareJSONEncoding, IllFormedUTF8BecomesReplacementCharacters) {
   SharePayload payload;
   payload.kind = ShareKindValues::text;
   payload.text = "ok \xff end";

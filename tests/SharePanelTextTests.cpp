@@ -37,7 +37,7 @@ std::string guidanceLine(const E& error, const std::string& text) {
   return text == message ? "" : text.substr(message.size() + 1);
 }
 
-TEST(SharePanelTextTest, GuidanceFollowsTheErrorAndTheSignInState) {
+TEST(SharePanelTextTest, GuidanceExpiryAndFailuresInTheReadersLanguageWithChineseAsFallback) {
   const std::string expired =
       "登录状态已过期：打开 Lumo Share App 会自动刷新登录，并把这条内容补传出去。";
   const std::string notSynced =
@@ -54,12 +54,7 @@ TEST(SharePanelTextTest, GuidanceFollowsTheErrorAndTheSignInState) {
   const std::string runRetry = "可以运行 `lumo-share queue retry ID-1` 再发一次。";
   const std::string runQueue =
       "可以运行 `lumo-share queue retry ID-1` 再发一次，或运行 `lumo-share queue` 查看队列。";
-  struct Case {
-    E error;
-    State state;
-    std::string panel, terminal;
-  };
-  const std::vector<Case> cases{
+  const std::vector<std::tuple<E, State, std::string, std::string>> cases{
       {E::unauthorized("x"), State::expired, expired, loginAgain},
       {E::unauthorized("x"), State::signedOut, notSynced, signIn},
       {E::quotaExceeded(5, true), State::expired, expired, loginAgain},
@@ -88,9 +83,7 @@ TEST(SharePanelTextTest, GuidanceFollowsTheErrorAndTheSignInState) {
     EXPECT_EQ(guidanceLine(error, Text::commandLineGuidance(error, state, "ID-1")), terminal)
         << error.message();
   }
-}
 
-TEST(SharePanelTextTest, ExpiryCountsDaysFromFortyNineHoursOn) {
   EXPECT_EQ(expiry(49 * hour + 1), "2 天后过期");
   EXPECT_EQ(expiry(49 * hour - 1), "48 小时后过期");
   EXPECT_EQ(expiry(49 * hour), "2 天后过期");
@@ -109,16 +102,12 @@ TEST(SharePanelTextTest, ExpiryCountsDaysFromFortyNineHoursOn) {
   staged.displayTitle = "trip.jpg";
   EXPECT_EQ(Text::resultMetaText(document, staged, now), "图片 · trip.jpg · 7 天后过期");
   EXPECT_EQ(Text::kindLabel("Text"), "Text");
-}
 
-TEST(SharePanelTextTest, ReadingFailuresSayWhatWentWrong) {
   EXPECT_EQ(Text::readableMessage(ShareIngestError::stagingFailed("坏了")), "读取失败：坏了");
   EXPECT_EQ(Text::readableMessage(ShareIngestError::queueFailed("满了")), "写入本地队列失败：满了");
   EXPECT_EQ(Text::readableMessage(ShareIngestError::emptyPayload()), "没有读到可分享的内容。");
   EXPECT_EQ(Text::readableMessage(std::runtime_error("disk")), "读取失败：disk");
-}
 
-TEST(SharePanelTextTest, SpeaksTheReadersLanguageWithChineseAsTheFallback) {
   testing::ScopedEnvironment environment;
   environment.unset("LANGUAGE");
   const std::string saved = std::setlocale(LC_MESSAGES, nullptr);

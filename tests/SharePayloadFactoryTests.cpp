@@ -2,7 +2,6 @@
 
 #include <unicode/timezone.h>
 
-
 #include "LumoShare.hpp"
 
 namespace lumo {
@@ -33,7 +32,11 @@ ShareSource source() {
   return ShareSource{"linux", std::nullopt, std::nullopt, std::nullopt, "en_US"};
 }
 
-TEST(SharePayloadKind, EveryBranch) {
+StagedShare staged(SharePayload payload, std::vector<StagedAttachment> attachments = {}) {
+  return StagedShare{"id", 0, std::move(payload), std::move(attachments), "", {}, 0, {}};
+}
+
+TEST(SharePayload, EveryKindTitlesTheCutTextAndTheDisplayTitleAndPreviewRules) {
   const auto chat = ChatTranscriptParser::parse("[1] A: x\n[2] B: y", std::nullopt)->payload();
   const auto image = attachment("image");
   EXPECT_EQ(Factory::deriveKind("t", url("https://a"), {image}, chat), "chat");
@@ -45,57 +48,7 @@ TEST(SharePayloadKind, EveryBranch) {
   EXPECT_EQ(Factory::deriveKind("https://a.example/x", url("https://a.example/x"), {}, {}), "link");
   EXPECT_EQ(Factory::deriveKind("", url("https://a.example/x"), {}, {}), "link");
   EXPECT_EQ(Factory::deriveKind("look", url("https://a.example/x"), {}, {}), "mixed");
-}
 
-TEST(SharePayloadMake, PlainTextPayload) {
-  const auto payload = Factory::makePayload("id", 42, source(), "\n  Shopping list\nmilk \n", {},
-                                            {}, CaptureMethodValues::shareSheet);
-  EXPECT_EQ(payload.kind, "text");
-  EXPECT_EQ(payload.title, "Shopping list");
-  EXPECT_EQ(payload.text, "Shopping list\nmilk");
-  EXPECT_FALSE(payload.chat.has_value());
-  EXPECT_EQ(ShareJSON::encoder().encode(*payload.meta),
-            R"({"capture":"share-sheet","platform":"linux","client":"apple-share-extension"})");
-}
-
-TEST(SharePayloadMake, LinksChatsAndAttachmentsPickTheirTitles) {
-  const auto link = Factory::makePayload("id", 0, source(), std::nullopt,
-                                         url("https://lumo.example/p"), {}, "share-sheet");
-  EXPECT_EQ(link.kind, "link");
-  EXPECT_EQ(link.title, "lumo.example");
-  EXPECT_EQ(link.url, "https://lumo.example/p");
-
-  auto chatSource = source();
-  chatSource.app = "ph.telegra.Telegraph";
-  const auto chat = Factory::makePayload("id", 0, chatSource, "[1] Ana: hi\n[2] Bo: yo", {}, {},
-                                         CaptureMethodValues::manual);
-  EXPECT_EQ(chat.kind, "chat");
-  EXPECT_EQ(chat.text, "[1] Ana: hi\n[2] Bo: yo");
-  EXPECT_EQ(chat.title, "[1] Ana: hi");
-  ASSERT_TRUE(chat.chat.has_value());
-  EXPECT_EQ(chat.chat->provider, "telegram");
-  EXPECT_EQ(chat.chat->captureMethod, "manual");
-  EXPECT_EQ(*chat.meta->find("capture"), "manual");
-
-  const auto files = Factory::makePayload("id", 0, source(), "  ", {},
-                                          {attachment("file", std::nullopt)}, "share-sheet");
-  EXPECT_EQ(files.title, "01-a.bin");
-  EXPECT_FALSE(files.text.has_value());
-}
-
-TEST(SharePayloadMake, TextIsCutTo16KiB) {
-  const auto normalized = Factory::normalizeText(std::string(20000, 'x') + "中");
-  ASSERT_TRUE(normalized.has_value());
-  EXPECT_EQ(normalized->size(), 16384u);
-  EXPECT_EQ(normalized->substr(16381), "…");
-  EXPECT_EQ(Factory::normalizeText(" \u2028 "), std::nullopt);
-}
-
-StagedShare staged(SharePayload payload, std::vector<StagedAttachment> attachments = {}) {
-  return StagedShare{"id", 0, std::move(payload), std::move(attachments), "", {}, 0, {}};
-}
-
-TEST(SharePayloadDisplay, TitleAndPreviewRules) {
   SharePayload payload;
   payload.kind = "link";
   EXPECT_EQ(Factory::displayTitle(staged(payload)), "link");
@@ -112,9 +65,46 @@ TEST(SharePayloadDisplay, TitleAndPreviewRules) {
   EXPECT_EQ(Factory::displayTitle(staged(payload)), "Title");
   payload.chat = ChatTranscriptParser::parse("[1] Ana: hi\n[2] Bo: yo", std::nullopt)->payload();
   EXPECT_EQ(Factory::displayPreview(staged(payload)), "other Ana：hi");
+  const auto text = Factory::makePayload("id", 42, source(), "\n  Shopping list\nmilk \n", {}, {},
+                                         CaptureMethodValues::shareSheet);
+  EXPECT_EQ(text.kind, "text");
+  EXPECT_EQ(text.title, "Shopping list");
+  EXPECT_EQ(text.text, "Shopping list\nmilk");
+  EXPECT_FALSE(text.chat.has_value());
+  EXPECT_EQ(ShareJSON::encoder().encode(*text.meta),
+            R"({"capture":"share-sheet","platform":"linux","client":"apple-share-extension"})");
+
+  const auto link = Factory::makePayload("id", 0, source(), std::nullopt,
+                                         url("https://lumo.example/p"), {}, "share-sheet");
+  EXPECT_EQ(link.kind, "link");
+  EXPECT_EQ(link.title, "lumo.example");
+  EXPECT_EQ(link.url, "https://lumo.example/p");
+
+  auto chatSource = source();
+  chatSource.app = "ph.telegra.Telegraph";
+  const auto chatted = Factory::makePayload("id", 0, chatSource, "[1] Ana: hi\n[2] Bo: yo", {}, {},
+                                            CaptureMethodValues::manual);
+  EXPECT_EQ(chatted.kind, "chat");
+  EXPECT_EQ(chatted.text, "[1] Ana: hi\n[2] Bo: yo");
+  EXPECT_EQ(chatted.title, "[1] Ana: hi");
+  ASSERT_TRUE(chatted.chat.has_value());
+  EXPECT_EQ(chatted.chat->provider, "telegram");
+  EXPECT_EQ(chatted.chat->captureMethod, "manual");
+  EXPECT_EQ(*chatted.meta->find("capture"), "manual");
+
+  const auto files = Factory::makePayload("id", 0, source(), "  ", {},
+                                          {attachment("file", std::nullopt)}, "share-sheet");
+  EXPECT_EQ(files.title, "01-a.bin");
+  EXPECT_FALSE(files.text.has_value());
+
+  const auto normalized = Factory::normalizeText(std::string(20000, 'x') + "中");
+  ASSERT_TRUE(normalized.has_value());
+  EXPECT_EQ(normalized->size(), 16384u);
+  EXPECT_EQ(normalized->substr(16381), "…");
+  EXPECT_EQ(Factory::normalizeText(" \u2028 "), std::nullopt);
 }
 
-TEST(SharePayloadMarkdown, BlocksInOrderAndOmitted) {
+TEST(SharePayloadMarkdown, BlocksInOrderAndOmittedTheChatSectionAndLocalTimeStamps) {
   SharePayload payload;
   payload.kind = "mixed";
   EXPECT_EQ(Factory::markdown(payload, std::nullopt), std::nullopt);
@@ -133,9 +123,7 @@ TEST(SharePayloadMarkdown, BlocksInOrderAndOmitted) {
   payload.text = "ignored when a chat is present";
   EXPECT_EQ(Factory::markdown(payload, std::nullopt),
             "# T\n\n链接：https://a.example\n\n## 聊天记录（qq · dm）\n- Ana：hi");
-}
 
-TEST(SharePayloadMarkdown, ChatSection) {
   ChatPayload chat{"wechat",
                    ChatConversation{{}, "家人", "group", {}},
                    "share-sheet",
@@ -144,9 +132,7 @@ TEST(SharePayloadMarkdown, ChatSection) {
                    "note text"};
   EXPECT_EQ(Factory::chatMarkdown(chat),
             "## 聊天记录（wechat · 家人）\n- [06:13] 妈妈：吃饭了\n- Bo：\n\n> note text");
-}
 
-TEST(SharePayloadFileNames, LocalTimeStamps) {
   EXPECT_EQ(Factory::timestamp(0), "19700101-080000");
   EXPECT_EQ(Factory::timestamp(-1), "19700101-075959");
   EXPECT_EQ(Factory::zipFileName(1700000000123), "lumo-share-20231115-061320.zip");

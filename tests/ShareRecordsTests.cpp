@@ -39,30 +39,43 @@ StagedAttachment photo() {
       640,      480,         std::nullopt};
 }
 
-TEST(ShareRecordsJSON, PayloadWritesKeysInOrderWithSlashesAndUTF8AsIs) {
+TEST(ShareRecordsJSON, GoldenFormsOfEveryRecordKeysInOrderAbsentOptionalsOmittedMetaInOrder) {
   EXPECT_EQ(
       encode(textPayload()),
       R"({"clientShareId":"0c9f6f1e-8f4b-4bd3-9d1e-2a3c4b5d6e7f","createdAt":1700000000123,)"
       R"("source":{"platform":"linux","app":"org.gnome.Nautilus","appName":"文件","locale":"zh_CN"},)"
       R"("kind":"text","title":"Grüße","text":"see https://lumo.example/a/b",)"
       R"("meta":{"capture":"share-sheet","platform":"linux","client":"apple-share-extension"}})");
-}
 
-TEST(ShareRecordsJSON, AbsentOptionalsAreOmittedAndMetaKeepsItsOrder) {
+  const auto payload = textPayload();
+  const auto options = ShareOptions::defaultValue();
+  const std::vector<StagedAttachment> attachments = {photo()};
+  StagedShare share{"id-1", 1700000000123, payload, attachments, "Grüße", "preview", 10, options};
+  const auto json = encode(share);
+  EXPECT_EQ(json.rfind(R"({"clientShareId":"id-1","createdAt":1700000000123,"attachments":[{)", 0),
+            0u);
+  EXPECT_NE(
+      json.find(
+          R"(],"displayTitle":"Grüße","displayPreview":"preview","totalBytes":10,)"
+          R"("options":{"expiresInSeconds":604800,"disableDownload":false,"burnAfterReading":false},)"
+          R"("payload":{"clientShareId":)"),
+      std::string::npos);
+  EXPECT_EQ(json.back(), '}');
+  EXPECT_EQ(decode<StagedShare>(json), share);
   EXPECT_EQ(encode(ShareSource{PlatformValues::linux, {}, {}, {}, {}}), R"({"platform":"linux"})");
   ShareStringMap meta;
   meta.set("zeta", "1");
   meta.set("alpha", "2");
   meta.set("zeta", "3");  // replacing keeps the first position
-  SharePayload payload;
-  payload.kind = ShareKindValues::text;
-  payload.meta = meta;
-  const auto json = encode(payload);
-  EXPECT_EQ(json, R"({"kind":"text","meta":{"zeta":"3","alpha":"2"}})");
-  EXPECT_EQ(encode(decode<SharePayload>(json)), json);
-}
+  SharePayload withMeta;
+  withMeta.kind = ShareKindValues::text;
+  withMeta.meta = meta;
+  const auto metaJson = encode(withMeta);
+  EXPECT_EQ(metaJson, R"({"kind":"text","meta":{"zeta":"3","alpha":"2"}})");
+  EXPECT_EQ(encode(decode<SharePayload>(metaJson)), metaJson);
 
-TEST(ShareRecordsJSON, ChatPayloadCarriesEveryMessageField) {
+  EXPECT_EQ((ShareStringMap{{"a", "1"}, {"b", "2"}}), (ShareStringMap{{"b", "2"}, {"a", "1"}}));
+  EXPECT_NE((ShareStringMap{{"a", "1"}}), (ShareStringMap{{"a", "1"}, {"b", "1"}}));
   ChatMessage rich{"m2",   "Ana", 1700000000000, MessageTypeValues::image,
                    "look", 3,     "m1",          ShareStringMap{{"k", "v"}}};
   ChatPayload chat{ChatProviderValues::telegram,
@@ -70,17 +83,15 @@ TEST(ShareRecordsJSON, ChatPayloadCarriesEveryMessageField) {
                    CaptureMethodValues::exportImport,
                    {ChatMessage{{}, "Bo", {}, MessageTypeValues::text, "hi", {}, {}, {}}, rich},
                    "exported"};
-  const auto json = encode(chat);
+  const auto chatJson = encode(chat);
   EXPECT_EQ(
-      json,
+      chatJson,
       R"({"provider":"telegram","conversation":{"id":"c1","name":"Team","type":"group","participantCount":5},)"
       R"("captureMethod":"export-import","messages":[{"sender":"Bo","type":"text","text":"hi"},)"
       R"({"id":"m2","sender":"Ana","sentAt":1700000000000,"type":"image","text":"look","itemIndex":3,)"
       R"("replyToId":"m1","meta":{"k":"v"}}],"note":"exported"})");
-  EXPECT_EQ(decode<ChatPayload>(json), chat);
-}
+  EXPECT_EQ(decode<ChatPayload>(chatJson), chat);
 
-TEST(ShareRecordsJSON, AttachmentAndWatermarkGoldenForms) {
   EXPECT_EQ(
       encode(photo()),
       R"({"clientItemId":"item-1","fileName":"photo.jpg","type":"image","mime":"image/jpeg",)"
@@ -97,25 +108,7 @@ TEST(ShareRecordsJSON, AttachmentAndWatermarkGoldenForms) {
             1.0);
 }
 
-TEST(ShareRecordsJSON, StagedShareWritesPayloadLast) {
-  const auto payload = textPayload();
-  const auto options = ShareOptions::defaultValue();
-  const std::vector<StagedAttachment> attachments = {photo()};
-  StagedShare share{"id-1", 1700000000123, payload, attachments, "Grüße", "preview", 10, options};
-  const auto json = encode(share);
-  EXPECT_EQ(json.rfind(R"({"clientShareId":"id-1","createdAt":1700000000123,"attachments":[{)", 0),
-            0u);
-  EXPECT_NE(
-      json.find(
-          R"(],"displayTitle":"Grüße","displayPreview":"preview","totalBytes":10,)"
-          R"("options":{"expiresInSeconds":604800,"disableDownload":false,"burnAfterReading":false},)"
-          R"("payload":{"clientShareId":)"),
-      std::string::npos);
-  EXPECT_EQ(json.back(), '}');
-  EXPECT_EQ(decode<StagedShare>(json), share);
-}
-
-TEST(ShareRecordsDecoding, StagedShareDefaults) {
+TEST(ShareRecordsDecoding, DefaultsTheServicesOwnBytesInt64BoundsStrictTypesAndBadNesting) {
   const auto minimal = decode<StagedShare>(R"({"clientShareId":"x","payload":{"kind":"text"}})");
   EXPECT_EQ(minimal,
             (StagedShare{"x", 0, decode<SharePayload>(R"({"kind":"text"})"), {}, "", {}, 0, {}}));
@@ -138,9 +131,22 @@ TEST(ShareRecordsDecoding, StagedShareDefaults) {
       R"({"clientShareId":"x","payload":{"kind":"text","title":null},"createdAt":null,)"
       R"("displayTitle":null,"options":null,"future":{"a":[1,2]}})");
   EXPECT_EQ(nulls, minimal);
-}
 
-TEST(ShareRecordsDecoding, Int64BoundariesAndStrictTypes) {
+  // The service's keys and order come back byte for byte; absent optionals stay absent.
+  const std::string notices =
+      R"({"success":true,"result":{"notices":[{"id":"n1","type":"share.new","kind":"doc",)"
+      R"("slug":"abc","short_url":"https://s.example/abc","source":{"platform":"linux"},)"
+      R"("created_at":1,"expires_at":2}],"cursor":7}})";
+  EXPECT_EQ(encode(decode<DeviceNoticeListResponse>(notices)), notices);
+  const std::string bind =
+      R"({"success":true,"result":{"bound":[{"kind":"doc","slug":"a","short_url":"https://s/a"}],)"
+      R"("failed":[{"kind":"link","slug":"b","error":"CLAIM_EXPIRED"}]}})";
+  EXPECT_EQ(encode(decode<BindResponse>(bind)), bind);
+  const std::string claimed =
+      R"({"success":true,"result":{"device":{"id":"d","name":"Laptop","platform":"linux",)"
+      R"("created_at":5},"device_token":"t","uid":"u"}})";
+  EXPECT_EQ(encode(decode<PairClaimResponse>(claimed)), claimed);
+  EXPECT_THROW(decode<BindItem>(R"({"kind":"doc","slug":"a"})"), ShareJSONError);
   const auto attachment = [](const std::string& size) {
     return decode<StagedAttachment>(
         R"({"clientItemId":"a","fileName":"f","type":"file","mime":"m",)"
@@ -160,9 +166,7 @@ TEST(ShareRecordsDecoding, Int64BoundariesAndStrictTypes) {
   EXPECT_EQ(kindOf("1.5"), ShareJSONError::Kind::typeMismatch);
   EXPECT_EQ(kindOf(R"("10")"), ShareJSONError::Kind::typeMismatch);
   EXPECT_EQ(kindOf("null"), ShareJSONError::Kind::missingKey);
-}
 
-TEST(ShareRecordsDecoding, ABadNestedValueFailsTheWholeDocument) {
   const auto failure = [](std::string_view json) {
     return testing::thrown<ShareJSONError>([&] { decode<StagedShare>(json); }).value().path();
   };
@@ -183,24 +187,16 @@ TEST(ShareRecordsDecoding, ABadNestedValueFailsTheWholeDocument) {
                ShareJSONError);
 }
 
-TEST(ShareRecordsEquality, MetaMapsCompareAsDictionaries) {
-  EXPECT_EQ((ShareStringMap{{"a", "1"}, {"b", "2"}}), (ShareStringMap{{"b", "2"}, {"a", "1"}}));
-  EXPECT_NE((ShareStringMap{{"a", "1"}}), (ShareStringMap{{"a", "1"}, {"b", "1"}}));
-}
-
-TEST(StagedAttachment, UploadFileNamePrefersTheTrimmedOriginalName) {
+TEST(StagedAttachment, UploadFileNamePrefersTheTrimmedOriginalNameAndLocationsStayInTheFolder) {
   auto attachment = photo();
   EXPECT_EQ(attachment.uploadFileName(), "Urlaub 🌊.jpg");
   attachment.originalName = " \n\t ";
   EXPECT_EQ(attachment.uploadFileName(), "photo.jpg");
   attachment.originalName.reset();
   EXPECT_EQ(attachment.uploadFileName(), "photo.jpg");
-}
 
-TEST(StagedShare, AttachmentLocationsStayInsideTheShareFolder) {
   const std::filesystem::path folder = "/store/pending/id-1";
   const StagedShare share{"id-1", 0, SharePayload{}, {}, "", {}, 0, {}};
-  auto attachment = photo();
   EXPECT_EQ(share.url(attachment, folder), folder / "photo.jpg");
   using namespace std::string_literals;
   for (const auto& hostile : {".."s, "."s, ""s, "../../token.json"s, "/etc/passwd"s, "a\0b"s}) {
@@ -212,24 +208,6 @@ TEST(StagedShare, AttachmentLocationsStayInsideTheShareFolder) {
   }
   attachment.fileName = "100%.txt";
   EXPECT_EQ(share.url(attachment, folder), folder / "100%.txt");
-}
-
-TEST(ServiceWireRecords, DecodeAndEncodeTheServicesOwnBytes) {
-  // The service's keys and order come back byte for byte; absent optionals stay absent.
-  const std::string notices =
-      R"({"success":true,"result":{"notices":[{"id":"n1","type":"share.new","kind":"doc",)"
-      R"("slug":"abc","short_url":"https://s.example/abc","source":{"platform":"linux"},)"
-      R"("created_at":1,"expires_at":2}],"cursor":7}})";
-  EXPECT_EQ(encode(decode<DeviceNoticeListResponse>(notices)), notices);
-  const std::string bind =
-      R"({"success":true,"result":{"bound":[{"kind":"doc","slug":"a","short_url":"https://s/a"}],)"
-      R"("failed":[{"kind":"link","slug":"b","error":"CLAIM_EXPIRED"}]}})";
-  EXPECT_EQ(encode(decode<BindResponse>(bind)), bind);
-  const std::string claimed =
-      R"({"success":true,"result":{"device":{"id":"d","name":"Laptop","platform":"linux",)"
-      R"("created_at":5},"device_token":"t","uid":"u"}})";
-  EXPECT_EQ(encode(decode<PairClaimResponse>(claimed)), claimed);
-  EXPECT_THROW(decode<BindItem>(R"({"kind":"doc","slug":"a"})"), ShareJSONError);
 }
 
 }  // namespace

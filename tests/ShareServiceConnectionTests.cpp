@@ -76,30 +76,11 @@ TEST(ShareServiceConnections, AThousandSlowOrIdleClientsOfFewAddressesLeaveTheSe
   }
 }
 
-TEST(ShareServiceConnections, StoppingCutsOffABodyStillArriving) {
-  testing::TemporaryDirectory data;
-  auto running = std::make_unique<RunningService>(serviceOptions(data.path(), systemNow));
-  RawClient uploader(running->port);
-  uploader.send(
-      "POST /api/v1/anon/docs HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-      "Content-Type: multipart/form-data; boundary=b\r\nContent-Length: 5000000\r\n\r\n"
-      "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.bin\"\r\n\r\n");
-  std::atomic<bool> done = false;
-  std::thread trickle([&] {  // fast enough for the service's slowest accepted rate
-    while (!done && uploader.send(std::string(1024, 'x'))) std::this_thread::sleep_for(50ms);
-  });
-  std::this_thread::sleep_for(1s);  // the upload is under way
-  auto stopped = std::async(std::launch::async, [&] { running.reset(); });
-  EXPECT_EQ(stopped.wait_for(60s), std::future_status::ready) << "stop waited for the upload";
-  done = true;
-  trickle.join();
-}
-
-TEST(ShareServiceConnections, HeadsTooLargeTooManyOrTooSlowAreRefusedAndGoodOnesKeptAlive) {
+TEST(ShareServiceConnections, BadOrSlowHeadsAreRefusedGoodOnesKeptAliveAndStoppingCutsBodiesOff) {
   testing::TemporaryDirectory data;
   auto options = serviceOptions(data.path(), systemNow);
   options.connectionLimits.headDeadline = 1s;
-  RunningService running(options);
+  auto running = std::make_unique<RunningService>(options);
   const std::string request = "GET /api/v1/health HTTP/1.1\r\nHost: 127.0.0.1\r\n";
   const std::string part =
       "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.txt\"\r\n"
@@ -138,7 +119,7 @@ TEST(ShareServiceConnections, HeadsTooLargeTooManyOrTooSlowAreRefusedAndGoodOnes
   };
   for (const auto& head : cases) {
     SCOPED_TRACE(head.name);
-    RawClient client(running.port);
+    RawClient client(running->port);
     client.send(head.sent);
     if (!head.sentLater.empty()) {
       std::this_thread::sleep_for(100ms);
@@ -154,7 +135,7 @@ TEST(ShareServiceConnections, HeadsTooLargeTooManyOrTooSlowAreRefusedAndGoodOnes
     EXPECT_TRUE(client.closed());
   }
 
-  RawClient trickling(running.port);
+  RawClient trickling(running->port);
   trickling.send(request);
   int linesSent = 0;
   while (linesSent < 100 && trickling.send("X-Slow: 1\r\n") && !trickling.closed(200ms)) {
@@ -164,8 +145,24 @@ TEST(ShareServiceConnections, HeadsTooLargeTooManyOrTooSlowAreRefusedAndGoodOnes
 
   testing::TemporaryDirectory otherData;
   ShareService second(serviceOptions(otherData.path(), systemNow));
-  EXPECT_EQ(second.bind("127.0.0.1", running.port), -1) << "the port is taken";
-  EXPECT_EQ(healthFrom(running.port, "127.0.0.1"), "HTTP/1.1 200 OK");
+  EXPECT_EQ(second.bind("127.0.0.1", running->port), -1) << "the port is taken";
+  EXPECT_EQ(healthFrom(running->port, "127.0.0.1"), "HTTP/1.1 200 OK");
+
+  // Stopping cuts off a body still arriving.
+  RawClient uploader(running->port);
+  uploader.send(
+      "POST /api/v1/anon/docs HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+      "Content-Type: multipart/form-data; boundary=b\r\nContent-Length: 5000000\r\n\r\n"
+      "--b\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.bin\"\r\n\r\n");
+  std::atomic<bool> done = false;
+  std::thread trickle([&] {  // fast enough for the service's slowest accepted rate
+    while (!done && uploader.send(std::string(1024, 'x'))) std::this_thread::sleep_for(50ms);
+  });
+  std::this_thread::sleep_for(1s);  // the upload is under way
+  auto stopped = std::async(std::launch::async, [&] { running.reset(); });
+  EXPECT_EQ(stopped.wait_for(60s), std::future_status::ready) << "stop waited for the upload";
+  done = true;
+  trickle.join();
 }
 
 }  // namespace

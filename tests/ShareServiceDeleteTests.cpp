@@ -133,7 +133,7 @@ class ShareServiceDeleteTest : public testing::ServiceTest {
   std::string anaDevice_;
 };
 
-TEST_F(ShareServiceDeleteTest, TheOwnerTakesBackDocumentsAndLinksAndNobodyElseLearnsTheyExist) {
+TEST_F(ShareServiceDeleteTest, TheOwnerTakesSharesBackNobodyElseLearnsOfThemAndDownloadsEndWhole) {
   const std::string png = "\x89PNG\r\n\x1a\n-pixels";
   const std::vector<Published> shares{publish("doc", "ana", png, "image/png"),
                                       publish("link", "ana", "https://example.org/a")};
@@ -172,6 +172,41 @@ TEST_F(ShareServiceDeleteTest, TheOwnerTakesBackDocumentsAndLinksAndNobodyElseLe
                                                       {"share.deleted", "image", shares[0].slug},
                                                       {"share.deleted", "link", shares[1].slug}}))
       << "one notice for each deletion, none for a repeat";
+
+  std::string content(16 * 1048576, '\0');
+  for (std::size_t index = 0; index < content.size(); ++index) {
+    content[index] = static_cast<char>(index * 7 % 251);
+  }
+  const auto share = publish("doc", "ana", content, "application/octet-stream");
+  const auto blob = *service_.store().share(share.slug)->blob;
+  std::promise<void> streaming, deleted;
+  auto resume = deleted.get_future().share();
+  std::string received;
+  std::thread download([&] {
+    httplib::Client client("127.0.0.1", port_);
+    client.set_read_timeout(60);
+    bool first = true;
+    const auto result =
+        client.Get("/" + share.slug + "/file", [&](const char* data, std::size_t length) {
+          received.append(data, length);
+          if (std::exchange(first, false)) {
+            streaming.set_value();
+            resume.wait();  // the service is held mid-file while the share is taken back
+          }
+          return true;
+        });
+    EXPECT_EQ(replyOf(result).first, 200);
+  });
+  const bool held =
+      streaming.get_future().wait_for(std::chrono::minutes(1)) == std::future_status::ready;
+  const auto deletion = held ? takeBack(share, tokens_["ana"]) : Reply(0, "no download under way");
+  deleted.set_value();
+  download.join();
+  EXPECT_EQ(deletion, Reply(200, taken(share)));
+  EXPECT_TRUE(received == content) << "received " << received.size() << " bytes";
+  EXPECT_FALSE(fs::exists(data_ / "blobs" / blob));
+  EXPECT_EQ(file(share), 410) << "a download that starts after it";
+  EXPECT_EQ(blobCount(), 0u);
 }
 
 TEST_F(ShareServiceDeleteTest, AnAnonymousShareGoesWithItsClaimAndABoundOneWithItsAccountOnly) {
@@ -207,43 +242,6 @@ TEST_F(ShareServiceDeleteTest, AnAnonymousShareGoesWithItsClaimAndABoundOneWithI
   }
   EXPECT_EQ(notices(anaDevice_), told) << "only the bound shares had an account to tell";
   EXPECT_EQ(blobCount(), 1u) << "the one anonymous document left";
-}
-
-TEST_F(ShareServiceDeleteTest, ADownloadUnderWayEndsWholeAndLeavesNoBlobBehind) {
-  std::string content(16 * 1048576, '\0');
-  for (std::size_t index = 0; index < content.size(); ++index) {
-    content[index] = static_cast<char>(index * 7 % 251);
-  }
-  const auto share = publish("doc", "ana", content, "application/octet-stream");
-  const auto blob = *service_.store().share(share.slug)->blob;
-  std::promise<void> streaming, deleted;
-  auto resume = deleted.get_future().share();
-  std::string received;
-  std::thread download([&] {
-    httplib::Client client("127.0.0.1", port_);
-    client.set_read_timeout(60);
-    bool first = true;
-    const auto result =
-        client.Get("/" + share.slug + "/file", [&](const char* data, std::size_t length) {
-          received.append(data, length);
-          if (std::exchange(first, false)) {
-            streaming.set_value();
-            resume.wait();  // the service is held mid-file while the share is taken back
-          }
-          return true;
-        });
-    EXPECT_EQ(replyOf(result).first, 200);
-  });
-  const bool held =
-      streaming.get_future().wait_for(std::chrono::minutes(1)) == std::future_status::ready;
-  const auto deletion = held ? takeBack(share, tokens_["ana"]) : Reply(0, "no download under way");
-  deleted.set_value();
-  download.join();
-  EXPECT_EQ(deletion, Reply(200, taken(share)));
-  EXPECT_TRUE(received == content) << "received " << received.size() << " bytes";
-  EXPECT_FALSE(fs::exists(data_ / "blobs" / blob));
-  EXPECT_EQ(file(share), 410) << "a download that starts after it";
-  EXPECT_EQ(blobCount(), 0u);
 }
 
 TEST_F(ShareServiceDeleteTest, AShareThatExpiredIsTakenBackByItsHolderAloneAndStaysExpired) {

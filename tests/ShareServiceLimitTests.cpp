@@ -52,7 +52,7 @@ class ShareServiceLimitTest : public testing::ServiceTest {
   }
 };
 
-TEST(ShareServiceLimits, VerifiedCallersHaveAnAllowanceOfTheirOwnAndOthersShareTheirAddresses) {
+TEST(ShareServiceLimits, VerifiedCallersHaveAllowancesOfTheirOwnAndDataIsTheOwnersAlone) {
   // Over its allowance a caller is told to wait (Retry-After) for one request at the rate.
   testing::TemporaryDirectory data;
   auto options = serviceOptions(data.path(), systemNow);
@@ -83,9 +83,23 @@ TEST(ShareServiceLimits, VerifiedCallersHaveAnAllowanceOfTheirOwnAndOthersShareT
       EXPECT_EQ(reply->get_header_value("Retry-After"), "1000") << caller;
     }
   }
+
+  testing::TemporaryDirectory parent;
+  fs::permissions(parent.path(), static_cast<fs::perms>(0755));
+  const auto umask = ::umask(022);
+  {
+    auto options = serviceOptions(parent / "data", systemNow);
+    options.database.clear();  // the files of SQLite
+    ShareService service(options);
+    EXPECT_EQ(testing::modeOf(parent / "data"), 0700u);
+    for (const char* file : {"service.db", "service.db-wal", "service.db-shm"}) {
+      EXPECT_EQ(testing::modeOf(parent / "data" / file), 0600u) << file;
+    }
+  }
+  ::umask(umask);
 }
 
-TEST(ShareServiceLimits, AClientIsAnIPv4AddressOrAnIPv6Slash64) {
+TEST(ShareServiceLimits, AClientIsAnIPv4AddressOrAnIPv6Slash64AndAFullTableForgetsTheOldest) {
   using service::clientOfAddress;
   const std::pair<const char*, const char*> same[] = {
       {"2001:db8:1:2::1", "2001:db8:1:2:ffff:ffff:ffff:ffff"},
@@ -103,9 +117,7 @@ TEST(ShareServiceLimits, AClientIsAnIPv4AddressOrAnIPv6Slash64) {
   for (const auto& [one, other] : apart) {
     EXPECT_NE(clientOfAddress(one), clientOfAddress(other)) << one << " and " << other;
   }
-}
 
-TEST(ShareServiceLimits, AFullRateTableForgetsItsLeastRecentCallersNotEveryone) {
   service::RateLimiter limiter(1, 0);  // one request per caller, never refilled
   constexpr int callers = 70000;
   for (int caller = 0; caller < callers; ++caller) {
@@ -116,7 +128,29 @@ TEST(ShareServiceLimits, AFullRateTableForgetsItsLeastRecentCallersNotEveryone) 
   EXPECT_FALSE(limiter.admit("0")) << "the least recent caller made room";
 }
 
-TEST_F(ShareServiceLimitTest, BodiesBesideUploadsHaveAPlainLengthOfAtMost64KiB) {
+TEST_F(ShareServiceLimitTest, ParallelAnonymousUploadsStopExactlyAtTheLimit) {
+  const auto items = document(std::string(1 << 20, 'x'));
+  std::vector<Outcome> outcomes(20);
+  std::vector<std::thread> uploads;
+  for (auto& result : outcomes) uploads.emplace_back([&] { result = upload(items); });
+  for (auto& thread : uploads) thread.join();
+  std::map<Outcome, int> counts;
+  for (const auto& result : outcomes) ++counts[result];
+  EXPECT_EQ(counts, (std::map<Outcome, int>{{{200, ""}, 5}, {{403, "ANON_QUOTA_EXCEEDED"}, 15}}));
+  EXPECT_EQ(blobCount(), 5u);
+}
+
+TEST_F(ShareServiceLimitTest, OddBodiesABusyFolderRemovedAccountsAndFailedWritesAreRefused) {
+  auto second = serviceOptions(data_.path(), systemNow);
+  second.database.clear();  // on SQLite: the folder is the service's alone, whoever holds it
+  EXPECT_TRUE(testing::thrown<service::DataFolderBusy>([&] { ShareService busy(second); }));
+  const auto program = testing::runCommand(
+      "timeout 20 " + testing::shellQuoted(LUMO_SERVER_EXECUTABLE) +
+      " serve --listen 127.0.0.1:0 --data " + testing::shellQuoted(data_.path()) + " 2>&1");
+  EXPECT_EQ(program.status, 1);
+  EXPECT_NE(program.output.find("in use by another lumo-share-server"), std::string::npos)
+      << program.output;
+
   const std::pair<std::string, int> heads[] = {
       {"POST /api/v1/anon/links HTTP/1.1\r\nTransfer-Encoding: Chunked\r\n\r\n", 413},
       {"POST /some-share/unlock HTTP/1.1\r\nTransfer-Encoding: CHUNKED\r\n\r\n", 413},
@@ -136,33 +170,22 @@ TEST_F(ShareServiceLimitTest, BodiesBesideUploadsHaveAPlainLengthOfAtMost64KiB) 
               "HTTP/1.1 " + std::to_string(status))
         << head;
   }
-}
 
-TEST_F(ShareServiceLimitTest, ParallelAnonymousUploadsStopExactlyAtTheLimit) {
-  const auto items = document(std::string(1 << 20, 'x'));
-  std::vector<Outcome> outcomes(20);
-  std::vector<std::thread> uploads;
-  for (auto& result : outcomes) uploads.emplace_back([&] { result = upload(items); });
-  for (auto& thread : uploads) thread.join();
-  std::map<Outcome, int> counts;
-  for (const auto& result : outcomes) ++counts[result];
-  EXPECT_EQ(counts, (std::map<Outcome, int>{{{200, ""}, 5}, {{403, "ANON_QUOTA_EXCEEDED"}, 15}}));
-  EXPECT_EQ(blobCount(), 5u);
-}
+  const auto device = pairDevice(service_.store(), "pro-id");
+  EXPECT_EQ(get("/api/v1/devices/me", device).first, 200);
+  // No command removes an account: an operator deletes its row.
+  executeSql("DELETE FROM accounts WHERE id = 'pro-id'");
+  EXPECT_EQ(get("/api/v1/devices/me", device), Outcome(401, "DEVICE_AUTH_REQUIRED"));
 
-TEST_F(ShareServiceLimitTest, ASecondServiceOnTheDataFolderDoesNotStart) {
-  auto second = serviceOptions(data_.path(), systemNow);
-  second.database.clear();  // on SQLite: the folder is the service's alone, whoever holds it
-  EXPECT_TRUE(testing::thrown<service::DataFolderBusy>([&] { ShareService busy(second); }));
-  const auto program = testing::runCommand(
-      "timeout 20 " + testing::shellQuoted(LUMO_SERVER_EXECUTABLE) +
-      " serve --listen 127.0.0.1:0 --data " + testing::shellQuoted(data_.path()) + " 2>&1");
-  EXPECT_EQ(program.status, 1);
-  EXPECT_NE(program.output.find("in use by another lumo-share-server"), std::string::npos)
-      << program.output;
-}
+  auto twoFiles = document("one");
+  twoFiles.push_back({"file", "two", "other.txt", "text/plain"});
+  for (const auto& items : {twoFiles, document("x", R"({"max_downloads":-5})")}) {
+    EXPECT_EQ(upload(items), Outcome(400, "VALIDATION_ERROR")) << items.back().name;
+  }
+  EXPECT_EQ(blobCount(), 0u);
+  EXPECT_EQ(service_.store().activeShares(std::nullopt, std::nullopt, std::nullopt, 0), 0);
 
-TEST_F(ShareServiceLimitTest, AFullDiskOrAFailedRowLeavesNoBlob) {
+  // Last, as the failed row breaks the records: a full disk or a failed row leaves no blob.
   const auto failingWith = [](int error) {
     return [error](int, const void*, std::size_t) -> ssize_t {
       errno = error;
@@ -204,40 +227,6 @@ TEST_F(ShareServiceLimitTest, ASweptShareIsGoneFor30DaysThenUnknown) {
   clock_ = now_ + 33 * 86400;
   service_.purgeExpired();
   EXPECT_EQ(get("/swept-link").first, 404);
-}
-
-TEST_F(ShareServiceLimitTest, ARemovedAccountsDevicesAreSignedOut) {
-  const auto device = pairDevice(service_.store(), "pro-id");
-  EXPECT_EQ(get("/api/v1/devices/me", device).first, 200);
-  // No command removes an account: an operator deletes its row.
-  executeSql("DELETE FROM accounts WHERE id = 'pro-id'");
-  EXPECT_EQ(get("/api/v1/devices/me", device), Outcome(401, "DEVICE_AUTH_REQUIRED"));
-}
-
-TEST_F(ShareServiceLimitTest, AnUploadWithTwoFilesOrANegativeDownloadLimitIsRefused) {
-  auto twoFiles = document("one");
-  twoFiles.push_back({"file", "two", "other.txt", "text/plain"});
-  for (const auto& items : {twoFiles, document("x", R"({"max_downloads":-5})")}) {
-    EXPECT_EQ(upload(items), Outcome(400, "VALIDATION_ERROR")) << items.back().name;
-  }
-  EXPECT_EQ(blobCount(), 0u);
-  EXPECT_EQ(service_.store().activeShares(std::nullopt, std::nullopt, std::nullopt, 0), 0);
-}
-
-TEST(ShareServiceLimits, TheDatabaseAndANewDataFolderAreTheOwnersAlone) {
-  testing::TemporaryDirectory parent;
-  fs::permissions(parent.path(), static_cast<fs::perms>(0755));
-  const auto umask = ::umask(022);
-  {
-    auto options = serviceOptions(parent / "data", systemNow);
-    options.database.clear();  // the files of SQLite
-    ShareService service(options);
-    EXPECT_EQ(testing::modeOf(parent / "data"), 0700u);
-    for (const char* file : {"service.db", "service.db-wal", "service.db-shm"}) {
-      EXPECT_EQ(testing::modeOf(parent / "data" / file), 0600u) << file;
-    }
-  }
-  ::umask(umask);
 }
 
 }  // namespace

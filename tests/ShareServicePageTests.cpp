@@ -59,16 +59,9 @@ class ShareServicePageTest : public testing::ServiceTest {
   httplib::Client http_{"127.0.0.1", port_};
 };
 
-TEST(SharePagesPreview, KindAndServedTypeComeFromTheParsedMediaTypeAlone) {
+TEST_F(ShareServicePageTest, PreviewKindsAndTypesComeFromTheMediaTypeAloneAndRespectLimits) {
   using service::SharePages::Preview;
-  struct Case {
-    const char* uploaded;
-    const char* filename;
-    Preview kind;
-    const char* servedType;
-    const char* downloadType;
-  };
-  const Case cases[] = {
+  const std::tuple<const char*, const char*, Preview, const char*, const char*> types[] = {
       {"application/pdf", "a.pdf", Preview::pdf, "application/pdf", "application/pdf"},
       {"Application/PDF ;name=\"x;y\" ; q=1", "a", Preview::pdf, "application/pdf",
        "application/pdf"},
@@ -89,21 +82,16 @@ TEST(SharePagesPreview, KindAndServedTypeComeFromTheParsedMediaTypeAlone) {
       {"application/zip", "a.md", Preview::none, "", "application/zip"},
       {"", "a.txt", Preview::none, "", "application/octet-stream"},
   };
-  for (const auto& c : cases) {
-    const auto previewing = service::SharePages::previewOf(c.uploaded, c.filename);
-    EXPECT_EQ(previewing.kind, c.kind) << c.uploaded;
-    EXPECT_EQ(previewing.servedType, c.servedType) << c.uploaded;
-    EXPECT_EQ(service::SharePages::downloadType(c.uploaded), c.downloadType) << c.uploaded;
+  for (const auto& [uploaded, filename, kind, servedType, downloadType] : types) {
+    const auto previewing = service::SharePages::previewOf(uploaded, filename);
+    EXPECT_EQ(previewing.kind, kind) << uploaded;
+    EXPECT_EQ(previewing.servedType, servedType) << uploaded;
+    EXPECT_EQ(service::SharePages::downloadType(uploaded), downloadType) << uploaded;
   }
-}
 
-TEST_F(ShareServicePageTest, PreviewsAndDownloadsCarryOnlyTypesTheServiceWrote) {
-  struct Case {
-    const char* uploaded;
-    const char* previewType;  ///< "" when the page shows no preview of its own route
-    const char* downloadType;
-  };
-  const Case cases[] = {
+  // The uploaded type, the preview's ("" when the page shows no preview of its own route) and
+  // the download's.
+  const std::tuple<const char*, const char*, const char*> cases[] = {
       {"application/pdf;,text/html", "", "application/octet-stream"},
       {"APPLICATION/PDF;,text/html", "", "application/octet-stream"},
       {"application/pdf ; , text/html", "", "application/octet-stream"},
@@ -112,40 +100,53 @@ TEST_F(ShareServicePageTest, PreviewsAndDownloadsCarryOnlyTypesTheServiceWrote) 
       {"text/html; charset=utf-8", "text/html", "text/html"},
       {"image/png; x=\"<script>\"", "image/png", "image/png"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.uploaded);
-    const auto slug = publish(c.uploaded, hostileHtml);
+  for (const auto& [uploaded, previewType, downloadType] : cases) {
+    SCOPED_TRACE(uploaded);
+    const auto slug = publish(uploaded, hostileHtml);
     const auto preview = embeddedPreview(slug);
-    EXPECT_EQ(preview.empty(), *c.previewType == '\0');
+    EXPECT_EQ(preview.empty(), *previewType == '\0');
     if (!preview.empty()) {
       const auto view = get(preview);
       ASSERT_EQ(status(view), 200);
-      EXPECT_EQ(view->get_header_value("Content-Type"), c.previewType);
+      EXPECT_EQ(view->get_header_value("Content-Type"), previewType);
       EXPECT_EQ(view->get_header_value("Content-Security-Policy").rfind(sandboxed, 0) == 0,
-                std::string(c.previewType) != "application/pdf");
+                std::string(previewType) != "application/pdf");
     }
     EXPECT_EQ(status(get("/" + slug + "/view")), 404) << "a preview only by the page's own link";
     const auto file = get("/" + slug + "/file");
     ASSERT_EQ(status(file), 200);
-    EXPECT_EQ(file->get_header_value("Content-Type"), c.downloadType);
+    EXPECT_EQ(file->get_header_value("Content-Type"), downloadType);
     EXPECT_EQ(file->get_header_value("Content-Disposition").rfind("attachment;", 0), 0u);
     EXPECT_EQ(file->get_header_value("Content-Security-Policy").rfind(sandboxed, 0), 0u);
     EXPECT_EQ(file->get_header_value("X-Content-Type-Options"), "nosniff");
   }
+
+  const std::tuple<const char*, const char*, JSONValue, bool> limits[] = {
+      {"a limited text", "text/plain", {{"max_downloads", 1}}, false},
+      {"a view-only zip", "application/zip", {{"disable_download", true}}, false},
+      {"a view-only image", "image/png", {{"disable_download", true}}, true},
+      {"a limited image", "image/png", {{"max_downloads", 1}}, true},
+  };
+  for (const auto& [name, type, metadata, previewed] : limits) {
+    SCOPED_TRACE(name);
+    const auto slug = publish(type, "content", metadata);
+    const auto preview = embeddedPreview(slug);
+    EXPECT_EQ(!preview.empty(), previewed);
+    for (int view = 0; view < 3; ++view) {
+      EXPECT_EQ(status(get(preview.empty() ? "/" + slug + "/view" : preview)),
+                previewed ? 200 : 404);
+    }
+    EXPECT_EQ(counts(slug), Counts(0, 1)) << "the page's one view, no download";
+  }
 }
 
-TEST_F(ShareServicePageTest, RangesAreOneSatisfiableSpanAndALimitedShareCountsEachRequest) {
+TEST_F(ShareServicePageTest, RangesAreOneSpanLimitsCountEachRequestAndBurnsHaveOneWinner) {
   const std::string content(1048576, 'x');
   const auto size = std::to_string(content.size());
   std::string manyRanges = "bytes=0-";
   for (int range = 0; range < 300; ++range) manyRanges += ",0-";
-  struct Case {
-    std::string range;
-    int status;
-    std::size_t bodySize;
-    std::string contentRange;
-  };
-  const Case unlimited[] = {
+  // The range asked for, the status, the body's size and the Content-Range answered.
+  const std::tuple<std::string, int, std::size_t, std::string> unlimited[] = {
       {"bytes=0-9", 206, 10, "bytes 0-9/" + size},
       {"bytes=1-", 206, content.size() - 1, "bytes 1-1048575/" + size},
       {"bytes=-10", 206, 10, "bytes 1048566-1048575/" + size},
@@ -156,12 +157,12 @@ TEST_F(ShareServicePageTest, RangesAreOneSatisfiableSpanAndALimitedShareCountsEa
       {"bytes=1-1048575,0-0", 200, content.size(), ""},
   };
   const auto slug = publish("application/octet-stream", content);
-  for (const auto& c : unlimited) {
-    SCOPED_TRACE(c.range.substr(0, 40));
-    const auto reply = get("/" + slug + "/file", {{"Range", c.range}});
-    ASSERT_EQ(status(reply), c.status);
-    EXPECT_EQ(reply->body.size(), c.bodySize);
-    EXPECT_EQ(reply->get_header_value("Content-Range"), c.contentRange);
+  for (const auto& [range, answered, bodySize, contentRange] : unlimited) {
+    SCOPED_TRACE(range.substr(0, 40));
+    const auto reply = get("/" + slug + "/file", {{"Range", range}});
+    ASSERT_EQ(status(reply), answered);
+    EXPECT_EQ(reply->body.size(), bodySize);
+    EXPECT_EQ(reply->get_header_value("Content-Range"), contentRange);
   }
   EXPECT_EQ(counts(slug).first, 3) << "whole copies and ranges from the first byte";
 
@@ -171,45 +172,9 @@ TEST_F(ShareServicePageTest, RangesAreOneSatisfiableSpanAndALimitedShareCountsEa
     EXPECT_EQ(status(get("/" + once + "/file", {{"Range", range}})), 410) << range;
   }
   EXPECT_EQ(counts(once).first, 1);
-}
 
-TEST_F(ShareServicePageTest, APreviewIsNoWayAroundTheLimitOrViewOnly) {
-  struct Case {
-    const char* name;
-    const char* type;
-    JSONValue metadata;
-    bool previewed;
-  };
-  const Case cases[] = {
-      {"a limited text", "text/plain", {{"max_downloads", 1}}, false},
-      {"a view-only zip", "application/zip", {{"disable_download", true}}, false},
-      {"a view-only image", "image/png", {{"disable_download", true}}, true},
-      {"a limited image", "image/png", {{"max_downloads", 1}}, true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const auto slug = publish(c.type, "content", c.metadata);
-    const auto preview = embeddedPreview(slug);
-    EXPECT_EQ(!preview.empty(), c.previewed);
-    for (int view = 0; view < 3; ++view) {
-      EXPECT_EQ(status(get(preview.empty() ? "/" + slug + "/view" : preview)),
-                c.previewed ? 200 : 404);
-    }
-    EXPECT_EQ(counts(slug), Counts(0, 1)) << "the page's one view, no download";
-  }
-}
-
-TEST_F(ShareServicePageTest, HeadNeitherBurnsAPageNorCountsADownload) {
-  const auto burn = publish("text/plain", "once", {{"burn_after_reading", true}});
-  const auto limited = publish("text/plain", "once", {{"max_downloads", 1}});
-  EXPECT_EQ(status(http_.Head("/" + burn)), 200);
-  EXPECT_EQ(status(http_.Head("/" + limited + "/file")), 200);
-  EXPECT_EQ(counts(limited), Counts(0, 0));
-  EXPECT_EQ(counts(burn), Counts(0, 0)) << "a burnt share would be gone";
-}
-
-TEST_F(ShareServicePageTest, ParallelFirstViewsOfABurningShareHaveOneWinnerAndOnlyGoneLosers) {
-  const auto slug = publish("text/plain", std::string(4096, 'b'), {{"burn_after_reading", true}});
+  const auto burning =
+      publish("text/plain", std::string(4096, 'b'), {{"burn_after_reading", true}});
   constexpr int viewers = 60;
   std::latch start(viewers);
   std::vector<int> statuses(viewers);
@@ -217,13 +182,20 @@ TEST_F(ShareServicePageTest, ParallelFirstViewsOfABurningShareHaveOneWinnerAndOn
   for (int viewer = 0; viewer < viewers; ++viewer) {
     threads.emplace_back([&, viewer] {
       start.arrive_and_wait();
-      statuses[static_cast<std::size_t>(viewer)] = status(get("/" + slug));
+      statuses[static_cast<std::size_t>(viewer)] = status(get("/" + burning));
     });
   }
+
   for (auto& thread : threads) thread.join();
   std::map<int, int> answers;
   for (const auto status : statuses) ++answers[status];
   EXPECT_EQ(answers, (std::map<int, int>{{200, 1}, {410, viewers - 1}}));
+  const auto burn = publish("text/plain", "once", {{"burn_after_reading", true}});
+  const auto limited = publish("text/plain", "once", {{"max_downloads", 1}});
+  EXPECT_EQ(status(http_.Head("/" + burn)), 200);
+  EXPECT_EQ(status(http_.Head("/" + limited + "/file")), 200);
+  EXPECT_EQ(counts(limited), Counts(0, 0));
+  EXPECT_EQ(counts(burn), Counts(0, 0)) << "a burnt share would be gone";
 }
 
 }  // namespace

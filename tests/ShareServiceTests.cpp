@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <thread>
 
 #include "LumoShare.hpp"
 #include "ServiceTest.hpp"
@@ -122,7 +121,7 @@ TEST_F(ShareServiceTest, PublishesDocumentsAndLinksAnonymousAndSignedIn) {
   EXPECT_EQ(shortened.expiresAtMs, (now_ + 7 * 86400) * 1000);
 }
 
-TEST_F(ShareServiceTest, EveryRefusalHasItsStatusAndCode) {
+TEST_F(ShareServiceTest, EveryRefusalHasItsStatusAndCodeOnEveryRoute) {
   using E = ShareUploadError;
   ShareOptions password;
   password.password = "secret";
@@ -136,6 +135,42 @@ TEST_F(ShareServiceTest, EveryRefusalHasItsStatusAndCode) {
   big.attachments[0].size = 26 * 1048576;
   tokens_["stranger"] = "not.a.token";
 
+  // The account and device routes refuse with their own codes, before any quota is used up.
+  const auto device = testing::pairDevice(service_.store(), "pro-id");
+  BindRequest tooMany;
+  tooMany.items.assign(21, BindItem{"doc", "slug", "claim"});
+  const auto pro = tokens_["pro"];
+  const std::string valid = R"({"code":"ABCD2345","name":"N","platform":"linux"})";
+  const std::string amiga = R"({"code":"ABCD2345","name":"N","platform":"amiga"})";
+  // The method, endpoint, token and body of a call, and its refusal.
+  using Case = std::tuple<std::string, std::string, std::string, std::optional<std::string>,
+                          std::pair<int, std::string>>;
+  const std::vector<Case> cases{
+      {"GET", "devices", "", {}, {401, "AUTH_REQUIRED"}},
+      {"POST", "devices/pair/start", device, "{}", {401, "AUTH_REQUIRED"}},
+      {"POST", "anon/bind", "", "{\"items\":[]}", {401, "AUTH_REQUIRED"}},
+      {"POST", "anon/bind", pro, ShareJSON::encoder().encode(tooMany), {400, "VALIDATION_ERROR"}},
+      {"POST", "anon/bind", pro, "{\"items\":{}}", {400, "invalid_request"}},
+      {"POST", "anon/links", "", "{\"url\":", {400, "invalid_request"}},
+      {"GET", "devices/me", "", {}, {401, "DEVICE_AUTH_REQUIRED"}},
+      {"GET", "devices/me", pro, {}, {401, "DEVICE_AUTH_REQUIRED"}},
+      {"DELETE", "devices/no-such-device", pro, {}, {404, "DEVICE_NOT_FOUND"}},
+      {"POST", "devices/pair/claim", "", "{\"code\":", {400, "invalid_request"}},
+      {"POST", "devices/pair/claim", "", valid, {404, "PAIR_CODE_NOT_FOUND"}},
+      {"POST", "devices/pair/claim", "", amiga, {400, "VALIDATION_ERROR"}},
+      {"GET", "devices/notices?limit=many", device, {}, {400, "VALIDATION_ERROR"}},
+      {"GET", "devices/notices?since=-1", device, {}, {400, "VALIDATION_ERROR"}},
+      {"POST", "devices/notices/n1/ack", device, R"({"status":"read"})", {400, "VALIDATION_ERROR"}},
+      {"POST", "devices/notices/n1/ack", device, R"({"status":"shown"})", {404, "not_found"}},
+      {"POST", "devices/pair/claim", "", std::string(70000, ' '), {413, "payload_too_large"}},
+      {"GET", "no/such/route", pro, {}, {404, "not_found"}},
+  };
+  for (const auto& [method, endpoint, token, body, expected] : cases) {
+    EXPECT_EQ(refusal(call(method, endpoint, token, body)), expected) << method << " " << endpoint;
+  }
+  const auto health = decoded<HealthResponse>(call("GET", "health"));
+  EXPECT_EQ(health, (HealthResponse{true, "lumo-share-server", 1}));
+
   EXPECT_EQ(failure("stranger", file("x.txt", "x"), {}), E::unauthorized("sign in to use this"));
   EXPECT_EQ(failure("hobby", file("p.txt", "p"), password),
             E::paidPlanRequired(PaidPlanFeature::password));
@@ -145,8 +180,6 @@ TEST_F(ShareServiceTest, EveryRefusalHasItsStatusAndCode) {
   EXPECT_EQ(failure("hobby", big, {}), E::http(413, "FILE_SIZE_EXCEEDED", false));
   EXPECT_EQ(failure("pro", link("ftp://example.org/f"), {}),
             E::http(400, "VALIDATION_ERROR", false));
-  EXPECT_EQ(refusal(call("POST", "anon/links", "", "{\"url\":")),
-            std::pair(400, std::string("invalid_request")));
   for (int index = 0; index < 5; ++index) {
     client(std::nullopt).upload(file("anon" + std::to_string(index), "a"), folder_.path(), {});
   }
@@ -247,49 +280,7 @@ TEST_F(ShareServiceTest, AnonymousSharesBindToTheAccountThatHoldsTheirClaims) {
       << "every document here was anonymous, so all expired with their blobs";
 }
 
-TEST_F(ShareServiceTest, AccountAndDeviceRoutesRefuseWithTheirCodes) {
-  const auto device = testing::pairDevice(service_.store(), "pro-id");
-  BindRequest tooMany;
-  tooMany.items.assign(21, BindItem{"doc", "slug", "claim"});
-  const auto pro = tokens_["pro"];
-  const std::string valid = R"({"code":"ABCD2345","name":"N","platform":"linux"})";
-  struct Case {
-    std::string method, endpoint, token;
-    std::optional<std::string> body;
-    std::pair<int, std::string> expected;
-  };
-  const std::vector<Case> cases{
-      {"GET", "devices", "", {}, {401, "AUTH_REQUIRED"}},
-      {"POST", "devices/pair/start", device, "{}", {401, "AUTH_REQUIRED"}},
-      {"POST", "anon/bind", "", "{\"items\":[]}", {401, "AUTH_REQUIRED"}},
-      {"POST", "anon/bind", pro, ShareJSON::encoder().encode(tooMany), {400, "VALIDATION_ERROR"}},
-      {"POST", "anon/bind", pro, "{\"items\":{}}", {400, "invalid_request"}},
-      {"GET", "devices/me", "", {}, {401, "DEVICE_AUTH_REQUIRED"}},
-      {"GET", "devices/me", pro, {}, {401, "DEVICE_AUTH_REQUIRED"}},
-      {"DELETE", "devices/no-such-device", pro, {}, {404, "DEVICE_NOT_FOUND"}},
-      {"POST", "devices/pair/claim", "", "{\"code\":", {400, "invalid_request"}},
-      {"POST", "devices/pair/claim", "", valid, {404, "PAIR_CODE_NOT_FOUND"}},
-      {"POST",
-       "devices/pair/claim",
-       "",
-       R"({"code":"ABCD2345","name":"N","platform":"amiga"})",
-       {400, "VALIDATION_ERROR"}},
-      {"GET", "devices/notices?limit=many", device, {}, {400, "VALIDATION_ERROR"}},
-      {"GET", "devices/notices?since=-1", device, {}, {400, "VALIDATION_ERROR"}},
-      {"POST", "devices/notices/n1/ack", device, R"({"status":"read"})", {400, "VALIDATION_ERROR"}},
-      {"POST", "devices/notices/n1/ack", device, R"({"status":"shown"})", {404, "not_found"}},
-      {"POST", "devices/pair/claim", "", std::string(70000, ' '), {413, "payload_too_large"}},
-      {"GET", "no/such/route", pro, {}, {404, "not_found"}},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(refusal(call(c.method, c.endpoint, c.token, c.body)), c.expected)
-        << c.method << " " << c.endpoint;
-  }
-  const auto health = decoded<HealthResponse>(call("GET", "health"));
-  EXPECT_EQ(health, (HealthResponse{true, "lumo-share-server", 1}));
-}
-
-TEST(ShareServiceSoakOptions, DelayedAnswersIgnoredKeysAndARequestLog) {
+TEST(ShareServiceOptions, DelayedAnswersIgnoredKeysARequestLogAndHTTPS) {
   using namespace std::chrono_literals;
   testing::TemporaryDirectory data;
   testing::TemporaryDirectory folder;
@@ -351,11 +342,10 @@ TEST(ShareServiceSoakOptions, DelayedAnswersIgnoredKeysAndARequestLog) {
                                  {"status", 200},
                                  {"ms", lines[2].at("ms")}}))
       << "no key, no query, no token";
-}
 
-TEST(ShareServiceTLS, ServesHTTPSWithTheGivenCertificate) {
-  testing::TemporaryDirectory data;
-  const auto cert = data / "cert.pem", key = data / "key.pem";
+  // With a certificate and its key it serves HTTPS; without a usable key it does not start.
+  testing::TemporaryDirectory secure;
+  const auto cert = secure / "cert.pem", key = secure / "key.pem";
   ASSERT_EQ(testing::runCommand("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 "
                                 "-nodes -days 1 -subj /CN=127.0.0.1 -addext "
                                 "subjectAltName=IP:127.0.0.1 -keyout " +
@@ -363,17 +353,17 @@ TEST(ShareServiceTLS, ServesHTTPSWithTheGivenCertificate) {
                                 " 2>/dev/null")
                 .status,
             0);
-  auto options = serviceOptions(data.path(), systemNow);
-  options.tlsCertificate = cert;
-  options.tlsKey = key;
-  RunningService running(options);
+  auto tls = serviceOptions(secure.path(), systemNow);
+  tls.tlsCertificate = cert;
+  tls.tlsKey = key;
+  RunningService secured(tls);
   const auto health =
       testing::runCommand("curl -sf --cacert " + testing::shellQuoted(cert) +
-                          " https://127.0.0.1:" + std::to_string(running.port) + "/api/v1/health");
+                          " https://127.0.0.1:" + std::to_string(secured.port) + "/api/v1/health");
   EXPECT_EQ(health.output, R"({"ok":true,"service":"lumo-share-server","v":1})");
-  options.tlsKey = data / "missing.pem";
-  options.dataDirectory = data / "other";  // the running service holds `data`
-  EXPECT_TRUE(testing::thrown<std::runtime_error>([&] { ShareService broken(options); }));
+  tls.tlsKey = secure / "missing.pem";
+  tls.dataDirectory = secure / "other";  // the running service holds `secure`
+  EXPECT_TRUE(testing::thrown<std::runtime_error>([&] { ShareService broken(tls); }));
 }
 
 TEST(ShareServiceRestart, AServerKilledDuringAnUploadLeavesNoPartialBlobOrRow) {

@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <fstream>
 
 #include "LumoShare.hpp"
@@ -28,7 +25,7 @@ class ShareStorageResolve : public ::testing::Test {
   testing::ScopedEnvironment environment;
 };
 
-TEST(ShareStorageLayout, APrivateTreeWhosePendingListHoldsRealFoldersInNameOrder) {
+TEST(ShareStorageLayout, APrivateTreeListingRealFoldersInNameOrderAndAProbeLeavingNothing) {
   testing::TemporaryDirectory folder;
   const ShareStorage storage{folder / "root", ShareStorageLocation::injected};
   EXPECT_TRUE(storage.pendingDirectories().empty());
@@ -44,18 +41,16 @@ TEST(ShareStorageLayout, APrivateTreeWhosePendingListHoldsRealFoldersInNameOrder
   std::vector<std::string> names;
   for (const auto& directory : storage.pendingDirectories()) names.push_back(directory.filename());
   EXPECT_EQ(names, (std::vector<std::string>{"a", "b", "c-10", "c-9"}));
+
+  testing::TemporaryDirectory probed;
+  EXPECT_TRUE(ShareStorage::isUsableDirectory(probed.path()));
+  EXPECT_TRUE(fs::is_empty(probed.path())) << "the probe file was left behind";
+  EXPECT_FALSE(ShareStorage::isUsableDirectory(probed / "missing"));
+  std::ofstream(probed / "file") << "x";
+  EXPECT_FALSE(ShareStorage::isUsableDirectory(probed / "file"));
 }
 
-TEST(ShareStorageProbe, WritableFolderPassesAndKeepsNoProbeFile) {
-  testing::TemporaryDirectory folder;
-  EXPECT_TRUE(ShareStorage::isUsableDirectory(folder.path()));
-  EXPECT_TRUE(fs::is_empty(folder.path())) << "the probe file was left behind";
-  EXPECT_FALSE(ShareStorage::isUsableDirectory(folder / "missing"));
-  std::ofstream(folder / "file") << "x";
-  EXPECT_FALSE(ShareStorage::isUsableDirectory(folder / "file"));
-}
-
-TEST_F(ShareStorageResolve, GroupContainerUnderTheDataHome) {
+TEST_F(ShareStorageResolve, GroupContainerUnderTheDataHomeAndAFallbackNeverPlanted) {
   const ShareAppleBundle bundle(JSONValue{{"LumoShareAppGroup", " \n\t "}});
   const auto storage = ShareStorage::resolve(bundle);
   EXPECT_EQ(storage.location, ShareStorageLocation::appGroup);
@@ -64,25 +59,7 @@ TEST_F(ShareStorageResolve, GroupContainerUnderTheDataHome) {
 
   const ShareAppleBundle custom(JSONValue{{"LumoShareAppGroup", " group.example.test "}});
   EXPECT_EQ(ShareStorage::resolve(custom).rootURL, folder / "data/group.example.test");
-}
 
-TEST_F(ShareStorageResolve, RefusedContainerIsRememberedForTheProcess) {
-  fs::create_directories(folder / "data");
-  std::ofstream(folder / "data/group.com.lumo.share") << "not a folder";
-  const ShareAppleBundle bundle(JSONValue::object());
-  const auto first = ShareStorage::resolve(bundle);
-  EXPECT_EQ(first.location, ShareStorageLocation::unavailable);
-  EXPECT_EQ(first.rootURL, folder / "run/lumo-share");
-
-  // Even once the container became usable, the refusal stands without a second probe.
-  fs::remove(folder / "data/group.com.lumo.share");
-  fs::create_directory(folder / "data/group.com.lumo.share");
-  EXPECT_EQ(ShareStorage::resolve(bundle).location, ShareStorageLocation::unavailable);
-  ContainerProbeCache::shared().clear();
-  EXPECT_EQ(ShareStorage::resolve(bundle).location, ShareStorageLocation::appGroup);
-}
-
-TEST_F(ShareStorageResolve, FallbackNeverUsesAPlantedSymlink) {
   fs::create_directory(folder / "attacker");
   fs::create_directory_symlink(folder / "attacker", folder / "run/lumo-share");
   EXPECT_NE(ShareStorage::privateFallbackRoot(), folder / "run/lumo-share");
@@ -103,7 +80,21 @@ TEST_F(ShareStorageResolve, FallbackNeverUsesAPlantedSymlink) {
   fs::remove(shared);
 }
 
-TEST(ShareAppleBundleKeys, DefaultsAndRules) {
+TEST_F(ShareStorageResolve, ARefusedContainerIsRememberedAndTheBundleKeysHaveDefaultsAndRules) {
+  fs::create_directories(folder / "data");
+  std::ofstream(folder / "data/group.com.lumo.share") << "not a folder";
+  const ShareAppleBundle bundle(JSONValue::object());
+  const auto first = ShareStorage::resolve(bundle);
+  EXPECT_EQ(first.location, ShareStorageLocation::unavailable);
+  EXPECT_EQ(first.rootURL, folder / "run/lumo-share");
+
+  // Even once the container became usable, the refusal stands without a second probe.
+  fs::remove(folder / "data/group.com.lumo.share");
+  fs::create_directory(folder / "data/group.com.lumo.share");
+  EXPECT_EQ(ShareStorage::resolve(bundle).location, ShareStorageLocation::unavailable);
+  ContainerProbeCache::shared().clear();
+  EXPECT_EQ(ShareStorage::resolve(bundle).location, ShareStorageLocation::appGroup);
+
   const auto system = ShareAppleBundle::operatingSystemVersion();
   const ShareAppleBundle empty(JSONValue::object());
   EXPECT_EQ(empty.appGroupIdentifier(), "group.com.lumo.share");

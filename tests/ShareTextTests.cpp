@@ -30,7 +30,7 @@ struct CutCase {
   TruncatedText expected;
 };
 
-TEST(ShareTextTruncate, NeverSplitsTwoThreeOrFourByteCharacters) {
+TEST(ShareTextTruncate, NeverSplitsCharactersOrLeavesTheBudgetAndMakesSafeFileNames) {
   const std::vector<CutCase> cases = {
       {"中中中", 9, true, {"中中中", false}},
       {"中中中", 7, true, {"中…", true}},
@@ -48,9 +48,7 @@ TEST(ShareTextTruncate, NeverSplitsTwoThreeOrFourByteCharacters) {
     EXPECT_EQ(truncateUTF8(cut.text, cut.budget, cut.ellipsis), cut.expected)
         << cut.text << " budget " << cut.budget << " ellipsis " << cut.ellipsis;
   }
-}
 
-TEST(ShareTextTruncate, IllFormedInputStaysWithinTheBudget) {
   const std::string broken = "ok\xff\xfe\xe4\xb8 \xf0\x9f\x98 end\x80";
   for (std::int64_t budget = 4; budget < 40; ++budget) {
     for (const bool ellipsis : {false, true}) {
@@ -59,22 +57,10 @@ TEST(ShareTextTruncate, IllFormedInputStaysWithinTheBudget) {
       EXPECT_EQ(UnicodeText::wellFormed(result.text), result.text) << budget;
     }
   }
-}
 
-TEST(ShareTextTitle, FirstVisibleLineTrimmedAndCut) {
-  EXPECT_EQ(title("\r\n \t \u2028\u00a0Hello  world \u3000\nsecond", std::nullopt, 200),
-            "Hello  world");
-  EXPECT_EQ(title("\n\n\u2029\u0085\v\f", "fallback", 200), "fallback");
-  EXPECT_EQ(title(std::nullopt, "fallback", 3), "fal");
-  EXPECT_EQ(title("   ", "", 200), std::nullopt);
-  EXPECT_EQ(title(std::nullopt, std::nullopt, 200), std::nullopt);
-  // Flags, skin-toned emoji and combining marks count as one character each.
-  EXPECT_EQ(title(repeated("👍🏽", 250), std::nullopt, 200), repeated("👍🏽", 200));
-  EXPECT_EQ(title("🇩🇪🇫🇷🇯🇵", std::nullopt, 2), "🇩🇪🇫🇷");
-  EXPECT_EQ(title("e\u0301e\u0301e\u0301", std::nullopt, 2), "e\u0301e\u0301");
-}
-
-TEST(ShareTextFileName, KeepsTheLastComponentAndReplacesForbiddenCharacters) {
+  EXPECT_TRUE(ShareText::looksLikeChatTranscript("[10:01] Ana: hi\n[10:02] Bo: yo"));
+  EXPECT_FALSE(ShareText::looksLikeChatTranscript("Dear Ana,\nhow are you?"));
+  EXPECT_EQ(ShareText::clamp("e\u0301xyz", 2), "e\u0301x");
   EXPECT_EQ(safeFileName(" dir/sub/report:v2?.pdf \n"), "report-v2-.pdf");
   EXPECT_EQ(safeFileName("a/b/"), "b");
   EXPECT_EQ(safeFileName(R"(1\2:3?4%5*6|7"8<9>0)"), "1-2-3-4-5-6-7-8-9-0");
@@ -85,16 +71,12 @@ TEST(ShareTextFileName, KeepsTheLastComponentAndReplacesForbiddenCharacters) {
   for (const auto* unusable : {"", "   ", ".", "..", "/", "a/..", "///"}) {
     EXPECT_EQ(safeFileName(unusable), "share") << unusable;
   }
-}
 
-TEST(ShareTextFileName, CutsAt120CharactersWithoutSplittingClusters) {
   EXPECT_EQ(safeFileName(repeated("x", 500)), repeated("x", 120));
   EXPECT_EQ(safeFileName(repeated("🇩🇪", 130)), repeated("🇩🇪", 120));
   EXPECT_EQ(safeFileName(repeated("👍🏽", 121), "txt"), repeated("👍🏽", 120) + ".txt");
   EXPECT_EQ(safeFileName(repeated("a\u0308", 125)), repeated("a\u0308", 120));
-}
 
-TEST(ShareTextFileName, FallbackExtensionOnlyWhenThereIsNone) {
   EXPECT_EQ(safeFileName("photo", "jpg"), "photo.jpg");
   EXPECT_EQ(safeFileName("photo.png", "jpg"), "photo.png");
   EXPECT_EQ(safeFileName("photo.", "jpg"), "photo..jpg");
@@ -106,7 +88,18 @@ TEST(ShareTextFileName, FallbackExtensionOnlyWhenThereIsNone) {
   EXPECT_EQ(safeFileName("photo", "t/x"), "photo.t-x");
 }
 
-TEST(ShareTextSingleURL, AcceptsOneHttpLinkOnly) {
+TEST(ShareTextTitle, FirstLineTrimmedAndCutOneHttpLinkOnlyAndSizesAsFileManagersWrite) {
+  EXPECT_EQ(title("\r\n \t \u2028\u00a0Hello  world \u3000\nsecond", std::nullopt, 200),
+            "Hello  world");
+  EXPECT_EQ(title("\n\n\u2029\u0085\v\f", "fallback", 200), "fallback");
+  EXPECT_EQ(title(std::nullopt, "fallback", 3), "fal");
+  EXPECT_EQ(title("   ", "", 200), std::nullopt);
+  EXPECT_EQ(title(std::nullopt, std::nullopt, 200), std::nullopt);
+  // Flags, skin-toned emoji and combining marks count as one character each.
+  EXPECT_EQ(title(repeated("👍🏽", 250), std::nullopt, 200), repeated("👍🏽", 200));
+  EXPECT_EQ(title("🇩🇪🇫🇷🇯🇵", std::nullopt, 2), "🇩🇪🇫🇷");
+  EXPECT_EQ(title("e\u0301e\u0301e\u0301", std::nullopt, 2), "e\u0301e\u0301");
+
   const auto link = singleURL("  https://lumo.example/a?b=1 \n");
   ASSERT_TRUE(link.has_value());
   EXPECT_EQ(link->absoluteString(), "https://lumo.example/a?b=1");
@@ -120,15 +113,7 @@ TEST(ShareTextSingleURL, AcceptsOneHttpLinkOnly) {
         "https://a.example/%zz", "javascript:alert(1)", "", "lumo.example", "https:\xff"}) {
     EXPECT_FALSE(singleURL(refused).has_value()) << refused;
   }
-}
 
-TEST(ShareTextChat, RecognisesTranscriptsAndClampCuts) {
-  EXPECT_TRUE(ShareText::looksLikeChatTranscript("[10:01] Ana: hi\n[10:02] Bo: yo"));
-  EXPECT_FALSE(ShareText::looksLikeChatTranscript("Dear Ana,\nhow are you?"));
-  EXPECT_EQ(ShareText::clamp("e\u0301xyz", 2), "e\u0301x");
-}
-
-TEST(ShareByteCountTest, WritesSizesTheWayFileManagersDo) {
   const std::vector<std::pair<std::int64_t, std::string>> cases{
       {-5, "0 B"},
       {0, "0 B"},

@@ -25,7 +25,7 @@ std::optional<std::int64_t> retryAfter(const std::string& value) {
   return ShareHTTP::retryAfterMs(reply(429, {{"retry-after", value}}), now);
 }
 
-TEST(ShareHTTPRetryAfter, SecondsAndDates) {
+TEST(ShareHTTPReplies, RetryAfterErrorBodiesAndCodesOverStatusesRateLimitsAndTexts) {
   EXPECT_EQ(retryAfter("3"), 3000);
   EXPECT_EQ(retryAfter(" \t3 "), 3000);
   EXPECT_EQ(retryAfter("-2"), 0);
@@ -35,9 +35,7 @@ TEST(ShareHTTPRetryAfter, SecondsAndDates) {
   // now is Tue, 14 Nov 2023 22:13:20 GMT
   EXPECT_EQ(retryAfter("Tue, 14 Nov 2023 22:13:30 GMT"), 10000);
   EXPECT_EQ(retryAfter("Tue, 14 Nov 2023 22:13:30 GMT trailing"), std::nullopt);
-}
 
-TEST(ShareHTTPErrorBody, ReadsCodeAndMessage) {
   EXPECT_EQ(ShareHTTP::apiError(R"({"error":"X","message":"m","extra":1})", 400),
             (ApiError{"X", "m", std::nullopt, std::nullopt}));
   EXPECT_EQ(ShareHTTP::apiError(R"({"error":"X"})", 502)->message, "HTTP 502");
@@ -45,9 +43,7 @@ TEST(ShareHTTPErrorBody, ReadsCodeAndMessage) {
   for (const auto* none : {R"({"message":"m"})", R"({"error":5})", R"({"error":"X","message":5})",
                            R"(["error"])", "", "<html>"})
     EXPECT_FALSE(ShareHTTP::apiError(none, 400).has_value()) << none;
-}
 
-TEST(ShareHTTPPublishingMapping, CodesWinOverStatuses) {
   EXPECT_NO_THROW(ShareHTTP::validate("not json", reply(204), now));
   EXPECT_EQ(publishingError(401, ""), ShareUploadError::unauthorized("HTTP 401"));
   EXPECT_EQ(publishingError(401, "").message(), "鉴权失败，需要重新登录：HTTP 401");
@@ -80,9 +76,7 @@ TEST(ShareHTTPPublishingMapping, CodesWinOverStatuses) {
   EXPECT_EQ(
       queueErrorText(anonymous),
       "匿名分享已达上限（5 条）：打开 Lumo Share App 会自动刷新登录并补传；否则登录 Lumo 后可继续");
-}
 
-TEST(ShareHTTPPublishingMapping, RateLimitsAndStatuses) {
   const auto limited = publishingError(429, "", {{"Retry-After", "3"}});
   EXPECT_EQ(limited, ShareUploadError::rateLimited(3000));
   EXPECT_TRUE(limited.isRetryable());
@@ -100,9 +94,7 @@ TEST(ShareHTTPPublishingMapping, RateLimitsAndStatuses) {
   EXPECT_EQ(publishingError(199, ""), ShareUploadError::http(199, std::nullopt, false));
   EXPECT_EQ(publishingError(400, R"({"error":"auth_required"})"),
             ShareUploadError::http(400, "auth_required", false));
-}
 
-TEST(ShareHTTPOtherMappings, AccountAndEntitlements) {
   const auto notFound = ShareHTTP::accountError("", 404);
   EXPECT_EQ(notFound, ShareAPIError(404, "http_404", "HTTP 404"));
   EXPECT_EQ(notFound.errorDescription(), "http_404：HTTP 404");
@@ -113,9 +105,7 @@ TEST(ShareHTTPOtherMappings, AccountAndEntitlements) {
   EXPECT_TRUE(ShareHTTP::entitlementsError("", 429).isRetryable());
   EXPECT_EQ(ShareHTTP::entitlementsError(R"({"error":"x"})", 500),
             ShareUploadError::http(500, "x", true));
-}
 
-TEST(ShareUploadErrorTexts, EveryCase) {
   EXPECT_EQ(
       ShareUploadError::payloadTooLarge("a.zip", 110 * 1048576, 104857600).message(),
       "「a.zip」110.0 MB，超过单次分享上限 100.0 MB（应用包会先压缩，仍然过大请拆分后分享）。");

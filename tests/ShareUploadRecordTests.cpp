@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
 
 #include "QueueTestSupport.hpp"
+#include "TestCommand.hpp"
 
 namespace lumo {
 namespace {
@@ -16,7 +16,7 @@ ShareUploadRecord decodeRecord(std::string_view json) {
   return ShareJSON::decoder().decode<ShareUploadRecord>(json);
 }
 
-TEST(ShareUploadRecordJSON, WritesTheCurrentLayoutInOrder) {
+TEST(ShareUploadRecordJSON, WritesTheCurrentLayoutReadsLegacyOnesAndClaimStatesDecideBinding) {
   ShareUploadRecord record{
       "id",    "link", "ab",         "https://lumo.example/ab", "T",    1000, 2000, true,
       "claim", 1500,   std::nullopt, "https://c/console/links", "bound"};
@@ -26,9 +26,7 @@ TEST(ShareUploadRecordJSON, WritesTheCurrentLayoutInOrder) {
       R"("title":"T","uploadedAtMs":1000,"createdAt":1000,"expiresAt":2000,"anonymous":true,)"
       R"("claimToken":"claim","boundAt":1500,"consoleUrl":"https://c/console/links"})");
   EXPECT_EQ(decodeRecord(ShareJSON::encoder().encode(record)), record);
-}
 
-TEST(ShareUploadRecordJSON, LegacyLayoutsFallBack) {
   const auto shareIdOnly =
       decodeRecord(R"({"shareId":"xyz","shortUrl":"https://old.example/s/xyz"})");
   const std::string docs(ShareApple::consoleDocsURL);
@@ -60,16 +58,15 @@ TEST(ShareUploadRecordJSON, LegacyLayoutsFallBack) {
   const auto refused = decodeRecord(R"({"slug":"s","claimToken":"t","bindError":"gone"})");
   EXPECT_EQ(refused.claimState, "failed");
   EXPECT_FALSE(refused.needsBind());
-}
 
-TEST(ShareUploadRecordJSON, ClaimStateAndBindability) {
-  auto record = decodeRecord(R"({"slug":"s","claimToken":"t","uploadedAtMs":100,"expiresAt":200})");
-  EXPECT_EQ(record.claimState, "unbound");
-  EXPECT_TRUE(record.needsBind());
-  EXPECT_FALSE(record.isExpiredForBind(199));
-  EXPECT_TRUE(record.isExpiredForBind(200));
-  record.claimToken = "";
-  EXPECT_FALSE(record.needsBind());
+  auto claimed =
+      decodeRecord(R"({"slug":"s","claimToken":"t","uploadedAtMs":100,"expiresAt":200})");
+  EXPECT_EQ(claimed.claimState, "unbound");
+  EXPECT_TRUE(claimed.needsBind());
+  EXPECT_FALSE(claimed.isExpiredForBind(199));
+  EXPECT_TRUE(claimed.isExpiredForBind(200));
+  claimed.claimToken = "";
+  EXPECT_FALSE(claimed.needsBind());
 }
 
 class UploadRecordsTest : public ::testing::Test, protected testing::QueueFixture {
@@ -143,7 +140,7 @@ TEST_F(UploadRecordsTest, BindBookkeeping) {
   EXPECT_TRUE(queue.pendingBinds(10).empty());
 }
 
-TEST_F(UploadRecordsTest, RemoveRecentTakesOnlyTheNamedRecordAndWritesOnlyWhenOneWent) {
+TEST_F(UploadRecordsTest, RemoveRecentTakesOnlyTheNamedRecordAndDamageCostsOnlyTheDamaged) {
   succeed("a", "a", 1);
   auto elsewhere = testing::makeOutcome("a", 2);  // the same slug on another service
   elsewhere.shortUrl = "https://other.example/a";
@@ -157,9 +154,7 @@ TEST_F(UploadRecordsTest, RemoveRecentTakesOnlyTheNamedRecordAndWritesOnlyWhenOn
   EXPECT_EQ(queue.recentUploads(10).front().shortUrl, "https://lumo.example/a");
   EXPECT_EQ(queue.removeRecent("a"), 1);
   EXPECT_TRUE(queue.recentUploads(10).empty());
-}
 
-TEST_F(UploadRecordsTest, DamagedFilesAndRecords) {
   storage.ensureDirectories();
   std::ofstream(storage.recentUploadsURL()) << "[{\"slug\":";
   EXPECT_TRUE(queue.recentUploads(10).empty());
@@ -192,11 +187,7 @@ TEST_F(UploadRecordsTest, TwoProcessesNeverLoseEachOthersRecords) {
     }
     children.push_back(child);
   }
-  for (const auto child : children) {
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  for (const auto child : children) EXPECT_EQ(testing::exitStatus(child), 0);
   EXPECT_EQ(queue.recentUploads(100).size(), 2u * perProcess);
 }
 

@@ -108,7 +108,7 @@ class ShareUploadSessionTest : public ::testing::Test {
   std::shared_ptr<ShareLogSink> previousSink_;
 };
 
-TEST_F(ShareUploadSessionTest, PublishesNowAndFallsBackToAnonymousWhenTheTokenIsRejected) {
+TEST_F(ShareUploadSessionTest, PublishesNowWithEveryOptionAndFallsBackToAnonymousOnARejectedToken) {
   EXPECT_EQ(std::get<ShareUploadError>(session_.uploadNow("missing")),
             ShareUploadError::transport("队列条目丢失：missing"));
 
@@ -126,9 +126,7 @@ TEST_F(ShareUploadSessionTest, PublishesNowAndFallsBackToAnonymousWhenTheTokenIs
   EXPECT_TRUE(fallback.anonymous);
   EXPECT_TRUE(fallback.claimToken);
   EXPECT_EQ(logged(), std::vector<std::string>{"分享 token 已失效（401），改走匿名上传"});
-}
 
-TEST_F(ShareUploadSessionTest, EveryComposeOptionReachesTheService) {
   signIn(validToken());
   enqueue("options");
   ShareComposeDraft draft;
@@ -214,7 +212,7 @@ TEST_F(ShareUploadSessionTest, AStoppedDrainLeavesTheSharesItDidNotTakeUntouched
   EXPECT_EQ(queue_->all(), std::vector<QueuedShare>(before.begin() + 1, before.end()));
 }
 
-TEST_F(ShareUploadSessionTest, AHeldShareIsQueuedWithItsOptionsWhenSent) {
+TEST_F(ShareUploadSessionTest, AHeldShareIsQueuedWhenSentAndAShareOutlivesAStoppedServer) {
   signIn(validToken());
   queue_->makeStagingDirectory("held");
   auto lease = queue_->takeStagingLease("held");
@@ -233,10 +231,7 @@ TEST_F(ShareUploadSessionTest, AHeldShareIsQueuedWithItsOptionsWhenSent) {
   EXPECT_EQ(outcome.slug, "held-slug");
   EXPECT_FALSE(queue_->entry("held"));
   EXPECT_EQ(queue_->recentUploads(10).size(), 1u);
-}
 
-TEST_F(ShareUploadSessionTest, AShareOutlivesAStoppedServerAndIsPublishedOnce) {
-  signIn(validToken());
   enqueue("patient");
   const auto port = running_->port;
   running_.reset();  // the service is down
@@ -260,7 +255,7 @@ TEST_F(ShareUploadSessionTest, AShareOutlivesAStoppedServerAndIsPublishedOnce) {
   EXPECT_EQ(std::tuple(report.uploaded.size(), report.failures.size(), report.anonymous),
             std::tuple(1u, 0u, std::optional(false)));
   EXPECT_EQ(session_.drain(5, true), ShareUploadReport{});
-  EXPECT_EQ(storedShares(), 1);
+  EXPECT_EQ(storedShares(), 2) << "the held share and the patient one, each once";
 }
 
 }  // namespace

@@ -123,13 +123,8 @@ inline CommandResult runOnTerminal(const std::string& command, const std::string
 /// `text` quoted for /bin/sh.
 inline std::string shellQuoted(const std::string& text) {
   std::string quoted = "'";
-  for (const char character : text) {
-    if (character == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += character;
-    }
-  }
+  for (const char character : text)
+    quoted += character == '\'' ? "'\\''" : std::string(1, character);
   return quoted + "'";
 }
 

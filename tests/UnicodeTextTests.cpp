@@ -10,7 +10,7 @@ using UnicodeText::prefixCharacters;
 using UnicodeText::trimmed;
 using UnicodeText::trimmedBlanks;
 
-TEST(UnicodeTextTrim, RemovesExactlyBlanksAndLineBreaks) {
+TEST(UnicodeText, TrimsExactlyBlanksAndLineBreaksCountsClustersAndLowercasesAnywhere) {
   for (const auto* edge : {" ", "\t", "\n", "\v", "\f", "\r", "\u0085", "\u2028", "\u2029",
                            "\u00a0", "\u2003", "\u3000", "\u202f"}) {
     EXPECT_EQ(trimmed(std::string(edge) + "x" + edge), "x") << edge;
@@ -21,27 +21,19 @@ TEST(UnicodeTextTrim, RemovesExactlyBlanksAndLineBreaks) {
   EXPECT_EQ(trimmed(" a  b "), "a  b");
   EXPECT_EQ(trimmed(" \n "), "");
   EXPECT_EQ(trimmed(""), "");
-}
 
-TEST(UnicodeTextTrim, BlanksOnlyKeepsLineBreaks) {
   EXPECT_EQ(trimmedBlanks(" \t\u3000\nx\n \t"), "\nx\n");
   EXPECT_EQ(trimmedBlanks("\u2028"), "\u2028");
-}
 
-TEST(UnicodeTextTrim, IllFormedUTF8IsKeptNotTrimmed) {
   EXPECT_EQ(trimmed(" \xff "), "\xff");
   EXPECT_EQ(trimmed("\xe2\x80 x"), "\xe2\x80 x");  // a cut-off U+2028 is not a line break
-}
 
-TEST(UnicodeTextCharacters, CountsGraphemeClusters) {
   EXPECT_EQ(characterCount("e\u0301"), 1u);
   EXPECT_EQ(characterCount("👩‍👩‍👧"), 1u);
   EXPECT_EQ(characterCount("🇩🇪🇫🇷"), 2u);
   EXPECT_EQ(characterCount("\r\n"), 1u);
   EXPECT_EQ(characterCount("\xff\xfe"), 2u);
-}
 
-TEST(UnicodeTextCharacters, PrefixNeverSplitsACharacter) {
   EXPECT_EQ(prefixCharacters("e\u0301e\u0301", 1), "e\u0301");
   EXPECT_EQ(prefixCharacters("👩‍👩‍👧x", 1), "👩‍👩‍👧");
   EXPECT_EQ(prefixCharacters("abc", 0), "");
@@ -49,9 +41,7 @@ TEST(UnicodeTextCharacters, PrefixNeverSplitsACharacter) {
   EXPECT_EQ(UnicodeText::prefixFittingBytes("ae\u0301中", 3), "a");
   EXPECT_EQ(UnicodeText::prefixFittingBytes("ae\u0301中", 4), "ae\u0301");
   EXPECT_EQ(prefixCharacters("a\xff\x62", 2), "a\xff");  // \x62: "b"
-}
 
-TEST(UnicodeTextCase, LowercasesLocaleIndependently) {
   EXPECT_EQ(UnicodeText::lowercased("ÄÖÜ ABC"), "äöü abc");
   EXPECT_EQ(UnicodeText::lowercased("ΟΔΟΣ"), "οδος");
   EXPECT_EQ(UnicodeText::lowercased("I"), "i");  // not the Turkish dotless ı

@@ -11,7 +11,7 @@ Url url(std::string_view text) {
   return *parsed;
 }
 
-TEST(UrlParsing, KeepsTheTextAndAnswersItsParts) {
+TEST(Url, ParsesRefusesAppendsEscapedPiecesAndQueryItemsAndRoundTripsFilePaths) {
   const auto link = url("HTTPS://Lumo.Example:8443/a%20b/c/?q=1#frag");
   EXPECT_EQ(link.absoluteString(), "HTTPS://Lumo.Example:8443/a%20b/c/?q=1#frag");
   EXPECT_EQ(link.scheme(), "HTTPS");
@@ -25,16 +25,17 @@ TEST(UrlParsing, KeepsTheTextAndAnswersItsParts) {
   EXPECT_FALSE(url("http:///x").host().has_value());
   EXPECT_FALSE(url("mailto:a@b.example").host().has_value());
   EXPECT_EQ(url("notes/today.txt").lastPathComponent(), "today.txt");
-}
 
-TEST(UrlParsing, RefusesWhatIsNoURIReference) {
   for (const auto* text : {"", "a b", "https://a.com/a b", "https://例子.com", "https://a.com/%zz",
                            "https://a.com/\n", "http://[::1/"}) {
     EXPECT_FALSE(Url::parse(text).has_value()) << text;
   }
-}
 
-TEST(UrlAppending, PathComponentsAreEscapedAndNeverDoubleSlashed) {
+  const auto file = Url::fileURL("/tmp/a b/ü%.txt");
+  EXPECT_EQ(file.absoluteString(), "file:///tmp/a%20b/%C3%BC%25.txt");
+  EXPECT_EQ(file.filePath(), std::filesystem::path("/tmp/a b/ü%.txt"));
+  EXPECT_EQ(file.lastPathComponent(), "ü%.txt");
+  EXPECT_FALSE(url("https://h/x").filePath().has_value());
   const auto base = url("https://lumo.example/api/v1");
   EXPECT_EQ(base.appendingPathComponent("docs").absoluteString(),
             "https://lumo.example/api/v1/docs");
@@ -47,23 +48,13 @@ TEST(UrlAppending, PathComponentsAreEscapedAndNeverDoubleSlashed) {
             "https://h/x/y?k=1#top");
   EXPECT_EQ(base.appendingPathComponent("docs").appendingPathComponent("42").path(),
             "/api/v1/docs/42");
-}
 
-TEST(UrlAppending, QueryItemsArePercentEncoded) {
-  const auto link =
+  const auto queried =
       url("https://h/x")
           .appendingQueryItems({{"q", "a b&c=d+e/é"}, {"flag", std::nullopt}, {"", "v"}});
-  EXPECT_EQ(link.absoluteString(), "https://h/x?q=a%20b%26c%3Dd%2Be%2F%C3%A9&flag&=v");
+  EXPECT_EQ(queried.absoluteString(), "https://h/x?q=a%20b%26c%3Dd%2Be%2F%C3%A9&flag&=v");
   EXPECT_EQ(url("https://h/x?a=1#f").appendingQueryItems({{"b", "2"}}).absoluteString(),
             "https://h/x?a=1&b=2#f");
-}
-
-TEST(UrlFiles, FilePathsRoundTrip) {
-  const auto file = Url::fileURL("/tmp/a b/ü%.txt");
-  EXPECT_EQ(file.absoluteString(), "file:///tmp/a%20b/%C3%BC%25.txt");
-  EXPECT_EQ(file.filePath(), std::filesystem::path("/tmp/a b/ü%.txt"));
-  EXPECT_EQ(file.lastPathComponent(), "ü%.txt");
-  EXPECT_FALSE(url("https://h/x").filePath().has_value());
 }
 
 }  // namespace

@@ -25,9 +25,11 @@ if ! "${as[@]}" "$bin/initdb" -D "$folder/data" -U postgres -A trust -E UTF8 --n
   exit 1
 fi
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-# Durability is not what these tests check (they kill service nodes, never the database).
+# Durability is not what the tests check (they kill service nodes, never the database), so the
+# cluster does not flush unless LUMO_POSTGRESQL_FSYNC=on (the load benchmark).
+fsync=${LUMO_POSTGRESQL_FSYNC:-off}
 if ! "${as[@]}" "$bin/pg_ctl" -D "$folder/data" -l "$folder/server.log" -w -t 60 -o \
-  "-c listen_addresses=127.0.0.1 -p $port -k $folder -c fsync=off -c max_connections=400" \
+  "-c listen_addresses=127.0.0.1 -p $port -k $folder -c fsync=$fsync -c max_connections=400" \
   start >/dev/null; then
   cat "$folder/server.log" >&2
   exit 1

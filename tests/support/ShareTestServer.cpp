@@ -4,7 +4,6 @@
 #include <stdlib.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,12 +20,6 @@ using namespace std::chrono_literals;
 /// Carries a multipart request's content type past httplib, which would otherwise parse the
 /// body into parts and never show the raw bytes.
 constexpr const char* hiddenContentType = "X-Lumo-Test-Hidden-Content-Type";
-
-/// Pseudo headers httplib adds to every request; they were never sent.
-bool isPseudoHeader(const std::string& name) {
-  return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" ||
-         name == "LOCAL_PORT";
-}
 
 /// Starts `server` as HTTPS with a self-signed P-256 certificate for 127.0.0.1, valid for a day,
 /// made by the openssl tool; answers the certificate in PEM.
@@ -79,7 +72,10 @@ RecordedRequest recordOf(const httplib::Request& request) {
   record.target = request.target;
   record.remotePort = request.remote_port;
   for (const auto& [name, value] : request.headers) {
-    if (isPseudoHeader(name)) continue;
+    // httplib adds these pseudo headers to every request; they were never sent.
+    if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" ||
+        name == "LOCAL_PORT")
+      continue;
     record.headers.emplace_back(name == hiddenContentType ? "Content-Type" : name, value);
   }
   return record;
@@ -174,13 +170,9 @@ void ShareTestServer::setFallback(ScriptedReply reply) {
   fallback_ = std::move(reply);
 }
 
-void ShareTestServer::setBodyRecordLimit(std::size_t bytes) {
+void ShareTestServer::setBodyRecording(std::size_t limit, bool digests) {
   std::lock_guard lock(mutex_);
-  bodyRecordLimit_ = bytes;
-}
-
-void ShareTestServer::setDigestsBodies(bool digests) {
-  std::lock_guard lock(mutex_);
+  bodyRecordLimit_ = limit;
   digestsBodies_ = digests;
 }
 
@@ -213,14 +205,9 @@ bool ShareTestServer::waitOrStop(std::optional<std::chrono::milliseconds> durati
 void ShareTestServer::handle(const httplib::Request& request, httplib::Response& response,
                              const httplib::ContentReader* reader) {
   auto record = recordOf(request);
-  std::size_t limit = 0;
-  bool digests = true;
-  {
-    std::lock_guard lock(mutex_);
-    limit = bodyRecordLimit_;
-    digests = digestsBodies_;
-  }
-  BodyRecorder recorder(record, limit, digests);
+  std::unique_lock lock(mutex_);
+  BodyRecorder recorder(record, bodyRecordLimit_, digestsBodies_);
+  lock.unlock();
   if (reader != nullptr) {
     (*reader)([&recorder](const char* data, std::size_t size) {
       recorder.append(data, size);
@@ -228,10 +215,9 @@ void ShareTestServer::handle(const httplib::Request& request, httplib::Response&
     });
   }
   recorder.finish();
-  {
-    std::lock_guard lock(mutex_);
-    requests_.push_back(std::move(record));
-  }
+  lock.lock();
+  requests_.push_back(std::move(record));
+  lock.unlock();
 
   const auto reply = nextReply();
   if (reply.ending == ScriptedReply::Ending::neverAnswer) {

@@ -11,7 +11,6 @@
 #include <string>
 #include <string_view>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "ShareHTTPResponse.hpp"
@@ -87,10 +86,9 @@ class ShareTestServer {
 
   void enqueue(ScriptedReply reply);
   void setFallback(ScriptedReply reply);
-  void setBodyRecordLimit(std::size_t bytes);
-  /// Whether bodies are digested (on by default); benchmarks turn it off so that the server's
-  /// hashing does not set the pace.
-  void setDigestsBodies(bool digests);
+  /// Keeps the first `limit` bytes of each body, and digests bodies when `digests` (by default);
+  /// benchmarks turn it off so that the server's hashing does not set the pace.
+  void setBodyRecording(std::size_t limit, bool digests = true);
 
   std::vector<RecordedRequest> requests() const;
   std::size_t requestCount() const;

@@ -2,6 +2,7 @@
 // answers every request with 200 and "{}" (or with --reply, the given JSON body), keeps no
 // bodies (only their sizes; with --digest also their SHA-256), prints its port and runs until
 // its standard input closes. On exit it lists the requests on standard error.
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -10,11 +11,9 @@
 
 int main(int argc, char** argv) {
   lumo::testing::ShareTestServer server;
-  server.setBodyRecordLimit(0);
-  server.setDigestsBodies(false);
+  server.setBodyRecording(0, std::find(argv, argv + argc, std::string("--digest")) != argv + argc);
   for (int index = 1; index < argc; ++index) {
     const std::string argument = argv[index];
-    if (argument == "--digest") server.setDigestsBodies(true);
     if (argument == "--reply" && index + 1 < argc) {
       server.setFallback(lumo::testing::ScriptedReply::json(200, argv[++index]));
     }
