@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <sys/file.h>
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <system_error>
 
@@ -26,6 +28,26 @@ DataFolderLock::DataFolderLock(const fs::path& folder, Mode mode) {
   }
   throw fs::filesystem_error("cannot lock the data folder", file,
                              std::error_code(errno, std::generic_category()));
+}
+
+std::string DataFolderLock::firstWritten(const fs::path& file, const std::string& content) {
+  try {
+    return AtomicFile::read(file, 4096);
+  } catch (const fs::filesystem_error& error) {
+    if (error.code() != std::errc::no_such_file_or_directory) throw;
+  }
+  // Linked into place whole: a rename would let a later writer replace what earlier readers
+  // already took.
+  const auto draft = file.string() + "." + std::to_string(::getpid()) + ".draft";
+  AtomicFile::write(draft, content, 0600);
+  const bool linked = ::link(draft.c_str(), file.c_str()) == 0;
+  const int linkError = errno;
+  fs::remove(draft);
+  if (!linked && linkError != EEXIST) {
+    throw fs::filesystem_error("cannot keep", file,
+                               std::error_code(linkError, std::generic_category()));
+  }
+  return AtomicFile::read(file, 4096);
 }
 
 }  // namespace lumo::service

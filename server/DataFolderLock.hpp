@@ -25,6 +25,11 @@ class DataFolderLock {
   /// std::filesystem::filesystem_error when it cannot be locked.
   explicit DataFolderLock(const std::filesystem::path& folder, Mode mode = exclusive);
 
+  /// The content of `file` in a folder that several services share; when it has none yet,
+  /// `content` is written first (mode 0600), and whoever writes first is what every service
+  /// reads. Throws std::filesystem::filesystem_error.
+  static std::string firstWritten(const std::filesystem::path& file, const std::string& content);
+
  private:
   FileDescriptor fd_;
 };

@@ -24,7 +24,7 @@ std::string replacedWords(std::string text, const std::string& word, const std::
 
 class PostgresConnection final : public Connection {
  public:
-  explicit PostgresConnection(const std::string& uri) : connection_(PQconnectdb(uri.c_str())) {
+  explicit PostgresConnection(const std::string& uri) : connection_(connectTo(uri)) {
     if (!connection_ || PQstatus(connection_) != CONNECTION_OK) {
       const std::string message = connection_ ? PQerrorMessage(connection_) : "out of memory";
       PQfinish(connection_);
@@ -55,8 +55,17 @@ class PostgresConnection final : public Connection {
       values.push_back(texts.back().c_str());
     }
     const auto sql = PostgresDatabase::translated(statement);
-    const Reply reply(PQexecParams(connection_, sql.c_str(), static_cast<int>(values.size()),
-                                   types.data(), values.data(), nullptr, nullptr, 0));
+    const auto send = [&] {
+      return Reply(PQexecParams(connection_, sql.c_str(), static_cast<int>(values.size()),
+                                types.data(), values.data(), nullptr, nullptr, 0));
+    };
+    auto reply = send();
+    // A pooled connection the server dropped meanwhile (it restarted) is made again once,
+    // unless a transaction was open on it: that is lost, and its caller hears so.
+    if (PQstatus(connection_) == CONNECTION_BAD && !inTransaction()) {
+      PQreset(connection_);
+      if (PQstatus(connection_) == CONNECTION_OK) reply = send();
+    }
     return resultOf(reply.get());
   }
 
@@ -77,6 +86,17 @@ class PostgresConnection final : public Connection {
   }
 
  private:
+  /// Connects with time limits of its own unless `uri` sets them: a database that accepts and
+  /// never answers, or a connection that went silent, fails within a minute instead of holding
+  /// a request forever.
+  static PGconn* connectTo(const std::string& uri) {
+    const char* keywords[] = {
+        "connect_timeout",  "keepalives",       "keepalives_idle", "keepalives_interval",
+        "keepalives_count", "tcp_user_timeout", "dbname",          nullptr};
+    const char* values[] = {"10", "1", "30", "10", "3", "60000", uri.c_str(), nullptr};
+    return PQconnectdbParams(keywords, values, 1);
+  }
+
   struct Reply final : std::unique_ptr<PGresult, decltype(&PQclear)> {
     explicit Reply(PGresult* result) : unique_ptr(result, PQclear) {}
   };

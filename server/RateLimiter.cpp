@@ -52,6 +52,21 @@ std::optional<std::int64_t> RateLimiter::admit(std::string_view key) {
   return static_cast<std::int64_t>(std::ceil((1 - bucket.tokens) / perSecond_));
 }
 
+std::optional<std::string> exactAddress(std::string_view address) {
+  const std::string text(address);
+  unsigned char bytes[16];
+  char shown[INET6_ADDRSTRLEN];
+  if (::inet_pton(AF_INET, text.c_str(), bytes) == 1) {
+    return ::inet_ntop(AF_INET, bytes, shown, sizeof shown);
+  }
+  if (::inet_pton(AF_INET6, text.c_str(), bytes) != 1) return std::nullopt;
+  constexpr unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+  if (std::equal(std::begin(mapped), std::end(mapped), bytes)) {
+    return ::inet_ntop(AF_INET, bytes + 12, shown, sizeof shown);
+  }
+  return ::inet_ntop(AF_INET6, bytes, shown, sizeof shown);
+}
+
 std::string clientOfAddress(std::string_view address) {
   const std::string text(address);
   unsigned char bytes[16];

@@ -68,5 +68,8 @@ class RateLimiter {
 /// as an IPv4-mapped IPv6 address), an IPv6 address by its /64 prefix (a client holds a whole
 /// /64). Text that is no address is its own client.
 std::string clientOfAddress(std::string_view address);
+/// An address as one host has it: IPv4 (also when written as an IPv4-mapped IPv6 address) or
+/// IPv6, in the canonical text; nothing when the text is no address.
+std::optional<std::string> exactAddress(std::string_view address);
 
 }  // namespace lumo::service

@@ -15,6 +15,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "RateLimiter.hpp"
 #include "ServiceConnection.hpp"
 
 namespace lumo::service {
@@ -480,7 +481,7 @@ void ServiceHttpServer::dispatch(ConnectionPtr connection) {
 }
 
 bool ServiceHttpServer::isProxy(const ServiceConnection& connection) const {
-  return limits_.proxies.count(connection.addressKey()) != 0;
+  return limits_.proxies.count(exactAddress(connection.remoteAddress()).value_or("")) != 0;
 }
 
 std::size_t ServiceHttpServer::runnableRequests() const {

@@ -57,7 +57,7 @@ struct ConnectionLimits {
   /// at most this long, so that the client reads its answer instead of a reset connection.
   std::size_t lingerBytes = 1048576;
   std::chrono::milliseconds lingerTime{2000};
-  /// Reverse proxies in front of the service (addresses as their clients are counted): they
+  /// Reverse proxies in front of the service, each one exact address (see exactAddress): they
   /// hold the connections of many clients, so no per-address cap applies to them, and the
   /// service counts each request against the client they name (see ShareService::clientOf).
   std::set<std::string> proxies;

@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "AtomicFile.hpp"
+#include "DataFolderLock.hpp"
 #include "FileDigest.hpp"
 
 namespace lumo::service {
@@ -44,23 +45,8 @@ using Jwt = std::unique_ptr<jwt_t, JwtFree>;
 
 ServiceSecrets::ServiceSecrets(const fs::path& dataDirectory) {
   const auto file = dataDirectory / "jwt-secret";
-  try {
-    key_ = AtomicFile::read(file, 4096);
-  } catch (const fs::filesystem_error& error) {
-    if (error.code() != std::errc::no_such_file_or_directory) throw;
-    // Nodes that share the folder may start together: the first key linked into place is the
-    // key of all of them (a rename would let a later one replace it under the earlier ones).
-    const auto draft = dataDirectory / ("jwt-secret." + randomHex(8));
-    AtomicFile::write(draft, randomHex(keyBytes), 0600);
-    const bool linked = ::link(draft.c_str(), file.c_str()) == 0;
-    const int linkError = errno;
-    fs::remove(draft);
-    if (!linked && linkError != EEXIST) {
-      throw fs::filesystem_error("cannot keep the signing key", file,
-                                 std::error_code(linkError, std::generic_category()));
-    }
-    key_ = AtomicFile::read(file, 4096);
-  }
+  // Nodes that share the folder may start together: the first key written is the key of all.
+  key_ = DataFolderLock::firstWritten(file, randomHex(keyBytes));
   if (key_.size() < keyBytes)
     throw std::runtime_error("the signing key in " + file.string() + " is too short");
 }

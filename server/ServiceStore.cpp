@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 
+#include "ShareUUID.hpp"
 #include "SqlDatabase.hpp"
 
 namespace lumo::service {
@@ -46,6 +47,7 @@ CREATE TABLE IF NOT EXISTS gone (
 CREATE TABLE IF NOT EXISTS idempotency (
   scope TEXT NOT NULL, key TEXT NOT NULL, slug TEXT, created_at INTEGER NOT NULL,
   PRIMARY KEY (scope, key));
+CREATE TABLE IF NOT EXISTS installation (id TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS password_tries (
   caller TEXT PRIMARY KEY, tokens INTEGER NOT NULL, at INTEGER NOT NULL);
 )sql";
@@ -141,6 +143,13 @@ ServiceStore::ServiceStore(const fs::path& dataDirectory, const std::string& dat
   }
   db->execute(database_->schema(schema));
   database_->setSchemaVersion(*db, schemaVersion);
+  Statement installation(db, "SELECT id FROM installation");
+  if (installation.step()) {
+    recordsId_ = installation.text(0);
+  } else {
+    recordsId_ = makeLowercaseUUID();
+    Statement(db, "INSERT INTO installation (id) VALUES (?)").bind(1, recordsId_).step();
+  }
   migration.commit();
 }
 

@@ -73,6 +73,9 @@ class ServiceStore {
   std::int64_t foundVersion() const { return foundVersion_; }
   /// Whether other service processes may use these records at the same time.
   bool isShared() const;
+  /// The records' own id, made when the database was: the blobs of a data folder belong to
+  /// the records of one id.
+  const std::string& recordsId() const { return recordsId_; }
 
   void addAccount(const Account& account);
   std::optional<Account> account(const std::string& idOrName) const;
@@ -210,6 +213,7 @@ class ServiceStore {
 
   std::unique_ptr<sql::Database> database_;
   std::int64_t foundVersion_ = 0;
+  std::string recordsId_;
 };
 
 }  // namespace lumo::service

@@ -101,6 +101,16 @@ ShareService::ShareService(Options options)
   if (!options_.nowSeconds) options_.nowSeconds = systemSeconds;
   if (options_.publicBase.empty() || options_.publicBase.back() != '/') options_.publicBase += '/';
   pagePath_ = pagePath(options_.publicBase);
+  // The folder's blobs belong to the records that first used it. A service on other records
+  // (another database, SQLite where PostgreSQL was, a lost service.db) would take them for a
+  // crash's leftovers and sweep them away: it does not start.
+  const auto owner =
+      DataFolderLock::firstWritten(options_.dataDirectory / "records-id", store_.recordsId());
+  if (owner != store_.recordsId()) {
+    throw DataFolderBusy("the data folder " + options_.dataDirectory.string() +
+                         " holds the documents of other records (" + owner + "), not of these (" +
+                         store_.recordsId() + ")");
+  }
   purgeExpired();
   // Alone with its records, the service knows that no request of another is under way: what
   // a crash left goes at once. Among several nodes, only what is too old to be under way goes.
@@ -342,7 +352,8 @@ std::optional<ShareService::Caller> ShareService::signedIn(const httplib::Reques
 
 std::string ShareService::clientOf(const httplib::Request& request) const {
   auto client = clientOfAddress(request.remote_addr);
-  if (options_.connectionLimits.proxies.count(client) == 0) return client;
+  const auto proxy = exactAddress(request.remote_addr);
+  if (!proxy || options_.connectionLimits.proxies.count(*proxy) == 0) return client;
   // The proxy appends the address it took the request from; what comes before is the client's
   // own say and proves nothing.
   const auto forwarded = request.get_header_value("X-Forwarded-For");

@@ -177,9 +177,17 @@ int main(int argc, char** argv) {
       "--no-idempotency", ignoreIdempotencyKeys,
       "Ignore Idempotency-Key: every publish request makes a new share (soak tests)");
   std::vector<std::string> proxies;
-  serveCommand->add_option("--trusted-proxy", proxies,
-                           "ADDRESS of a reverse proxy in front of the service: its requests "
-                           "count against the client it names last in X-Forwarded-For");
+  serveCommand
+      ->add_option("--trusted-proxy", proxies,
+                   "ADDRESS of a reverse proxy in front of the service: its requests count "
+                   "against the client it names last in X-Forwarded-For")
+      ->check(
+          [](const std::string& address) {
+            return lumo::service::exactAddress(address)
+                       ? std::string()
+                       : std::string("--trusted-proxy takes one IPv4 or IPv6 address");
+          },
+          "ADDRESS");
   serveCommand->add_option("--request-log", options.requestLog,
                            "Append one JSON line per API request to FILE");
   serveCommand->callback([&] {
@@ -190,7 +198,7 @@ int main(int argc, char** argv) {
     options.dataDirectory = records.data;
     options.database = records.database;
     for (const auto& proxy : proxies) {
-      options.connectionLimits.proxies.insert(lumo::service::clientOfAddress(proxy));
+      options.connectionLimits.proxies.insert(*lumo::service::exactAddress(proxy));
     }
     options.rateBurst = perMinute;
     options.ratePerSecond = perMinute / 60;

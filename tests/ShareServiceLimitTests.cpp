@@ -58,6 +58,7 @@ TEST(ShareServiceLimits, VerifiedCallersHaveAllowancesOfTheirOwnAndDataIsTheOwne
   auto options = serviceOptions(data.path(), systemNow);
   options.rateBurst = 2;
   options.ratePerSecond = 0.001;
+  options.connectionLimits.proxies = {"127.0.0.1"};  // this test's client stands for a proxy
   RunningService running(options);
   running.service.store().addAccount({"ana-id", "ana", "hobby", systemNow()});
   const auto account = running.service.secrets().issueToken("ana-id", systemNow(), 1);
@@ -82,6 +83,14 @@ TEST(ShareServiceLimits, VerifiedCallersHaveAllowancesOfTheirOwnAndDataIsTheOwne
     if (reply && status == 429) {
       EXPECT_EQ(reply->get_header_value("Retry-After"), "1000") << caller;
     }
+  }
+  // Behind the proxy, a client is the one it names last; what came before is the client's say.
+  for (const auto& [forwarded, status] : {std::pair("198.51.100.7, 192.0.2.1", 200),
+                                          {"198.51.100.8, 192.0.2.1", 200},
+                                          {"192.0.2.1", 429},
+                                          {"192.0.2.2", 200}}) {
+    EXPECT_EQ(outcome(http.Get("/api/v1/health", {{"X-Forwarded-For", forwarded}})).first, status)
+        << forwarded;
   }
 
   testing::TemporaryDirectory parent;
@@ -117,6 +126,15 @@ TEST(ShareServiceLimits, AClientIsAnIPv4AddressOrAnIPv6Slash64AndAFullTableForge
   for (const auto& [one, other] : apart) {
     EXPECT_NE(clientOfAddress(one), clientOfAddress(other)) << one << " and " << other;
   }
+  // A trusted proxy is one exact address, never a /64 or a name.
+  const std::pair<const char*, std::optional<std::string>> exact[] = {
+      {"::ffff:192.0.2.7", "192.0.2.7"},
+      {"2001:0DB8:1:2::1", "2001:db8:1:2::1"},
+      {"localhost", std::nullopt},
+      {"10.0.0.0/8", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& [text, address] : exact) EXPECT_EQ(service::exactAddress(text), address) << text;
 
   service::RateLimiter limiter(1, 0);  // one request per caller, never refilled
   constexpr int callers = 70000;
@@ -126,6 +144,17 @@ TEST(ShareServiceLimits, AClientIsAnIPv4AddressOrAnIPv6Slash64AndAFullTableForge
   EXPECT_TRUE(limiter.admit(std::to_string(callers - 1)));
   EXPECT_TRUE(limiter.admit("45000")) << "a recent caller is remembered";
   EXPECT_FALSE(limiter.admit("0")) << "the least recent caller made room";
+}
+
+TEST(ShareServiceLimits, AFolderOfOtherRecordsIsNotSweptAway) {
+  testing::TemporaryDirectory data;
+  auto options = serviceOptions(data.path(), systemNow);
+  options.database.clear();
+  { ShareService first(options); }
+  std::ofstream(data / "blobs" / "a-document") << "content";
+  fs::remove(data / "service.db");  // other records: a new, empty database
+  EXPECT_TRUE(testing::thrown<service::DataFolderBusy>([&] { ShareService other(options); }));
+  EXPECT_TRUE(fs::exists(data / "blobs" / "a-document"));
 }
 
 TEST_F(ShareServiceLimitTest, ParallelAnonymousUploadsStopExactlyAtTheLimit) {
