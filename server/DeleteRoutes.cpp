@@ -4,7 +4,9 @@
 // gone, so its page, file and preview answer 410 from then on; its blob is deleted. Taking back
 // a share that is gone already answers the same success, and anyone else hears what a slug that
 // never existed answers: 404.
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <utility>
 
 #include "ServiceReplies.hpp"
@@ -52,6 +54,12 @@ void ShareService::deleteRoutes() {
 
 void ShareService::takeBack(httplib::Response& response, const std::string& kind,
                             const std::string& slug, const ServiceStore::ShareHolder& holder) {
+  // Slugs are letters, digits, "-" and "_": other text names no share, whatever the store would
+  // make of it (PostgreSQL ends a text at a NUL).
+  const bool slugText = !slug.empty() && std::all_of(slug.begin(), slug.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_';
+  });
+  if (!slugText) return failNotHeld(response, kind);
   const auto moment = now();
   // The account's devices hear of it in the deletion's own transaction.
   const auto tellDevices = [&](const StoredShare& share) {

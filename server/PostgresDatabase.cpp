@@ -4,6 +4,8 @@
 
 #include <cctype>
 
+#include "UnicodeText.hpp"
+
 namespace lumo::service::sql {
 namespace {
 
@@ -51,7 +53,14 @@ class PostgresConnection final : public Connection {
         values.push_back(nullptr);
         continue;
       }
-      texts.push_back(number ? std::to_string(*number) : std::get<std::string>(parameter));
+      const auto& text = number ? std::string() : std::get<std::string>(parameter);
+      // libpq ends a text at its first NUL, and the database refuses what is not UTF-8: either
+      // would make the statement about other text than the caller's.
+      if (!number &&
+          (text.find('\0') != std::string::npos || UnicodeText::wellFormed(text) != text)) {
+        throw StoreError("a text parameter that is no UTF-8 text");
+      }
+      texts.push_back(number ? std::to_string(*number) : text);
       values.push_back(texts.back().c_str());
     }
     const auto sql = PostgresDatabase::translated(statement);

@@ -320,8 +320,10 @@ void ShareService::publishDocument(const httplib::Request& request, httplib::Res
   share.id = id;
   const auto claimToken =
       startShare(share, "doc", caller.owner(), caller.address, decision, moment);
-  share.filename = filename.empty() ? "file" : filename;
-  share.contentType = contentType.empty() ? "application/octet-stream" : contentType;
+  // A part's header may carry any bytes (a Latin-1 file name); the records hold text.
+  share.filename = filename.empty() ? "file" : UnicodeText::wellFormed(filename);
+  share.contentType =
+      contentType.empty() ? "application/octet-stream" : UnicodeText::wellFormed(contentType);
   share.size = static_cast<std::int64_t>(blob->size());
   share.blob = id;
   share.comment = meta.comment;

@@ -211,8 +211,17 @@ ServiceStore::Insertion ServiceStore::insert(const StoredShare& share,
   Statement reuse(db, "DELETE FROM gone WHERE slug = ?");
   reuse.bind(1, share.slug).step();
   if (key) {  // in the same transaction: a crash leaves both or neither
-    Statement done(db, "UPDATE idempotency SET slug = ? WHERE scope = ? AND key = ?");
+    Statement done(db,
+                   "UPDATE idempotency SET slug = ? WHERE scope = ? AND key = ? AND slug IS NULL");
     done.bind(1, share.slug).bind(2, key->scope).bind(3, key->key).step();
+    // A request that ran for longer than reservations are kept lost its own: the key is bound
+    // now, unless another request has made a share with it meanwhile.
+    if (done.changes() == 0) {
+      Statement bind(db,
+                     "INSERT INTO idempotency (scope, key, slug, created_at) VALUES (?, ?, ?, ?) "
+                     "ON CONFLICT (scope, key) DO NOTHING");
+      bind.bind(1, key->scope).bind(2, key->key).bind(3, share.slug).bind(4, share.ctime).step();
+    }
   }
   insertion.commit();
   return Insertion::inserted;

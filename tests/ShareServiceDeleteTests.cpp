@@ -222,6 +222,11 @@ TEST_F(ShareServiceDeleteTest, AnAnonymousShareGoesWithItsClaimAndABoundOneWithI
     EXPECT_EQ(takeBackByClaim(share, share.claim + "x"), notHeld(kind));
     EXPECT_EQ(takeBackByClaim(share, ""), notHeld(kind));
     EXPECT_EQ(takeBack(share, tokens_["ana"]), notHeld(kind)) << "no account owns it";
+    for (const auto* tail : {"%00tail", "%FF"}) {  // no slug; with the claim of the one before
+      auto named = share;
+      named.slug += tail;
+      EXPECT_EQ(takeBackByClaim(named, share.claim), notHeld(kind)) << tail;
+    }
     EXPECT_EQ(page(share), served);
     EXPECT_EQ(takeBackByClaim(share, share.claim), Reply(200, taken(share)));
     EXPECT_EQ(takeBackByClaim(share, share.claim), Reply(200, taken(share))) << "a second time";
