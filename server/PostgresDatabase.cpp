@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 
 #include <cctype>
+#include <optional>
 
 #include "UnicodeText.hpp"
 
@@ -16,6 +17,19 @@ constexpr Oid textType = 25;
 
 /// The advisory lock every write transaction takes first: one writer at a time, on every node.
 constexpr const char* writersLock = "SELECT pg_advisory_xact_lock(7813394740812390)";
+
+/// A parameter as libpq sends it: its text, nothing for NULL. libpq ends a text at its first
+/// NUL, and the database refuses what is not UTF-8: either would make the statement about other
+/// text than the caller's, so neither is sent.
+std::optional<std::string> textOf(const Value& value) {
+  if (const auto* number = std::get_if<std::int64_t>(&value)) return std::to_string(*number);
+  const auto* text = std::get_if<std::string>(&value);
+  if (!text) return std::nullopt;
+  if (text->find('\0') != std::string::npos || UnicodeText::wellFormed(*text) != *text) {
+    throw StoreError("a text parameter that is no UTF-8 text");
+  }
+  return *text;
+}
 
 std::string replacedWords(std::string text, const std::string& word, const std::string& by) {
   for (auto at = text.find(word); at != std::string::npos; at = text.find(word, at + by.size())) {
@@ -42,27 +56,13 @@ class PostgresConnection final : public Connection {
 
   Result run(const std::string& statement, const std::vector<Value>& parameters) override {
     std::vector<Oid> types;
-    std::vector<std::string> texts;
-    std::vector<const char*> values;
-    texts.reserve(parameters.size());
+    std::vector<std::optional<std::string>> texts;
     for (const auto& parameter : parameters) {
-      const auto* number = std::get_if<std::int64_t>(&parameter);
-      types.push_back(number ? int8Type : textType);
-      if (std::holds_alternative<std::monostate>(parameter)) {
-        texts.emplace_back();
-        values.push_back(nullptr);
-        continue;
-      }
-      const auto& text = number ? std::string() : std::get<std::string>(parameter);
-      // libpq ends a text at its first NUL, and the database refuses what is not UTF-8: either
-      // would make the statement about other text than the caller's.
-      if (!number &&
-          (text.find('\0') != std::string::npos || UnicodeText::wellFormed(text) != text)) {
-        throw StoreError("a text parameter that is no UTF-8 text");
-      }
-      texts.push_back(number ? std::to_string(*number) : text);
-      values.push_back(texts.back().c_str());
+      types.push_back(std::holds_alternative<std::int64_t>(parameter) ? int8Type : textType);
+      texts.push_back(textOf(parameter));
     }
+    std::vector<const char*> values;
+    for (const auto& text : texts) values.push_back(text ? text->c_str() : nullptr);
     const auto sql = PostgresDatabase::translated(statement);
     const auto send = [&] {
       return Reply(PQexecParams(connection_, sql.c_str(), static_cast<int>(values.size()),

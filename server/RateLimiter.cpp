@@ -68,18 +68,13 @@ std::optional<std::string> exactAddress(std::string_view address) {
 }
 
 std::string clientOfAddress(std::string_view address) {
-  const std::string text(address);
+  const auto exact = exactAddress(address);
   unsigned char bytes[16];
-  if (::inet_pton(AF_INET6, text.c_str(), bytes) == 1) {
-    constexpr unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
-    char shown[INET6_ADDRSTRLEN];
-    if (std::equal(std::begin(mapped), std::end(mapped), bytes)) {
-      return ::inet_ntop(AF_INET, bytes + 12, shown, sizeof shown);
-    }
-    std::fill(bytes + 8, bytes + 16, 0);
-    return std::string(::inet_ntop(AF_INET6, bytes, shown, sizeof shown)) + "/64";
-  }
-  return text;
+  if (!exact) return std::string(address);
+  if (::inet_pton(AF_INET6, exact->c_str(), bytes) != 1) return *exact;  // IPv4
+  std::fill(bytes + 8, bytes + 16, 0);
+  char shown[INET6_ADDRSTRLEN];
+  return std::string(::inet_ntop(AF_INET6, bytes, shown, sizeof shown)) + "/64";
 }
 
 }  // namespace lumo::service

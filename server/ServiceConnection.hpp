@@ -56,6 +56,8 @@ class ServiceConnection {
   std::size_t requests = 0;
   /// Registered with the server's event loop.
   bool watched = false;
+  /// Set by the server: the connection comes from a trusted reverse proxy.
+  bool proxy = false;
   /// Length of the request head being handled.
   std::size_t headBytes = 0;
   /// Closing: nothing more is sent, and what arrives is dropped until the client ends.

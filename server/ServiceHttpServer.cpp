@@ -357,8 +357,10 @@ void ServiceHttpServer::acceptAll() {
       return;
     }
     auto connection = std::make_unique<ServiceConnection>(socket, tls_);
+    connection->proxy =
+        limits_.proxies.count(exactAddress(connection->remoteAddress()).value_or("")) != 0;
     auto& fromAddress = perAddress_[connection->addressKey()];
-    if ((fromAddress >= limits_.perAddress && !isProxy(*connection)) || open_ >= limits_.total) {
+    if ((fromAddress >= limits_.perAddress && !connection->proxy) || open_ >= limits_.total) {
       if (fromAddress == 0) perAddress_.erase(connection->addressKey());
       continue;  // closed at once: the client may try again when it holds fewer
     }
@@ -480,10 +482,6 @@ void ServiceHttpServer::dispatch(ConnectionPtr connection) {
   ready_.notify_one();
 }
 
-bool ServiceHttpServer::isProxy(const ServiceConnection& connection) const {
-  return limits_.proxies.count(exactAddress(connection.remoteAddress()).value_or("")) != 0;
-}
-
 std::size_t ServiceHttpServer::runnableRequests() const {
   std::map<std::string_view, std::size_t> turns;  // per address: handled and counted here
   std::size_t runnable = 0;
@@ -493,7 +491,7 @@ std::size_t ServiceHttpServer::runnableRequests() const {
       const auto busy = handling_.find(connection->addressKey());
       taken = busy == handling_.end() ? 0 : busy->second;
     }
-    if (taken < limits_.workersPerAddress || isProxy(*connection)) {
+    if (taken < limits_.workersPerAddress || connection->proxy) {
       ++taken;
       ++runnable;
     }
@@ -504,8 +502,7 @@ std::size_t ServiceHttpServer::runnableRequests() const {
 ServiceHttpServer::ConnectionPtr ServiceHttpServer::nextTurn() {
   const auto turn = std::find_if(queued_.begin(), queued_.end(), [this](const auto& connection) {
     const auto busy = handling_.find(connection->addressKey());
-    return busy == handling_.end() || busy->second < limits_.workersPerAddress ||
-           isProxy(*connection);
+    return busy == handling_.end() || busy->second < limits_.workersPerAddress || connection->proxy;
   });
   if (turn == queued_.end()) return nullptr;
   auto connection = std::move(*turn);

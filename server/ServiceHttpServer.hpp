@@ -103,7 +103,6 @@ class ServiceHttpServer : public httplib::Server {
   void work();
   /// Queued requests that a worker may start now (their address has a turn left).
   std::size_t runnableRequests() const;
-  bool isProxy(const ServiceConnection& connection) const;
   /// The first queued connection whose address may have another worker; null when none.
   ConnectionPtr nextTurn();
   void handle(ConnectionPtr connection);

@@ -108,10 +108,10 @@ std::int64_t countActive(sql::Connection& db, const std::optional<std::string>& 
                          const std::optional<std::string>& kind, std::int64_t now) {
   Statement query(db,
                   "SELECT COUNT(*) FROM shares WHERE expires_at > ? "
-                  "AND (owner IS NOT DISTINCT FROM ? OR (? IS NULL AND owner IS NULL)) "
+                  "AND owner IS NOT DISTINCT FROM ? "
                   "AND (? IS NULL OR anonymous_client = ?) AND (? IS NULL OR kind = ?)");
-  query.bind(1, now).bind(2, owner).bind(3, owner).bind(4, anonymousClient);
-  query.bind(5, anonymousClient).bind(6, kind).bind(7, kind);
+  query.bind(1, now).bind(2, owner).bind(3, anonymousClient).bind(4, anonymousClient);
+  query.bind(5, kind).bind(6, kind);
   query.step();
   return query.integer(0);
 }
@@ -130,9 +130,10 @@ ServiceStore::ServiceStore(const fs::path& dataDirectory, const std::string& dat
                      std::to_string(foundVersion_) + ")");
   }
   // Version 1 lacked pairings, devices and notices, version 2 view counts and the record of
-  // shares that are gone, version 3 the kind and holder of a gone share, version 4 the record of
-  // password tries. The schema's statements are idempotent, so running them whole adds missing
-  // tables; a column needs its own statement. A PostgreSQL database starts at version 4.
+  // shares that are gone, version 3 the kind and holder of a gone share, version 4 the records' id
+  // and password tries. The schema's statements are idempotent, so running them whole adds
+  // missing tables; a column needs its own statement. A PostgreSQL database starts at this
+  // version.
   if (foundVersion_ == 1 || foundVersion_ == 2) {
     db->execute("ALTER TABLE shares ADD COLUMN view_count INTEGER NOT NULL DEFAULT 0");
   }
@@ -161,7 +162,7 @@ bool ServiceStore::isShared() const {
 
 void ServiceStore::addAccount(const Account& account) {
   const sql::Lease db(*database_);
-  Statement insert(*db, "INSERT INTO accounts (id, name, plan, created_at) VALUES (?, ?, ?, ?)");
+  Statement insert(db, "INSERT INTO accounts (id, name, plan, created_at) VALUES (?, ?, ?, ?)");
   insert.bind(1, account.id).bind(2, account.name).bind(3, account.plan).bind(4, account.createdAt);
   insert.step();
   if (insert.constraintFailed) throw StoreError("an account named " + account.name + " exists");
@@ -169,7 +170,7 @@ void ServiceStore::addAccount(const Account& account) {
 
 std::optional<Account> ServiceStore::account(const std::string& idOrName) const {
   const sql::Lease db(*database_);
-  Statement query(*db, "SELECT id, name, plan, created_at FROM accounts WHERE id = ? OR name = ?");
+  Statement query(db, "SELECT id, name, plan, created_at FROM accounts WHERE id = ? OR name = ?");
   query.bind(1, idOrName).bind(2, idOrName);
   if (!query.step()) return std::nullopt;
   return Account{query.text(0), query.text(1), query.text(2), query.integer(3)};
@@ -189,7 +190,7 @@ ServiceStore::Insertion ServiceStore::insert(const StoredShare& share,
                                              const std::optional<Quota>& quota,
                                              const std::optional<KeyScope>& key) {
   const sql::Lease db(*database_);
-  Transaction insertion(db);  // BEGIN IMMEDIATE: no other writer between the count and the insert
+  Transaction insertion(db);  // no other writer between the count and the insert
   if (quota && countActive(*db, quota->owner, quota->anonymousClient, quota->kind, quota->now) >=
                    quota->limit) {
     return Insertion::overQuota;
@@ -211,17 +212,13 @@ ServiceStore::Insertion ServiceStore::insert(const StoredShare& share,
   Statement reuse(db, "DELETE FROM gone WHERE slug = ?");
   reuse.bind(1, share.slug).step();
   if (key) {  // in the same transaction: a crash leaves both or neither
-    Statement done(db,
-                   "UPDATE idempotency SET slug = ? WHERE scope = ? AND key = ? AND slug IS NULL");
-    done.bind(1, share.slug).bind(2, key->scope).bind(3, key->key).step();
     // A request that ran for longer than reservations are kept lost its own: the key is bound
-    // now, unless another request has made a share with it meanwhile.
-    if (done.changes() == 0) {
-      Statement bind(db,
-                     "INSERT INTO idempotency (scope, key, slug, created_at) VALUES (?, ?, ?, ?) "
-                     "ON CONFLICT (scope, key) DO NOTHING");
-      bind.bind(1, key->scope).bind(2, key->key).bind(3, share.slug).bind(4, share.ctime).step();
-    }
+    // all the same, unless another request has made a share with it meanwhile.
+    Statement done(db,
+                   "INSERT INTO idempotency (scope, key, slug, created_at) VALUES (?, ?, ?, ?) "
+                   "ON CONFLICT (scope, key) DO UPDATE SET slug = excluded.slug "
+                   "WHERE idempotency.slug IS NULL");
+    done.bind(1, key->scope).bind(2, key->key).bind(3, share.slug).bind(4, share.ctime).step();
   }
   insertion.commit();
   return Insertion::inserted;
@@ -230,7 +227,7 @@ ServiceStore::Insertion ServiceStore::insert(const StoredShare& share,
 std::optional<StoredShare> ServiceStore::share(const std::string& slug) const {
   const auto sql = std::string("SELECT ") + shareColumns + " FROM shares WHERE slug = ?";
   const sql::Lease db(*database_);
-  Statement query(*db, sql.c_str());
+  Statement query(db, sql.c_str());
   query.bind(1, slug);
   if (!query.step()) return std::nullopt;
   return readShare(query);
@@ -271,7 +268,7 @@ std::vector<std::string> ServiceStore::purgeExpired(std::int64_t now) {
 
 std::vector<std::string> ServiceStore::blobIds() const {
   const sql::Lease db(*database_);
-  Statement query(*db, "SELECT blob FROM shares WHERE blob IS NOT NULL");
+  Statement query(db, "SELECT blob FROM shares WHERE blob IS NOT NULL");
   std::vector<std::string> ids;
   while (query.step()) ids.push_back(query.text(0));
   return ids;
@@ -299,7 +296,7 @@ ServiceStore::BindOutcome ServiceStore::bindAnonymous(const std::string& slug,
 
 void ServiceStore::countView(const std::string& slug) {
   const sql::Lease db(*database_);
-  Statement count(*db, "UPDATE shares SET view_count = view_count + 1 WHERE slug = ?");
+  Statement count(db, "UPDATE shares SET view_count = view_count + 1 WHERE slug = ?");
   count.bind(1, slug).step();
 }
 
@@ -314,7 +311,7 @@ bool ServiceStore::reserveDownload(const std::string& slug) {
 
 void ServiceStore::releaseDownload(const std::string& slug) {
   const sql::Lease db(*database_);
-  Statement release(*db,
+  Statement release(db,
                     "UPDATE shares SET download_count = download_count - 1 "
                     "WHERE slug = ? AND download_count > 0");
   release.bind(1, slug).step();
@@ -358,7 +355,7 @@ ServiceStore::Deletion ServiceStore::deleteShare(
 
 std::optional<std::string> ServiceStore::goneReason(const std::string& slug) const {
   const sql::Lease db(*database_);
-  Statement query(*db, "SELECT reason FROM gone WHERE slug = ?");
+  Statement query(db, "SELECT reason FROM gone WHERE slug = ?");
   query.bind(1, slug);
   if (!query.step()) return std::nullopt;
   return query.text(0);
@@ -385,7 +382,7 @@ ServiceStore::KeyUse ServiceStore::useIdempotencyKey(const std::string& scope,
 
 void ServiceStore::releaseIdempotencyKey(const KeyScope& key) {
   const sql::Lease db(*database_);
-  Statement release(*db, "DELETE FROM idempotency WHERE scope = ? AND key = ? AND slug IS NULL");
+  Statement release(db, "DELETE FROM idempotency WHERE scope = ? AND key = ? AND slug IS NULL");
   release.bind(1, key.scope).bind(2, key.key).step();
 }
 
@@ -424,7 +421,7 @@ std::optional<std::int64_t> ServiceStore::admitPasswordTry(const std::string& ca
 
 void ServiceStore::replaceClaim(const std::string& slug, const std::string& claimHash) {
   const sql::Lease db(*database_);
-  Statement replace(*db,
+  Statement replace(db,
                     "UPDATE shares SET claim_hash = ? WHERE slug = ? AND claim_hash IS NOT NULL");
   replace.bind(1, claimHash).bind(2, slug).step();
 }

@@ -36,7 +36,7 @@ DeviceInfo readDevice(const Statement& row, int first) {
 bool ServiceStore::addPairing(const std::string& code, const std::string& account,
                               std::int64_t expiresAt) {
   const sql::Lease db(*database_);
-  Statement insert(*db, "INSERT INTO pairings (code, account, expires_at) VALUES (?, ?, ?)");
+  Statement insert(db, "INSERT INTO pairings (code, account, expires_at) VALUES (?, ?, ?)");
   insert.bind(1, code).bind(2, account).bind(3, expiresAt).step();
   return !insert.constraintFailed;
 }
@@ -82,7 +82,7 @@ std::optional<std::pair<std::string, DeviceInfo>> ServiceStore::signInDevice(
 
 std::optional<std::string> ServiceStore::deviceWithToken(const std::string& tokenHash) const {
   const sql::Lease db(*database_);
-  Statement query(*db, std::string("SELECT id FROM devices WHERE ") + signedInDevice);
+  Statement query(db, std::string("SELECT id FROM devices WHERE ") + signedInDevice);
   query.bind(1, tokenHash);
   if (!query.step()) return std::nullopt;
   return query.text(0);
@@ -90,8 +90,8 @@ std::optional<std::string> ServiceStore::deviceWithToken(const std::string& toke
 
 std::vector<DeviceInfo> ServiceStore::devices(const std::string& account) const {
   const sql::Lease db(*database_);
-  Statement query(*db, std::string("SELECT ") + deviceColumns +
-                           " FROM devices WHERE account = ? ORDER BY created_at, id");
+  Statement query(db, std::string("SELECT ") + deviceColumns +
+                          " FROM devices WHERE account = ? ORDER BY created_at, id");
   query.bind(1, account);
   std::vector<DeviceInfo> devices;
   while (query.step()) devices.push_back(readDevice(query, 0));
@@ -123,7 +123,7 @@ void ServiceStore::addNotices(const std::string& account, const DeviceNotice& no
 DeviceNoticeListResult ServiceStore::notices(const std::string& device, std::int64_t since,
                                              std::int64_t limit) const {
   const sql::Lease db(*database_);
-  Statement query(*db,
+  Statement query(db,
                   "SELECT sequence, id, type, kind, title, slug, short_url, created_at, "
                   "expires_at FROM notices WHERE device = ? AND sequence > ? "
                   "ORDER BY sequence LIMIT ?");

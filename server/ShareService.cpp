@@ -1,7 +1,5 @@
 #include "ShareService.hpp"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -358,12 +356,7 @@ std::string ShareService::clientOf(const httplib::Request& request) const {
   // own say and proves nothing.
   const auto forwarded = request.get_header_value("X-Forwarded-For");
   const std::string last(UnicodeText::trimmed(forwarded.substr(forwarded.rfind(',') + 1)));
-  unsigned char bytes[16];
-  if (::inet_pton(AF_INET, last.c_str(), bytes) == 1 ||
-      ::inet_pton(AF_INET6, last.c_str(), bytes) == 1) {
-    client = clientOfAddress(last);
-  }
-  return client;
+  return exactAddress(last) ? clientOfAddress(last) : client;
 }
 
 void ShareService::me(const httplib::Request& request, httplib::Response& response) {
