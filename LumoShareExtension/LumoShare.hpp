@@ -64,6 +64,7 @@
 #include "ShareLogMessages.hpp"
 #include "ShareLogSink.hpp"
 #include "ShareMultipart.hpp"
+#include "ShareRequestParts.hpp"
 #include "ShareOptions.hpp"
 #include "SharePanelText.hpp"
 #include "SharePanelFlow.hpp"

@@ -1,12 +1,9 @@
 #include "ShareCurlSession.hpp"
 
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include "FileDescriptor.hpp"
 #include "ShareURLError.hpp"
 #include "ShareUploadError.hpp"
 #include "UnicodeText.hpp"
@@ -64,46 +60,31 @@ class BytesReader final : public BodyReader {
   std::string_view bytes_;
 };
 
-ShareURLError fileError(int error, const std::filesystem::path& file) {
-  return ShareURLError::fileError(error, file.string());
-}
-
-/// Streams a regular file. The size is fixed when the file is opened; a file that shrinks
-/// while it is sent fails the transfer instead of sending a short body.
-class FileReader final : public BodyReader {
+/// Streams pieces in order, reading files only as curl asks for their bytes.
+class PartsReader final : public BodyReader {
  public:
-  explicit FileReader(const std::filesystem::path& file)
-      : file_(file), fd_(::open(file.c_str(), O_RDONLY | O_CLOEXEC)) {
-    if (!fd_.valid()) throw fileError(errno, file);
-    struct stat status {};
-    if (::fstat(fd_.get(), &status) != 0) throw fileError(errno, file);
-    if (!S_ISREG(status.st_mode)) throw fileError(S_ISDIR(status.st_mode) ? EISDIR : EINVAL, file);
-    size_ = status.st_size;
-    ::posix_fadvise(fd_.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-  }
+  explicit PartsReader(const ShareRequestParts& parts) : parts_(parts), size_(parts.size()) {}
+  /// A whole file, opened now: its size is fixed from here on.
+  explicit PartsReader(const std::filesystem::path& file)
+      : owned_(ShareRequestParts{{ShareRequestParts::File::open(file, file.string())}}),
+        parts_(*owned_),
+        size_(parts_.size()) {}
   curl_off_t size() const override { return size_; }
   std::size_t read(char* buffer, std::size_t capacity) override {
-    const auto wanted = static_cast<std::size_t>(
-        std::min<curl_off_t>(static_cast<curl_off_t>(capacity), size_ - offset_));
-    if (wanted == 0) return 0;
-    ssize_t count = 0;
-    do {
-      count = ::pread(fd_.get(), buffer, wanted, offset_);
-    } while (count < 0 && errno == EINTR);
-    if (count <= 0) {
-      failure_ = count < 0 ? fileError(errno, file_)
-                           : ShareURLError(Code::cannotOpenFile,
-                                           file_.string() + ": the file shrank while it was sent");
+    try {
+      const auto count = parts_.read(offset_, buffer, capacity);
+      offset_ += static_cast<curl_off_t>(count);
+      return count;
+    } catch (const ShareURLError& error) {
+      failure_ = error;
       return CURL_READFUNC_ABORT;
     }
-    offset_ += count;
-    return static_cast<std::size_t>(count);
   }
 
  private:
-  std::filesystem::path file_;
-  FileDescriptor fd_;
-  curl_off_t size_ = 0;
+  std::optional<ShareRequestParts> owned_;
+  const ShareRequestParts& parts_;
+  curl_off_t size_;
 };
 
 /// Methods whose requests carry a body by nature. Sent without one, they still announce an
@@ -116,7 +97,9 @@ std::unique_ptr<BodyReader> makeReader(const ShareRequestBody& body, const std::
   if (const auto* bytes = std::get_if<std::string_view>(&body))
     return std::make_unique<BytesReader>(*bytes);
   if (const auto* file = std::get_if<std::filesystem::path>(&body))
-    return std::make_unique<FileReader>(*file);
+    return std::make_unique<PartsReader>(*file);
+  if (const auto* parts = std::get_if<const ShareRequestParts*>(&body))
+    return std::make_unique<PartsReader>(**parts);
   if (methodExpectsBody(method)) return std::make_unique<BytesReader>(std::string_view());
   return nullptr;
 }

@@ -7,6 +7,7 @@
 
 #include "ShareHTTPRequest.hpp"
 #include "ShareHTTPResponse.hpp"
+#include "ShareRequestParts.hpp"
 
 namespace lumo {
 
@@ -36,6 +37,13 @@ class ShareHTTPTransport {
   virtual ShareHTTPReply uploadFile(const ShareHTTPRequest& request,
                                     const std::filesystem::path& file,
                                     std::stop_token stop = {}) = 0;
+  /// Sends the request with `body`'s pieces as its body. A transport that can stream sends them
+  /// as they are read; by default they are joined in memory and sent as `upload` sends bytes.
+  virtual ShareHTTPReply uploadParts(const ShareHTTPRequest& request,
+                                     const ShareRequestParts& body, std::stop_token stop = {}) {
+    const auto bytes = body.joined();
+    return upload(request, bytes, std::move(stop));
+  }
 };
 
 }  // namespace lumo

@@ -35,4 +35,10 @@ ShareHTTPReply ShareHybridTransport::uploadFile(const ShareHTTPRequest& request,
   return background_->perform(request, file, std::move(stop));
 }
 
+ShareHTTPReply ShareHybridTransport::uploadParts(const ShareHTTPRequest& request,
+                                                 const ShareRequestParts& body,
+                                                 std::stop_token stop) {
+  return background_->perform(request, &body, std::move(stop));
+}
+
 }  // namespace lumo

@@ -7,8 +7,8 @@
 
 namespace lumo {
 
-/// The one transport body: plain requests run on the `live` session, uploads (from bytes or
-/// from a file) on the `background` one. The background uploader gives it two sessions; a
+/// The one transport body: plain requests run on the `live` session, uploads (from bytes, a
+/// file or pieces) on the `background` one. The background uploader gives it two sessions; a
 /// URLSessionTransport is the same with one session for both.
 class ShareHybridTransport : public ShareHTTPTransport {
  public:
@@ -24,6 +24,8 @@ class ShareHybridTransport : public ShareHTTPTransport {
                         std::stop_token stop = {}) final;
   ShareHTTPReply uploadFile(const ShareHTTPRequest& request, const std::filesystem::path& file,
                             std::stop_token stop = {}) final;
+  ShareHTTPReply uploadParts(const ShareHTTPRequest& request, const ShareRequestParts& body,
+                             std::stop_token stop = {}) final;
 
  private:
   std::shared_ptr<ShareURLSession> live_;

@@ -20,7 +20,8 @@ namespace {
 
 /// Everything before the file's bytes: the fields, then the file part's headers.
 std::string head(const std::vector<std::pair<std::string, std::string>>& fields,
-                 const ShareMultipartFile& file, const std::string& boundary) {
+                 const std::string& filename, const std::string& mimeType,
+                 const std::string& boundary) {
   std::string data;
   for (const auto& [name, value] : fields) {
     data.append("--").append(boundary).append(crlf);
@@ -30,36 +31,35 @@ std::string head(const std::vector<std::pair<std::string, std::string>>& fields,
   }
   data.append("--").append(boundary).append(crlf);
   data.append("Content-Disposition: form-data; name=\"file\"; filename=\"")
-      .append(safeFileName(file.filename))
+      .append(safeFileName(filename))
       .append("\"")
       .append(crlf);
-  data.append("Content-Type: ").append(file.mimeType).append(crlf).append(crlf);
+  data.append("Content-Type: ").append(mimeType).append(crlf).append(crlf);
   return data;
 }
 
-std::string tail(const std::string& boundary) {
-  return std::string(crlf) + "--" + boundary + "--" + std::string(crlf);
+std::string contentTypeOf(const std::string& boundary) {
+  return "multipart/form-data; boundary=" + boundary;
 }
 
 }  // namespace
 
-Body body(const std::vector<std::pair<std::string, std::string>>& fields,
-          const ShareMultipartFile& file, const std::string& boundary) {
-  auto data = head(fields, file, boundary);
-  const auto end = tail(boundary);
-  data.reserve(data.size() + file.data.size() + end.size());
-  data.append(file.data).append(end);
-  return {std::move(data), "multipart/form-data; boundary=" + boundary};
+StreamedBody streamedBody(const std::vector<std::pair<std::string, std::string>>& fields,
+                          const std::string& filename, const std::string& mimeType,
+                          const ShareRequestParts& content, const std::string& boundary) {
+  ShareRequestParts parts;
+  parts.parts.reserve(content.parts.size() + 2);
+  parts.parts.emplace_back(head(fields, filename, mimeType, boundary));
+  parts.parts.insert(parts.parts.end(), content.parts.begin(), content.parts.end());
+  parts.parts.emplace_back(std::string(crlf) + "--" + boundary + "--" + std::string(crlf));
+  return {std::move(parts), contentTypeOf(boundary)};
 }
 
-Body body(const std::vector<std::pair<std::string, std::string>>& fields, ShareMultipartFile&& file,
-          const std::string& boundary) {
-  const auto start = head(fields, file, boundary);
-  auto data = std::move(file.data);
-  // Within the capacity the file was read into, this moves the bytes instead of copying them.
-  data.insert(0, start);
-  data.append(tail(boundary));
-  return {std::move(data), "multipart/form-data; boundary=" + boundary};
+Body body(const std::vector<std::pair<std::string, std::string>>& fields,
+          const ShareMultipartFile& file, const std::string& boundary) {
+  const auto streamed =
+      streamedBody(fields, file.filename, file.mimeType, ShareRequestParts{{file.data}}, boundary);
+  return {streamed.parts.joined(), streamed.contentType};
 }
 
 }  // namespace lumo::ShareMultipart

@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "ShareRequestParts.hpp"
+
 namespace lumo {
 
 /// The file part of a multipart upload.
@@ -29,14 +31,16 @@ struct Body {
 Body body(const std::vector<std::pair<std::string, std::string>>& fields,
           const ShareMultipartFile& file, const std::string& boundary);
 
-/// As above, taking over the file's bytes: the body is built in the file's own buffer, so a
-/// large file is held once. Read the file into a buffer with `framingReserve` bytes to spare.
-Body body(const std::vector<std::pair<std::string, std::string>>& fields, ShareMultipartFile&& file,
-          const std::string& boundary);
-
-/// Room to leave in a file's buffer for the framing `body` adds around it: part headers, a
-/// metadata field and a long file name.
-inline constexpr std::size_t framingReserve = 16384;
+/// The same body as pieces to stream: the framing in memory around the file's `content`, whose
+/// open files are read only while the body is sent. Joined, the pieces are exactly the bytes
+/// `body` gives for the same file.
+struct StreamedBody {
+  ShareRequestParts parts;
+  std::string contentType;  ///< "multipart/form-data; boundary=<boundary>"
+};
+StreamedBody streamedBody(const std::vector<std::pair<std::string, std::string>>& fields,
+                          const std::string& filename, const std::string& mimeType,
+                          const ShareRequestParts& content, const std::string& boundary);
 
 /// The file name as the file part's header carries it.
 std::string safeFileName(const std::string& filename);

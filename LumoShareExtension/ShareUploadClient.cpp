@@ -1,8 +1,5 @@
 #include "ShareUploadClient.hpp"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fmt/format.h>
@@ -12,7 +9,6 @@
 #include <cstring>
 #include <mutex>
 
-#include "FileDescriptor.hpp"
 #include "SaturatingMath.hpp"
 #include "ShareApple.hpp"
 #include "ShareAppleBundle.hpp"
@@ -46,51 +42,17 @@ std::int64_t expiryMs(std::int64_t ctimeSeconds, std::int64_t days) {
   return milliseconds;
 }
 
-/// Asks for transparent huge pages under a large buffer: faulting in 100 MiB page by page costs
-/// more than reading the file into it.
-void adviseHugePages(char* start, std::size_t size) {
-  constexpr std::uintptr_t hugePage = 2 * 1024 * 1024;
-  const auto begin = (reinterpret_cast<std::uintptr_t>(start) + hugePage - 1) & ~(hugePage - 1);
-  const auto end = (reinterpret_cast<std::uintptr_t>(start) + size) & ~(hugePage - 1);
-  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-}
-
-/// A staged file's bytes, with room for the multipart framing around them.
-std::string readStagedFile(const fs::path& location, const std::string& name) {
-  const auto fail = [&name](int error) {
-    const auto reason = ShareURLError::fileError(error, name).localizedDescription();
-    return ShareUploadError::transport(ShareL10n::tr("读取本地文件失败（%@）：%@", {name, reason}));
-  };
-  const FileDescriptor fd(::open(location.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.valid() && errno == ENOENT)
-    throw ShareUploadError::transport(ShareL10n::tr("本地文件丢失：%@", name));
-  struct stat info {};
-  if (!fd.valid() || ::fstat(fd.get(), &info) != 0) throw fail(errno);
-  if (!S_ISREG(info.st_mode)) throw fail(EINVAL);
-  // Read straight into a buffer with room for the multipart framing: the bytes are held once.
-  std::string data;
-  data.reserve(static_cast<std::size_t>(info.st_size) + ShareMultipart::framingReserve);
-  adviseHugePages(data.data(), data.capacity());
-  data.resize(static_cast<std::size_t>(info.st_size));
-  std::size_t filled = 0;
-  const auto readInto = [&](char* buffer, std::size_t size) {
-    for (;;) {
-      const auto count = ::read(fd.get(), buffer, size);
-      if (count >= 0) return static_cast<std::size_t>(count);
-      if (errno != EINTR) throw fail(errno);
-    }
-  };
-  while (filled < data.size()) {
-    const auto count = readInto(data.data() + filled, data.size() - filled);
-    if (count == 0) break;  // it shrank
-    filled += count;
+/// A staged file, opened for sending: its size is fixed now, and it is read only while the
+/// body goes out.
+ShareRequestParts::File openStagedFile(const fs::path& location, const std::string& name) {
+  try {
+    return ShareRequestParts::File::open(location, name);
+  } catch (const ShareURLError& error) {
+    if (error.code() == ShareURLError::Code::fileDoesNotExist)
+      throw ShareUploadError::transport(ShareL10n::tr("本地文件丢失：%@", name));
+    throw ShareUploadError::transport(
+        ShareL10n::tr("读取本地文件失败（%@）：%@", {name, error.localizedDescription()}));
   }
-  data.resize(filled);
-  char more[65536];  // a file that grew is read on to its end
-  for (auto count = readInto(more, sizeof more); count > 0; count = readInto(more, sizeof more)) {
-    data.append(more, count);
-  }
-  return data;
 }
 
 /// A zip entry name: no "/", "\" or ".." can make it a path, numbered from 1.
@@ -164,8 +126,7 @@ ShareUploadOutcome ShareUploadClient::upload(const StagedShare& staged, const fs
   auto plan = makePlan(staged, directory, options);
   if (auto* link = std::get_if<LinkPlan>(&plan))
     return publishLink(link->url, staged, options, stop);
-  auto& document = std::get<DocumentPlan>(plan);
-  return publishDoc(std::move(document.file), document.title, staged, options, stop);
+  return publishDoc(std::get<DocumentPlan>(plan), staged, options, stop);
 }
 
 ShareUploadClient::Plan ShareUploadClient::makePlan(const StagedShare& staged,
@@ -188,13 +149,11 @@ ShareUploadClient::Plan ShareUploadClient::makePlan(const StagedShare& staged,
 ShareUploadClient::DocumentPlan ShareUploadClient::singleFilePlan(const StagedShare& staged,
                                                                   const fs::path& directory) const {
   const auto& attachment = staged.attachments.front();
-  const auto location = staged.url(attachment, directory);
   const auto name = attachment.uploadFileName();
-  checkUploadSize(fileSize(location), name);
-  auto data = readStagedFile(location, name);
-  checkUploadSize(static_cast<std::int64_t>(data.size()), name);  // it may have grown
+  auto file = openStagedFile(staged.url(attachment, directory), name);
+  checkUploadSize(file.size, name);
   const auto mime = attachment.mime.empty() ? "application/octet-stream" : attachment.mime;
-  return DocumentPlan{ShareMultipartFile{name, mime, std::move(data)}, staged.payload.title};
+  return DocumentPlan{name, mime, ShareRequestParts{{std::move(file)}}, staged.payload.title};
 }
 
 ShareUploadClient::DocumentPlan ShareUploadClient::markdownPlan(
@@ -204,35 +163,38 @@ ShareUploadClient::DocumentPlan ShareUploadClient::markdownPlan(
   }
   checkAnonymousSize(static_cast<std::int64_t>(markdown->size()), "message.md");
   const auto name = "message-" + SharePayloadFactory::timestamp(staged.createdAt) + ".md";
-  return DocumentPlan{ShareMultipartFile{name, "text/markdown", *markdown}, staged.payload.title};
+  return DocumentPlan{name, "text/markdown", ShareRequestParts{{*markdown}}, staged.payload.title};
 }
 
 ShareUploadClient::DocumentPlan ShareUploadClient::bundlePlan(
     const StagedShare& staged, const fs::path& directory,
     const std::optional<std::string>& markdown) const {
-  std::vector<ShareZip::Entry> entries;
+  std::vector<ShareZip::StreamedEntry> entries;
   std::int64_t total = 0;
   const auto count = staged.attachments.size();
   for (std::size_t index = 0; index < count; ++index) {
     const auto& attachment = staged.attachments[index];
     const auto name = attachment.uploadFileName();
-    const auto location = staged.url(attachment, directory);
-    const auto size = fileSize(location);
-    checkUploadSize(size, name);
-    total = saturatingAdd(total, size);
+    auto file = openStagedFile(staged.url(attachment, directory), name);
+    checkUploadSize(file.size, name);
+    total = saturatingAdd(total, file.size);
     if (total > ShareApple::maxUploadBytes) {
       throw ShareUploadError::payloadTooLarge(fmt::format("合计 {} 个附件", count), total,
                                               ShareApple::maxUploadBytes);
     }
-    entries.push_back(ShareZip::Entry{entryName(index + 1, name), readStagedFile(location, name)});
+    entries.push_back({entryName(index + 1, name), std::move(file)});
   }
-  if (markdown && !markdown->empty()) entries.push_back(ShareZip::Entry{"message.md", *markdown});
-  auto archive = ShareZip::archive(entries, staged.createdAt);
-  entries.clear();
-  checkUploadSize(static_cast<std::int64_t>(archive.size()), "打包后的 zip");
+  if (markdown && !markdown->empty()) entries.push_back({"message.md", *markdown});
+  auto archive = [&] {
+    try {
+      return ShareZip::streamedArchive(entries, staged.createdAt);
+    } catch (const ShareURLError&) {
+      rethrowAsUploadError();
+    }
+  }();
+  checkUploadSize(archive.size(), "打包后的 zip");
   const auto name = "lumo-share-" + SharePayloadFactory::timestamp(staged.createdAt) + ".zip";
-  return DocumentPlan{ShareMultipartFile{name, "application/zip", std::move(archive)},
-                      staged.payload.title};
+  return DocumentPlan{name, "application/zip", std::move(archive), staged.payload.title};
 }
 
 void ShareUploadClient::checkUploadSize(std::int64_t size, const std::string& name) const {
@@ -284,7 +246,8 @@ LinkCreateRequest ShareUploadClient::linkRequest(const std::string& url,
   return request;
 }
 
-ShareHTTPRequest ShareUploadClient::postRequest(const std::string& path, std::string body,
+ShareHTTPRequest ShareUploadClient::postRequest(const std::string& path,
+                                                std::optional<std::string> body,
                                                 const std::string& contentType,
                                                 const StagedShare& staged) const {
   const auto prefix = isAnonymous() ? std::string("anon/") : std::string();
@@ -296,19 +259,20 @@ ShareHTTPRequest ShareUploadClient::postRequest(const std::string& path, std::st
                                 std::move(body), contentType, headers);
 }
 
-ShareUploadOutcome ShareUploadClient::publishDoc(ShareMultipartFile file,
-                                                 const std::optional<std::string>& title,
+ShareUploadOutcome ShareUploadClient::publishDoc(const DocumentPlan& document,
                                                  const StagedShare& staged,
                                                  const ShareOptions& options,
                                                  std::stop_token stop) const {
-  const auto meta = ShareJSON::encoder().encode(metadata(title, options));
-  auto body =
-      ShareMultipart::body({{"metadata", meta}}, std::move(file), "lumo-" + makeLowercaseUUID());
-  const auto length = std::to_string(body.data.size());
-  auto request = postRequest("docs", std::move(body.data), body.contentType, staged);
+  const auto meta = ShareJSON::encoder().encode(metadata(document.title, options));
+  const auto body =
+      ShareMultipart::streamedBody({{"metadata", meta}}, document.filename, document.mimeType,
+                                   document.content, "lumo-" + makeLowercaseUUID());
+  auto request = postRequest("docs", std::nullopt, body.contentType, staged);
   request.uploadProgress = progress_;
-  request.setValue(length, "Content-Length");
-  const auto reply = withRetry([&] { return perform(request, stop); }, stop);
+  request.setValue(std::to_string(body.parts.size()), "Content-Length");
+  const auto reply = withRetry(
+      [&] { return validated([&] { return transport_->uploadParts(request, body.parts, stop); }); },
+      stop);
 
   if (isAnonymous()) {
     const auto decoded = ShareHTTP::decode<AnonDocCreateResponse>(reply);
@@ -351,9 +315,15 @@ ShareUploadOutcome ShareUploadClient::outcome(const std::string& kind, const std
 
 std::string ShareUploadClient::perform(const ShareHTTPRequest& request,
                                        std::stop_token stop) const {
-  try {
+  return validated([&] {
     const std::string_view body = request.body ? std::string_view(*request.body) : "";
-    auto reply = transport_->upload(request, body, stop);
+    return transport_->upload(request, body, stop);
+  });
+}
+
+std::string ShareUploadClient::validated(const std::function<ShareHTTPReply()>& send) const {
+  try {
+    auto reply = send();
     ShareHTTP::validate(reply.body, reply.response, environment_.nowMs());
     return std::move(reply.body);
   } catch (...) {

@@ -37,8 +37,11 @@ class ShareUploadClient {
     std::string url;
     bool operator==(const LinkPlan&) const = default;
   };
+  /// The document's bytes are pieces (the staged files stay on disk until they are sent).
   struct DocumentPlan {
-    ShareMultipartFile file;
+    std::string filename;
+    std::string mimeType;
+    ShareRequestParts content;
     std::optional<std::string> title;
     bool operator==(const DocumentPlan&) const = default;
   };
@@ -78,9 +81,10 @@ class ShareUploadClient {
   /// A link when the share is one web link and nothing else; else the one document to send.
   Plan makePlan(const StagedShare& staged, const std::filesystem::path& directory,
                 const ShareOptions& options) const;
-  ShareUploadOutcome publishDoc(ShareMultipartFile file, const std::optional<std::string>& title,
-                                const StagedShare& staged, const ShareOptions& options,
-                                std::stop_token stop = {}) const;
+  /// Sends the document as a multipart body streamed from its pieces; the sizes were checked
+  /// when it was planned.
+  ShareUploadOutcome publishDoc(const DocumentPlan& document, const StagedShare& staged,
+                                const ShareOptions& options, std::stop_token stop = {}) const;
   ShareUploadOutcome publishLink(const std::string& url, const StagedShare& staged,
                                  const ShareOptions& options, std::stop_token stop = {}) const;
 
@@ -123,8 +127,10 @@ class ShareUploadClient {
                             const std::optional<std::string>& markdown) const;
   DocumentPlan bundlePlan(const StagedShare& staged, const std::filesystem::path& directory,
                           const std::optional<std::string>& markdown) const;
-  ShareHTTPRequest postRequest(const std::string& path, std::string body,
+  ShareHTTPRequest postRequest(const std::string& path, std::optional<std::string> body,
                                const std::string& contentType, const StagedShare& staged) const;
+  /// Sends through `send` and answers the reply body of a 2xx reply, as `perform` does.
+  std::string validated(const std::function<ShareHTTPReply()>& send) const;
   std::int64_t expDays(const ShareOptions& options) const;
   /// How long to wait after failed attempt `attempt`: within 0…ShareApple::maxRetryDelayMs.
   std::int64_t retryWaitMs(const ShareUploadError& error, std::int64_t attempt) const;

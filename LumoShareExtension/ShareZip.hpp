@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "ShareRequestParts.hpp"
+
 namespace lumo {
 
 /// Why an in-memory zip could not be written.
@@ -34,8 +36,9 @@ class ShareZipError : public std::exception {
   std::string message_;
 };
 
-/// Writes stored (uncompressed) zip archives in memory, for packing a few small files into one
-/// upload. Names are flagged as UTF-8; no ZIP64 records, so sizes and offsets stay below 4 GiB.
+/// Writes stored (uncompressed) zip archives, for packing a few files into one upload: in memory,
+/// or as pieces of a request body that read each file only while it is sent. Names are flagged
+/// as UTF-8; no ZIP64 records, so sizes and offsets stay below 4 GiB.
 namespace ShareZip {
 
 inline constexpr std::int64_t maxEntryBytes = 4294967295;
@@ -55,6 +58,19 @@ struct DosTimestamp {
 /// The archive's bytes: the entries in order, all stamped with `modifiedAtMs`. Throws
 /// ShareZipError.
 std::string archive(const std::vector<Entry>& entries, std::int64_t modifiedAtMs);
+
+/// An entry whose bytes are a piece of a request body: bytes in memory or an open file.
+struct StreamedEntry {
+  std::string name;  ///< path inside the archive, UTF-8
+  ShareRequestParts::Part source;
+};
+
+/// The same archive as pieces to send: headers and directory in memory, each file's bytes read
+/// from the file as the pieces are sent. Each file is read once here for its CRC-32, so it must
+/// not change until the archive is sent. Throws ShareZipError, and ShareURLError for a file
+/// that cannot be read or changes size.
+ShareRequestParts streamedArchive(const std::vector<StreamedEntry>& entries,
+                                  std::int64_t modifiedAtMs);
 
 /// CRC-32 of the ZIP format (reflected polynomial 0xEDB88320).
 std::uint32_t crc32(std::string_view data);

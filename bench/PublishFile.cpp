@@ -1,6 +1,7 @@
 // Publishes one file as a signed-in document with the publishing client, as the share panel
 // would, and prints the short link. Used by bench/publish-vs-curl.sh, which measures it against
-// `curl -F` to the same loopback endpoint.
+// `curl -F` to the same loopback endpoint. The document is planned here rather than by
+// `upload`, so that files beyond the client's own size limit can be measured too.
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -22,23 +23,15 @@ int main(int argc, char** argv) {
   lumo::StagedShare staged;
   staged.clientShareId = "bench";
   staged.payload.kind = "file";
-  staged.attachments.push_back(
-      lumo::StagedAttachment{"i1",
-                             file.filename().string(),
-                             "file",
-                             "application/octet-stream",
-                             std::nullopt,
-                             static_cast<std::int64_t>(std::filesystem::file_size(file)),
-                             "",
-                             {},
-                             {},
-                             {}});
   try {
-    const lumo::ShareUploadClient client(
-        *base, "bench-token",
-        lumo::URLSessionTransport::makeDefault());
-    const auto outcome =
-        client.upload(staged, file.parent_path(), lumo::ShareOptions::defaultValue());
+    const lumo::ShareUploadClient client(*base, "bench-token",
+                                         lumo::URLSessionTransport::makeDefault());
+    const lumo::ShareUploadClient::DocumentPlan document{
+        file.filename().string(),
+        "application/octet-stream",
+        {{lumo::ShareRequestParts::File::open(file, file.filename().string())}},
+        std::nullopt};
+    const auto outcome = client.publishDoc(document, staged, lumo::ShareOptions::defaultValue());
     std::printf("%s\n", outcome.shortUrl.c_str());
     return 0;
   } catch (const std::exception& error) {

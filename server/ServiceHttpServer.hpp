@@ -54,8 +54,10 @@ struct ConnectionLimits {
   std::size_t bodyBytesPerSecond = 1024;
   std::chrono::milliseconds bodyGrace{10000};
   /// A closing connection takes (and drops) at most this much more of what the client sends, for
-  /// at most this long, so that the client reads its answer instead of a reset connection.
-  std::size_t lingerBytes = 1048576;
+  /// at most this long, so that the client reads its answer instead of a reset connection. A
+  /// fast uploader refused early (413) has several MiB in flight by the time it reads the
+  /// answer: far less than this would reset it and it would see a lost connection instead.
+  std::size_t lingerBytes = 64 * 1048576;
   std::chrono::milliseconds lingerTime{2000};
   /// Reverse proxies in front of the service, each one exact address (see exactAddress): they
   /// hold the connections of many clients, so no per-address cap applies to them, and the

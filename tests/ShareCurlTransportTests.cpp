@@ -281,6 +281,14 @@ TEST_F(ShareCurlTransportTest, RefusesWhatCannotBeSentSafelyAndStreamsAGigabyteW
   EXPECT_EQ(received.bodySHA256, FileDigest::sha256Hex(file));
   EXPECT_EQ(received.body.substr(0, 5), "mark!");
   EXPECT_LT(peakResidentBytes() - before, 128 << 20) << "the upload grew the process by gigabytes";
+
+  std::ofstream(folder / "ten.bin") << "0123456789";
+  auto changed = ShareRequestParts::File::open(folder / "ten.bin", "ten.bin");
+  changed.size = 11;  // it shrank since it was measured: the body would fall short of its length
+  EXPECT_EQ(codeOf([&] {
+              transport.uploadParts(post, ShareRequestParts{{"head", changed}});
+            }),
+            ShareURLError::Code::cannotOpenFile);
 }
 
 /// Runs `body` in a child process with a private mount namespace; answers its exit status, or

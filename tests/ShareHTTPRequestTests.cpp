@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "LumoShare.hpp"
+#include "TemporaryDirectory.hpp"
 #include "TestCommand.hpp"
 
 namespace lumo {
@@ -59,7 +62,7 @@ struct Probe {
   }
 };
 
-TEST(ShareHTTPBodies, MultipartGoldenBytesHeaderSafeNamesAndRecordsOrTheDecodingError) {
+TEST(ShareHTTPBodies, MultipartGoldenBytesInMemoryOrStreamedHeaderSafeNamesAndRecords) {
   const ShareMultipartFile file{"photo.jpg", "image/jpeg", std::string("\xff\xd8\0\x01", 4)};
   const auto body =
       ShareMultipart::body({{"metadata", "{\"title\":\"t\"}"}, {"empty", ""}}, file, "lumo-b1");
@@ -77,6 +80,34 @@ TEST(ShareHTTPBodies, MultipartGoldenBytesHeaderSafeNamesAndRecordsOrTheDecoding
                                std::string("\xff\xd8\0\x01", 4) + "\r\n--lumo-b1--\r\n";
   EXPECT_EQ(body.data, expected);
   EXPECT_EQ(body.contentType, "multipart/form-data; boundary=lumo-b1");
+
+  // Streamed from the file instead, the pieces are the same bytes, read in steps of any size.
+  testing::TemporaryDirectory folder;
+  std::ofstream(folder / "photo.jpg", std::ios::binary) << file.data;
+  const auto opened = ShareRequestParts::File::open(folder / "photo.jpg", "photo.jpg");
+  const auto streamed = ShareMultipart::streamedBody(
+      {{"metadata", "{\"title\":\"t\"}"}, {"empty", ""}}, file.filename, file.mimeType,
+      ShareRequestParts{{opened}}, "lumo-b1");
+  EXPECT_EQ(streamed.parts.size(), static_cast<std::int64_t>(expected.size()));
+  EXPECT_EQ(streamed.contentType, body.contentType);
+  for (const std::size_t step : {1, 3, 4096}) {
+    std::string bytes;
+    std::vector<char> buffer(step);
+    while (const auto count =
+               streamed.parts.read(static_cast<std::int64_t>(bytes.size()), buffer.data(), step))
+      bytes.append(buffer.data(), count);
+    EXPECT_EQ(bytes, expected) << step;
+  }
+  // A file that is no longer the size it was opened with is never sent as something else.
+  for (const auto declared : {opened.size - 1, opened.size + 1}) {
+    auto changed = opened;
+    changed.size = declared;
+    const auto error = testing::thrown<ShareURLError>([&] {
+      ShareRequestParts{{"head", changed}}.joined();
+    });
+    ASSERT_TRUE(error) << declared;
+    EXPECT_EQ(error->code(), ShareURLError::Code::cannotOpenFile);
+  }
 
   const auto odd = ShareMultipart::body({}, {"a\"b\r\nc.txt", "text/plain", "x"}, "B").data;
   EXPECT_NE(odd.find("filename=\"a_b__c.txt\"\r\n"), std::string::npos) << odd;

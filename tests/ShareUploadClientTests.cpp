@@ -86,7 +86,7 @@ class ShareUploadClientTest : public ::testing::Test {
   /// The entry names of a planned zip, one per line, as Info-ZIP lists them.
   std::string zipEntries(const Client::Plan& made) const {
     std::ofstream(folder / "plan.zip", std::ios::binary)
-        << std::get<Client::DocumentPlan>(made).file.data;
+        << std::get<Client::DocumentPlan>(made).content.joined();
     return testing::runCommand("unzip -Z1 " + testing::shellQuoted(folder / "plan.zip")).output;
   }
 
@@ -194,8 +194,8 @@ TEST_F(ShareUploadClientTest, PlansLinksFilesMarkdownBundlesMissingFilesAndSizeL
   ShareOptions withNote;
   withNote.note = "see this";
   const auto noted = std::get<Client::DocumentPlan>(plan(signedIn, link, withNote));
-  EXPECT_EQ(noted.file.filename, "message-" + SharePayloadFactory::timestamp(now) + ".md");
-  EXPECT_EQ(noted.file.mimeType, "text/markdown");
+  EXPECT_EQ(noted.filename, "message-" + SharePayloadFactory::timestamp(now) + ".md");
+  EXPECT_EQ(noted.mimeType, "text/markdown");
   EXPECT_EQ(planError(signedIn, share({}, std::nullopt, "https://a b")),
             ShareUploadError::invalidMetadata("无效的 URL：https://a b"));
   auto nothing = share({}, "");
@@ -204,9 +204,9 @@ TEST_F(ShareUploadClientTest, PlansLinksFilesMarkdownBundlesMissingFilesAndSizeL
 
   auto photo = stage("01-photo.jpg", " photo.jpg ");
   photo.mime = "";
-  EXPECT_EQ(plan(signedIn, share({photo})),
-            Client::Plan(Client::DocumentPlan{{"photo.jpg", "application/octet-stream", "data"},
-                                              "Holiday"}));
+  const auto single = std::get<Client::DocumentPlan>(plan(signedIn, share({photo})));
+  EXPECT_EQ(std::tuple(single.filename, single.mimeType, single.content.joined(), single.title),
+            std::tuple("photo.jpg", "application/octet-stream", "data", "Holiday"));
   EXPECT_EQ(zipEntries(plan(signedIn, share({photo}, "caption"))), "01-photo.jpg\nmessage.md\n");
   EXPECT_EQ(zipEntries(plan(signedIn, share({stage("01-x", ".."), stage("02-y", "a/b")}))),
             "01-_\n02-a_b\nmessage.md\n");

@@ -90,5 +90,38 @@ TEST(ShareZipFormat, EmptyAndOversizedArchivesAndARealReaderAcceptsNamesSizesCrc
   EXPECT_NE(times.output.find(" 19800101.120000 old"), std::string::npos) << times.output;
 }
 
+TEST(ShareZipFormat, StreamedArchivesAreTheSameBytesAndFilesTooLargeAreRefusedUnread) {
+  testing::TemporaryDirectory folder;
+  std::string binary((5 << 20) + 7, '\0');  // large enough to be summed in slices
+  for (std::size_t index = 0; index < binary.size(); ++index)
+    binary[index] = static_cast<char>(index * 131 + index / 7);
+  std::ofstream(folder / "a.bin", std::ios::binary) << binary;
+  std::ofstream(folder / "empty.bin", std::ios::binary);
+  using File = ShareRequestParts::File;
+  const auto stamp = localMs(2024, 3, 5, 14, 7, 59);
+  const std::vector<ShareZip::StreamedEntry> streamed = {
+      {"01-a.bin", File::open(folder / "a.bin", "a.bin")},
+      {"02-empty", File::open(folder / "empty.bin", "empty.bin")},
+      {"message.md", std::string("note")},
+      {"03-a.bin", File::open(folder / "a.bin", "a.bin")},
+  };
+  const auto bytes = ShareZip::streamedArchive(streamed, stamp).joined();
+  EXPECT_EQ(
+      bytes,
+      ShareZip::archive(
+          {{"01-a.bin", binary}, {"02-empty", ""}, {"message.md", "note"}, {"03-a.bin", binary}},
+          stamp));
+  const auto test = runCommand("unzip -tq " + shellQuoted(saved(folder, bytes)) + " 2>&1");
+  EXPECT_EQ(test.status, 0) << test.output;  // its own CRC-32 of every entry agrees
+
+  // Declared larger than the format holds (and than the file, so reading it would fail).
+  auto huge = File::open(folder / "a.bin", "a.bin");
+  huge.size = ShareZip::maxEntryBytes + 1;
+  EXPECT_EQ(testing::thrown<ShareZipError>([&] {
+              ShareZip::streamedArchive({{"big", huge}}, 0);
+            }),
+            ShareZipError::entryTooLarge("big", ShareZip::maxEntryBytes + 1));
+}
+
 }  // namespace
 }  // namespace lumo
