@@ -12,8 +12,9 @@ struct PixelSize {
   bool operator==(const PixelSize&) const = default;
 };
 
-/// Reads media metadata from file headers through libavformat. Best effort: any problem gives
-/// "unknown", never an error, and no picture data is ever decoded.
+/// Reads media metadata from file headers through libavformat, which the first probe loads. Best
+/// effort: any problem, a missing libavformat included, gives "unknown", never an error, and no
+/// picture data is ever decoded. Safe to call from several threads.
 namespace Thumbnailer {
 
 /// The stored pixel size of the first picture stream (orientation flags are not applied).

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Start-up of the share panel: from process start to the ready form for one small file, against
 # the time an empty Qt window of the same size takes to show, both in the same X server (Xvfb) and
-# measured by hyperfine in one run. Prints the ratio (target: at most 1.5).
+# measured by hyperfine in one run. Prints the ratio (target: at most 1.2) and the difference in
+# milliseconds. Both run the same executable: what loading it costs counts on both sides.
 # Run after `cmake --preset release && cmake --build --preset release`.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,6 +25,8 @@ import json, sys
 results = {r["command"]: r for r in json.load(open(sys.argv[1]))["results"]}
 empty, panel = results["empty Qt window"], results["panel, ready form"]
 ratio = panel["median"] / empty["median"]
+difference_ms = 1000 * (panel["median"] - empty["median"])
 print(f"panel-startup: ready form / empty window = {ratio:.2f} (median), "
-      f"{panel['mean'] / empty['mean']:.2f} (mean); target <= 1.5")
+      f"{panel['mean'] / empty['mean']:.2f} (mean); target <= 1.2; "
+      f"ready form - empty window = {difference_ms:.1f} ms (median)")
 PY

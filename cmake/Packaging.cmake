@@ -3,8 +3,8 @@
 #   lumo-share-desktop  the share panel and the host window with their desktop integration
 #   lumo-share-server   the reference service and its system unit
 # `cpack -G DEB` in a build configured with CMAKE_INSTALL_PREFIX=/usr (the `package` preset).
-# Library dependencies come from dpkg-shlibdeps; only programs that are run, not linked, are
-# named here.
+# Library dependencies come from dpkg-shlibdeps; only programs that are run and libraries that
+# are loaded at run time (dlopen), not linked, are named here.
 
 set(LUMO_PACKAGE_MAINTAINER "LumoShare maintainers <maintainers@lumoshare.app>" CACHE STRING
   "Maintainer field of the Debian packages")
@@ -53,9 +53,18 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
+# The Thumbnailer loads libavformat and libavutil by the SONAMEs of the versions built against;
+# Debian names their packages after those SONAMEs.
+string(REGEX MATCH "^[0-9]+" avformatMajor "${AVFORMAT_libavformat_VERSION}")
+string(REGEX MATCH "^[0-9]+" avutilMajor "${AVFORMAT_libavutil_VERSION}")
+if(NOT avformatMajor OR NOT avutilMajor)
+  message(FATAL_ERROR "pkg-config gave no versions of libavformat and libavutil")
+endif()
+set(LUMO_MEDIA_PACKAGES "libavformat${avformatMajor}, libavutil${avutilMajor}")
+
 set(CPACK_DEBIAN_LUMO-SHARE_PACKAGE_NAME lumo-share)
 # The archiver runs the system's zip (ShareArchive::defaultToolPath).
-set(CPACK_DEBIAN_LUMO-SHARE_PACKAGE_DEPENDS "zip")
+set(CPACK_DEBIAN_LUMO-SHARE_PACKAGE_DEPENDS "zip, ${LUMO_MEDIA_PACKAGES}")
 # A description: its synopsis, then lines CPack indents by one space (at most 80 columns then).
 set(CPACK_COMPONENT_LUMO-SHARE_DESCRIPTION "publish files, folders, texts and links behind short links
 lumo-share stages what you share from a terminal safely on disk, publishes it
@@ -64,7 +73,8 @@ limit and watermark, and prints the short link with a QR code. What cannot be
 sent yet stays in a crash-safe queue that a systemd user timer retries.")
 
 set(CPACK_DEBIAN_LUMO-SHARE-DESKTOP_PACKAGE_NAME lumo-share-desktop)
-set(CPACK_DEBIAN_LUMO-SHARE-DESKTOP_PACKAGE_DEPENDS "lumo-share (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_LUMO-SHARE-DESKTOP_PACKAGE_DEPENDS
+  "lumo-share (= ${PROJECT_VERSION}), ${LUMO_MEDIA_PACKAGES}")
 set(CPACK_COMPONENT_LUMO-SHARE-DESKTOP_DESCRIPTION "LumoShare share panel and host window for the desktop
 lumo-share-panel is the window that file managers open with 'Share with Lumo':
 it reads the shared files, folders, texts and links, shows the compose form,

@@ -309,9 +309,8 @@ QWidget* ShareViewController::buildErrorCard() {
   auto* layout = new QHBoxLayout(errorCard_);
   layout->setContentsMargins(14, 14, 14, 14);
   layout->setSpacing(12);
-  auto* errorIcon = named(new QLabel, "errorIcon");
-  errorIcon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32));
-  layout->addWidget(errorIcon, 0, Qt::AlignTop);
+  errorIcon_ = named(new QLabel, "errorIcon");  // its picture comes with the first error
+  layout->addWidget(errorIcon_, 0, Qt::AlignTop);
   auto* column = new QVBoxLayout;
   auto* errorTitle = named(new QLabel(trq(Text::errorTitle)), "errorTitle");
   PanelLayout::setBold(errorTitle);
@@ -376,10 +375,18 @@ void ShareViewController::render() {
   }
   takeBackNote_->setText(qs(view.takeBackNote));
   takeBackNote_->setVisible(!view.takeBackNote.empty());
+  if (view.errorCard) showErrorIcon();
   errorCard_->setVisible(view.errorCard);
   errorDetail_->setText(qs(view.errorDetail));
   retryButton_->setVisible(view.retryShown);
   openHostButton_->setVisible(view.openHostShown);
+}
+
+/// The warning icon is looked up in the icon theme only when an error first shows: the lookup
+/// (theme index files, image decoding) would otherwise lengthen every start of the panel.
+void ShareViewController::showErrorIcon() {
+  if (!errorIcon_->pixmap().isNull()) return;
+  errorIcon_->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32));
 }
 
 void ShareViewController::takeBackTapped() {

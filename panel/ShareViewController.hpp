@@ -87,6 +87,7 @@ class ShareViewController : public QWidget {
   QWidget* buildResultCard();
   QWidget* buildErrorCard();
   void render();
+  void showErrorIcon();
   void fillForm(const ShareComposeDraft& draft);
   ShareComposeDraft formDraft() const;
 
@@ -97,7 +98,7 @@ class ShareViewController : public QWidget {
   // The views the flow's state reaches, and the form's controls.
   QLabel *statusLabel_, *hintLabel_, *readyDetail_, *resultTitle_, *resultMeta_, *takeBackNote_,
       *errorDetail_;
-  QLabel *composeHintLabel_, *validationLabel_, *watermarkOpacityLabel_;
+  QLabel *composeHintLabel_, *validationLabel_, *watermarkOpacityLabel_, *errorIcon_;
   CardView *readyCard_, *resultCard_, *errorCard_;
   QRCodeView* qrView_;
   ShareLinkField* resultURLLabel_;

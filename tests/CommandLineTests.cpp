@@ -11,6 +11,10 @@
 #include <future>
 #include <thread>
 
+extern "C" {
+#include <libavformat/version.h>
+}
+
 #include "LumoShare.hpp"
 #include "ServiceFixture.hpp"
 #include "ShareTestServer.hpp"
@@ -166,6 +170,26 @@ TEST_F(CommandLineTest, NothingUsableReportsWhyAndStandardInputIsBoundedTextOrAn
       << "the spooled input left a folder behind";
 
   EXPECT_EQ(run("stage --text - -", "x").status, 2);
+}
+
+TEST_F(CommandLineTest, MediaIsStagedWithoutSizeOrDurationWhenLibavformatCannotBeLoaded) {
+  // The library path leads to a libavformat that is no library, so loading it fails.
+  const auto libraries = folder / "libraries";
+  fs::create_directories(libraries);
+  std::ofstream(libraries / ("libavformat.so." + std::to_string(LIBAVFORMAT_VERSION_MAJOR)))
+      << "not a library";
+  const auto media = fs::path(LUMO_TEST_FIXTURES) / "media";
+  const auto files =
+      shellQuoted(media / "picture-300x200.png") + " " + shellQuoted(media / "video-12.3456s.mp4");
+  const auto result = testing::runCommand("export LD_LIBRARY_PATH=" + shellQuoted(libraries) +
+                                          " && " + tool("stage --json " + files) + " </dev/null");
+  ASSERT_EQ(result.status, 0);
+  const auto staged = ShareJSON::decoder().decode<StagedShare>(result.output);
+  ASSERT_EQ(staged.attachments.size(), 2u);
+  for (const auto& attachment : staged.attachments) {
+    EXPECT_FALSE(attachment.width || attachment.height || attachment.durationMs)
+        << attachment.originalName.value_or("");
+  }
 }
 
 TEST_F(CommandLineTest, AnswersNameTheToolAndSayWhatWaits) {
