@@ -208,12 +208,6 @@ void ShareUploadClient::checkAnonymousSize(std::int64_t size, const std::string&
   }
 }
 
-std::int64_t ShareUploadClient::fileSize(const fs::path& file) {
-  std::error_code error;
-  const auto size = fs::file_size(file, error);
-  return error ? 0 : static_cast<std::int64_t>(size);
-}
-
 std::int64_t ShareUploadClient::expDays(const ShareOptions& options) const {
   return options.expDays(maxExpDays);
 }

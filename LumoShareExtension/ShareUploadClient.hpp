@@ -98,8 +98,6 @@ class ShareUploadClient {
   void checkUploadSize(std::int64_t size, const std::string& name) const;
   /// Fails with `payloadTooLarge` above 10 MiB anonymously; no limit signed in.
   void checkAnonymousSize(std::int64_t size, const std::string& name) const;
-  /// The file's size; 0 when it cannot be read.
-  static std::int64_t fileSize(const std::filesystem::path& file);
 
   /// Runs `operation`, retrying retryable upload errors per the retry policy. A wait is the
   /// reply's "Retry-After" or the policy's back-off, never more than
