@@ -22,6 +22,11 @@ namespace lumo::FileCopy {
 namespace fs = std::filesystem;
 namespace {
 
+// The kernel copies in steps that start small, so that hashing begins as soon as the first
+// mebibyte has landed rather than after a whole step (milliseconds that add to the whole time of
+// staging), and double up to the largest, so that the hashing thread is woken once per 8 MiB of a
+// large file rather than once per mebibyte.
+constexpr std::size_t firstKernelChunkBytes = 1024 * 1024;
 constexpr std::size_t kernelChunkBytes = 8 * 1024 * 1024;
 constexpr std::size_t bufferBytes = 1024 * 1024;
 
@@ -78,16 +83,18 @@ bool kernelRefused(int error) {
 /// the read loop; the offset reached is published through `progress`.
 void kernelCopy(int in, int out, CopyProgress& progress) {
   off_t offset = 0;
+  std::size_t step = firstKernelChunkBytes;
   for (;;) {
     off_t inOffset = offset;
     off_t outOffset = offset;
-    const auto count = ::copy_file_range(in, &inOffset, out, &outOffset, kernelChunkBytes, 0);
+    const auto count = ::copy_file_range(in, &inOffset, out, &outOffset, step, 0);
     if (count < 0 && errno == EINTR) continue;
     if (count < 0)
       return progress.finish(kernelRefused(errno) ? std::nullopt : std::optional(errno));
     if (count == 0) return progress.finish(std::nullopt);
     offset += count;
     progress.advance(offset);
+    step = std::min(step * 2, kernelChunkBytes);
   }
 }
 
