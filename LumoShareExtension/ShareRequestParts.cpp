@@ -21,11 +21,15 @@ std::int64_t lengthOf(const ShareRequestParts::Part& part) {
 
 ShareURLError changedWhileSent(const ShareRequestParts::File& file) {
   return ShareURLError(ShareURLError::Code::cannotOpenFile,
-                       file.name + ": the file changed size while it was sent");
+                       file.name + ": the file changed while it was sent");
+}
+
+std::int64_t nanoseconds(const timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
 }
 
 /// Reads `file` from `offset` (which lies before its end). Reaching the last byte also checks
-/// that nothing was added meanwhile, so the body sent is the file as it was measured.
+/// that the file is still as it was opened, so the body sent is the file as it was measured.
 std::size_t readFile(const ShareRequestParts::File& file, std::int64_t offset, char* buffer,
                      std::size_t capacity) {
   const auto wanted =
@@ -40,7 +44,9 @@ std::size_t readFile(const ShareRequestParts::File& file, std::int64_t offset, c
     struct stat info {};
     if (::fstat(file.descriptor->get(), &info) != 0)
       throw ShareURLError::fileError(errno, file.name);
-    if (info.st_size != file.size) throw changedWhileSent(file);
+    if (info.st_size != file.size || nanoseconds(info.st_mtim) != file.modifiedNs ||
+        nanoseconds(info.st_ctim) != file.changedNs)
+      throw changedWhileSent(file);
   }
   return static_cast<std::size_t>(count);
 }
@@ -58,7 +64,8 @@ ShareRequestParts::File ShareRequestParts::File::open(const std::filesystem::pat
   if (!S_ISREG(info.st_mode))
     throw ShareURLError::fileError(S_ISDIR(info.st_mode) ? EISDIR : EINVAL, name);
   ::posix_fadvise(fd->get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-  return {std::move(fd), static_cast<std::int64_t>(info.st_size), std::move(name)};
+  return {std::move(fd), static_cast<std::int64_t>(info.st_size), std::move(name),
+          nanoseconds(info.st_mtim), nanoseconds(info.st_ctim)};
 }
 
 std::int64_t ShareRequestParts::size() const {

@@ -16,20 +16,25 @@ namespace lumo {
 /// whose bytes are read from disk only while the body goes out. A large upload then needs no
 /// more memory than the transfer's buffer, and its length is known before the first byte.
 struct ShareRequestParts {
-  /// An open regular file of `size` bytes, sent from its start. The file must keep that size
-  /// until the transfer ends: one that shrinks or grows meanwhile fails the transfer with
-  /// ShareURLError::cannotOpenFile rather than send a body that differs from its length.
+  /// An open regular file of `size` bytes, sent from its start. The file must stay as it was
+  /// opened until the transfer ends: one that shrinks, grows or is written to meanwhile (its
+  /// modification or change time moves) fails the transfer with ShareURLError::cannotOpenFile
+  /// before its last bytes go out, so the receiver never gets a body that looks whole.
   struct File {
     std::shared_ptr<const FileDescriptor> descriptor;
     std::int64_t size = 0;
     std::string name;  ///< for error texts
+    /// The modification and change times when it was opened, in nanoseconds.
+    std::int64_t modifiedNs = 0;
+    std::int64_t changedNs = 0;
 
     /// Opens the regular file at `path` and takes its present size. Throws
     /// ShareURLError::fileError (a folder or another kind of file: cannotOpenFile).
     static File open(const std::filesystem::path& path, std::string name);
 
     bool operator==(const File& other) const {
-      return descriptor == other.descriptor && size == other.size && name == other.name;
+      return descriptor == other.descriptor && size == other.size && name == other.name &&
+             modifiedNs == other.modifiedNs && changedNs == other.changedNs;
     }
   };
   using Part = std::variant<std::string, File>;

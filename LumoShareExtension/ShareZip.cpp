@@ -7,6 +7,7 @@
 #include <ctime>
 #include <future>
 #include <limits>
+#include <system_error>
 #include <thread>
 
 namespace lumo {
@@ -171,8 +172,13 @@ std::uint32_t crcInSlices(std::int64_t size, const Slice& slice) {
     return index + 1 == count ? size : (index + 1) * length;
   };
   std::vector<std::future<uLong>> others;
-  for (std::int64_t index = 1; index < count; ++index)
-    others.push_back(std::async(std::launch::async, slice, index * length, endOf(index)));
+  for (std::int64_t index = 1; index < count; ++index) {
+    try {
+      others.push_back(std::async(std::launch::async, slice, index * length, endOf(index)));
+    } catch (const std::system_error&) {  // no thread to spare: summed here when it is asked for
+      others.push_back(std::async(std::launch::deferred, slice, index * length, endOf(index)));
+    }
+  }
   auto crc = slice(0, endOf(0));
   for (std::int64_t index = 1; index < count; ++index) {
     const auto sliceLength = static_cast<z_off_t>(endOf(index) - index * length);
@@ -221,19 +227,28 @@ ShareRequestParts streamedArchive(const std::vector<StreamedEntry>& entries,
                                   std::int64_t modifiedAtMs) {
   checkCount(entries.size());
   const auto stamp = dosTimestamp(modifiedAtMs);
-  ShareRequestParts archive;
+  // Every size and offset first: an archive the format cannot hold is refused before any file
+  // is read for its CRC-32.
   std::vector<Layout> layout;
   layout.reserve(entries.size());
-  std::string pending;  // headers (and entries in memory) up to the next file's bytes
   std::size_t offset = 0;
   for (const auto& entry : entries) {
     const auto* bytes = std::get_if<std::string>(&entry.source);
-    const auto* file = std::get_if<ShareRequestParts::File>(&entry.source);
-    const auto size = bytes ? bytes->size() : static_cast<std::uint64_t>(file->size);
+    const auto size =
+        bytes ? bytes->size()
+              : static_cast<std::uint64_t>(std::get<ShareRequestParts::File>(entry.source).size);
     layout.push_back(describe(entry.name, size, 0, offset));
-    layout.back().crc = bytes ? crc32(*bytes) : crc32Of(*file);  // read once it is known to fit
-    putLocalHeader(pending, layout.back(), stamp);
     offset += 30 + entry.name.size() + size;
+  }
+  checkedOffset(offset);  // where the directory starts
+
+  ShareRequestParts archive;
+  std::string pending;  // headers (and entries in memory) up to the next file's bytes
+  for (std::size_t index = 0; index < entries.size(); ++index) {
+    const auto* bytes = std::get_if<std::string>(&entries[index].source);
+    const auto* file = std::get_if<ShareRequestParts::File>(&entries[index].source);
+    layout[index].crc = bytes ? crc32(*bytes) : crc32Of(*file);
+    putLocalHeader(pending, layout[index], stamp);
     if (bytes) {
       pending += *bytes;
     } else {

@@ -153,7 +153,12 @@ void ServiceConnection::stopSending() {
 ServiceConnection::Progress ServiceConnection::discard(std::size_t& dropped, std::size_t limit) {
   // The raw socket: what a client sends after the end is not worth decrypting.
   char scratch[16384];
+  // At most this much per turn of the event loop, so that a client pushing fast cannot keep the
+  // loop from every other connection.
+  constexpr std::size_t turnBytes = 256 * 1024;
+  const auto turnEnd = dropped + turnBytes;
   while (dropped < limit) {
+    if (dropped >= turnEnd) return Progress::wantRead;
     const auto count = ::recv(socket_, scratch, sizeof scratch, 0);
     if (count > 0) {
       dropped += static_cast<std::size_t>(count);

@@ -98,16 +98,24 @@ TEST(ShareHTTPBodies, MultipartGoldenBytesInMemoryOrStreamedHeaderSafeNamesAndRe
       bytes.append(buffer.data(), count);
     EXPECT_EQ(bytes, expected) << step;
   }
-  // A file that is no longer the size it was opened with is never sent as something else.
+  // A file that is no longer as it was opened (grown, shrunk, or written over in place with as
+  // many bytes) is never sent as something else.
+  const auto failsToJoin = [](const ShareRequestParts::File& file) {
+    const auto error = testing::thrown<ShareURLError>([&] {
+      ShareRequestParts{{"head", file}}.joined();
+    });
+    return error && error->code() == ShareURLError::Code::cannotOpenFile;
+  };
   for (const auto declared : {opened.size - 1, opened.size + 1}) {
     auto changed = opened;
     changed.size = declared;
-    const auto error = testing::thrown<ShareURLError>([&] {
-      ShareRequestParts{{"head", changed}}.joined();
-    });
-    ASSERT_TRUE(error) << declared;
-    EXPECT_EQ(error->code(), ShareURLError::Code::cannotOpenFile);
+    EXPECT_TRUE(failsToJoin(changed)) << declared;
   }
+  std::ofstream(folder / "photo.jpg", std::ios::binary) << "WXYZ";
+  std::filesystem::last_write_time(
+      folder / "photo.jpg",
+      std::filesystem::file_time_type::clock::now() + std::chrono::seconds(1));
+  EXPECT_TRUE(failsToJoin(opened)) << "written over in place";
 
   const auto odd = ShareMultipart::body({}, {"a\"b\r\nc.txt", "text/plain", "x"}, "B").data;
   EXPECT_NE(odd.find("filename=\"a_b__c.txt\"\r\n"), std::string::npos) << odd;
