@@ -13,12 +13,6 @@
 namespace lumo {
 namespace {
 
-std::int64_t lengthOf(const ShareRequestParts::Part& part) {
-  if (const auto* bytes = std::get_if<std::string>(&part))
-    return static_cast<std::int64_t>(bytes->size());
-  return std::get<ShareRequestParts::File>(part).size;
-}
-
 ShareURLError changedWhileSent(const ShareRequestParts::File& file) {
   return ShareURLError(ShareURLError::Code::cannotOpenFile,
                        file.name + ": the file changed while it was sent");
@@ -68,9 +62,15 @@ ShareRequestParts::File ShareRequestParts::File::open(const std::filesystem::pat
           nanoseconds(info.st_mtim), nanoseconds(info.st_ctim)};
 }
 
+std::int64_t ShareRequestParts::length(const Part& part) {
+  if (const auto* bytes = std::get_if<std::string>(&part))
+    return static_cast<std::int64_t>(bytes->size());
+  return std::get<File>(part).size;
+}
+
 std::int64_t ShareRequestParts::size() const {
   std::int64_t total = 0;
-  for (const auto& part : parts) total += lengthOf(part);
+  for (const auto& part : parts) total += length(part);
   return total;
 }
 
@@ -78,9 +78,9 @@ std::size_t ShareRequestParts::read(std::int64_t offset, char* buffer, std::size
   std::size_t filled = 0;
   std::int64_t start = 0;  // where the current part begins in the body
   for (const auto& part : parts) {
-    const auto length = lengthOf(part);
+    const auto partLength = length(part);
     if (filled == capacity) break;
-    if (offset < start + length) {
+    if (offset < start + partLength) {
       const auto within = offset - start;
       std::size_t count = 0;
       if (const auto* bytes = std::get_if<std::string>(&part)) {
@@ -91,9 +91,9 @@ std::size_t ShareRequestParts::read(std::int64_t offset, char* buffer, std::size
       }
       filled += count;
       offset += static_cast<std::int64_t>(count);
-      if (offset < start + length) break;  // a short read: hand over what is there
+      if (offset < start + partLength) break;  // a short read: hand over what is there
     }
-    start += length;
+    start += partLength;
   }
   return filled;
 }

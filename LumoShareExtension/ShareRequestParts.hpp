@@ -41,6 +41,9 @@ struct ShareRequestParts {
 
   std::vector<Part> parts;
 
+  /// How many bytes `part` adds to the body.
+  static std::int64_t length(const Part& part);
+
   /// Every part's length added up: the body's Content-Length.
   std::int64_t size() const;
 

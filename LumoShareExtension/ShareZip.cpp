@@ -1,6 +1,5 @@
 #include "ShareZip.hpp"
 
-#include <sys/mman.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -134,21 +133,6 @@ void putDirectory(std::string& out, const std::vector<Layout>& entries, DosTimes
   put16(out, 0);  // comment length
 }
 
-/// Asks for transparent huge pages under a large buffer: faulting in 100 MiB page by page costs
-/// more than copying the bytes into it.
-void adviseHugePages(char* start, std::size_t size) {
-  constexpr std::uintptr_t hugePage = 2 * 1024 * 1024;
-  const auto begin = (reinterpret_cast<std::uintptr_t>(start) + hugePage - 1) & ~(hugePage - 1);
-  const auto end = (reinterpret_cast<std::uintptr_t>(start) + size) & ~(hugePage - 1);
-  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-}
-
-std::size_t archiveSize(const std::vector<Entry>& entries) {
-  std::size_t size = 22;
-  for (const auto& entry : entries) size += 30 + 46 + 2 * entry.name.size() + entry.data.size();
-  return size;
-}
-
 uLong crcUpdate(uLong crc, const char* data, std::size_t size) {
   // zlib takes lengths as uInt: feed large inputs in pieces.
   constexpr std::size_t piece = 1u << 30;
@@ -207,20 +191,10 @@ std::uint32_t crc32Of(const ShareRequestParts::File& file) {
 }  // namespace
 
 std::string archive(const std::vector<Entry>& entries, std::int64_t modifiedAtMs) {
-  checkCount(entries.size());
-  const auto stamp = dosTimestamp(modifiedAtMs);
-  std::string out;
-  out.reserve(archiveSize(entries));
-  adviseHugePages(out.data(), out.capacity());
-  std::vector<Layout> layout;
-  layout.reserve(entries.size());
-  for (const auto& entry : entries) {
-    layout.push_back(describe(entry.name, entry.data.size(), crc32(entry.data), out.size()));
-    putLocalHeader(out, layout.back(), stamp);
-    out += entry.data;
-  }
-  putDirectory(out, layout, stamp, out.size());
-  return out;
+  std::vector<StreamedEntry> inMemory;
+  inMemory.reserve(entries.size());
+  for (const auto& entry : entries) inMemory.push_back({entry.name, entry.data});
+  return streamedArchive(inMemory, modifiedAtMs).joined();
 }
 
 ShareRequestParts streamedArchive(const std::vector<StreamedEntry>& entries,
@@ -233,10 +207,7 @@ ShareRequestParts streamedArchive(const std::vector<StreamedEntry>& entries,
   layout.reserve(entries.size());
   std::size_t offset = 0;
   for (const auto& entry : entries) {
-    const auto* bytes = std::get_if<std::string>(&entry.source);
-    const auto size =
-        bytes ? bytes->size()
-              : static_cast<std::uint64_t>(std::get<ShareRequestParts::File>(entry.source).size);
+    const auto size = static_cast<std::uint64_t>(ShareRequestParts::length(entry.source));
     layout.push_back(describe(entry.name, size, 0, offset));
     offset += 30 + entry.name.size() + size;
   }
